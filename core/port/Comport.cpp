@@ -1,0 +1,447 @@
+#include "port/Comport.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "port/PortDevices.h"
+#include "port/SerialSpeed.h"
+#include "shell/DiaLog.h"
+#include "shell/IniFile.h"
+
+namespace zarvik {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::array<std::uint32_t, 10> kAllowedRates = {2400,  4800,  9600,   14400,  19200,
+                                                         38400, 56000, 57600, 115200, 128000};
+constexpr std::size_t kMaxSystemErrorText = 1000;
+constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;  // MAXDWORD as an interval time-out
+
+int g_lastErrno = 0;
+
+void RememberErrno() { g_lastErrno = errno; }
+
+std::string HexBytes(const std::uint8_t* p, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string s;
+  s.reserve(n * 3);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i != 0) s.push_back(' ');
+    s.push_back(kDigits[p[i] >> 4]);
+    s.push_back(kDigits[p[i] & 0x0F]);
+  }
+  return s;
+}
+
+enum class OpenOutcome { Opened, Missing, Busy };
+
+// Opens a device read/write and takes the exclusive lock that tells another
+// holder. Errors that say there is no device (no node, or a node with no
+// hardware behind it, as unused ttyS nodes answer EIO) are "missing"; any
+// other refusal, and a lock held by another open, are "busy". The kernel's
+// exclusive-open flag is not enough here, because root ignores it.
+OpenOutcome OpenDevice(const std::string& path, int& fd) {
+  fd = -1;
+  if (path.empty()) {
+    errno = ENOENT;
+    RememberErrno();
+    return OpenOutcome::Missing;
+  }
+  const int h = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (h < 0) {
+    RememberErrno();
+    switch (errno) {
+      case ENOENT:
+      case ENXIO:
+      case ENODEV:
+      case EIO:
+      case ENOTDIR:
+        return OpenOutcome::Missing;
+      default:
+        return OpenOutcome::Busy;
+    }
+  }
+  if (::flock(h, LOCK_EX | LOCK_NB) != 0) {
+    RememberErrno();
+    ::close(h);
+    return OpenOutcome::Busy;
+  }
+  // Keeps other non-root processes out as well; not every device has it.
+  ::ioctl(h, TIOCEXCL);
+  fd = h;
+  return OpenOutcome::Opened;
+}
+
+// Line errors counted by the driver. The driver keeps totals since boot, so
+// "pending" means counted since this process last closed the same device;
+// a driver without counters (pseudo-terminals) has none pending.
+struct LineCounts {
+  int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+std::map<std::string, LineCounts>& SeenCounts() {
+  static std::map<std::string, LineCounts> seen;
+  return seen;
+}
+
+// -1 when the driver has counters but they cannot be read; otherwise the flags.
+int TakeLineErrors(int fd, const std::string& device) {
+  serial_icounter_struct ic{};
+  if (::ioctl(fd, TIOCGICOUNT, &ic) != 0) {
+    if (errno == ENOTTY || errno == EINVAL) return 0;
+    RememberErrno();
+    return -1;
+  }
+  const LineCounts now{ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+  auto [it, first] = SeenCounts().try_emplace(device, now);
+  if (first) return 0;
+  const LineCounts before = it->second;
+  it->second = now;
+  int flags = 0;
+  if (now.overrun != before.overrun || now.bufOverrun != before.bufOverrun) flags |= kLineErrorOverrun;
+  if (now.parity != before.parity) flags |= kLineErrorParity;
+  if (now.frame != before.frame) flags |= kLineErrorFrame;
+  if (now.brk != before.brk) flags |= kLineErrorBreak;
+  return flags;
+}
+
+void RememberLineCounts(int fd, const std::string& device) {
+  serial_icounter_struct ic{};
+  if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+    SeenCounts()[device] = LineCounts{ic.frame, ic.overrun, ic.parity, ic.brk, ic.buf_overrun};
+  }
+}
+
+int MillisUntil(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  // Rounded up, so poll never returns a hair before the deadline.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, 1'000'000'000));
+}
+
+// The INI rule: a name whose second character is ":" (a drive) or that is
+// absolute is used as it is; anything else is taken from the current folder.
+std::string ResolveIniName(const std::string& name) {
+  if (name.size() >= 2 && name[1] == ':') return name;
+  if (std::filesystem::path(name).is_absolute()) return name;
+  std::error_code ec;
+  return (std::filesystem::current_path(ec) / name).string();
+}
+
+}  // namespace
+
+bool IsAllowedBaudRate(std::uint32_t rate) {
+  return std::find(kAllowedRates.begin(), kAllowedRates.end(), rate) != kAllowedRates.end();
+}
+
+std::string SystemErrorText() {
+  const int e = g_lastErrno != 0 ? g_lastErrno : errno;
+  std::string text = std::strerror(e);
+  if (text.size() > kMaxSystemErrorText) text.resize(kMaxSystemErrorText);
+  return text;
+}
+
+TComPort::~TComPort() { CloseHandle(); }
+
+bool TComPort::SetPortNumber(int n) {
+  if (n < kMinPortNumber || n > kMaxPortNumber) return false;
+  portNumber_ = n;
+  return true;
+}
+
+bool TComPort::SetBaudRate(std::uint32_t rate) {
+  if (!IsAllowedBaudRate(rate)) return false;
+  Close();
+  baudRate_ = rate;
+  return true;
+}
+
+std::string TComPort::PortName() const { return "\\\\.\\COM" + std::to_string(portNumber_); }
+
+std::string TComPort::DevicePath() const { return PortDevicePath(portNumber_); }
+
+bool TComPort::Open() {
+  MT(PortName() + " " + std::to_string(baudRate_), mdHardWare);
+  if (IsOpen()) return true;
+  MT("init COM", mdHardWare);
+  const std::string device = DevicePath();
+  int fd = -1;
+  switch (OpenDevice(device, fd)) {
+    case OpenOutcome::Missing:
+      Error("Selected СОМ-port inaccessible!(file not found)", false, true, true);
+      return false;
+    case OpenOutcome::Busy:
+      Error("Selected СОМ-port busy!", false, true, true);
+      return false;
+    case OpenOutcome::Opened:
+      break;
+  }
+  fd_ = fd;
+  openDevice_ = device;
+  MT("Config СОМ-port", mdHardWare);
+  const int result = ConfigureLine();
+  if (result != 0) {
+    std::string text;
+    switch (result) {
+      case -4: text = "Config timeout!"; break;
+      case -3: text = "Config inaccessible!"; break;
+      case -2: text = "Block dcb inaccessible!"; break;
+      case -1: text = "Selected СОМ-port inaccessible(Init)!"; break;
+      default: text = "Selected СОМ-port inaccessible! error=" + std::to_string(result); break;
+    }
+    Error(text, true, true, true);
+    CloseHandle();
+    return false;
+  }
+  return true;
+}
+
+int TComPort::ConfigureLine() {
+  termios tio{};
+  if (::tcgetattr(fd_, &tio) != 0) {
+    RememberErrno();
+    return -2;
+  }
+  // Binary mode: no line editing, echo, signals or output processing.
+  tio.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  // No XON/XOFF either way, no byte replacement or translation; NUL bytes
+  // and breaks are delivered as data. Parity checking keeps its setting.
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | PARMRK | ISTRIP | INLCR | IGNCR |
+                                        ICRNL | IGNBRK | BRKINT | IUCLC | IMAXBEL);
+  // 8 data bits, receiver on, no modem-control or hardware flow control.
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CRTSCTS);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  // Reads never block in the driver; the time-outs are kept here.
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  // XON/XOFF characters have no effect while flow control is off; they are
+  // set as the line set-up prescribes.
+  tio.c_cc[VSTART] = 0x7F;
+  tio.c_cc[VSTOP] = 0x7F;
+  if (::tcsetattr(fd_, TCSANOW, &tio) != 0 || !detail::SetLineSpeed(fd_, baudRate_)) {
+    RememberErrno();
+    CloseHandle();
+    return -3;
+  }
+  // DTR and RTS held off; a pseudo-terminal has no modem lines.
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ::ioctl(fd_, TIOCMBIC, &lines);
+  // Time-outs live in this object; nothing can fail here (-4 is kept for
+  // the message table).
+  ::tcflush(fd_, TCIOFLUSH);
+  return TakeLineErrors(fd_, openDevice_);
+}
+
+void TComPort::CloseHandle() {
+  if (fd_ < 0) return;
+  RememberLineCounts(fd_, openDevice_);
+  ::ioctl(fd_, TIOCNXCL);
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
+  openDevice_.clear();
+}
+
+bool TComPort::Close() {
+  if (!IsOpen()) return false;
+  CloseHandle();
+  return true;
+}
+
+bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
+  const std::uint32_t wanted = count;
+  std::uint32_t got = 0;
+  bool failed = !IsOpen();
+  if (failed) {
+    errno = EBADF;
+    RememberErrno();
+  }
+  const auto start = Clock::now();
+  const bool immediate = readIntervalTimeout == kNoTimeout && readTotalTimeoutConstant == 0 &&
+                         readTotalTimeoutMultiplier == 0;
+  const bool totalBound = readTotalTimeoutConstant != 0 || readTotalTimeoutMultiplier != 0;
+  const auto totalDeadline =
+      start + std::chrono::milliseconds(static_cast<std::uint64_t>(readTotalTimeoutConstant) +
+                                        static_cast<std::uint64_t>(wanted) * readTotalTimeoutMultiplier);
+  auto lastByte = start;
+  while (!failed && got < wanted) {
+    int waitMs = -1;
+    if (immediate) {
+      waitMs = 0;
+    } else {
+      auto deadline = totalBound ? totalDeadline : Clock::time_point::max();
+      if (got > 0 && readIntervalTimeout != 0 && readIntervalTimeout != kNoTimeout) {
+        deadline = std::min(deadline, lastByte + std::chrono::milliseconds(readIntervalTimeout));
+      }
+      if (deadline != Clock::time_point::max()) {
+        waitMs = MillisUntil(deadline);
+        if (waitMs == 0) break;
+      }
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int r = ::poll(&p, 1, waitMs);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      RememberErrno();
+      failed = true;
+      break;
+    }
+    if (r == 0) {
+      if (immediate) break;
+      continue;  // the deadline is checked at the top
+    }
+    if ((p.revents & POLLIN) != 0) {
+      const ssize_t n = ::read(fd_, buffer + got, wanted - got);
+      if (n > 0) {
+        got += static_cast<std::uint32_t>(n);
+        lastByte = Clock::now();
+        continue;
+      }
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      // End of file or an I/O error: the device has gone away.
+      if (n == 0) errno = EIO;
+      RememberErrno();
+      failed = true;
+      break;
+    }
+    if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+      errno = EIO;
+      RememberErrno();
+      failed = true;
+      break;
+    }
+  }
+  count = got;
+  if (MessDepth == mdHardWare) {
+    if (failed) {
+      Error("no read from СОМ port:" + SystemErrorText(), false, true, true);
+    } else if (got < wanted) {
+      Error("no read from СОМ port(Length):" + SystemErrorText(), false, true, true);
+    }
+  }
+  if (failed || got != wanted) return false;
+  MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
+  return true;
+}
+
+bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
+  const std::uint32_t wanted = count;
+  MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
+  std::uint32_t done = 0;
+  bool failed = !IsOpen();
+  const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(static_cast<std::uint64_t>(writeTotalTimeoutConstant) +
+                                               static_cast<std::uint64_t>(wanted) * writeTotalTimeoutMultiplier);
+  while (!failed && done < wanted) {
+    const ssize_t n = ::write(fd_, buffer + done, wanted - done);
+    if (n > 0) {
+      done += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      RememberErrno();
+      failed = true;
+      break;
+    }
+    const int waitMs = bounded ? MillisUntil(deadline) : -1;
+    if (bounded && waitMs == 0) break;
+    pollfd p{fd_, POLLOUT, 0};
+    const int r = ::poll(&p, 1, waitMs);
+    if (r < 0 && errno != EINTR) {
+      RememberErrno();
+      failed = true;
+    } else if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (p.revents & POLLOUT) == 0) {
+      errno = EIO;
+      RememberErrno();
+      failed = true;
+    }
+  }
+  count = done;
+  if (failed || done != wanted) {
+    ET("no write to СОМ port", mdHardWare);
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t TComPort::InputQueueLength() const {
+  if (!IsOpen()) return 0;
+  int n = 0;
+  if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<std::uint32_t>(n);
+}
+
+bool TComPort::LoadSettings(const std::string& iniFileName, const std::string& section) {
+  const TIniFile ini(ResolveIniName(iniFileName));
+  bool ok = true;
+  if (!SetPortNumber(ini.ReadInteger(section, "COMPort", 1))) {
+    Error("invalid COM port", false, true, true);
+    ok = false;
+  }
+  const std::int32_t speed = ini.ReadInteger(section, "Speed", static_cast<std::int32_t>(baudRate_));
+  if (speed < 0 || !SetBaudRate(static_cast<std::uint32_t>(speed))) {
+    Error("invalid speed", false, true, true);
+    ok = false;
+  }
+  const auto readU32 = [&](const char* key, std::uint32_t current) {
+    return static_cast<std::uint32_t>(ini.ReadInteger(section, key, static_cast<std::int32_t>(current)));
+  };
+  readTotalTimeoutConstant = readU32("ReadTotalTimeoutConstant", readTotalTimeoutConstant);
+  readTotalTimeoutMultiplier = readU32("ReadTotalTimeoutMultiplier", readTotalTimeoutMultiplier);
+  readIntervalTimeout = readU32("ReadIntervalTimeout", readIntervalTimeout);
+  writeTotalTimeoutConstant = readU32("WriteTotalTimeoutConstant", writeTotalTimeoutConstant);
+  writeTotalTimeoutMultiplier = readU32("WriteTotalTimeoutMultiplier", writeTotalTimeoutMultiplier);
+  return ok;
+}
+
+void TComPort::SaveSettings(const std::string& iniFileName, const std::string& section) const {
+  TIniFile ini(ResolveIniName(iniFileName));
+  ini.WriteInteger(section, "COMPort", portNumber_);
+  ini.WriteInteger(section, "Speed", baudRate_);
+  ini.WriteInteger(section, "ReadTotalTimeoutConstant", readTotalTimeoutConstant);
+  ini.WriteInteger(section, "ReadTotalTimeoutMultiplier", readTotalTimeoutMultiplier);
+  ini.WriteInteger(section, "ReadIntervalTimeout", readIntervalTimeout);
+  ini.WriteInteger(section, "WriteTotalTimeoutConstant", writeTotalTimeoutConstant);
+  ini.WriteInteger(section, "WriteTotalTimeoutMultiplier", writeTotalTimeoutMultiplier);
+  ini.UpdateFile();
+}
+
+std::string ListPorts() {
+  const auto table = PortDeviceTable();
+  std::string list;
+  for (int n = kMinPortNumber; n <= kMaxPortNumber; ++n) {
+    int fd = -1;
+    switch (OpenDevice(table[static_cast<std::size_t>(n)], fd)) {
+      case OpenOutcome::Missing:
+        break;
+      case OpenOutcome::Busy:
+        list += "COM" + std::to_string(n) + "  BUSY\r\n";
+        break;
+      case OpenOutcome::Opened:
+        ::ioctl(fd, TIOCNXCL);
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+        list += "COM" + std::to_string(n) + "\r\n";
+        break;
+    }
+  }
+  return list;
+}
+
+}  // namespace zarvik

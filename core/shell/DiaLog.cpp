@@ -1,0 +1,215 @@
+#include "shell/DiaLog.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+
+#include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+
+namespace zarvik {
+namespace {
+
+IConsole* g_console = nullptr;
+std::mutex g_logMutex;
+
+const std::string& LogMask() { return isDEBUG ? DateMaskaForLogDEBUG : DateMaskaForLog; }
+const std::string& ConsoleMask() { return isDEBUG ? DateMaskaForLogDEBUG : DateMaskaForConsole; }
+
+void Append2(std::string& out, int v) {
+  out.push_back(static_cast<char>('0' + (v / 10) % 10));
+  out.push_back(static_cast<char>('0' + v % 10));
+}
+
+bool AppendLine(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+void ShowBox(BoxKind kind, const std::string& text) {
+  if (isAUTONOM) return;
+  static constexpr const char* kCaptions[] = {"Information", "Warning", "Error"};
+  UiHooks().ShowMessageBox(kind, kCaptions[static_cast<int>(kind)], text);
+}
+
+}  // namespace
+
+std::string FormatDateTime(std::string_view mask, std::chrono::system_clock::time_point when) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const auto ms = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000);
+  std::string out;
+  for (std::size_t i = 0; i < mask.size();) {
+    const std::string_view rest = mask.substr(i);
+    if (rest.starts_with("zzz")) {
+      Append2(out, ms / 10);
+      out.push_back(static_cast<char>('0' + ms % 10));
+      i += 3;
+    } else if (rest.starts_with("dd")) {
+      Append2(out, tm.tm_mday);
+      i += 2;
+    } else if (rest.starts_with("mm")) {
+      Append2(out, tm.tm_mon + 1);
+      i += 2;
+    } else if (rest.starts_with("yy")) {
+      Append2(out, tm.tm_year % 100);
+      i += 2;
+    } else if (rest.starts_with("hh")) {
+      Append2(out, tm.tm_hour);
+      i += 2;
+    } else if (rest.starts_with("nn")) {
+      Append2(out, tm.tm_min);
+      i += 2;
+    } else if (rest.starts_with("ss")) {
+      Append2(out, tm.tm_sec);
+      i += 2;
+    } else {
+      out.push_back(mask[i]);
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string DefaultLogPath() {
+  std::filesystem::path p(ProgramPath().empty() ? std::string("ZarvikConfig") : ProgramPath());
+  p.replace_extension(".log");
+  return p.string();
+}
+
+std::string FallbackLogPath() {
+  std::filesystem::path base;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    base = std::filesystem::path(home) / ".local" / "state";
+  } else {
+    base = std::filesystem::temp_directory_path();
+  }
+  return (base / "ZarvikConfig" / std::filesystem::path(DefaultLogPath()).filename()).string();
+}
+
+void SetConsole(IConsole* console) {
+  g_console = console;
+  if (g_console != nullptr) g_console->Reset(C_Face);
+}
+
+IConsole* Console() { return g_console; }
+
+void DelEnters(std::string& text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  }
+}
+
+void WritelnLog(const std::string& text) {
+  std::lock_guard lock(g_logMutex);
+  if (NameLogFile.empty()) NameLogFile = DefaultLogPath();
+  const std::string line =
+      Utf8ToCp1251(FormatDateTime(LogMask(), std::chrono::system_clock::now()) + text) + "\r\n";
+  if (AppendLine(NameLogFile, line)) return;
+  // The folder beside the program is not writable (an installed program):
+  // keep the diagnosis in the user's state folder instead, from now on.
+  const std::string fallback = FallbackLogPath();
+  if (NameLogFile != fallback) {
+    EnsureFolder(std::filesystem::path(fallback).parent_path().string());
+    if (AppendLine(fallback, line)) {
+      NameLogFile = fallback;
+      return;
+    }
+  }
+  // Neither place can be written. The message still reaches console and box;
+  // the log failure is said once on the console.
+  static bool said = false;
+  if (!said && g_console != nullptr) {
+    said = true;
+    ConsoleLine warn = ParseConsoleMarkup("log file cannot be written: " + NameLogFile);
+    g_console->AppendLine(warn);
+  }
+}
+
+void WritelnConsole(std::string text, TColor color) {
+  DelEnters(text);
+  if (g_console == nullptr) return;
+  const std::string markup = colorToStrR(C_DataTime) +
+                             FormatDateTime(ConsoleMask(), std::chrono::system_clock::now()) +
+                             colorToStrR(color) + text;
+  while (g_console->LineCount() >= LimitLines && g_console->LineCount() > 0) {
+    g_console->DeleteFirstLine();
+  }
+  g_console->AppendLine(ParseConsoleMarkup(markup));
+  g_console->ScrollToEnd();
+}
+
+void Mess(std::string text, bool box, bool console, bool log) {
+  if (log) WritelnLog(text);
+  if (console) WritelnConsole(text, C_Message);
+  if (box) ShowBox(BoxKind::Information, text);
+}
+
+void Warning(std::string text, bool box, bool console, bool log) {
+  if (log) WritelnLog("Warning:" + text);
+  if (console) WritelnConsole("Warning:" + colorToStrR(C_Message) + text, C_Warning);
+  if (box) ShowBox(BoxKind::Warning, text);
+}
+
+void Error(std::string text, bool box, bool console, bool log) {
+  LastErrorMessage = text;
+  if (log) WritelnLog("Error:" + text);
+  if (console) WritelnConsole("Error:" + colorToStrR(C_Message) + text, C_Error);
+  if (box) ShowBox(BoxKind::Error, text);
+}
+
+void MT(std::string text, TMessDepth depth) {
+  if (MessDepth >= depth) Mess(std::move(text), false, true, true);
+}
+
+void WT(std::string text, TMessDepth depth) {
+  if (MessDepth >= depth) Warning(std::move(text), false, true, true);
+}
+
+void ET(std::string text, TMessDepth depth) {
+  if (MessDepth >= depth) Error(std::move(text), false, true, true);
+}
+
+namespace {
+void WriteQuery(const std::string& text, const char* suffix, bool console, bool log) {
+  const std::string body = "Query:" + text + suffix;
+  if (log) WritelnLog(body);
+  if (console) WritelnConsole(body, C_Query);
+}
+}  // namespace
+
+QueryButton QueryOkCancel(std::string text, bool console, bool log, QueryButton def) {
+  QueryButton answer;
+  if (isAUTONOM) {
+    answer = def == QueryButton::Ok ? QueryButton::Ok : QueryButton::Cancel;
+  } else {
+    answer = UiHooks().AskQuestion(QueryKind::OkCancel, text, def);
+  }
+  WriteQuery(text, answer == QueryButton::Ok ? " - OK" : " - cancel", console, log);
+  return answer == QueryButton::Ok ? QueryButton::Ok : QueryButton::Cancel;
+}
+
+QueryButton QueryYesNoCancel(std::string text, bool console, bool log, QueryButton def) {
+  QueryButton answer;
+  if (isAUTONOM) {
+    answer = (def == QueryButton::Yes || def == QueryButton::No) ? def : QueryButton::Cancel;
+  } else {
+    answer = UiHooks().AskQuestion(QueryKind::YesNoCancel, text, def);
+  }
+  const char* suffix = answer == QueryButton::Yes  ? " - Yes"
+                       : answer == QueryButton::No ? " - No"
+                                                   : " - Cancel";
+  WriteQuery(text, suffix, console, log);
+  if (answer != QueryButton::Yes && answer != QueryButton::No) answer = QueryButton::Cancel;
+  return answer;
+}
+
+}  // namespace zarvik

@@ -1,0 +1,74 @@
+// INI files with the usual Windows semantics: sections and keys matched
+// without regard to case, defaults for what is missing, integers in decimal, a
+// missing file is empty. The file is code page 1251 on disk and UTF-8 here.
+// Writing keeps every other line (comments, other sections, unknown lines)
+// as it was and replaces the file in one step.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvik {
+
+class TIniFile {
+ public:
+  // Reads `path` at once; a missing or unreadable file is empty.
+  explicit TIniFile(std::string path);
+
+  const std::string& FileName() const { return path_; }
+
+  // Value after the first "=", blanks around it removed; `def` when the
+  // section or key is missing.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const;
+  // Decimal integer with optional sign; `def` when missing or not a number
+  // (or outside the 32-bit range).
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t def) const;
+  // "0" is false, any other number true; `def` when missing or not a number.
+  bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+  bool SectionExists(std::string_view section) const;
+  bool ValueExists(std::string_view section, std::string_view key) const;
+  // Keys of a section, in file order.
+  std::vector<std::string> ReadSection(std::string_view section) const;
+  std::vector<std::string> ReadSections() const;
+
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int64_t value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+  void EraseSection(std::string_view section);
+  void DeleteKey(std::string_view section, std::string_view key);
+
+  // Writes the file (temporary file and rename, so a failed write leaves the
+  // old file). False when it cannot be written.
+  bool UpdateFile() const;
+  bool Modified() const { return modified_; }
+
+  // Parses INI text (already UTF-8) instead of a file.
+  static TIniFile FromText(std::string_view utf8Text);
+
+ private:
+  TIniFile() = default;
+  struct Line {
+    std::string raw;      // the line as it was, UTF-8
+    std::string section;  // for a section line: its name
+    std::string key;      // for a key line: key (trimmed)
+    std::string value;    // for a key line: value (trimmed)
+    enum Kind { kOther, kSection, kKey } kind = kOther;
+  };
+  void Parse(std::string_view text);
+  // Index of the section line, or npos.
+  std::size_t FindSection(std::string_view section) const;
+  std::size_t SectionEnd(std::size_t sectionLine) const;
+  std::optional<std::size_t> FindKey(std::string_view section, std::string_view key) const;
+
+  std::string path_;
+  std::vector<Line> lines_;
+  bool modified_ = false;
+};
+
+}  // namespace zarvik

@@ -1,0 +1,16 @@
+#include "shell/UiHooks.h"
+
+namespace zarvik {
+namespace {
+IUiHooks& Headless() {
+  static IUiHooks hooks;
+  return hooks;
+}
+IUiHooks* g_hooks = nullptr;
+}  // namespace
+
+void SetUiHooks(IUiHooks* hooks) { g_hooks = hooks; }
+
+IUiHooks& UiHooks() { return g_hooks != nullptr ? *g_hooks : Headless(); }
+
+}  // namespace zarvik

@@ -1,0 +1,49 @@
+#include "UiHooksQt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace zarvik::ui {
+
+void QtUiHooks::ProcessEvents() { QApplication::processEvents(); }
+
+bool QtUiHooks::IsTerminating() { return QCoreApplication::closingDown(); }
+
+void QtUiHooks::ShowMessageBox(BoxKind kind, const std::string& caption, const std::string& text) {
+  const QString c = QString::fromStdString(caption);
+  const QString t = QString::fromStdString(text);
+  QWidget* parent = QApplication::activeWindow();
+  switch (kind) {
+    case BoxKind::Information: QMessageBox::information(parent, c, t); break;
+    case BoxKind::Warning: QMessageBox::warning(parent, c, t); break;
+    case BoxKind::Error: QMessageBox::critical(parent, c, t); break;
+  }
+}
+
+QueryButton QtUiHooks::AskQuestion(QueryKind kind, const std::string& text, QueryButton def) {
+  QMessageBox box(QMessageBox::Question, "Confirm", QString::fromStdString(text), QMessageBox::NoButton,
+                  QApplication::activeWindow());
+  const auto toQt = [](QueryButton b) {
+    switch (b) {
+      case QueryButton::Ok: return QMessageBox::Ok;
+      case QueryButton::Cancel: return QMessageBox::Cancel;
+      case QueryButton::Yes: return QMessageBox::Yes;
+      case QueryButton::No: return QMessageBox::No;
+    }
+    return QMessageBox::Cancel;
+  };
+  if (kind == QueryKind::OkCancel) {
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  } else {
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  }
+  box.setDefaultButton(toQt(def));
+  switch (box.exec()) {
+    case QMessageBox::Ok: return QueryButton::Ok;
+    case QMessageBox::Yes: return QueryButton::Yes;
+    case QMessageBox::No: return QueryButton::No;
+    default: return QueryButton::Cancel;
+  }
+}
+
+}  // namespace zarvik::ui
