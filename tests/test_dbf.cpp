@@ -461,6 +461,32 @@ TEST(Dbf, EditingNeedsEditStateAndCancelOrCloseDropsThePendingRow) {
   EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"Сохраненная"}));
 }
 
+TEST(Dbf, ChangesReachTheFileOnFlushOrAtOnceWithAutoFlush) {
+  TempDir dir;
+  const std::string path = dir.File("Operators.dbf");
+  TDbfTable writer;
+  ASSERT_EQ(writer.CreateAndOpen(path, kProfileLike), DbfResult::Ok);
+  const auto rowsOnDisk = [&] {
+    TDbfTable reader;
+    EXPECT_EQ(reader.Open(path), DbfResult::Ok) << reader.LastError();
+    return reader.RecordCount();
+  };
+  AppendRows(writer, {kRows[0], kRows[1]});
+  EXPECT_TRUE(writer.Modified());
+  EXPECT_EQ(rowsOnDisk(), 0);
+  ASSERT_EQ(writer.Flush(), DbfResult::Ok);
+  EXPECT_FALSE(writer.Modified());
+  EXPECT_EQ(rowsOnDisk(), 2);
+  writer.SetAutoFlush(true);
+  AppendRows(writer, {kRows[2]});
+  EXPECT_EQ(rowsOnDisk(), 3);
+  writer.First();
+  ASSERT_EQ(writer.Delete(), DbfResult::Ok);
+  EXPECT_EQ(rowsOnDisk(), 2);
+  ASSERT_EQ(writer.Pack(), DbfResult::Ok);
+  EXPECT_EQ(fs::file_size(path), 32u + 6 * 32 + 1 + 2 * (1 + 30 + 12 + 9 + 12 + 1 + 20) + 1);
+}
+
 // ---- damaged files -------------------------------------------------------
 
 std::string ValidImage() {

@@ -902,7 +902,7 @@ DbfResult TDbfTable::Post() {
   pending_.clear();
   state_ = State::Browse;
   dirty_ = true;
-  return DbfResult::Ok;
+  return autoFlush_ ? Flush() : DbfResult::Ok;
 }
 
 void TDbfTable::Cancel() {
@@ -932,7 +932,7 @@ DbfResult TDbfTable::Delete() {
         break;
       }
   }
-  return DbfResult::Ok;
+  return autoFlush_ ? Flush() : DbfResult::Ok;
 }
 
 DbfResult TDbfTable::Pack() {
@@ -944,7 +944,7 @@ DbfResult TDbfTable::Pack() {
   if (kept.size() != records_.size()) dirty_ = true;
   records_ = std::move(kept);
   SeekVisible(0);
-  return DbfResult::Ok;
+  return autoFlush_ ? Flush() : DbfResult::Ok;
 }
 
 DbfResult TDbfTable::CheckWritable(int field) const {

@@ -3,7 +3,10 @@
 // the deleted flag, the end-of-file mark and the code page mark of 1251.
 //
 // A table is read whole into memory when it is opened; changes are kept in
-// memory and written by Flush or Close. Every write replaces the file
+// memory and written by Flush or Close (or by every Post, Delete and Pack
+// after SetAutoFlush(true)). A table that stays open must be flushed after
+// each batch of changes, or a crash of the program loses them (the file then
+// keeps its old content). Every write replaces the file
 // atomically (a temporary file in the same folder, synced, renamed over the
 // old one), so a failure or a killed process leaves either the old or the new
 // content, never a mix. Two tables open on the same file do not see each
@@ -111,6 +114,11 @@ class TDbfTable {
   bool IsOpen() const { return state_ != State::Inactive; }
   State GetState() const { return state_; }
   bool Modified() const { return dirty_; }
+  // Write the file on every Post, Delete and Pack (their result is then the
+  // write's). Off by default: a file is rewritten whole, so writing after
+  // each of many rows costs time growing with the square of the rows.
+  void SetAutoFlush(bool on) { autoFlush_ = on; }
+  bool AutoFlush() const { return autoFlush_; }
   const std::string& Path() const { return path_; }
   // Text of the last failure, with the file name and the details.
   const std::string& LastError() const { return lastError_; }
@@ -200,6 +208,7 @@ class TDbfTable {
   std::size_t cursor_ = 0;            // == records_.size() at the end
   std::string pending_;               // the row being edited or inserted
   bool dirty_ = false;
+  bool autoFlush_ = false;
   std::string filterText_;
   std::vector<DbfCondition> conditions_;
   std::vector<int> conditionFields_;
