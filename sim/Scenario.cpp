@@ -26,6 +26,7 @@ constexpr std::uint8_t kFiscalMark = 75;  // 'K'
 constexpr std::uint8_t kUnsetDateByte = 0xFF;
 constexpr int kMaxReceipts = 100000;
 constexpr int kMaxLines = 1000;
+constexpr std::uint64_t kRoundTender = 10000;  // "round": the next 100 roubles
 
 std::string Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -466,7 +467,12 @@ void ReadReceipt(Reader& r, RegisterState& s, const std::string& sec) {
     const auto kind = static_cast<int>(r.Int(sec, "Payment", 0, 0, 255));
     std::uint64_t tendered = 0;
     const std::string tenderedText = r.Str(sec, "Tendered", "0");
-    if (const auto v = ParseScaled(tenderedText, 2)) {
+    const auto due = static_cast<std::uint64_t>(t.total);
+    if (Utf8EqualNoCase(tenderedText, "exact")) {
+      tendered = due;
+    } else if (Utf8EqualNoCase(tenderedText, "round")) {
+      tendered = (due / kRoundTender + 1) * kRoundTender;
+    } else if (const auto v = ParseScaled(tenderedText, 2)) {
       tendered = *v;
     } else {
       r.Fail(sec + "/Tendered", "expected an amount");
