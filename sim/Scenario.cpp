@@ -14,7 +14,6 @@ namespace {
 
 // Journal record codes the receipts are built from.
 constexpr std::uint8_t kRecSumSale = 0xA1;
-constexpr std::uint8_t kRecDiscount = 0xB1;
 constexpr std::uint8_t kRecSubtotal = 0xB5;
 constexpr std::uint8_t kRecSubtotalDiscount = 0xB6;
 constexpr std::uint8_t kRecTaxSum = 0xC1;
