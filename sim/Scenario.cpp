@@ -495,6 +495,10 @@ void ReadReceipt(Reader& r, RegisterState& s, const std::string& sec) {
   }
 }
 
+std::string TwoDigits(int v) {
+  return std::string(1, static_cast<char>('0' + v / 10 % 10)) + static_cast<char>('0' + v % 10);
+}
+
 // Receipts made up from the goods: 1 to 3 lines each, cash or card.
 void GenerateReceipts(RegisterState& s, int count, int firstNumber) {
   std::vector<const Goods*> goods;
@@ -526,11 +530,9 @@ void GenerateReceipts(RegisterState& s, int count, int firstNumber) {
     const bool card = i % 4 == 3;
     const auto tendered = card ? 0ULL : static_cast<std::uint64_t>((total / 10000 + 1) * 10000);
     s.journal.push_back(PaymentRecord(++op, card ? 4 : 0, static_cast<std::uint64_t>(total), tendered));
-    const int minutes = 9 * 60 + i * 11;
-    char time[6];
-    std::snprintf(time, sizeof time, "%02d:%02d", (minutes / 60) % 24, minutes % 60);
-    char date[9];
-    std::snprintf(date, sizeof date, "%02d.12.10", 1 + (i / 20) % 28);
+    const int minutes = 9 * 60 + (i * 11) % (12 * 60);
+    const std::string time = TwoDigits(minutes / 60) + ":" + TwoDigits(minutes % 60);
+    const std::string date = TwoDigits(1 + (i / 20) % 28) + ".12.10";
     s.journal.push_back(
         CloseRecord(1, static_cast<std::uint64_t>(firstNumber + i), date, time, true, 1 + i % 2));
   }
