@@ -39,6 +39,9 @@ class RegisterLink {
   std::vector<Bytes> Feed(const std::uint8_t* data, std::size_t length);
   // The line fell silent: a half-received packet is dropped.
   void LineIdle() { receiver_.Reset(); }
+  // Forgets the answer of an exchange the PC abandoned (sent or not), as a
+  // DISC would; the packet counters stay.
+  void DropPendingAnswer();
   bool ReceiverIdle() const { return receiver_.Idle(); }
 
   RegisterState& State() { return state_; }

@@ -153,6 +153,32 @@ TEST_F(SimLink, DiscEndsAStreamAndTheNextCommandWorks) {
   EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
 }
 
+TEST_F(SimLink, AbandonedAnswerIsPolledAgainUntilDropped) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kAllGoods, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  const int h = pc_.ReadControl();
+  Bytes first;
+  ASSERT_TRUE(pc_.ReadFrame(first));
+  // The PC gives up without a receipt; its next poll gets the same frame.
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), h);
+  Bytes again;
+  ASSERT_TRUE(pc_.ReadFrame(again));
+  EXPECT_EQ(again, first);
+  auto stats = sim_->Stats();
+  EXPECT_TRUE(stats.unacknowledged);
+  EXPECT_EQ(stats.streamLeft, sim_->State().goods.size() - 1);
+  sim_->DropPendingAnswer();
+  stats = sim_->Stats();
+  EXPECT_FALSE(stats.unacknowledged);
+  EXPECT_EQ(stats.streamLeft, 0U);
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+}
+
 TEST_F(SimLink, AllGoodsStreamInCodeOrder) {
   const auto frames = pc_.Command(kAllGoods);
   const auto state = sim_->State();
