@@ -28,6 +28,7 @@ struct LinkStats {
   int ignoredPackets = 0;              // control packets with a bad check byte or another address
   int resyncs = 0;                     // SYN sent for a wrong packet number
   std::size_t streamLeft = 0;          // answer frames not yet sent
+  bool unacknowledged = false;         // a sent answer frame waits for its receipt
 };
 
 class RegisterLink {
