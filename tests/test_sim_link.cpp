@@ -269,30 +269,37 @@ TEST_F(SimLink, DroppedAndExtraBytes) {
 }
 
 TEST_F(SimLink, PollFaults) {
+  constexpr int kSilent = -1, kBadCheck = -2;
   struct Case {
     const char* spec;
-    std::vector<int> answers;  // control bytes answering consecutive polls
+    std::vector<int> answers;  // what answers consecutive polls
   };
   const Case cases[] = {
       {"busy", {0xE9, 0xE5}},
       {"rej*2", {0xE3, 0xE3, 0xE5}},
       {"busy*inf", {0xE9, 0xE9, 0xE9, 0xE9, 0xE9, 0xE9}},
-      {"silence*2", {-1, -1, 0xE5}},
-      {"ctlcrc", {-1, 0xE5}},  // the packet came, with a bad check byte
+      {"silence*2", {kSilent, kSilent, 0xE5}},
+      {"silence*inf", {kSilent, kSilent, kSilent}},
+      {"ctlcrc", {kBadCheck, 0xE5}},
   };
   for (const auto& c : cases) {
     sim_->ClearFaults();
     ASSERT_TRUE(sim_->AddFault(c.spec));
     for (std::size_t i = 0; i < c.answers.size(); ++i) {
       pc_.SendControl(0xC5);
-      if (c.answers[i] < 0) {
-        const Bytes got = pc_.Read(5, simtest::kSilenceWait * 2);
-        EXPECT_TRUE(got.empty() || got.size() == 5) << c.spec;
+      if (c.answers[i] == kSilent) {
+        EXPECT_TRUE(pc_.Quiet()) << c.spec << " poll " << i;
+      } else if (c.answers[i] == kBadCheck) {
+        const Bytes got = pc_.Read(5);
+        ASSERT_EQ(got.size(), 5U) << c.spec;
+        EXPECT_EQ(got[3], 0xE5);
+        EXPECT_NE(static_cast<std::uint8_t>(got[2] + got[3] + got[4]), 0) << c.spec;
       } else {
         EXPECT_EQ(pc_.ReadControl(), c.answers[i]) << c.spec << " poll " << i;
       }
     }
   }
+  EXPECT_EQ(sim_->FaultsFired(FaultKind::Silence), 5);
   sim_->ClearFaults();
   ASSERT_TRUE(sim_->AddFault("flood=10"));
   pc_.SendControl(0xC5);
@@ -358,6 +365,39 @@ TEST_F(SimLink, RawLineKeepsControlCharacters) {
   ASSERT_EQ(printed.size(), 1U);
   EXPECT_EQ(printed[0].text, std::string("\n\r\x03\x11\x13\x7F"
                                          "A"));
+}
+
+TEST(SimDevice, ServesAGivenSerialDevice) {
+  // A pseudo-terminal pair made here stands for a serial cable: the
+  // simulator serves the slave side as a device, the test talks on the master.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  char name[256] = {};
+  ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+  Simulator sim(simtest::DefaultScenario());
+  ASSERT_TRUE(sim.OpenDevice(name, 19200)) << sim.LastError();
+  EXPECT_EQ(sim.DevicePath(), name);
+  EXPECT_FALSE(sim.OpenDevice(name, 19200));  // one device at a time
+  ASSERT_TRUE(sim.Start());
+  EXPECT_FALSE(sim.Start());
+  const Bytes poll = Control(kAddr, 0xC5);
+  ASSERT_EQ(::write(master, poll.data(), poll.size()), 5);
+  std::uint8_t got[5] = {};
+  std::size_t n = 0;
+  for (int tries = 0; tries < 100 && n < 5; ++tries) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 10) > 0) {
+      const ssize_t r = ::read(master, got + n, 5 - n);
+      if (r > 0) n += static_cast<std::size_t>(r);
+    }
+  }
+  EXPECT_EQ(Bytes(got, got + n), Control(kAddr, 0xE5));
+  sim.Close();
+  ::close(master);
+  EXPECT_FALSE(sim.OpenDevice("/nonexistent/tty", 9600));
+  EXPECT_NE(sim.LastError().find("/nonexistent/tty"), std::string::npos);
 }
 
 TEST(SimPacing, PacedBytesTakeTheLineTime) {
