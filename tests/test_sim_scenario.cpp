@@ -246,8 +246,11 @@ TEST(SimScenario, BadValuesNameTheirKey) {
 TEST(SimProgram, ServesAPortNumberUntilTerminated) {
   const auto dir = std::filesystem::temp_directory_path() / ("zarvik_sim_exe_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  const auto old = std::filesystem::current_path();
-  std::filesystem::current_path(dir);
+  struct InDir {
+    std::filesystem::path old = std::filesystem::current_path();
+    explicit InDir(const std::filesystem::path& d) { std::filesystem::current_path(d); }
+    ~InDir() { std::filesystem::current_path(old); }
+  } inDir(dir);
   int out[2];
   ASSERT_EQ(::pipe(out), 0);
   posix_spawn_file_actions_t fa;
@@ -283,8 +286,29 @@ TEST(SimProgram, ServesAPortNumberUntilTerminated) {
   EXPECT_EQ(TIniFile("ZarvikConfig.ini").ReadString("Devices", "COM9", ""), "");
   ::close(out[0]);
   posix_spawn_file_actions_destroy(&fa);
-  std::filesystem::current_path(old);
   std::filesystem::remove_all(dir);
+}
+
+TEST(SimProgram, RefusesBadArguments) {
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{"--fault", "nope"}, std::vector<std::string>{"--com", "0"},
+        std::vector<std::string>{"--scenario", "/nonexistent.ini"}, std::vector<std::string>{"--bogus"}}) {
+    std::vector<std::string> args = {ZARVIK_SIM_EXE};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, ZARVIK_SIM_EXE, &fa, nullptr, argv.data(), environ), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << extra[0];
+    posix_spawn_file_actions_destroy(&fa);
+  }
 }
 #endif
 
