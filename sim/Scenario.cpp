@@ -150,7 +150,8 @@ void ReadRegister(Reader& r, RegisterState& s) {
   if (s.operatorCount != 0 && s.operatorCount != 4 && s.operatorCount != 8) {
     r.Fail("Register/OperatorCount", "expected 0, 4 or 8");
   }
-  s.maxCountDepat = static_cast<int>(r.Int(sec, "Departments", s.maxCountDepat, 1, kMaxDepartments));
+  const std::string_view depKey = r.Ini().ValueExists(sec, "maxCountDepat") ? "maxCountDepat" : "Departments";
+  s.maxCountDepat = static_cast<int>(r.Int(sec, depKey, s.maxCountDepat, 1, kMaxDepartments));
   s.journalFrameLimit =
       static_cast<std::size_t>(r.Int(sec, "JournalFrameBytes", static_cast<long long>(s.journalFrameLimit),
                                      16, static_cast<long long>(kMaxRegisterPayload)));

@@ -236,6 +236,7 @@ TEST(SimScenario, BadValuesNameTheirKey) {
   const Scenario sc = Load("[Faults]\n1=wait=2\n2=busy*inf\n");
   EXPECT_EQ(sc.faults,
             (std::vector<Fault>{{FaultKind::Wait, 2, 0, 1}, {FaultKind::Busy, 1, 0, kFaultForever}}));
+  EXPECT_EQ(Load("[Register]\nmaxCountDepat=16\n").state.maxCountDepat, 16);
   // An empty scenario is a working register with 64 options.
   EXPECT_EQ(Load("").state.options.size(), 64U);
 }
