@@ -426,6 +426,17 @@ TEST(SimInMemory, ProcessPlaysBytesWithoutADevice) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
   EXPECT_EQ(Bytes(out.begin() + 5, out.begin() + 10), Control(kAddr, 0xA0));
   EXPECT_FALSE(sim.Start());  // no device
+
+  // Faults of a scenario are armed from the start.
+  Scenario sc = simtest::DefaultScenario();
+  sc.faults.push_back(Fault{FaultKind::Busy, 1, 0, 1});
+  Simulator busy(sc);
+  EXPECT_EQ(busy.ArmedFaults().size(), 1U);
+  EXPECT_EQ(busy.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE9));
+  EXPECT_EQ(busy.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  EXPECT_TRUE(busy.ArmedFaults().empty());
+  EXPECT_FALSE(busy.AddFault("nope"));
+  EXPECT_NE(busy.LastError().find("nope"), std::string::npos);
 }
 
 }  // namespace
