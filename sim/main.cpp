@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
     TIniFile ini(ProgramIniPath());
     if (ini.ReadString(kDevicesSection, PortKey(com), "") == path) {
       ini.DeleteKey(kDevicesSection, PortKey(com));
+      if (ini.ReadSection(kDevicesSection).empty()) ini.EraseSection(kDevicesSection);
       ini.UpdateFile();
     }
   }
