@@ -24,7 +24,7 @@ bool TScriptedStream::Read(std::uint8_t* buffer, std::uint32_t& count) {
 }
 
 bool TScriptedStream::Write(const std::uint8_t* buffer, std::uint32_t& count) {
-  if (!open_ || failWrites) {
+  if (!open_ || failWrites || (refuseWrite && refuseWrite(std::span<const std::uint8_t>(buffer, count)))) {
     count = 0;
     return false;
   }

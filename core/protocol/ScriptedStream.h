@@ -48,6 +48,8 @@ class TScriptedStream final : public IByteStream {
   // Fault switches.
   bool failOpen = false;
   bool failWrites = false;
+  // When set and true for the bytes of a write, that write fails.
+  std::function<bool(std::span<const std::uint8_t>)> refuseWrite;
   // Opening empties the input queue, as opening a port purges it.
   bool purgeOnOpen = true;
   // Number of Open and Close calls that changed the state.
