@@ -3,8 +3,17 @@
 #include <array>
 #include <string_view>
 
+#include "shell/U_language.h"
+
 namespace zarvik {
 namespace {
+
+// Codes with a text of their own in the language table: 0..32 in order, then
+// these three.
+constexpr int kLastLinkCode = 32;
+constexpr int kFiscalMemoryCode = 90;
+constexpr int kEndOfDataCode = 91;
+constexpr int kUserDefinedCode = 99;
 
 constexpr std::array<std::string_view, 20> kErrorTexts = {
     "Нет ошибок",
@@ -39,8 +48,13 @@ std::string ErrorText(int code) {
 }
 
 std::string ResultText(int code) {
-  // Language table not yet linked in: the code alone for now.
-  return "#" + std::to_string(code);
+  if (code >= 0 && code <= kLastLinkCode) return LangResStrHandler.Text(ltNoError + code);
+  switch (code) {
+    case kFiscalMemoryCode: return LangResStrHandler.Text(ltFiscalMemoryError);
+    case kEndOfDataCode: return LangResStrHandler.Text(ltEndOfData);
+    case kUserDefinedCode: return LangResStrHandler.Text(ltUserDefinedError);
+    default: return LangResStrHandler.Text(ltUnknownError) + std::to_string(code);
+  }
 }
 
 }  // namespace zarvik
