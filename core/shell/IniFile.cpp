@@ -157,6 +157,9 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
   kl.value = std::string(Trim(value));
   kl.raw = kl.key + "=" + kl.value;
   if (const auto k = FindKey(section, key)) {
+    // The key keeps the spelling it has in the file.
+    kl.key = lines_[*k].key;
+    kl.raw = kl.key + "=" + kl.value;
     lines_[*k] = std::move(kl);
     return;
   }

@@ -1,0 +1,339 @@
+#include "port/Comport.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "TestSupport.h"
+#include "port/PortDevices.h"
+#include "shell/IniFile.h"
+
+namespace zarvik {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::MessageStateGuard;
+using test::PtyPair;
+using test::RecordingConsole;
+
+constexpr int kTestPort = 200;
+constexpr int kMissingPort = 201;
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.Ok());
+    SetPortDevice(kTestPort, pty.SlavePath());
+    SetPortDevice(kMissingPort, "/nonexistent/ttyZARVIK");
+    ASSERT_TRUE(port.SetPortNumber(kTestPort));
+  }
+  void TearDown() override {
+    port.Close();
+    SetPortDevice(kTestPort, "");
+    SetPortDevice(kMissingPort, "");
+  }
+  std::vector<unsigned char> ReadMaster(std::size_t n) {
+    std::vector<unsigned char> out;
+    const auto deadline = Clock::now() + 2s;
+    while (out.size() < n && Clock::now() < deadline) {
+      unsigned char buf[256];
+      const ssize_t r = ::read(pty.Master(), buf, std::min(sizeof buf, n - out.size()));
+      if (r > 0) out.insert(out.end(), buf, buf + r);
+    }
+    return out;
+  }
+  MessageStateGuard guard;
+  PtyPair pty;
+  TComPort port;
+};
+
+TEST_F(ComPortTest, BytesRoundTripBothWays) {
+  ASSERT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
+  const std::vector<unsigned char> in = {0x7F, 0x02, 0x01, 0xC5, 0x3A, 0x00, 0x11, 0x13};
+  ASSERT_TRUE(pty.Send(in));
+  std::uint8_t buf[8] = {};
+  std::uint32_t count = 8;
+  ASSERT_TRUE(port.Read(buf, count));
+  EXPECT_EQ(count, 8u);
+  EXPECT_EQ(std::vector<unsigned char>(buf, buf + 8), in);  // NUL, XON and XOFF pass as data
+
+  const std::uint8_t out[] = {0x7F, 0x10, 0x0D, 0x0A, 0x03};
+  count = 5;
+  ASSERT_TRUE(port.Write(out, count));
+  EXPECT_EQ(count, 5u);
+  EXPECT_EQ(ReadMaster(5), std::vector<unsigned char>(out, out + 5));  // no CR/LF translation
+}
+
+TEST_F(ComPortTest, ReadOfNothingGivesUpAfterTheTotalTimeOut) {
+  RecordingConsole console;
+  SetConsole(&console);
+  ASSERT_TRUE(port.Open());
+  std::uint8_t buf[5];
+  std::uint32_t count = 5;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, count));
+  const auto elapsed = Clock::now() - start;
+  EXPECT_EQ(count, 0u);
+  // 250 + 5 x 9 = 295 ms.
+  EXPECT_GE(elapsed, 290ms);
+  EXPECT_LT(elapsed, 900ms);
+  EXPECT_TRUE(console.lines.empty());  // silent below mdHardWare
+}
+
+TEST_F(ComPortTest, InterByteGapEndsAShortRead) {
+  ASSERT_TRUE(port.Open());
+  port.readTotalTimeoutConstant = 2000;
+  std::thread sender([&] {
+    std::this_thread::sleep_for(50ms);
+    pty.Send({0x01, 0x02});
+  });
+  std::uint8_t buf[10];
+  std::uint32_t count = 10;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, count));
+  const auto elapsed = Clock::now() - start;
+  sender.join();
+  EXPECT_EQ(count, 2u);
+  EXPECT_LT(elapsed, 1000ms);  // the 6 ms gap, not the 2090 ms total, ended it
+}
+
+TEST_F(ComPortTest, HardwareTracesOnlyAtHardwareDepth) {
+  RecordingConsole console;
+  SetConsole(&console);
+  ParseSwitches({"mdhardware"});
+  ASSERT_TRUE(port.Open());
+  ASSERT_TRUE(pty.Send({0x7F, 0x02, 0x01, 0xC5, 0x3A}));
+  std::uint8_t buf[5];
+  std::uint32_t count = 5;
+  ASSERT_TRUE(port.Read(buf, count));
+  const std::uint8_t out[] = {0x7F, 0x03};
+  count = 2;
+  ASSERT_TRUE(port.Write(out, count));
+  count = 3;
+  EXPECT_FALSE(port.Read(buf, count));
+  const std::string text = console.AllText();
+  EXPECT_NE(text.find("\\\\.\\COM200 19200\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("init COM\n"), std::string::npos);
+  EXPECT_NE(text.find("Config СОМ-port\n"), std::string::npos);
+  EXPECT_NE(text.find("ReadFromCOM:7F 02 01 C5 3A\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("WriteToCOM:7F 03\n"), std::string::npos);
+  EXPECT_NE(text.find("Error:no read from СОМ port(Length):"), std::string::npos);
+
+  ResetSwitches();
+  ParseSwitches({"mdsystem"});
+  console.lines.clear();
+  ASSERT_TRUE(pty.Send({0x7F, 0x02, 0x01, 0xC5, 0x3A}));
+  count = 5;
+  ASSERT_TRUE(port.Read(buf, count));
+  EXPECT_EQ(console.AllText(), "");
+}
+
+TEST_F(ComPortTest, OpenOnAnOpenPortTracesAndKeepsIt) {
+  RecordingConsole console;
+  SetConsole(&console);
+  ASSERT_TRUE(port.Open());
+  ParseSwitches({"mdhardware"});
+  EXPECT_TRUE(port.Open());
+  EXPECT_TRUE(port.IsOpen());
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_TRUE(console.lines[0].text.ends_with("\\\\.\\COM200 19200"));
+}
+
+TEST_F(ComPortTest, BusyWhenAnotherProcessHoldsTheDevice) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TComPort holder;
+    holder.SetPortNumber(kTestPort);
+    const char ok = holder.Open() ? '1' : '0';
+    (void)!::write(ready[1], &ok, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, '1');
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(LastErrorMessage, "Selected СОМ-port busy!");
+  EXPECT_NE(ListPorts().find("COM200  BUSY\r\n"), std::string::npos);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(port.Open());  // free again once the holder is gone
+}
+
+TEST_F(ComPortTest, ListsExistingPortsAndSkipsMissingOnes) {
+  const std::string list = ListPorts();
+  EXPECT_NE(list.find("COM200\r\n"), std::string::npos) << list;
+  EXPECT_EQ(list.find("COM201"), std::string::npos);
+  EXPECT_FALSE(port.IsOpen());  // listing touches no port object
+  ASSERT_TRUE(port.Open());
+  EXPECT_NE(ListPorts().find("COM200  BUSY\r\n"), std::string::npos);
+}
+
+TEST_F(ComPortTest, MissingDeviceIsFileNotFound) {
+  RecordingConsole console;
+  test::RecordingHooks hooks;
+  SetConsole(&console);
+  SetUiHooks(&hooks);
+  ASSERT_TRUE(port.SetPortNumber(kMissingPort));
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(LastErrorMessage, "Selected СОМ-port inaccessible!(file not found)");
+  EXPECT_TRUE(hooks.boxes.empty());  // console and log only
+  EXPECT_NE(console.AllText().find("Error:Selected СОМ-port inaccessible!(file not found)"), std::string::npos);
+}
+
+TEST_F(ComPortTest, NotATerminalFailsConfigurationWithABox) {
+  test::RecordingHooks hooks;
+  SetUiHooks(&hooks);
+  const std::string file = guard.Dir().File("plain-file");
+  test::WriteAll(file, "x");
+  SetPortDevice(kMissingPort, file);
+  ASSERT_TRUE(port.SetPortNumber(kMissingPort));
+  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(LastErrorMessage, "Block dcb inaccessible!");
+  ASSERT_EQ(hooks.boxes.size(), 1u);
+  EXPECT_EQ(hooks.boxes[0].kind, BoxKind::Error);
+}
+
+TEST_F(ComPortTest, DeviceThatDisappearsWhileOpen) {
+  ASSERT_TRUE(port.Open());
+  pty.CloseMaster();
+  std::uint8_t buf[5];
+  std::uint32_t count = 5;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, count));
+  EXPECT_LT(Clock::now() - start, 1000ms);
+  const std::uint8_t out[] = {1, 2, 3};
+  count = 3;
+  EXPECT_FALSE(port.Write(out, count));
+  EXPECT_TRUE(port.Close());
+  EXPECT_FALSE(port.Close());
+}
+
+TEST_F(ComPortTest, ClosedPortReadsAndWritesNothing) {
+  std::uint8_t buf[2] = {1, 2};
+  std::uint32_t count = 2;
+  EXPECT_FALSE(port.Read(buf, count));
+  EXPECT_EQ(count, 0u);
+  count = 2;
+  EXPECT_FALSE(port.Write(buf, count));
+  EXPECT_EQ(port.InputQueueLength(), 0u);
+}
+
+TEST_F(ComPortTest, InputQueueLength) {
+  ASSERT_TRUE(port.Open());
+  ASSERT_TRUE(pty.Send({'1', '2', '3', '\r'}));
+  const auto deadline = Clock::now() + 1s;
+  while (port.InputQueueLength() < 4 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(port.InputQueueLength(), 4u);
+}
+
+TEST_F(ComPortTest, BaudRateChangeClosesTheOpenPort) {
+  ASSERT_TRUE(port.Open());
+  EXPECT_FALSE(port.SetBaudRate(12345));
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(port.BaudRate(), 19200u);
+  EXPECT_TRUE(port.SetBaudRate(19200));
+  EXPECT_FALSE(port.IsOpen());
+  for (std::uint32_t rate : {2400u, 14400u, 56000u, 128000u, 115200u}) {
+    ASSERT_TRUE(port.SetBaudRate(rate));
+    EXPECT_TRUE(port.Open()) << rate;  // every allowed rate configures
+    EXPECT_EQ(port.BaudRate(), rate);
+  }
+}
+
+TEST(ComPort, PortNumberRange) {
+  TComPort port;
+  EXPECT_EQ(port.PortNumber(), 0);
+  EXPECT_FALSE(port.SetPortNumber(0));
+  EXPECT_FALSE(port.SetPortNumber(257));
+  EXPECT_FALSE(port.SetPortNumber(-1));
+  EXPECT_EQ(port.PortNumber(), 0);
+  EXPECT_TRUE(port.SetPortNumber(1));
+  EXPECT_TRUE(port.SetPortNumber(256));
+  EXPECT_EQ(port.PortNumber(), 256);
+  for (std::uint32_t bad : {0u, 300u, 12345u, 19201u, 230400u}) EXPECT_FALSE(port.SetBaudRate(bad)) << bad;
+}
+
+TEST(ComPort, LoadSettingsRefusesBadValuesButReadsTheRest) {
+  MessageStateGuard guard;
+  const std::string ini = guard.Dir().File("ZarvikConfig.ini");
+  test::WriteAll(ini,
+                 "[Port]\r\nCOMPort=3\r\nSpeed=300\r\nReadTotalTimeoutConstant=500\r\nReadIntervalTimeout=20\r\n"
+                 "[PortScan]\r\nCOMPort=999\r\nSpeed=9600\r\n");
+  TComPort port;
+  EXPECT_FALSE(port.LoadSettings(ini, "Port"));
+  EXPECT_EQ(LastErrorMessage, "invalid speed");
+  EXPECT_EQ(port.PortNumber(), 3);
+  EXPECT_EQ(port.BaudRate(), 19200u);
+  EXPECT_EQ(port.readTotalTimeoutConstant, 500u);
+  EXPECT_EQ(port.readIntervalTimeout, 20u);
+  EXPECT_EQ(port.readTotalTimeoutMultiplier, 9u);
+
+  TComPort scan;
+  EXPECT_FALSE(scan.LoadSettings(ini, "PortScan"));
+  EXPECT_EQ(LastErrorMessage, "invalid COM port");
+  EXPECT_EQ(scan.PortNumber(), 0);
+  EXPECT_EQ(scan.BaudRate(), 9600u);
+
+  TComPort none;
+  EXPECT_TRUE(none.LoadSettings(guard.Dir().File("missing.ini"), "Port"));
+  EXPECT_EQ(none.PortNumber(), 1);
+  EXPECT_EQ(none.BaudRate(), 19200u);
+}
+
+TEST(ComPort, SaveSettingsWritesSevenKeysInOrderRelativeToTheCurrentFolder) {
+  MessageStateGuard guard;
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(guard.Dir().Path());
+  TComPort port;
+  port.SetPortNumber(7);
+  port.SetBaudRate(115200);
+  port.SaveSettings("ZarvikConfig.ini", "Port");
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(test::ReadAll(guard.Dir().File("ZarvikConfig.ini")),
+            "[Port]\r\nCOMPort=7\r\nSpeed=115200\r\nReadTotalTimeoutConstant=250\r\n"
+            "ReadTotalTimeoutMultiplier=9\r\nReadIntervalTimeout=6\r\nWriteTotalTimeoutConstant=100\r\n"
+            "WriteTotalTimeoutMultiplier=15\r\n");
+  TComPort back;
+  EXPECT_TRUE(back.LoadSettings(guard.Dir().File("ZarvikConfig.ini"), "port"));
+  EXPECT_EQ(back.PortNumber(), 7);
+  EXPECT_EQ(back.BaudRate(), 115200u);
+}
+
+TEST(PortDevices, DefaultsAndTheDevicesSection) {
+  MessageStateGuard guard;
+  EXPECT_EQ(DefaultPortDevice(1), "/dev/ttyS0");
+  EXPECT_EQ(DefaultPortDevice(32), "/dev/ttyS31");
+  EXPECT_EQ(DefaultPortDevice(33), "/dev/ttyUSB0");
+  EXPECT_EQ(DefaultPortDevice(49), "/dev/ttyACM0");
+  EXPECT_EQ(DefaultPortDevice(64), "/dev/ttyACM15");
+  EXPECT_EQ(DefaultPortDevice(65), "");
+  EXPECT_EQ(DefaultPortDevice(0), "");
+
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(guard.Dir().Path());
+  test::WriteAll("ZarvikConfig.ini", "[devices]\r\ncom5=/dev/serial/by-id/usb-x\r\nCOM100=/dev/pts/9\r\n");
+  EXPECT_EQ(PortDevicePath(5), "/dev/serial/by-id/usb-x");
+  EXPECT_EQ(PortDevicePath(100), "/dev/pts/9");
+  EXPECT_EQ(PortDevicePath(6), "/dev/ttyS5");
+  EXPECT_EQ(PortDevicePath(257), "");
+  const auto table = PortDeviceTable();
+  EXPECT_EQ(table[5], "/dev/serial/by-id/usb-x");
+  EXPECT_EQ(table[34], "/dev/ttyUSB1");
+  std::filesystem::current_path(cwd);
+}
+
+}  // namespace
+}  // namespace zarvik

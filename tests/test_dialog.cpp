@@ -1,0 +1,297 @@
+#include "shell/DiaLog.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "TestSupport.h"
+#include "shell/TextCodec.h"
+
+namespace zarvik {
+namespace {
+
+using test::MessageStateGuard;
+using test::RecordingConsole;
+using test::RecordingHooks;
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+TEST(Log, LinesAreCp1251WithCrLfAndTheTimestampMask) {
+  MessageStateGuard guard;
+  Mess("Старт", false, false, true);
+  Warning("осторожно", false, false, true);
+  Error("сбой", false, false, true);
+  const auto lines = SplitCrLf(guard.LogText());
+  ASSERT_EQ(lines.size(), 3u);
+  const std::regex stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d (.*)$)");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[0], m, stamp)) << lines[0];
+  EXPECT_EQ(m[1].str(), "\xD1\xF2\xE0\xF0\xF2");  // "Старт" in code page 1251
+  ASSERT_TRUE(std::regex_match(lines[1], m, stamp));
+  EXPECT_EQ(Cp1251ToUtf8(m[1].str()), "Warning:осторожно");
+  ASSERT_TRUE(std::regex_match(lines[2], m, stamp));
+  EXPECT_EQ(Cp1251ToUtf8(m[1].str()), "Error:сбой");
+  EXPECT_EQ(NameLogFile, guard.LogPath());
+}
+
+TEST(Log, DebugStampsCarryMilliseconds) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  ParseSwitches({"debug"});
+  Mess("x", false, true, true);
+  const std::regex stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d \d\d\d x\r\n$)");
+  EXPECT_TRUE(std::regex_match(guard.LogText(), stamp)) << guard.LogText();
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(console.lines[0].text, std::regex(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d \d\d\d x$)")))
+      << console.lines[0].text;
+}
+
+TEST(Log, LineBreaksStayInTheLogButNotOnTheConsole) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  Mess("one\r\ntwo", false, true, true);
+  EXPECT_NE(guard.LogText().find("one\r\ntwo\r\n"), std::string::npos);
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_TRUE(console.lines[0].text.ends_with(" one  two")) << console.lines[0].text;
+}
+
+TEST(Log, MarkupInATextIsWrittenLiterally) {
+  MessageStateGuard guard;
+  Mess("<B>bold<b>", false, false, true);
+  EXPECT_NE(guard.LogText().find("<B>bold<b>\r\n"), std::string::npos);
+}
+
+TEST(Log, FallsBackToTheStateFolderWhenTheProgramFolderIsNotWritable) {
+  MessageStateGuard guard;
+  test::TempDir state;
+  SetProgramPath("/proc/no-such-folder/ZarvikConfig");  // cannot be written, even by root
+  const char* old = std::getenv("XDG_STATE_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+  Mess("kept", false, false, true);
+  const std::string fallback = state.File("ZarvikConfig/ZarvikConfig.log");
+  EXPECT_EQ(NameLogFile, fallback);
+  EXPECT_NE(test::ReadAll(fallback).find("kept\r\n"), std::string::npos);
+  if (old != nullptr) {
+    ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_STATE_HOME");
+  }
+}
+
+TEST(Messages, ErrorUnderAutonomWritesEverywhereButShowsNoBox) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  RecordingHooks hooks;
+  SetConsole(&console);
+  SetUiHooks(&hooks);
+  ParseSwitches({"autonom"});
+  Error("нет связи", true, true, true);
+  EXPECT_EQ(LastErrorMessage, "нет связи");
+  EXPECT_TRUE(hooks.boxes.empty());
+  EXPECT_NE(Cp1251ToUtf8(guard.LogText()).find("Error:нет связи"), std::string::npos);
+  ASSERT_EQ(console.lines.size(), 1u);
+  EXPECT_TRUE(console.lines[0].text.ends_with("Error:нет связи"));
+}
+
+TEST(Messages, BoxesHaveTheirKindAndCaption) {
+  MessageStateGuard guard;
+  RecordingHooks hooks;
+  SetUiHooks(&hooks);
+  Mess("i", true, false, false);
+  Warning("w", true, false, false);
+  Error("e", true, false, false);
+  ASSERT_EQ(hooks.boxes.size(), 3u);
+  EXPECT_EQ(hooks.boxes[0].kind, BoxKind::Information);
+  EXPECT_EQ(hooks.boxes[0].caption, "Information");
+  EXPECT_EQ(hooks.boxes[1].caption, "Warning");
+  EXPECT_EQ(hooks.boxes[2].caption, "Error");
+  EXPECT_EQ(hooks.boxes[2].text, "e");
+}
+
+TEST(Messages, WarningAndErrorConsoleColours) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  Warning("w", false, true, false);
+  Error("e", false, true, false);
+  ASSERT_EQ(console.lines.size(), 2u);
+  // Timestamp in yellow, the word in its colour, the text in green.
+  const auto& w = console.lines[0];
+  ASSERT_EQ(w.colors.size(), 3u);
+  EXPECT_EQ(w.colors[0].color, C_DataTime);
+  EXPECT_EQ(w.colors[0].first, 0);
+  EXPECT_EQ(w.colors[1].color, C_Warning);
+  EXPECT_EQ(w.colors[1].first, 9);  // after "hh:nn:ss "
+  EXPECT_EQ(w.colors[2].color, C_Message);
+  EXPECT_EQ(w.colors[2].first, 9 + 8);  // after "Warning:"
+  EXPECT_EQ(console.lines[1].colors[1].color, C_Error);
+}
+
+TEST(Messages, TraceDepthFilter) {
+  struct Case {
+    std::vector<std::string> args;
+    bool functional;  // MT(.., mdFunctional) emitted
+    bool hardware;    // MT(.., mdHardWare) emitted
+    bool user;
+  };
+  const Case cases[] = {
+      {{}, false, false, true},
+      {{"mdapplied"}, false, false, true},
+      {{"mdfunctional"}, true, false, true},
+      {{"mdsystem"}, true, false, true},
+      {{"mdhardware"}, true, true, true},
+      {{"debug"}, true, false, true},
+  };
+  for (const auto& c : cases) {
+    MessageStateGuard guard;
+    RecordingConsole console;
+    SetConsole(&console);
+    ParseSwitches(c.args);
+    MT("f", mdFunctional);
+    WT("h", mdHardWare);
+    ET("u", mdUser);
+    const std::string label = c.args.empty() ? "(none)" : c.args[0];
+    const std::string log = guard.LogText();
+    EXPECT_EQ(log.find(" f\r\n") != std::string::npos, c.functional) << label;
+    EXPECT_EQ(log.find("Warning:h") != std::string::npos, c.hardware) << label;
+    EXPECT_EQ(log.find("Error:u") != std::string::npos, c.user) << label;
+    EXPECT_EQ(console.AllText().find("Error:u") != std::string::npos, c.user) << label;
+  }
+}
+
+TEST(Questions, AutonomAnswersTheDefaultAndLogsTheSuffix) {
+  struct Case {
+    bool yesNo;
+    QueryButton def;
+    QueryButton expected;
+    const char* suffix;
+  };
+  const Case cases[] = {
+      {true, QueryButton::Yes, QueryButton::Yes, " - Yes"},
+      {true, QueryButton::No, QueryButton::No, " - No"},
+      {true, QueryButton::Cancel, QueryButton::Cancel, " - Cancel"},
+      {true, QueryButton::Ok, QueryButton::Cancel, " - Cancel"},
+      {false, QueryButton::Ok, QueryButton::Ok, " - OK"},
+      {false, QueryButton::Cancel, QueryButton::Cancel, " - cancel"},
+      {false, QueryButton::Yes, QueryButton::Cancel, " - cancel"},
+  };
+  for (const auto& c : cases) {
+    MessageStateGuard guard;
+    RecordingHooks hooks;
+    RecordingConsole console;
+    SetUiHooks(&hooks);
+    SetConsole(&console);
+    ParseSwitches({"autonom"});
+    const QueryButton answer = c.yesNo ? QueryYesNoCancel("Сохранить?", true, true, c.def)
+                                       : QueryOkCancel("Сохранить?", true, true, c.def);
+    EXPECT_EQ(answer, c.expected) << c.suffix;
+    EXPECT_TRUE(hooks.questions.empty());
+    const std::string log = Cp1251ToUtf8(guard.LogText());
+    EXPECT_NE(log.find(std::string("Query:Сохранить?") + c.suffix + "\r\n"), std::string::npos) << log;
+    ASSERT_EQ(console.lines.size(), 1u);
+    EXPECT_EQ(console.lines[0].colors.back().color, C_Query);
+  }
+}
+
+TEST(Questions, WithoutAutonomTheUserAnswers) {
+  MessageStateGuard guard;
+  RecordingHooks hooks;
+  SetUiHooks(&hooks);
+  hooks.answer = QueryButton::Cancel;
+  EXPECT_EQ(QueryOkCancel("q", false, true, QueryButton::Ok), QueryButton::Cancel);
+  hooks.answer = QueryButton::No;
+  EXPECT_EQ(QueryYesNoCancel("q2", false, true, QueryButton::Yes), QueryButton::No);
+  ASSERT_EQ(hooks.questions.size(), 2u);
+  EXPECT_EQ(hooks.questions[0].first, QueryKind::OkCancel);
+  EXPECT_EQ(hooks.questions[1].first, QueryKind::YesNoCancel);
+  const std::string log = guard.LogText();
+  EXPECT_NE(log.find("Query:q - cancel\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Query:q2 - No\r\n"), std::string::npos);
+}
+
+TEST(Console, KeepsTheLastHundredLines) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  EXPECT_EQ(console.resetBackground, C_Face);
+  for (int i = 1; i <= 101; ++i) Mess("line " + std::to_string(i), false, true, false);
+  ASSERT_EQ(console.lines.size(), 100u);
+  EXPECT_TRUE(console.lines.front().text.ends_with("line 2"));
+  EXPECT_TRUE(console.lines.back().text.ends_with("line 101"));
+  EXPECT_EQ(console.scrolls, 101);
+}
+
+TEST(Console, NoConsoleAttachedIsSilent) {
+  MessageStateGuard guard;
+  Mess("only log", false, true, true);
+  EXPECT_NE(guard.LogText().find("only log"), std::string::npos);
+}
+
+TEST(ConsoleMarkup, Cases) {
+  struct Case {
+    const char* markup;
+    const char* text;
+    std::vector<TextRange> bold;
+    std::vector<TextRange> italic;
+    std::vector<TextRange> underline;
+    std::vector<ColorRange> colors;
+  };
+  const Case cases[] = {
+      {"plain", "plain", {}, {}, {}, {}},
+      {"a<B>bc<b>d", "abcd", {{1, 2}}, {}, {}, {}},
+      {"a<B>bcd", "abcd", {{1, 3}}, {}, {}, {}},          // unclosed bold runs to the end
+      {"a{I>b{i>c", "abc", {}, {{1, 1}}, {}, {}},         // "{" acts as "<"
+      {"<U>x<u>y<u>", "xy", {}, {}, {{0, 1}}, {}},        // a second close moves the end
+      {"x<b>y", "xy", {}, {}, {}, {}},                    // close without open is ignored
+      {"<c:000000FF>red", "red", {}, {}, {}, {{0, 2, 0x0000FF}}},
+      {"a<c:0000FF00>b<c:000000FF>c", "abc", {}, {}, {}, {{1, 2, 0x00FF00}, {2, 2, 0x0000FF}}},
+      {"1<<x2", "1<2", {}, {}, {}, {}},                   // "<<" and one more show one "<"
+      {"1{{x2", "1{2", {}, {}, {}, {}},
+      {"a<zb", "azb", {}, {}, {}, {}},                    // unknown letter: opener dropped
+      {"end<", "end<", {}, {}, {}, {}},                   // opener at the very end is text
+      {"<B>Привет<b>!", "Привет!", {{0, 5}}, {}, {}, {}},  // ranges count characters
+  };
+  for (const auto& c : cases) {
+    const ConsoleLine line = ParseConsoleMarkup(c.markup);
+    EXPECT_EQ(line.text, c.text) << c.markup;
+    EXPECT_EQ(line.bold, c.bold) << c.markup;
+    EXPECT_EQ(line.italic, c.italic) << c.markup;
+    EXPECT_EQ(line.underline, c.underline) << c.markup;
+    EXPECT_EQ(line.colors, c.colors) << c.markup;
+  }
+}
+
+TEST(ConsoleMarkup, MalformedTagsNeverFail) {
+  const char* inputs[] = {"<c:", "<c:12", "<c:zzzzzzzz>x", "<", "{", "<B", "<c:00000000", "<<"};
+  for (const char* s : inputs) {
+    const ConsoleLine line = ParseConsoleMarkup(s);
+    for (const auto& r : line.colors) {
+      EXPECT_LE(r.first, r.last) << s;
+      EXPECT_LT(r.last, static_cast<int>(Utf8Length(line.text))) << s;
+    }
+  }
+}
+
+TEST(ConsoleMarkup, ColorTag) {
+  EXPECT_EQ(colorToStrR(0x00FF00), "<c:0000FF00>");
+  EXPECT_EQ(colorToStrR(0xF0CAA6), "<c:00F0CAA6>");
+}
+
+}  // namespace
+}  // namespace zarvik

@@ -1,0 +1,84 @@
+#include "shell/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace zarvik {
+namespace {
+
+TEST(IniFile, ReadsWithWindowsSemantics) {
+  const TIniFile ini = TIniFile::FromText(
+      "; comment\n"
+      "[Port]\r\n"
+      "  COMPort = 3 \r\n"
+      "Speed=19200\n"
+      "Bad=12abc\n"
+      "Huge=99999999999\n"
+      "Neg=-5\n"
+      "Plus=+7\n"
+      "this line is garbage\n"
+      "=no key\n"
+      "[NET]\n"
+      "NUMBER=12\n"
+      "[port]\n"
+      "Extra=later section with the same name is not read\n");
+  EXPECT_EQ(ini.ReadInteger("port", "comport", 1), 3);
+  EXPECT_EQ(ini.ReadInteger("PORT", "SPEED", 0), 19200);
+  EXPECT_EQ(ini.ReadInteger("Port", "Bad", 42), 42);
+  EXPECT_EQ(ini.ReadInteger("Port", "Huge", 42), 42);
+  EXPECT_EQ(ini.ReadInteger("Port", "Neg", 0), -5);
+  EXPECT_EQ(ini.ReadInteger("Port", "Plus", 0), 7);
+  EXPECT_EQ(ini.ReadInteger("Port", "Missing", 17), 17);
+  EXPECT_EQ(ini.ReadInteger("Nowhere", "COMPort", 1), 1);
+  EXPECT_EQ(ini.ReadInteger("net", "number", 1), 12);
+  EXPECT_EQ(ini.ReadString("Port", "Extra", "def"), "def");
+  EXPECT_EQ(ini.ReadSection("Port"), (std::vector<std::string>{"COMPort", "Speed", "Bad", "Huge", "Neg", "Plus"}));
+}
+
+TEST(IniFile, BooleansAreZeroOrAnyOtherNumber) {
+  const TIniFile ini = TIniFile::FromText("[S]\nA=0\nB=1\nC=5\nD=yes\n");
+  EXPECT_FALSE(ini.ReadBool("S", "A", true));
+  EXPECT_TRUE(ini.ReadBool("S", "B", false));
+  EXPECT_TRUE(ini.ReadBool("S", "C", false));
+  EXPECT_TRUE(ini.ReadBool("S", "D", true));
+  EXPECT_FALSE(ini.ReadBool("S", "D", false));
+  EXPECT_FALSE(ini.ReadBool("S", "E", false));
+}
+
+TEST(IniFile, MissingFileIsEmptyAndWriteCreatesIt) {
+  test::TempDir dir;
+  const std::string path = dir.File("ZarvikConfig.ini");
+  TIniFile ini(path);
+  EXPECT_FALSE(ini.SectionExists("Port"));
+  ini.WriteInteger("Port", "COMPort", 4);
+  ini.WriteBool("PortScan", "ENABLED", true);
+  ini.WriteString("Lang", "Name", "Русский");
+  ASSERT_TRUE(ini.UpdateFile());
+  const std::string bytes = test::ReadAll(path);
+  EXPECT_EQ(bytes, "[Port]\r\nCOMPort=4\r\n\r\n[PortScan]\r\nENABLED=1\r\n\r\n[Lang]\r\nName=\xD0\xF3\xF1\xF1\xEA\xE8\xE9\r\n");
+  const TIniFile again(path);
+  EXPECT_EQ(again.ReadString("lang", "name", ""), "Русский");
+  EXPECT_TRUE(again.ReadBool("PortScan", "ENABLED", false));
+}
+
+TEST(IniFile, WritingKeepsOtherLinesAndReplacesInPlace) {
+  test::TempDir dir;
+  const std::string path = dir.File("a.ini");
+  test::WriteAll(path, "; keep me\r\n[Port]\r\nCOMPort=1\r\nOther=x\r\n\r\n[Devices]\r\nCOM200=/dev/pts/3\r\n");
+  TIniFile ini(path);
+  ini.WriteInteger("port", "comport", 9);
+  ini.WriteInteger("Port", "Speed", 115200);
+  ASSERT_TRUE(ini.UpdateFile());
+  EXPECT_EQ(test::ReadAll(path),
+            "; keep me\r\n[Port]\r\nCOMPort=9\r\nOther=x\r\nSpeed=115200\r\n\r\n[Devices]\r\nCOM200=/dev/pts/3\r\n");
+}
+
+TEST(IniFile, UnwritableFolderFailsWithoutTouchingAnything) {
+  TIniFile ini("/nonexistent-folder/x.ini");
+  ini.WriteInteger("A", "B", 1);
+  EXPECT_FALSE(ini.UpdateFile());
+}
+
+}  // namespace
+}  // namespace zarvik

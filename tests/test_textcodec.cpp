@@ -1,0 +1,57 @@
+#include "shell/TextCodec.h"
+
+#include <gtest/gtest.h>
+
+namespace zarvik {
+namespace {
+
+TEST(TextCodec, Cp1251RoundTripOfEveryByte) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) {
+    if (b != 0x98) all.push_back(static_cast<char>(b));  // 0x98 has no character
+  }
+  EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(all)), all);
+}
+
+TEST(TextCodec, KnownLetters) {
+  struct Case {
+    std::string utf8;
+    std::string cp1251;
+  };
+  const Case cases[] = {
+      {"СОМ", "\xD1\xCE\xCC"},
+      {"Ёё", "\xA8\xB8"},
+      {"№", "\xB9"},
+      {"€", "\x88"},
+      {"абвгдеж", "\xE0\xE1\xE2\xE3\xE4\xE5\xE6"},
+      {"Яя", "\xDF\xFF"},
+      {"Plain 123", "Plain 123"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8ToCp1251(c.utf8), c.cp1251) << c.utf8;
+    EXPECT_EQ(Cp1251ToUtf8(c.cp1251), c.utf8) << c.utf8;
+  }
+}
+
+TEST(TextCodec, UnmappableAndMalformedBecomeReplacement) {
+  EXPECT_EQ(Utf8ToCp1251("a漢b"), "a?b");
+  EXPECT_EQ(Utf8ToCp1251("a\xC3"), "a?");          // truncated sequence at the end
+  EXPECT_EQ(Utf8ToCp1251("\xE0\x80\x80x"), "?x");  // overlong form
+  EXPECT_EQ(Utf8ToCp1251("\xFF\xFE"), "??");
+  EXPECT_FALSE(IsCp1251Text("漢"));
+  EXPECT_TRUE(IsCp1251Text("Привет, мир №1"));
+}
+
+TEST(TextCodec, CharacterCountsAndSlices) {
+  EXPECT_EQ(Utf8Length("Товар"), 5u);
+  EXPECT_EQ(Utf8Left("Товар 1", 3), "Тов");
+  EXPECT_EQ(Utf8Mid("Товар 1", 2, 3), "вар");
+  EXPECT_EQ(Utf8Mid("abc", 5, 2), "");
+  EXPECT_EQ(Utf8Lower("ТоВАР Ё abc"), "товар ё abc");
+  EXPECT_EQ(Utf8Upper("товар ё"), "ТОВАР Ё");
+  EXPECT_TRUE(Utf8EqualNoCase("КоД", "код"));
+  EXPECT_FALSE(Utf8EqualNoCase("код", "коды"));
+}
+
+}  // namespace
+}  // namespace zarvik
