@@ -19,7 +19,7 @@
 
 #include "protocol/ByteStream.h"
 #include "protocol/ComPortStream.h"
-#include "protocol/KKMStub.h"
+#include "model/U_kkms.h"
 #include "protocol/LinkFrames.h"
 #include "protocol/ResultTexts.h"
 #include "protocol/Timing.h"
