@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int frames = 0;
     if ((switches & 0x02) != 0) {
       protocol.onData = [&](TMessageBuffer& a, bool& more) {
-        if (a.count < 0 || a.count > static_cast<std::int32_t>(zarvik::kFramePayloadCapacity)) __builtin_trap();
+        if (a.count < 0 || a.count > static_cast<std::int32_t>(zarvik::kFramePayloadCapacity))
+          __builtin_trap();
         if ((switches & 0x04) != 0 && ++frames >= 3) more = false;
       };
     }

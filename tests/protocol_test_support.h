@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,10 +33,8 @@ class TraceCapture {
     savedDepth_ = MessDepth;
     savedLog_ = NameLogFile;
     savedDebug_ = isDEBUG;
-    savedAutonom_ = isAUTONOM;
     MessDepth = mdFunctional;
     isDEBUG = false;
-    isAUTONOM = true;
     static int serial = 0;
     path_ = std::filesystem::temp_directory_path() /
             ("zarvik_protocol_trace_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".log");
@@ -45,7 +45,6 @@ class TraceCapture {
     MessDepth = savedDepth_;
     NameLogFile = savedLog_;
     isDEBUG = savedDebug_;
-    isAUTONOM = savedAutonom_;
     std::error_code ec;
     std::filesystem::remove(path_, ec);
   }
@@ -76,7 +75,6 @@ class TraceCapture {
   TMessDepth savedDepth_;
   std::string savedLog_;
   bool savedDebug_;
-  bool savedAutonom_;
 };
 
 inline Bytes Ctl(std::uint8_t control, std::uint8_t address = 0x01) {
@@ -147,6 +145,76 @@ class ScriptedRegister {
 
   TScriptedStream& line_;
   std::deque<Bytes> replies_;
+};
+
+// A register that answers commands: RDY to a poll while it has nothing to
+// send, ACK to the PC's data frame (with the continuation bit the frame's
+// header had), then the answer that `respond` gives for the request, at
+// once when the header had the continuation bit, else on the next poll. It
+// keeps its own packet numbers. Each request, and each DISC, is recorded.
+class AnsweringRegister {
+ public:
+  using Respond = std::function<Bytes(const Bytes& request)>;
+  AnsweringRegister(TScriptedStream& line, Respond respond, std::uint8_t address = 0x01)
+      : line_(line), respond_(std::move(respond)), address_(address) {
+    line_.onWrite = [this](std::span<const std::uint8_t> w) { OnWrite(w); };
+  }
+  ~AnsweringRegister() { line_.onWrite = nullptr; }
+  AnsweringRegister(const AnsweringRegister&) = delete;
+  AnsweringRegister& operator=(const AnsweringRegister&) = delete;
+
+  std::vector<Bytes> requests;
+  // The PC's control bytes in order.
+  Bytes controls;
+  int Discs() const { return static_cast<int>(std::count(controls.begin(), controls.end(), kDISC)); }
+
+ private:
+  void OnWrite(std::span<const std::uint8_t> w) {
+    if (w.size() == kControlPacketSize && w[0] == kFrameStart && w[1] == kControlMark) {
+      const std::uint8_t c = w[3];
+      controls.push_back(c);
+      if (IsDataHeader(c)) {
+        headerMore_ = (c & kContinuationBit) != 0;
+        return;
+      }
+      const std::uint8_t kind = ControlKind(c);
+      if (kind == kRDY) {
+        if (pending_.empty()) {
+          line_.Feed(RCtl(kRDY, address_));
+        } else {
+          line_.Feed(RData(seq_, false, pending_, address_));
+          pending_.clear();
+        }
+      } else if (kind == kACK) {
+        ++seq_;
+      } else if (IsResyncKind(c)) {
+        seq_ = 0;
+      }
+      return;
+    }
+    if (w.empty() || w[0] != kDataLeadByte) return;
+    Bytes payload;
+    for (std::size_t i = 1; i + 3 < w.size(); ++i) {
+      payload.push_back(w[i]);
+      if (w[i] == kEscapedByte) ++i;
+    }
+    requests.push_back(payload);
+    const Bytes answer = respond_(payload);
+    if (headerMore_) {
+      line_.Feed(Cat({RCtl(static_cast<std::uint8_t>(kACK | kContinuationBit), address_),
+                      RData(seq_, false, answer, address_)}));
+    } else {
+      line_.Feed(RCtl(kACK, address_));
+      pending_ = answer;
+    }
+  }
+
+  TScriptedStream& line_;
+  Respond respond_;
+  std::uint8_t address_;
+  bool headerMore_ = false;
+  std::uint8_t seq_ = 0;
+  Bytes pending_;
 };
 
 }  // namespace zarvik::test

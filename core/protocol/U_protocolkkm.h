@@ -17,9 +17,9 @@
 #include <span>
 #include <string>
 
+#include "model/U_kkms.h"
 #include "protocol/ByteStream.h"
 #include "protocol/ComPortStream.h"
-#include "model/U_kkms.h"
 #include "protocol/LinkFrames.h"
 #include "protocol/ResultTexts.h"
 #include "protocol/Timing.h"
@@ -86,7 +86,64 @@ class TProtocolKKM {
   // frame has been delivered (the request is never sent again).
   bool Exchange(TMessageBuffer& request, TMessageBuffer& answer, bool continuation);
 
+  // The register's command set. Each is one exchange, a DISC and a check of
+  // the answer; true when done. Results go into kkm->Info(). Numbered
+  // commands refuse numbers outside their range, and commands that send
+  // model data refuse to run without a TKKMInfo, in both cases sending
+  // nothing.
+  bool GetInfo();
+  bool GetDateTime();
+  bool GetHeaderLine(int n);  // n = 1..6
+  bool SetHeaderLine(int n);
+  bool GetFooterLine(int n);
+  bool SetFooterLine(int n);
+  bool GetDepartment(int n);  // n = 1..99
+  bool SetDepartment(int n);
+  bool GetOptions();
+  bool SetOptions();
+  bool GetTax(int n);       // n = 1..5
+  bool GetGoods(int code);  // code = 0..9999
+  // Whether goods number `code` exists or may exist (result 0 or 9); no
+  // message.
+  bool ProbeGoods(int code);
+  bool SetGoods();
+  bool GetOperatorName(int n);  // n = 1..8
+  bool SetOperatorName(int n);
+  bool GetPosition(int n);
+  bool SetPosition(int n);
+  // 0, 4 or 8 operators.
+  int GetOperatorCount();
+  bool PrintLine(int font, int brightness, const std::string& text);
+  // Streaming reads: every frame of the answer goes to onData (set it first,
+  // or pass the handler here). No DISC follows.
+  bool ReadAllGoods(TOnData handler = {});
+  bool ReadJournal(TOnData handler = {});
+
+  // True ("bad") when the answer carries a result code other than 0 or has
+  // another length than expected; the cause is shown with Error.
+  static bool CheckAnswer(const TMessageBuffer& answer, std::int32_t expectedLength);
+  // The result code of an answer (byte 2), or -1 when the answer is shorter.
+  static int AnswerCode(const TMessageBuffer& answer);
+
+  // The answer of the last command.
+  const TMessageBuffer& LastAnswer() const { return answer_; }
+
  private:
+  // Exchange, then DISC; false (and no DISC) when the exchange failed.
+  bool Ask(bool continuation);
+  // Read pattern: Ask, then CheckAnswer.
+  bool AskChecked(std::int32_t expectedLength);
+  // Write pattern: exchange, CheckAnswer, then DISC.
+  bool Tell();
+  void NewRequest(std::initializer_list<std::uint8_t> head, std::size_t length);
+  bool GetReceiptLine(int n, std::uint8_t command, bool footer);
+  bool SetReceiptLine(int n, std::uint8_t command, bool footer);
+  bool GetOperatorText(int n, std::uint8_t command, bool position);
+  bool SetOperatorText(int n, std::uint8_t command, bool position);
+  bool GoodsRequest(int code);
+
+  TMessageBuffer request_;
+  TMessageBuffer answer_;
   void Wait(std::chrono::milliseconds d);
   std::uint8_t NetworkNumber() const;
 
