@@ -1,0 +1,171 @@
+#include "RegisterLink.h"
+
+namespace zarvik::sim {
+namespace {
+constexpr std::size_t kMaxLog = 100000;
+}
+
+RegisterLink::RegisterLink(RegisterState state)
+    : state_(std::move(state)),
+      receiver_(NetworkAddress(state_.networkNumber)),
+      address_(NetworkAddress(state_.networkNumber)) {}
+
+LinkStats RegisterLink::Stats() const {
+  LinkStats s = stats_;
+  s.streamLeft = answer_.size();
+  return s;
+}
+
+void RegisterLink::Log(std::vector<std::uint8_t>& log, std::uint8_t control) {
+  if (log.size() < kMaxLog) log.push_back(control);
+}
+
+std::vector<Bytes> RegisterLink::Feed(const std::uint8_t* data, std::size_t length) {
+  out_.clear();
+  for (std::size_t i = 0; i < length; ++i) {
+    auto ev = receiver_.Feed(data[i]);
+    if (!ev) continue;
+    switch (ev->kind) {
+      case FrameReceiver::EventKind::Control:
+        Log(stats_.received, ev->control);
+        if (faults_.Fire(FaultKind::Silence)) break;
+        OnControl(ev->control);
+        break;
+      case FrameReceiver::EventKind::Data:
+        Log(stats_.received, ev->control);
+        if (faults_.Fire(FaultKind::Silence)) break;
+        OnData(ev->control, ev->payload);
+        break;
+      case FrameReceiver::EventKind::BadFrame:
+        Log(stats_.received, ev->control);
+        if (faults_.Fire(FaultKind::Silence)) break;
+        ++stats_.badFrames;
+        SendControl(kREPEAT);
+        break;
+      case FrameReceiver::EventKind::Ignored: ++stats_.ignoredPackets; break;
+    }
+  }
+  return std::move(out_);
+}
+
+void RegisterLink::SendControl(std::uint8_t control) {
+  const auto byte = static_cast<std::uint8_t>(control | kFromRegister);
+  Bytes packet = BuildControlPacket(address_, byte);
+  if (faults_.Fire(FaultKind::ControlCrc)) ++packet[4];
+  Log(stats_.sent, byte);
+  lastWasData_ = false;
+  lastControl_ = control;
+  out_.push_back(std::move(packet));
+}
+
+void RegisterLink::SendOutstanding() {
+  if (!outstanding_) return;
+  auto header = static_cast<std::uint8_t>(kClassData | kFromRegister | (stats_.txSeq & kNumberMask));
+  if (outstandingMore_) header = static_cast<std::uint8_t>(header | kContinuation);
+  if (faults_.Fire(FaultKind::Sequence)) {
+    header = static_cast<std::uint8_t>((header & ~kNumberMask) | ((header + 1) & kNumberMask));
+  }
+  Bytes packet = BuildControlPacket(address_, header);
+  const Bytes frame = BuildDataFrame(*outstanding_);
+  packet.insert(packet.end(), frame.begin(), frame.end());
+  if (faults_.Fire(FaultKind::Crc)) ++packet.back();
+  if (const Fault* f = faults_.Fire(FaultKind::Drop)) {
+    const auto n = static_cast<std::size_t>(f->param);
+    packet.resize(packet.size() > n ? packet.size() - n : 0);
+  }
+  if (const Fault* f = faults_.Fire(FaultKind::Extra)) {
+    packet.insert(packet.end(), static_cast<std::size_t>(f->param), kJunkByte);
+  }
+  Log(stats_.sent, header);
+  lastWasData_ = true;
+  out_.push_back(std::move(packet));
+}
+
+void RegisterLink::SendNextAnswer() {
+  if (waitLeft_ > 0) {
+    --waitLeft_;
+    SendControl(kWAIT);
+    return;
+  }
+  if (answer_.empty()) return;
+  outstanding_ = std::move(answer_.front());
+  answer_.pop_front();
+  outstandingMore_ = !answer_.empty();
+  SendOutstanding();
+}
+
+void RegisterLink::OnData(std::uint8_t header, const Bytes& payload) {
+  if ((header & kNumberMask) != (stats_.rxSeq & kNumberMask)) {
+    ++stats_.resyncs;
+    stats_.rxSeq = 0;
+    stats_.txSeq = 0;
+    SendControl(kSYN);
+    return;
+  }
+  ++stats_.rxSeq;
+  const bool continued = (header & kContinuation) != 0;
+  SendControl(continued ? static_cast<std::uint8_t>(kACK | kContinuation) : kACK);
+
+  answer_.clear();
+  outstanding_.reset();
+  const std::uint8_t command = payload.size() >= 2 ? payload[1] : 0;
+  if (const Fault* f = faults_.Fire(FaultKind::Result, command)) {
+    answer_.push_back(Bytes{0x01, command, static_cast<std::uint8_t>(f->result)});
+  } else {
+    for (auto& frame : ExecuteCommand(state_, payload, continued)) answer_.push_back(std::move(frame));
+  }
+  const Fault* wait = faults_.Fire(FaultKind::Wait);
+  waitLeft_ = wait ? wait->param : 0;
+  if (continued) SendNextAnswer();
+}
+
+void RegisterLink::OnControl(std::uint8_t control) {
+  switch (control & kKindMask) {
+    case kRDY:
+      if (const Fault* f = faults_.Fire(FaultKind::Flood)) {
+        for (int i = 0; i < f->param; ++i) SendControl(kACK);
+      } else if (faults_.Fire(FaultKind::Busy)) {
+        SendControl(kBUSY);
+      } else if (faults_.Fire(FaultKind::Reject)) {
+        SendControl(kREJ);
+      } else if (outstanding_) {
+        SendOutstanding();
+      } else if (!answer_.empty()) {
+        SendNextAnswer();
+      } else {
+        SendControl(kRDY);
+      }
+      break;
+    case kACK:
+      if (!outstanding_) break;
+      ++stats_.txSeq;
+      outstanding_.reset();
+      if (control & kContinuation) {
+        SendNextAnswer();
+      } else {
+        answer_.clear();  // the PC wants no more
+      }
+      break;
+    case kREPEAT:
+      if (lastWasData_ && outstanding_) {
+        SendOutstanding();
+      } else if (lastControl_) {
+        SendControl(*lastControl_);
+      }
+      break;
+    case kSYN:
+    case kRST:
+      stats_.rxSeq = 0;
+      stats_.txSeq = 0;
+      if (outstanding_) SendOutstanding();
+      break;
+    case kDISC:
+      answer_.clear();
+      outstanding_.reset();
+      waitLeft_ = 0;
+      break;
+    default: break;
+  }
+}
+
+}  // namespace zarvik::sim

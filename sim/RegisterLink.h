@@ -1,0 +1,72 @@
+// The register's side of the link protocol, without any device: bytes from
+// the PC go in, the packets the register sends come out. The register
+// answers only what the PC has sent: a poll (RDY) gets the pending answer
+// frame, a WAIT, or RDY; a data frame gets ACK (or 0xC6 when garbled, SYN
+// when its packet number is wrong) and, when its header carried the
+// continuation bit, the first answer frame at once; an ACK with the
+// continuation bit gets the next frame of a stream, one without it ends the
+// stream; DISC ends the exchange; SYN and RST clear both packet counters.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "RegisterState.h"
+#include "SimFaults.h"
+#include "SimWire.h"
+
+namespace zarvik::sim {
+
+struct LinkStats {
+  std::uint8_t rxSeq = 0;              // data frames accepted from the PC (number expected next, low 3 bits)
+  std::uint8_t txSeq = 0;              // own data frames acknowledged by the PC (number sent next)
+  std::vector<std::uint8_t> received;  // control bytes from the PC in order (data headers too)
+  std::vector<std::uint8_t> sent;      // control bytes sent in order (data headers too)
+  int badFrames = 0;                   // data frames answered with 0xC6
+  int ignoredPackets = 0;              // control packets with a bad check byte or another address
+  int resyncs = 0;                     // SYN sent for a wrong packet number
+  std::size_t streamLeft = 0;          // answer frames not yet sent
+};
+
+class RegisterLink {
+ public:
+  explicit RegisterLink(RegisterState state = {});
+
+  // Bytes as they came from the line; returns the packets to send, in order
+  // (a data packet is its header and frame together).
+  std::vector<Bytes> Feed(const std::uint8_t* data, std::size_t length);
+  // The line fell silent: a half-received packet is dropped.
+  void LineIdle() { receiver_.Reset(); }
+  bool ReceiverIdle() const { return receiver_.Idle(); }
+
+  RegisterState& State() { return state_; }
+  const RegisterState& State() const { return state_; }
+  FaultSet& Faults() { return faults_; }
+  const FaultSet& Faults() const { return faults_; }
+  LinkStats Stats() const;
+
+ private:
+  void OnControl(std::uint8_t control);
+  void OnData(std::uint8_t header, const Bytes& payload);
+  void SendControl(std::uint8_t control);
+  void SendOutstanding();
+  void SendNextAnswer();
+  void Log(std::vector<std::uint8_t>& log, std::uint8_t control);
+
+  RegisterState state_;
+  FaultSet faults_;
+  FrameReceiver receiver_;
+  std::uint8_t address_;
+  LinkStats stats_;
+  std::deque<Bytes> answer_;          // frames not yet sent
+  std::optional<Bytes> outstanding_;  // sent, not yet acknowledged
+  bool outstandingMore_ = false;
+  int waitLeft_ = 0;
+  bool lastWasData_ = false;
+  std::optional<std::uint8_t> lastControl_;
+  std::vector<Bytes> out_;
+};
+
+}  // namespace zarvik::sim

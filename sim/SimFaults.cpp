@@ -1,0 +1,121 @@
+#include "SimFaults.h"
+
+#include <charconv>
+
+namespace zarvik::sim {
+namespace {
+
+struct KindName {
+  FaultKind kind;
+  std::string_view name;
+};
+constexpr KindName kKindNames[] = {
+    {FaultKind::Crc, "crc"},       {FaultKind::ControlCrc, "ctlcrc"}, {FaultKind::Drop, "drop"},
+    {FaultKind::Extra, "extra"},   {FaultKind::Sequence, "seq"},      {FaultKind::Wait, "wait"},
+    {FaultKind::Busy, "busy"},     {FaultKind::Reject, "rej"},        {FaultKind::Silence, "silence"},
+    {FaultKind::Result, "result"}, {FaultKind::Flood, "flood"},
+};
+constexpr int kMaxParam = 100000;
+
+bool ToInt(std::string_view text, int& out) {
+  if (text.empty()) return false;
+  const auto* end = text.data() + text.size();
+  const auto res = std::from_chars(text.data(), end, out);
+  return res.ec == std::errc() && res.ptr == end;
+}
+
+}  // namespace
+
+bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
+  Fault f;
+  std::string_view rest = spec;
+  const std::size_t star = rest.find('*');
+  if (star != std::string_view::npos) {
+    const std::string_view count = rest.substr(star + 1);
+    if (count == "inf") {
+      f.count = kFaultForever;
+    } else if (!ToInt(count, f.count) || f.count < 1 || f.count > kMaxParam) {
+      error = "bad fault count in \"" + std::string(spec) + "\"";
+      return false;
+    }
+    rest = rest.substr(0, star);
+  }
+  std::string_view name = rest;
+  std::string_view param;
+  const std::size_t eq = rest.find('=');
+  if (eq != std::string_view::npos) {
+    name = rest.substr(0, eq);
+    param = rest.substr(eq + 1);
+  }
+  bool known = false;
+  for (const auto& k : kKindNames) {
+    if (k.name == name) {
+      f.kind = k.kind;
+      known = true;
+    }
+  }
+  if (!known) {
+    error = "unknown fault \"" + std::string(spec) + "\"";
+    return false;
+  }
+  const bool takesNumber = f.kind == FaultKind::Drop || f.kind == FaultKind::Extra ||
+                           f.kind == FaultKind::Wait || f.kind == FaultKind::Flood;
+  if (f.kind == FaultKind::Flood) f.param = kDefaultFlood;
+  if (f.kind == FaultKind::Result) {
+    const std::size_t colon = param.find(':');
+    if (colon == std::string_view::npos || !ToInt(param.substr(0, colon), f.param) ||
+        !ToInt(param.substr(colon + 1), f.result) || f.param < 0 || f.param > 255 || f.result < 0 ||
+        f.result > 255) {
+      error = "fault \"" + std::string(spec) + "\" needs result=COMMAND:CODE";
+      return false;
+    }
+  } else if (!param.empty()) {
+    if (!takesNumber || !ToInt(param, f.param) || f.param < 1 || f.param > kMaxParam) {
+      error = "bad fault parameter in \"" + std::string(spec) + "\"";
+      return false;
+    }
+  }
+  out = f;
+  return true;
+}
+
+std::string FaultText(const Fault& f) {
+  std::string text;
+  for (const auto& k : kKindNames) {
+    if (k.kind == f.kind) text = std::string(k.name);
+  }
+  if (f.kind == FaultKind::Result) {
+    text += "=" + std::to_string(f.param) + ":" + std::to_string(f.result);
+  } else if (f.kind == FaultKind::Drop || f.kind == FaultKind::Extra || f.kind == FaultKind::Wait ||
+             f.kind == FaultKind::Flood) {
+    text += "=" + std::to_string(f.param);
+  }
+  if (f.count == kFaultForever) {
+    text += "*inf";
+  } else if (f.count != 1) {
+    text += "*" + std::to_string(f.count);
+  }
+  return text;
+}
+
+const Fault* FaultSet::Fire(FaultKind kind, int command) {
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if (it->kind != kind) continue;
+    if (kind == FaultKind::Result && it->param != command) continue;
+    fired_ = *it;
+    ++firedCount_[static_cast<int>(kind)];
+    if (it->count != kFaultForever && --it->count <= 0) faults_.erase(it);
+    return &fired_;
+  }
+  return nullptr;
+}
+
+std::vector<Fault> FaultSet::Armed() const {
+  return faults_;
+}
+
+int FaultSet::Fired(FaultKind kind) const {
+  return firedCount_[static_cast<int>(kind)];
+}
+
+}  // namespace zarvik::sim

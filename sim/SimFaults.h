@@ -1,0 +1,67 @@
+// Faults the simulated register can be told to make, one-shot or counted.
+//
+// Text form (command line, scenario section "Faults", Simulator::AddFault):
+//   KIND[=PARAM][*COUNT]
+// COUNT is how many times the fault fires (default 1; "inf" = every time).
+//   crc          the next data frame carries a wrong check byte
+//   ctlcrc       the next control packet carries a wrong check byte
+//   drop[=N]     the next data frame loses its last N bytes (default 1)
+//   extra[=N]    N junk bytes (0xA5, default 1) follow the next data frame
+//   seq          the next data frame carries a wrong packet number
+//   wait[=K]     the next command's answer is preceded by K WAIT packets
+//                (default 1): one in place of each poll that would fetch it
+//   busy         the next poll is answered with BUSY
+//   rej          the next poll is answered with REJ
+//   silence      the next packet from the PC is ignored (no answer at all)
+//   flood[=N]    the next poll is answered with N ACK packets (default 10)
+//   result=C:R   the next command C (decimal code) is answered with result R
+// Examples: "crc", "wait=2", "busy*inf", "silence*6", "result=16:9*3".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvik::sim {
+
+enum class FaultKind { Crc, ControlCrc, Drop, Extra, Sequence, Wait, Busy, Reject, Silence, Result, Flood };
+inline constexpr int kFaultKindCount = 11;
+inline constexpr int kDefaultFlood = 10;
+
+inline constexpr int kFaultForever = -1;
+inline constexpr std::uint8_t kJunkByte = 0xA5;
+
+struct Fault {
+  FaultKind kind = FaultKind::Crc;
+  int param = 1;   // N of drop/extra/flood, K of wait, the command of result
+  int result = 0;  // result code of result
+  int count = 1;   // times left to fire; kFaultForever never runs out
+  bool operator==(const Fault&) const = default;
+};
+
+// Parses the text form; false (and `error` set) for a malformed spec.
+bool ParseFault(std::string_view spec, Fault& out, std::string& error);
+// The text form of a fault (parses back to the same fault).
+std::string FaultText(const Fault& fault);
+
+class FaultSet {
+ public:
+  void Add(const Fault& fault) { faults_.push_back(fault); }
+  void Clear() { faults_.clear(); }
+  // Fires the first armed fault of `kind` (for Result: of that command);
+  // returns it, or nullptr when none is armed. The pointer is valid until the
+  // next call.
+  const Fault* Fire(FaultKind kind, int command = -1);
+  // Faults still armed.
+  std::vector<Fault> Armed() const;
+  // How many times faults of `kind` have fired since the start.
+  int Fired(FaultKind kind) const;
+
+ private:
+  std::vector<Fault> faults_;
+  Fault fired_{};
+  int firedCount_[kFaultKindCount] = {};
+};
+
+}  // namespace zarvik::sim

@@ -1,0 +1,247 @@
+#include "Simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include "port/SerialSpeed.h"
+
+namespace zarvik::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return false;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return ::tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+std::string ErrnoText(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+Simulator::Simulator(RegisterState state) : link_(std::move(state)) {}
+
+Simulator::Simulator(const Scenario& scenario) : link_(scenario.state) {
+  for (const Fault& f : scenario.faults) link_.Faults().Add(f);
+}
+
+Simulator::~Simulator() {
+  Close();
+}
+
+void Simulator::SetError(std::string text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_ = std::move(text);
+}
+
+std::string Simulator::LastError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastError_;
+}
+
+bool Simulator::OpenPty(std::string& slavePath) {
+  if (running_ || fd_ >= 0) {
+    SetError("the simulator already has a device");
+    return false;
+  }
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) {
+    SetError(ErrnoText("posix_openpt"));
+    return false;
+  }
+  char name[256] = {};
+  if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0) {
+    SetError(ErrnoText("pseudo-terminal set-up"));
+    ::close(master);
+    return false;
+  }
+  // Holding the slave open keeps the pair alive while the PC has it closed,
+  // and lets the line settings be raw before the PC comes.
+  const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0 || !MakeRaw(slave)) {
+    SetError(ErrnoText(std::string("opening ") + name));
+    if (slave >= 0) ::close(slave);
+    ::close(master);
+    return false;
+  }
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  fd_ = master;
+  slaveHold_ = slave;
+  devicePath_ = name;
+  slavePath = name;
+  return true;
+}
+
+bool Simulator::OpenDevice(const std::string& path, int baud) {
+  if (running_ || fd_ >= 0) {
+    SetError("the simulator already has a device");
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(ErrnoText("opening " + path));
+    return false;
+  }
+  if (!MakeRaw(fd) || (baud > 0 && !zarvik::detail::SetLineSpeed(fd, static_cast<std::uint32_t>(baud)))) {
+    SetError(ErrnoText("setting up " + path));
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  devicePath_ = path;
+  if (baud > 0) baud_ = baud;
+  return true;
+}
+
+void Simulator::SetPacing(int baud, bool pace) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (baud > 0) baud_ = baud;
+  pace_ = pace;
+}
+
+bool Simulator::Start() {
+  if (fd_ < 0 || running_) {
+    SetError(fd_ < 0 ? "no device is open" : "the simulator runs already");
+    return false;
+  }
+  stopRequested_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { Serve(); });
+  return true;
+}
+
+void Simulator::Stop() {
+  stopRequested_ = true;
+  if (thread_.joinable()) thread_.join();
+  running_ = false;
+}
+
+void Simulator::Close() {
+  Stop();
+  if (fd_ >= 0) ::close(fd_);
+  if (slaveHold_ >= 0) ::close(slaveHold_);
+  fd_ = slaveHold_ = -1;
+  devicePath_.clear();
+}
+
+bool Simulator::AddFault(std::string_view spec) {
+  Fault f;
+  std::string error;
+  if (!ParseFault(spec, f, error)) {
+    SetError(error);
+    return false;
+  }
+  AddFault(f);
+  return true;
+}
+
+void Simulator::AddFault(const Fault& fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_.Faults().Add(fault);
+}
+
+void Simulator::ClearFaults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_.Faults().Clear();
+}
+
+std::vector<Fault> Simulator::ArmedFaults() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return link_.Faults().Armed();
+}
+
+int Simulator::FaultsFired(FaultKind kind) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return link_.Faults().Fired(kind);
+}
+
+RegisterState Simulator::State() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return link_.State();
+}
+
+void Simulator::ModifyState(const std::function<void(RegisterState&)>& change) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  change(link_.State());
+}
+
+LinkStats Simulator::Stats() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return link_.Stats();
+}
+
+Bytes Simulator::Process(const Bytes& fromPc) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Bytes out;
+  for (const Bytes& packet : link_.Feed(fromPc.data(), fromPc.size())) {
+    out.insert(out.end(), packet.begin(), packet.end());
+  }
+  return out;
+}
+
+void Simulator::WritePacket(const Bytes& packet) {
+  bool pace = false;
+  int baud = kDefaultBaud;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pace = pace_;
+    baud = baud_;
+  }
+  const auto byteTime = std::chrono::microseconds(1000000LL * kBitsPerByte / baud);
+  const auto start = Clock::now();
+  const auto giveUp = start + kWriteGiveUp;
+  std::size_t done = 0;
+  while (done < packet.size() && !stopRequested_) {
+    // Paced: one byte at a time, each at its moment on the line.
+    const std::size_t chunk = pace ? 1 : packet.size() - done;
+    const ssize_t n = ::write(fd_, packet.data() + done, chunk);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      if (pace) std::this_thread::sleep_until(start + byteTime * static_cast<long>(done));
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return;
+    if (Clock::now() > giveUp) return;
+    pollfd p{fd_, POLLOUT, 0};
+    ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
+  }
+}
+
+void Simulator::Serve() {
+  std::uint8_t buf[512];
+  auto lastByte = Clock::now();
+  while (!stopRequested_) {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
+    std::vector<Bytes> out;
+    if (ready > 0 && (p.revents & POLLIN)) {
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        lastByte = Clock::now();
+        std::lock_guard<std::mutex> lock(mutex_);
+        out = link_.Feed(buf, static_cast<std::size_t>(n));
+      }
+    } else if (ready > 0) {
+      // Hang-up or error without data (a device going away): do not spin.
+      std::this_thread::sleep_for(kPollInterval);
+    }
+    for (const Bytes& packet : out) WritePacket(packet);
+    if (Clock::now() - lastByte > kReceiverIdleReset) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!link_.ReceiverIdle()) link_.LineIdle();
+    }
+  }
+}
+
+}  // namespace zarvik::sim

@@ -1,0 +1,108 @@
+// The register simulator: a register peer on a pseudo-terminal (or a serial
+// device) served by its own thread.
+//
+//   zarvik::sim::Scenario sc;
+//   std::string err;
+//   zarvik::sim::LoadScenarioFile("sim/scenarios/default.ini", sc, err);
+//   zarvik::sim::Simulator sim(sc);
+//   std::string slave;
+//   sim.OpenPty(slave);            // e.g. /dev/pts/7
+//   zarvik::SetPortDevice(5, slave);  // the PC side reaches it as port 5
+//   sim.Start();
+//   ... TComPort + protocol against port 5 ...
+//   sim.AddFault("crc");           // the next answer frame has a bad check byte
+//   auto state = sim.State();      // a copy, for assertions
+//   sim.Stop();
+//
+// Every method may be called from any thread; the state and the faults are
+// guarded by one mutex, taken only briefly by the serving thread.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "RegisterLink.h"
+#include "Scenario.h"
+
+namespace zarvik::sim {
+
+// Waits of the serving thread.
+inline constexpr std::chrono::milliseconds kPollInterval{10};
+// A packet half received when the line has been silent this long is dropped.
+inline constexpr std::chrono::milliseconds kReceiverIdleReset{300};
+// A write the PC does not drain within this time is given up.
+inline constexpr std::chrono::milliseconds kWriteGiveUp{2000};
+inline constexpr int kDefaultBaud = 9600;
+inline constexpr int kBitsPerByte = 10;  // start, 8 data, stop
+
+class Simulator {
+ public:
+  explicit Simulator(RegisterState state = {});
+  explicit Simulator(const Scenario& scenario);  // its state and armed faults
+  ~Simulator();                                  // stops the thread and closes the device
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Creates a pseudo-terminal in raw mode and gives the path of its slave
+  // side (the PC opens that). The simulator keeps the slave open itself, so
+  // the PC may close and reopen it any number of times.
+  bool OpenPty(std::string& slavePath);
+  // Serves a serial device instead (raw, 8N1, the given speed).
+  bool OpenDevice(const std::string& path, int baud);
+  // Pacing: with `pace`, bytes leave at the line rate of `baud` (10 bits per
+  // byte); without, as fast as the device takes them (the default).
+  void SetPacing(int baud, bool pace);
+
+  // Starts the serving thread; false when no device is open or it runs.
+  bool Start();
+  // Stops the thread (the device stays open; Start may be called again).
+  void Stop();
+  bool Running() const { return running_; }
+  // Stops and closes the device.
+  void Close();
+
+  // Faults (syntax in SimFaults.h). AddFault with text is false for a
+  // malformed spec (LastError says why).
+  bool AddFault(std::string_view spec);
+  void AddFault(const Fault& fault);
+  void ClearFaults();
+  std::vector<Fault> ArmedFaults() const;
+  int FaultsFired(FaultKind kind) const;
+
+  // A copy of the register state, and a change made under the lock.
+  RegisterState State() const;
+  void ModifyState(const std::function<void(RegisterState&)>& change);
+  LinkStats Stats() const;
+
+  // Plays bytes into the register as if they came from the line and returns
+  // all it sends back (no device, no thread, no pacing). Not to be mixed with
+  // a running thread.
+  Bytes Process(const Bytes& fromPc);
+
+  std::string LastError() const;
+  const std::string& DevicePath() const { return devicePath_; }
+
+ private:
+  void Serve();
+  void WritePacket(const Bytes& packet);
+  void SetError(std::string text);
+
+  mutable std::mutex mutex_;
+  RegisterLink link_;
+  int fd_ = -1;
+  int slaveHold_ = -1;
+  std::string devicePath_;
+  int baud_ = kDefaultBaud;
+  bool pace_ = false;
+  std::thread thread_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::string lastError_;
+};
+
+}  // namespace zarvik::sim
