@@ -77,6 +77,9 @@ class ProtocolE2E : public ::testing::Test {
     ASSERT_TRUE(port.Open());
     SetUiHooks(&hooks);
   }
+  // Round trips run without the fixed pauses of a real line; the behaviour
+  // tests keep them.
+  void NoPauses() { protocol.waits = kNoLinkWaits; }
   void Fault(const char* spec) { ASSERT_TRUE(simulator->AddFault(spec)) << simulator->LastError(); }
   std::vector<std::uint8_t> PcControls() const { return simulator->Stats().received; }
   int PcSent(std::uint8_t control) const {
@@ -223,6 +226,7 @@ TEST_F(ProtocolE2E, AllGoodsStreamUntilTheLastFrame) {
 }
 
 TEST_F(ProtocolE2E, OnDataClearingMoreStopsTheRegister) {
+  NoPauses();
   int frames = 0;
   ASSERT_TRUE(protocol.ReadAllGoods([&](TMessageBuffer&, bool& more) {
     ++frames;
@@ -235,6 +239,7 @@ TEST_F(ProtocolE2E, OnDataClearingMoreStopsTheRegister) {
 }
 
 TEST_F(ProtocolE2E, JournalStreamsToItsEnd) {
+  NoPauses();
   std::vector<int> statuses;
   ASSERT_TRUE(protocol.ReadJournal([&](TMessageBuffer& a, bool& more) {
     ASSERT_GE(a.count, 3);
@@ -257,6 +262,7 @@ TEST_F(ProtocolE2E, PurePoll) {
 }
 
 TEST_F(ProtocolE2E, IdentificationProbesTheGoodsCapacity) {
+  NoPauses();
   ASSERT_TRUE(protocol.GetInfo());
   const TKKMInfo& info = *kkm.info;
   EXPECT_EQ(info.model, "Зарвик-01Ф");
@@ -275,6 +281,7 @@ TEST_F(ProtocolE2E, IdentificationProbesTheGoodsCapacity) {
 }
 
 TEST_F(ProtocolE2E, DepartmentsRoundTripWithTheirRules) {
+  NoPauses();
   for (int n = 1; n <= 4; ++n) ASSERT_TRUE(protocol.GetDepartment(n)) << n;
   TKKMInfo& info = *kkm.info;
   EXPECT_EQ(info.departments[2].status, "Закрыто");
@@ -303,6 +310,7 @@ TEST_F(ProtocolE2E, DepartmentsRoundTripWithTheirRules) {
 }
 
 TEST_F(ProtocolE2E, ReceiptTextsRoundTrip) {
+  NoPauses();
   for (int n = 1; n <= 6; ++n) {
     ASSERT_TRUE(protocol.GetHeaderLine(n));
     ASSERT_TRUE(protocol.GetFooterLine(n));
@@ -329,6 +337,7 @@ TEST_F(ProtocolE2E, ReceiptTextsRoundTrip) {
 }
 
 TEST_F(ProtocolE2E, TaxesReadWithTheirRates) {
+  NoPauses();
   for (int n = 1; n <= 5; ++n) ASSERT_TRUE(protocol.GetTax(n));
   const TKKMInfo& info = *kkm.info;
   EXPECT_EQ(info.taxes[0].defined, 0xAA);
@@ -340,6 +349,7 @@ TEST_F(ProtocolE2E, TaxesReadWithTheirRates) {
 }
 
 TEST_F(ProtocolE2E, OptionsRoundTripAndImpossibleCounts) {
+  NoPauses();
   test::TraceCapture trace;
   ASSERT_TRUE(protocol.GetOptions());
   TKKMInfo& info = *kkm.info;
@@ -363,6 +373,7 @@ TEST_F(ProtocolE2E, OptionsRoundTripAndImpossibleCounts) {
 }
 
 TEST_F(ProtocolE2E, OperatorsRoundTripAndTheFourOperatorRegister) {
+  NoPauses();
   EXPECT_EQ(protocol.GetOperatorCount(), 4);
   EXPECT_FALSE(protocol.GetOperatorName(5));
   EXPECT_TRUE(hooks.boxes.empty());
@@ -390,6 +401,7 @@ TEST_F(ProtocolE2E, OperatorsRoundTripAndTheFourOperatorRegister) {
 }
 
 TEST_F(ProtocolE2E, GoodsRoundTripAndTheResetByte) {
+  NoPauses();
   ASSERT_TRUE(protocol.GetGoods(7));
   TKKMInfo& info = *kkm.info;
   EXPECT_EQ(info.GoodsRecord[0], 0xAA);
