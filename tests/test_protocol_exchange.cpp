@@ -347,8 +347,10 @@ TEST_F(ExchangeFixture, ShutdownReturnsAtTheNextCycle) {
 TEST_F(ExchangeFixture, ClosedLineIsOpenedFirst) {
   line.Close();
   line.failOpen = true;
+  protocol.onData = [](TMessageBuffer&, bool&) {};
   EXPECT_FALSE(Run(true));
   EXPECT_TRUE(line.Written().empty());
+  EXPECT_FALSE(protocol.onData);
   line.failOpen = false;
   reg.Then(RCtl(kRDY));
   reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, false, kAnswer)}));

@@ -180,7 +180,12 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
     onData = nullptr;
     return false;
   }
-  if (!line->IsOpen() && !line->Open()) return false;
+  if (!line->IsOpen() && !line->Open()) {
+    // A streaming handler must not outlive its exchange: the next command
+    // would hand its answer to it.
+    onData = nullptr;
+    return false;
+  }
   MT("----- начало синхронизации с ККМ -----", mdFunctional);
   Wait(waits.atStart);
 
