@@ -23,13 +23,17 @@ if [ "${ZARVIK_FUZZ_SMOKE:-1}" = 1 ] && command -v clang++ >/dev/null 2>&1; then
   for f in build-fuzz/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")
-    corpus="fuzz/corpus/${name#fuzz_}"
-    args=(-max_total_time=10 -rss_limit_mb=2048 -print_final_stats=0)
-    if [ -d "$corpus" ]; then
-      "$f" "${args[@]}" "$corpus" >"build-fuzz/$name.log" 2>&1 || { cat "build-fuzz/$name.log"; exit 1; }
-    else
-      "$f" "${args[@]}" >"build-fuzz/$name.log" 2>&1 || { cat "build-fuzz/$name.log"; exit 1; }
+    # New inputs go to a scratch folder; the committed seeds are only read.
+    scratch=$(mktemp -d)
+    seeds=()
+    [ -d "fuzz/corpus/${name#fuzz_}" ] && seeds=("fuzz/corpus/${name#fuzz_}")
+    if ! "$f" -max_total_time=10 -rss_limit_mb=2048 -print_final_stats=0 "$scratch" "${seeds[@]}" \
+        >"build-fuzz/$name.log" 2>&1; then
+      cat "build-fuzz/$name.log"
+      rm -rf "$scratch"
+      exit 1
     fi
+    rm -rf "$scratch"
     echo "fuzz smoke $name: ok"
   done
 fi

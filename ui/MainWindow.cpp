@@ -8,13 +8,12 @@
 #include "ConsoleWidget.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
+#include "shell/U_language.h"
 
 namespace zarvik::ui {
 
 namespace {
 constexpr const char* kVersionSuffix = " v2.092 ";
-// Language text 3 until the language table is in place.
-constexpr const char* kCaptionText = "Конфигуратор";
 }  // namespace
 
 TfmMain::TfmMain(int argc, char** argv, QWidget* parent) : QMainWindow(parent) {
@@ -40,7 +39,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent) : QMainWindow(parent) {
 
 TfmMain::~TfmMain() { SetConsole(nullptr); }
 
-void TfmMain::ApplyLanguage() { setWindowTitle(QString::fromUtf8(kCaptionText) + kVersionSuffix); }
+void TfmMain::ApplyLanguage() {
+  setWindowTitle(QString::fromStdString(LangResStrHandler.Text(ltCaption)) + kVersionSuffix);
+}
 
 void TfmMain::closeEvent(QCloseEvent* event) {
   registerPort_.SaveSettings(std::string(kProgramIniName), "Port");

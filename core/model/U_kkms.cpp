@@ -181,7 +181,14 @@ std::string TKKMInfo::DescriptorPath() const {
 bool TKKMInfo::LoadDescriptor() {
   try {
     const std::string path = DescriptorPath();
-    const TIniFile ini = path.empty() ? TIniFile::FromText("") : TIniFile(path);
+    return ReadDescriptor(path.empty() ? TIniFile::FromText("") : TIniFile(path));
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TKKMInfo::ReadDescriptor(const TIniFile& ini) {
+  try {
     maxCountDepat =
         LimitOrDefault(ini.ReadInteger(kDescriptorMaxSection, "maxCountDepat", kDefaultMaxCountDepat), 1,
                        kMaxDepartments, kDefaultMaxCountDepat);
@@ -207,7 +214,7 @@ std::uint8_t TKKMInfo::DepartmentCount() const {
 }
 
 std::string TKKMInfo::FontName(int n) const {
-  if (n < 0 || n > maxCountFont + 1 || n > kHighestFontNumber) return {};
+  if (n < 0 || n > static_cast<std::int64_t>(maxCountFont) + 1 || n > kHighestFontNumber) return {};
   return std::string(PrintFontNames[static_cast<std::size_t>(n)]);
 }
 

@@ -17,6 +17,7 @@
 namespace zarvik {
 
 class TComPort;
+class TIniFile;
 
 // Capacities of the register's tables.
 inline constexpr int kMaxDepartments = 99;
@@ -133,6 +134,8 @@ class TKKMInfo {
   // outside what the register can have (departments 1..99, fonts 0..8, goods
   // 1..999999) give the defaults as well.
   bool LoadDescriptor();
+  // The same from descriptor text already read.
+  bool ReadDescriptor(const TIniFile& ini);
 
   std::uint8_t OptionCount() const { return optionCount; }
   std::uint8_t DepartmentCount() const;

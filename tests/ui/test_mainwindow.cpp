@@ -4,6 +4,7 @@
 #include "MainWindow.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
+#include "shell/U_language.h"
 
 using namespace zarvik;
 
@@ -28,6 +29,10 @@ class MainWindowTest : public QObject {
     char* argv[] = {arg0};
     ui::TfmMain w(1, argv);
     QCOMPARE(w.windowTitle(), QString::fromUtf8("Конфигуратор v2.092 "));
+    LangResStrHandler.SetText(ltCaption, "Configurator");
+    w.ApplyLanguage();
+    QCOMPARE(w.windowTitle(), QString("Configurator v2.092 "));
+    LangResStrHandler.SetDefaults();
     QVERIFY(!w.ConfigStop());
     auto* console = w.findChild<ui::ConsoleWidget*>("reConsole");
     QVERIFY(console != nullptr);
