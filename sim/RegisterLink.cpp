@@ -13,7 +13,14 @@ RegisterLink::RegisterLink(RegisterState state)
 LinkStats RegisterLink::Stats() const {
   LinkStats s = stats_;
   s.streamLeft = answer_.size();
+  s.unacknowledged = outstanding_.has_value();
   return s;
+}
+
+void RegisterLink::DropPendingAnswer() {
+  answer_.clear();
+  outstanding_.reset();
+  waitLeft_ = 0;
 }
 
 void RegisterLink::Log(std::vector<std::uint8_t>& log, std::uint8_t control) {
@@ -159,11 +166,7 @@ void RegisterLink::OnControl(std::uint8_t control) {
       stats_.txSeq = 0;
       if (outstanding_) SendOutstanding();
       break;
-    case kDISC:
-      answer_.clear();
-      outstanding_.reset();
-      waitLeft_ = 0;
-      break;
+    case kDISC: DropPendingAnswer(); break;
     default: break;
   }
 }

@@ -28,6 +28,7 @@ struct LinkStats {
   int ignoredPackets = 0;              // control packets with a bad check byte or another address
   int resyncs = 0;                     // SYN sent for a wrong packet number
   std::size_t streamLeft = 0;          // answer frames not yet sent
+  bool unacknowledged = false;         // a sent answer frame waits for its receipt
 };
 
 class RegisterLink {
@@ -39,6 +40,9 @@ class RegisterLink {
   std::vector<Bytes> Feed(const std::uint8_t* data, std::size_t length);
   // The line fell silent: a half-received packet is dropped.
   void LineIdle() { receiver_.Reset(); }
+  // Forgets the answer of an exchange the PC abandoned (sent or not), as a
+  // DISC would; the packet counters stay.
+  void DropPendingAnswer();
   bool ReceiverIdle() const { return receiver_.Idle(); }
 
   RegisterState& State() { return state_; }

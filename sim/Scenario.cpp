@@ -14,7 +14,6 @@ namespace {
 
 // Journal record codes the receipts are built from.
 constexpr std::uint8_t kRecSumSale = 0xA1;
-constexpr std::uint8_t kRecDiscount = 0xB1;
 constexpr std::uint8_t kRecSubtotal = 0xB5;
 constexpr std::uint8_t kRecSubtotalDiscount = 0xB6;
 constexpr std::uint8_t kRecTaxSum = 0xC1;
@@ -26,6 +25,7 @@ constexpr std::uint8_t kFiscalMark = 75;  // 'K'
 constexpr std::uint8_t kUnsetDateByte = 0xFF;
 constexpr int kMaxReceipts = 100000;
 constexpr int kMaxLines = 1000;
+constexpr std::uint64_t kRoundTender = 10000;  // "round": the next 100 roubles
 
 std::string Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -150,7 +150,8 @@ void ReadRegister(Reader& r, RegisterState& s) {
   if (s.operatorCount != 0 && s.operatorCount != 4 && s.operatorCount != 8) {
     r.Fail("Register/OperatorCount", "expected 0, 4 or 8");
   }
-  s.maxCountDepat = static_cast<int>(r.Int(sec, "Departments", s.maxCountDepat, 1, kMaxDepartments));
+  const std::string_view depKey = r.Ini().ValueExists(sec, "maxCountDepat") ? "maxCountDepat" : "Departments";
+  s.maxCountDepat = static_cast<int>(r.Int(sec, depKey, s.maxCountDepat, 1, kMaxDepartments));
   s.journalFrameLimit =
       static_cast<std::size_t>(r.Int(sec, "JournalFrameBytes", static_cast<long long>(s.journalFrameLimit),
                                      16, static_cast<long long>(kMaxRegisterPayload)));
@@ -466,7 +467,12 @@ void ReadReceipt(Reader& r, RegisterState& s, const std::string& sec) {
     const auto kind = static_cast<int>(r.Int(sec, "Payment", 0, 0, 255));
     std::uint64_t tendered = 0;
     const std::string tenderedText = r.Str(sec, "Tendered", "0");
-    if (const auto v = ParseScaled(tenderedText, 2)) {
+    const auto due = static_cast<std::uint64_t>(t.total);
+    if (Utf8EqualNoCase(tenderedText, "exact")) {
+      tendered = due;
+    } else if (Utf8EqualNoCase(tenderedText, "round")) {
+      tendered = (due / kRoundTender + 1) * kRoundTender;
+    } else if (const auto v = ParseScaled(tenderedText, 2)) {
       tendered = *v;
     } else {
       r.Fail(sec + "/Tendered", "expected an amount");
@@ -488,6 +494,10 @@ void ReadReceipt(Reader& r, RegisterState& s, const std::string& sec) {
     }
     s.journal.push_back(*bytes);
   }
+}
+
+std::string TwoDigits(int v) {
+  return std::string(1, static_cast<char>('0' + v / 10 % 10)) + static_cast<char>('0' + v % 10);
 }
 
 // Receipts made up from the goods: 1 to 3 lines each, cash or card.
@@ -521,11 +531,9 @@ void GenerateReceipts(RegisterState& s, int count, int firstNumber) {
     const bool card = i % 4 == 3;
     const auto tendered = card ? 0ULL : static_cast<std::uint64_t>((total / 10000 + 1) * 10000);
     s.journal.push_back(PaymentRecord(++op, card ? 4 : 0, static_cast<std::uint64_t>(total), tendered));
-    const int minutes = 9 * 60 + i * 11;
-    char time[6];
-    std::snprintf(time, sizeof time, "%02d:%02d", (minutes / 60) % 24, minutes % 60);
-    char date[9];
-    std::snprintf(date, sizeof date, "%02d.12.10", 1 + (i / 20) % 28);
+    const int minutes = 9 * 60 + (i * 11) % (12 * 60);
+    const std::string time = TwoDigits(minutes / 60) + ":" + TwoDigits(minutes % 60);
+    const std::string date = TwoDigits(1 + (i / 20) % 28) + ".12.10";
     s.journal.push_back(
         CloseRecord(1, static_cast<std::uint64_t>(firstNumber + i), date, time, true, 1 + i % 2));
   }

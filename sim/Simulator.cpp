@@ -181,6 +181,11 @@ LinkStats Simulator::Stats() const {
   return link_.Stats();
 }
 
+void Simulator::DropPendingAnswer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_.DropPendingAnswer();
+}
+
 Bytes Simulator::Process(const Bytes& fromPc) {
   std::lock_guard<std::mutex> lock(mutex_);
   Bytes out;

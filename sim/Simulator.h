@@ -78,6 +78,10 @@ class Simulator {
   RegisterState State() const;
   void ModifyState(const std::function<void(RegisterState&)>& change);
   LinkStats Stats() const;
+  // Forgets an answer the PC abandoned without DISC (for example after it
+  // gave up on "слишком много данных"), so the next poll finds nothing
+  // pending. Packet counters stay.
+  void DropPendingAnswer();
 
   // Plays bytes into the register as if they came from the line and returns
   // all it sends back (no device, no thread, no pacing). Not to be mixed with

@@ -1,0 +1,443 @@
+// The simulated register as a peer on its pseudo-terminal: polls, receipts,
+// packet numbers, streams, stops, faults, pacing and reconnects.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "SimTestLine.h"
+
+namespace zarvik::sim {
+namespace {
+
+using simtest::Bytes;
+using simtest::Cat;
+using simtest::Control;
+using simtest::Frame;
+using simtest::kAddr;
+
+class SimLink : public simtest::SimOnPty {};
+
+const Bytes kGetInfo{0x01, 0x01};
+const Bytes kJournal{0x01, 0x0F, 0x00, 0x00};
+const Bytes kAllGoods{0x01, 0x10, 0x01, 0x00};
+
+TEST_F(SimLink, AnswersOnlyWhenPolledAndAPurePollGetsRdy) {
+  EXPECT_TRUE(pc_.Quiet());  // nothing unasked
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.Read(5), (Bytes{0x7F, 0x02, 0x01, 0xE5, 0x1A}));  // RDY with the direction bit
+  EXPECT_TRUE(pc_.Quiet());
+  // Packets for another network number are not answered.
+  pc_.Send(Control(0x02, 0xC5));
+  EXPECT_TRUE(pc_.Quiet());
+  // Neither are ACKs, DISCs or WAITs with nothing pending.
+  for (const std::uint8_t c : Bytes{0xCA, 0xC0, 0xC7}) {
+    pc_.SendControl(c);
+    EXPECT_TRUE(pc_.Quiet()) << int{c};
+  }
+}
+
+TEST_F(SimLink, ContinuedRequestIsAnsweredRightAfterTheReceiptAndNumbersRunOn) {
+  for (int round = 0; round < 10; ++round) {  // across the wrap of the 3-bit numbers
+    const Bytes answer = pc_.One(kGetInfo);
+    ASSERT_EQ(answer.size(), 44U);
+    EXPECT_EQ(answer[2], 0);
+  }
+  EXPECT_EQ(pc_.rx, 10);
+  EXPECT_EQ(pc_.tx, 10);
+  pc_.SendControl(0xC5);  // a pure poll: everything before it has been handled
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  const auto stats = sim_->Stats();
+  EXPECT_EQ(stats.rxSeq, 10);
+  EXPECT_EQ(stats.txSeq, 10);
+}
+
+TEST_F(SimLink, RequestWithoutContinuationWaitsForTheNextPoll) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(Bytes{0x01, 0x10, 0x03, 0x00}, false);
+  EXPECT_EQ(pc_.ReadControl(), 0xEA);  // ACK without the continuation bit
+  ++pc_.tx;
+  EXPECT_TRUE(pc_.Quiet());  // the answer waits for the poll
+  pc_.SendControl(0xC5);
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_FALSE(more);
+  ASSERT_EQ(payload.size(), 67U);
+  EXPECT_EQ(payload[2], 0);
+  EXPECT_EQ(payload[3], 0xAA);
+  pc_.SendControl(0xC0);
+  EXPECT_TRUE(pc_.Quiet());
+}
+
+TEST_F(SimLink, WrongRequestNumberIsAnsweredWithSynAndBothCountersCleared) {
+  pc_.One(kGetInfo);
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.Send(Cat(Control(kAddr, 0x90 | 5), Frame(kGetInfo)));  // number 5, expected 1
+  EXPECT_EQ(pc_.ReadControl(), 0xEC);                        // SYN
+  EXPECT_EQ(sim_->Stats().rxSeq, 0);
+  EXPECT_EQ(sim_->Stats().txSeq, 0);
+  pc_.rx = pc_.tx = 0;  // the PC clears its counters on SYN and resends
+  pc_.SendRequest(kGetInfo, true);
+  EXPECT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(payload.size(), 44U);
+}
+
+TEST_F(SimLink, GarbledRequestIsAnsweredWithRepeatRequest) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  Bytes bad = Cat(Control(kAddr, 0x90), Frame(kGetInfo));
+  ++bad.back();
+  pc_.Send(bad);
+  EXPECT_EQ(pc_.ReadControl(), 0xE6);  // 0xC6, repeat
+  EXPECT_EQ(sim_->Stats().badFrames, 1);
+  pc_.SendRequest(kGetInfo, true);
+  EXPECT_EQ(pc_.ReadControl(), 0xFA);
+}
+
+TEST_F(SimLink, JournalStreamsWithTheContinuationBitAndEndsWithStatus9) {
+  const auto frames = pc_.Command(kJournal);
+  ASSERT_GE(frames.size(), 3U);
+  Bytes records;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    ASSERT_GE(frames[i].size(), 3U);
+    EXPECT_LE(frames[i].size(), 255U);
+    EXPECT_EQ(frames[i][0], 0x01);
+    EXPECT_EQ(frames[i][1], 0x0F);
+    EXPECT_EQ(frames[i][2], i + 1 == frames.size() ? 9 : 0);
+    records.insert(records.end(), frames[i].begin() + 3, frames[i].end());
+  }
+  Bytes expected;
+  for (const auto& r : sim_->State().journal) expected.insert(expected.end(), r.begin(), r.end());
+  EXPECT_EQ(records, expected);
+}
+
+TEST_F(SimLink, ReceiptWithoutContinuationStopsTheStream) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kAllGoods, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more, /*wantMore=*/false));  // ACK 0xCA
+  EXPECT_EQ(payload.size(), 67U);
+  EXPECT_TRUE(pc_.Quiet());
+  EXPECT_EQ(sim_->Stats().streamLeft, 0U);
+  // A pure poll afterwards finds nothing pending.
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+}
+
+TEST_F(SimLink, DiscEndsAStreamAndTheNextCommandWorks) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kJournal, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));  // ACK 0xDA: the next frame comes
+  ASSERT_TRUE(more);
+  const int h = pc_.ReadControl();
+  ASSERT_EQ(h & 0xC0, 0x80);
+  ASSERT_TRUE(pc_.ReadFrame(payload));
+  pc_.SendControl(0xC0);  // DISC instead of a receipt
+  EXPECT_TRUE(pc_.Quiet());
+  EXPECT_EQ(sim_->Stats().streamLeft, 0U);
+  // The unacknowledged frame is not counted; the PC did not count it either.
+  EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
+}
+
+TEST_F(SimLink, AbandonedAnswerIsPolledAgainUntilDropped) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kAllGoods, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  const int h = pc_.ReadControl();
+  Bytes first;
+  ASSERT_TRUE(pc_.ReadFrame(first));
+  // The PC gives up without a receipt; its next poll gets the same frame.
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), h);
+  Bytes again;
+  ASSERT_TRUE(pc_.ReadFrame(again));
+  EXPECT_EQ(again, first);
+  auto stats = sim_->Stats();
+  EXPECT_TRUE(stats.unacknowledged);
+  EXPECT_EQ(stats.streamLeft, sim_->State().goods.size() - 1);
+  sim_->DropPendingAnswer();
+  stats = sim_->Stats();
+  EXPECT_FALSE(stats.unacknowledged);
+  EXPECT_EQ(stats.streamLeft, 0U);
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+}
+
+TEST_F(SimLink, AllGoodsStreamInCodeOrder) {
+  const auto frames = pc_.Command(kAllGoods);
+  const auto state = sim_->State();
+  ASSERT_EQ(frames.size(), state.goods.size());
+  auto it = state.goods.begin();
+  for (const auto& f : frames) {
+    ASSERT_EQ(f.size(), 67U);
+    EXPECT_EQ(f[2], 0);
+    Goods g;
+    ASSERT_TRUE(DecodeGoods(&f[3], g));
+    EXPECT_EQ(g, it->second);
+    ++it;
+  }
+}
+
+TEST_F(SimLink, FaultsOnTheAnswerFrame) {
+  // Bad check byte: the PC asks again with 0xC6 and gets a good copy.
+  ASSERT_TRUE(sim_->AddFault("crc"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  int h = pc_.ReadControl();
+  ASSERT_EQ(h, 0xA0 | (pc_.rx & 7));
+  Bytes payload;
+  EXPECT_FALSE(pc_.ReadFrame(payload));
+  pc_.SendControl(0xC6);
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(payload.size(), 44U);
+  pc_.SendControl(0xC0);
+  EXPECT_EQ(sim_->FaultsFired(FaultKind::Crc), 1);
+
+  // Wrong packet number: SYN from the PC clears the counters and the frame
+  // comes again as number 0.
+  ASSERT_TRUE(sim_->AddFault("seq"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  h = pc_.ReadControl();
+  EXPECT_EQ(h & 7, (pc_.rx + 1) & 7);
+  ASSERT_TRUE(pc_.ReadFrame(payload));
+  pc_.rx = pc_.tx = 0;
+  pc_.SendControl(0xCC);  // SYN
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(payload.size(), 44U);
+  pc_.SendControl(0xC0);
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  EXPECT_EQ(sim_->Stats().txSeq, 1);
+  EXPECT_EQ(sim_->Stats().rxSeq, 0);
+  EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);  // numbering runs on from there
+}
+
+TEST_F(SimLink, DroppedAndExtraBytes) {
+  const Bytes info = pc_.One(kGetInfo);
+  const Bytes whole = Frame(info);
+  ASSERT_GE(whole.size(), 2U);
+  const Bytes expected(whole.begin(), whole.end() - 2);  // all but the last two bytes
+  ASSERT_TRUE(sim_->AddFault("drop=2"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  ASSERT_EQ(pc_.ReadControl() & 0xC0, 0x80);
+  EXPECT_EQ(pc_.Read(100, simtest::kSilenceWait), expected);
+  // The next poll fetches the frame again, whole.
+  pc_.SendControl(0xC5);
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(payload.size(), 44U);
+  pc_.SendControl(0xC0);
+
+  ASSERT_TRUE(sim_->AddFault("extra=3"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(pc_.Read(10, simtest::kSilenceWait), (Bytes{0xA5, 0xA5, 0xA5}));
+  pc_.SendControl(0xC0);
+}
+
+TEST_F(SimLink, PollFaults) {
+  constexpr int kSilent = -1, kBadCheck = -2;
+  struct Case {
+    const char* spec;
+    std::vector<int> answers;  // what answers consecutive polls
+  };
+  const Case cases[] = {
+      {"busy", {0xE9, 0xE5}},
+      {"rej*2", {0xE3, 0xE3, 0xE5}},
+      {"busy*inf", {0xE9, 0xE9, 0xE9, 0xE9, 0xE9, 0xE9}},
+      {"silence*2", {kSilent, kSilent, 0xE5}},
+      {"silence*inf", {kSilent, kSilent, kSilent}},
+      {"ctlcrc", {kBadCheck, 0xE5}},
+  };
+  for (const auto& c : cases) {
+    sim_->ClearFaults();
+    ASSERT_TRUE(sim_->AddFault(c.spec));
+    for (std::size_t i = 0; i < c.answers.size(); ++i) {
+      pc_.SendControl(0xC5);
+      if (c.answers[i] == kSilent) {
+        EXPECT_TRUE(pc_.Quiet()) << c.spec << " poll " << i;
+      } else if (c.answers[i] == kBadCheck) {
+        const Bytes got = pc_.Read(5);
+        ASSERT_EQ(got.size(), 5U) << c.spec;
+        EXPECT_EQ(got[3], 0xE5);
+        EXPECT_NE(static_cast<std::uint8_t>(got[2] + got[3] + got[4]), 0) << c.spec;
+      } else {
+        EXPECT_EQ(pc_.ReadControl(), c.answers[i]) << c.spec << " poll " << i;
+      }
+    }
+  }
+  EXPECT_EQ(sim_->FaultsFired(FaultKind::Silence), 5);
+  sim_->ClearFaults();
+  ASSERT_TRUE(sim_->AddFault("flood=10"));
+  pc_.SendControl(0xC5);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(pc_.ReadControl(), 0xEA) << i;
+  EXPECT_TRUE(pc_.Quiet());
+}
+
+TEST_F(SimLink, WaitThenTheAnswerInTheThirdCycle) {
+  ASSERT_TRUE(sim_->AddFault("wait=2"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  EXPECT_EQ(pc_.ReadControl(), 0xE7);  // WAIT ends cycle 1
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE7);  // cycle 2
+  pc_.SendControl(0xC5);               // cycle 3: the answer
+  Bytes payload;
+  bool more = false;
+  ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
+  EXPECT_EQ(payload.size(), 44U);
+  pc_.SendControl(0xC0);
+}
+
+TEST_F(SimLink, ResultFaultHitsOnlyItsCommand) {
+  ASSERT_TRUE(sim_->AddFault("result=16:3*2"));
+  EXPECT_EQ(pc_.One(kGetInfo)[2], 0);
+  for (int i = 0; i < 2; ++i) {
+    const Bytes a = pc_.One(Bytes{0x01, 0x10, 0x01, 0x00}, false);
+    EXPECT_EQ(a, (Bytes{0x01, 0x10, 0x03}));
+  }
+  EXPECT_EQ(pc_.One(Bytes{0x01, 0x10, 0x01, 0x00}, false)[2], 0);
+}
+
+TEST_F(SimLink, PcCanCloseAndReopenTheLine) {
+  EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
+  for (int i = 0; i < 3; ++i) {
+    // Opening flushes the line, so the last receipt must have been read
+    // before the PC goes away (the program waits after its DISC as well).
+    EXPECT_TRUE(pc_.Quiet());
+    pc_.Close();
+    ASSERT_TRUE(pc_.Open(slave_));
+    EXPECT_EQ(pc_.One(kGetInfo).size(), 44U) << "reopen " << i;
+  }
+  // Half a packet left by a PC that went away is dropped after a silence.
+  pc_.Send(Bytes{0x7F, 0x02, 0x01});
+  pc_.Close();
+  std::this_thread::sleep_for(kReceiverIdleReset + std::chrono::milliseconds(100));
+  ASSERT_TRUE(pc_.Open(slave_));
+  EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
+}
+
+TEST_F(SimLink, RawLineKeepsControlCharacters) {
+  // 0A 0D 03 11 13 7F inside a printed line travel unchanged both ways.
+  Bytes req{0x01, 0x19, 0x00, 0x05};
+  const Bytes text{0x0A, 0x0D, 0x03, 0x11, 0x13, 0x7F, 0x41};
+  req.insert(req.end(), text.begin(), text.end());
+  req.resize(36, 0);
+  req.insert(req.end(), {0x0A, 0x0D, 0x00});
+  EXPECT_EQ(pc_.One(req), (Bytes{0x01, 0x19, 0x00}));
+  const auto printed = sim_->State().printed;
+  ASSERT_EQ(printed.size(), 1U);
+  EXPECT_EQ(printed[0].text, std::string("\n\r\x03\x11\x13\x7F"
+                                         "A"));
+}
+
+TEST(SimDevice, ServesAGivenSerialDevice) {
+  // A pseudo-terminal pair made here stands for a serial cable: the
+  // simulator serves the slave side as a device, the test talks on the master.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  char name[256] = {};
+  ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+  Simulator sim(simtest::DefaultScenario());
+  ASSERT_TRUE(sim.OpenDevice(name, 19200)) << sim.LastError();
+  EXPECT_EQ(sim.DevicePath(), name);
+  EXPECT_FALSE(sim.OpenDevice(name, 19200));  // one device at a time
+  ASSERT_TRUE(sim.Start());
+  EXPECT_FALSE(sim.Start());
+  const Bytes poll = Control(kAddr, 0xC5);
+  ASSERT_EQ(::write(master, poll.data(), poll.size()), 5);
+  std::uint8_t got[5] = {};
+  std::size_t n = 0;
+  for (int tries = 0; tries < 100 && n < 5; ++tries) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 10) > 0) {
+      const ssize_t r = ::read(master, got + n, 5 - n);
+      if (r > 0) n += static_cast<std::size_t>(r);
+    }
+  }
+  EXPECT_EQ(Bytes(got, got + n), Control(kAddr, 0xE5));
+  sim.Close();
+  ::close(master);
+  EXPECT_FALSE(sim.OpenDevice("/nonexistent/tty", 9600));
+  EXPECT_NE(sim.LastError().find("/nonexistent/tty"), std::string::npos);
+}
+
+TEST(SimPacing, PacedBytesTakeTheLineTime) {
+  Simulator sim(simtest::DefaultScenario());
+  std::string slave;
+  ASSERT_TRUE(sim.OpenPty(slave));
+  sim.SetPacing(2400, true);
+  ASSERT_TRUE(sim.Start());
+  simtest::PcLine pc;
+  ASSERT_TRUE(pc.Open(slave));
+  const auto start = std::chrono::steady_clock::now();
+  // RDY (5) + ACK (5) + header (5) + 44-byte answer (48 on the line) = 63 bytes
+  // at 2400 baud: about 260 ms.
+  EXPECT_EQ(pc.One(kGetInfo).size(), 44U);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_GE(ms.count(), 200);
+  EXPECT_LT(ms.count(), 5000);
+}
+
+TEST(SimInMemory, ProcessPlaysBytesWithoutADevice) {
+  Simulator sim(simtest::DefaultScenario());
+  EXPECT_EQ(sim.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  const Bytes out = sim.Process(Cat(Control(kAddr, 0x90), Frame(kGetInfo)));
+  ASSERT_GE(out.size(), 10U);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
+  EXPECT_EQ(Bytes(out.begin() + 5, out.begin() + 10), Control(kAddr, 0xA0));
+  EXPECT_FALSE(sim.Start());  // no device
+
+  // Faults of a scenario are armed from the start.
+  Scenario sc = simtest::DefaultScenario();
+  sc.faults.push_back(Fault{FaultKind::Busy, 1, 0, 1});
+  Simulator busy(sc);
+  EXPECT_EQ(busy.ArmedFaults().size(), 1U);
+  EXPECT_EQ(busy.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE9));
+  EXPECT_EQ(busy.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  EXPECT_TRUE(busy.ArmedFaults().empty());
+  EXPECT_FALSE(busy.AddFault("nope"));
+  EXPECT_NE(busy.LastError().find("nope"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zarvik::sim
