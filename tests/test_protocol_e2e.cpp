@@ -109,6 +109,22 @@ TEST_F(ProtocolE2E, CommandFollowsTheUsualCourse) {
             (std::vector<std::uint8_t>{kRDY, 0x81, kRDY, kACK, kDISC}));
 }
 
+TEST_F(ProtocolE2E, PacedLineAtThePortSpeed) {
+  // The register's bytes leave at 19200 baud, as on a real line; the
+  // per-byte read time-outs of the port leave room for it.
+  simulator->SetPacing(static_cast<int>(port.BaudRate()), true);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(protocol.GetInfo());
+  ASSERT_TRUE(protocol.GetDepartment(4));
+  Fault("crc");
+  ASSERT_TRUE(protocol.GetGoods(150));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(kkm.info->maxCountGoods, 2000);
+  EXPECT_EQ(kkm.info->departments[3].name, "Молочные продукты");
+  EXPECT_EQ(kkm.info->goodsCode.ToText(), "150");
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
 TEST_F(ProtocolE2E, BadCheckByteIsRepaired) {
   Fault("crc");
   ASSERT_TRUE(protocol.GetDepartment(4));
