@@ -1,0 +1,358 @@
+#include "protocol/U_protocolkkm.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "shell/DiaLog.h"
+#include "shell/UiHooks.h"
+
+namespace zarvik {
+namespace {
+
+// The trace form of up to three bytes: decimal, separated by ",".
+std::string FirstBytesText(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  const std::size_t n = std::min<std::size_t>(bytes.size(), 3);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i != 0) text += ",";
+    text += std::to_string(bytes[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+void TMessageBuffer::Assign(std::span<const std::uint8_t> data) {
+  const std::size_t n = std::min(data.size(), bytes.size());
+  std::copy_n(data.begin(), n, bytes.begin());
+  count = static_cast<std::int32_t>(n);
+}
+
+std::span<const std::uint8_t> TMessageBuffer::View() const {
+  const auto n =
+      static_cast<std::size_t>(std::clamp<std::int32_t>(count, 0, static_cast<std::int32_t>(bytes.size())));
+  return std::span<const std::uint8_t>(bytes.data(), n);
+}
+
+std::span<std::uint8_t> TMessageBuffer::View() {
+  const auto n =
+      static_cast<std::size_t>(std::clamp<std::int32_t>(count, 0, static_cast<std::int32_t>(bytes.size())));
+  return std::span<std::uint8_t>(bytes.data(), n);
+}
+
+IByteStream* TProtocolKKM::Line() {
+  if (line_ != nullptr) return line_;
+  if (kkm == nullptr || kkm->port == nullptr) return nullptr;
+  if (!portLine_ || &portLine_->Port() != kkm->port) {
+    portLine_.reset();
+    portLine_.emplace(*kkm->port);
+  }
+  return &*portLine_;
+}
+
+void TProtocolKKM::Wait(std::chrono::milliseconds d) {
+  if (d <= std::chrono::milliseconds::zero()) return;
+  if (sleep) {
+    sleep(d);
+  } else {
+    std::this_thread::sleep_for(d);
+  }
+}
+
+std::uint8_t TProtocolKKM::NetworkNumber() const {
+  return kkm != nullptr ? kkm->networkNumber : 0;
+}
+
+TLinkCode TProtocolKKM::SendControl(std::uint8_t control) {
+  lastSentControl = control;
+  const int number = NetworkNumber();
+  if (number < kMinNetworkNumber || number > kMaxNetworkNumber) return TLinkCode::BadNetworkNumber;
+  const auto packet = BuildControlPacket(NetworkAddress(number), control);
+  if (IsResyncKind(control)) {
+    kkm->rxSeq = 0;
+    kkm->txSeq = 0;
+  }
+  IByteStream* line = Line();
+  std::uint32_t count = kControlPacketSize;
+  const bool written = line != nullptr && line->Write(packet.data(), count) && count == kControlPacketSize;
+  if (ControlKind(control) == kDISC) Wait(waits.afterDisc);
+  if (!written) return TLinkCode::WriteFailed;
+  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(number), mdFunctional);
+  return TLinkCode::Ok;
+}
+
+TLinkCode TProtocolKKM::ReceiveControl(std::uint8_t& control) {
+  std::array<std::uint8_t, kControlPacketSize> packet{};
+  IByteStream* line = Line();
+  std::uint32_t count = kControlPacketSize;
+  if (line == nullptr || !line->Read(packet.data(), count) || count != kControlPacketSize) {
+    return TLinkCode::ReadFailed;
+  }
+  if (static_cast<std::uint8_t>(packet[2] + packet[3] + packet[4]) != 0) return TLinkCode::BadCrc;
+  const int number = NetworkNumber();
+  if (packet[0] != kFrameStart || packet[1] != kControlMark || packet[2] != NetworkAddress(number)) {
+    return TLinkCode::FrameFormat;
+  }
+  control = packet[3];
+  if (IsResyncKind(control)) {
+    kkm->rxSeq = 0;
+    kkm->txSeq = 0;
+  }
+  lastReceivedControl = control;
+  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(number), mdFunctional);
+  return TLinkCode::Ok;
+}
+
+TLinkCode TProtocolKKM::SendData(const std::uint8_t* payload, std::int32_t length) {
+  const std::size_t n = payload == nullptr || length <= 0 ? 0 : static_cast<std::size_t>(length);
+  const std::vector<std::uint8_t> frame =
+      BuildDataFrame(std::span<const std::uint8_t>(payload, n), kFramePayloadCapacity);
+  IByteStream* line = Line();
+  const auto size = static_cast<std::uint32_t>(frame.size());
+  std::uint32_t count = size;
+  if (line == nullptr || !line->Write(frame.data(), count) || count != size) return TLinkCode::WriteFailed;
+  MT(">data ПК->ККМ             size:" + std::to_string(length) + "  :" +
+         FirstBytesText(std::span(frame).subspan(1)),
+     mdFunctional);
+  return TLinkCode::Ok;
+}
+
+TLinkCode TProtocolKKM::ReceiveData(std::uint8_t* buffer, std::size_t capacity, std::int32_t& length) {
+  length = 0;
+  IByteStream* line = Line();
+  if (line == nullptr) return TLinkCode::ReadFailed;
+  // One byte per read, so that every byte has its own time-out and nothing
+  // beyond the frame is taken from the line.
+  auto readByte = [line](std::uint8_t& b) {
+    std::uint32_t count = 1;
+    return line->Read(&b, count) && count == 1;
+  };
+  std::uint8_t b = 0;
+  if (!readByte(b)) return TLinkCode::ReadFailed;  // lead byte, value ignored
+  std::size_t stored = 0;
+  std::uint8_t sum = 0;
+  bool escape = false;
+  bool ended = false;
+  while (stored < capacity && !ended) {
+    if (!readByte(b)) return TLinkCode::ReadFailed;
+    if (escape) {
+      escape = false;
+      if (b == kEndMark) {
+        ended = true;
+      } else if (b == kStuffByte) {
+        buffer[stored++] = kEscapedByte;
+        sum = static_cast<std::uint8_t>(sum + kEscapedByte);
+      } else {
+        return TLinkCode::FrameFormat;
+      }
+    } else if (b == kEscapedByte) {
+      escape = true;
+    } else {
+      buffer[stored++] = b;
+      sum = static_cast<std::uint8_t>(sum + b);
+    }
+  }
+  if (!ended) return TLinkCode::Overflow;
+  std::uint8_t check = 0;
+  if (!readByte(check)) return TLinkCode::ReadFailed;
+  if (static_cast<std::uint8_t>(sum + check) != 0) return TLinkCode::BadCrc;
+  length = static_cast<std::int32_t>(stored);
+  MT(">data ПК<-ККМ             size:" + std::to_string(length) + "  :" +
+         FirstBytesText(std::span<const std::uint8_t>(buffer, stored)),
+     mdFunctional);
+  return TLinkCode::Ok;
+}
+
+TLinkCode TProtocolKKM::SendDataPacket(const TMessageBuffer& request, bool continuation) {
+  const std::uint8_t seq = kkm != nullptr ? kkm->txSeq : 0;
+  std::uint8_t header = static_cast<std::uint8_t>(kClassDataHeader + (seq & kPacketNumberMask));
+  if (continuation) header = static_cast<std::uint8_t>(header + kContinuationBit);
+  const TLinkCode code = SendControl(header);
+  if (code != TLinkCode::Ok) return code;
+  const std::int32_t length =
+      std::min<std::int32_t>(request.count, static_cast<std::int32_t>(request.bytes.size()));
+  return SendData(request.bytes.data(), length);
+}
+
+bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, bool continuation) {
+  IByteStream* line = Line();
+  if (kkm == nullptr || line == nullptr) {
+    onData = nullptr;
+    return false;
+  }
+  if (!line->IsOpen() && !line->Open()) {
+    // A streaming handler must not outlive its exchange: the next command
+    // would hand its answer to it.
+    onData = nullptr;
+    return false;
+  }
+  MT("----- начало синхронизации с ККМ -----", mdFunctional);
+  Wait(waits.atStart);
+
+  bool dataPhase = false;
+  bool sending = false;
+  bool delivered = false;
+  TLinkCode code = TLinkCode::Ok;
+  int cycle = 1;
+  kkm->linkState = lsNotSynchronised;
+
+  for (;;) {
+    answer.count = 0;
+    UiHooks().ProcessEvents();
+    if (UiHooks().IsTerminating()) return true;
+
+    code = SendControl(kRDY);
+    if (code != TLinkCode::Ok) {
+      ET("SendKvit:" + ResultText(code), mdFunctional);
+      kkm->linkState = lsNotSynchronised;
+    } else {
+      int step = 0;
+      bool looped = true;  // false when the repetition was left early
+      while (step < kMaxStepsPerCycle) {
+        std::uint8_t control = 0;
+        code = ReceiveControl(control);
+        if (code != TLinkCode::Ok) {
+          WT("Sync>WaitKvit:" + ResultText(code), mdFunctional);
+          kkm->linkState = lsNoAnswer;
+          looped = false;
+          break;
+        }
+        bool more = (control & kContinuationBit) != 0;
+
+        if (IsDataHeader(control)) {
+          if (onData) answer.count = 0;
+          const auto at = static_cast<std::size_t>(
+              std::clamp<std::int32_t>(answer.count, 0, static_cast<std::int32_t>(kMaxAnswerBytes)));
+          std::int32_t n = 0;
+          code = ReceiveData(answer.bytes.data() + at, kFramePayloadCapacity, n);
+          if (code == TLinkCode::BadCrc) {
+            SendControl(kRepeatRequest);
+            kkm->linkState = lsNoAnswer;
+            ++step;
+            continue;
+          }
+          if (code != TLinkCode::Ok) {
+            ET("WaitData:" + ResultText(code), mdFunctional);
+            kkm->linkState = lsNoAnswer;
+            looped = false;
+            break;
+          }
+          if ((control & kPacketNumberMask) != (kkm->rxSeq & kPacketNumberMask)) {
+            WT("WaitData:bad paket number", mdFunctional);
+            answer.count = 0;
+            kkm->linkState = lsNotSynchronised;
+            kkm->rxSeq = 0;
+            kkm->txSeq = 0;
+            SendControl(more ? kRST : kSYN);
+            Wait(waits.afterResync);
+            dataPhase = true;
+            ++step;
+            continue;
+          }
+          // The frame is accepted.
+          UiHooks().ProcessEvents();
+          if (sending) {
+            ++kkm->txSeq;  // the register's frame also acknowledges the request
+            sending = false;
+          }
+          if (onData) {
+            answer.count = n;
+            onData(answer, more);
+            delivered = true;
+            request.count = 0;
+          } else {
+            answer.count = static_cast<std::int32_t>(at) + n;
+          }
+          ++kkm->rxSeq;
+          if (answer.count > static_cast<std::int32_t>(kMaxAnswerBytes)) {
+            Error("слишком много данных", false, true, true);
+            onData = nullptr;
+            return false;
+          }
+          SendControl(more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK);
+          dataPhase = more;
+          step = 1;
+          cycle = 1;
+          if (more) {
+            ++step;
+            continue;
+          }
+          kkm->linkState = lsDone;
+          looped = false;
+          break;
+        }
+
+        const std::uint8_t kind = ControlKind(control);
+        if (dataPhase && kind != kRepeatRequest && kind != kSYN) {
+          ET("Во время ожидания данных не должно быть квитанций из ККМ: " + PacketKindName(control),
+             mdFunctional);
+        }
+        if (kind == kRepeatRequest && dataPhase) {
+          SendControl(lastSentControl);
+          ++step;
+          continue;
+        }
+        if (kind == kREJ) {
+          looped = false;
+          break;
+        }
+        if (kind == kDISC || kind == kBUSY) {
+          dataPhase = false;
+          looped = false;
+          break;
+        }
+        if (kind == kWAIT || kind == kRST) {
+          kkm->linkState = lsBusy;
+          looped = false;
+          break;
+        }
+        if (kind == kACK && sending) {
+          kkm->linkState = lsDone;
+          ++kkm->txSeq;
+          sending = false;
+          dataPhase = true;
+          if (continuation) {
+            ++step;
+            continue;
+          }
+          looped = false;
+          break;
+        }
+        if (kind == kRDY) {
+          sending = request.count != 0;
+          if (!sending) {
+            kkm->linkState = lsDone;
+            looped = false;
+            break;
+          }
+        }
+        if ((kind == kSYN || kind == kRDY || kind == kRepeatRequest) && sending) {
+          code = SendDataPacket(request, continuation);
+          if (code != TLinkCode::Ok) {
+            WT("Syn>Send:" + ResultText(code), mdFunctional);
+            kkm->linkState = lsNoAnswer;
+            looped = false;
+            break;
+          }
+        }
+        ++step;
+      }
+      if (looped) ET("зацикливание", mdFunctional);
+      if (dataPhase || code != TLinkCode::Ok) Wait(waits.afterWaitingCycle);
+      if (delivered) Wait(waits.afterStreamCycle);
+    }
+
+    if (cycle >= kMaxPollCycles) break;
+    ++cycle;
+    if (!(delivered || sending || dataPhase || code != TLinkCode::Ok)) break;
+  }
+
+  MT("----- конец синхронизации с ККМ  -----", mdFunctional);
+  Wait(waits.atEnd);
+  const bool ok = kkm->linkState == lsDone && !dataPhase && !sending;
+  if (!ok) line->Reopen();
+  onData = nullptr;
+  return ok;
+}
+
+}  // namespace zarvik
