@@ -1,0 +1,42 @@
+// The command line of zarvikctl: the command words, the operands and the
+// options ("--name value", "--name=value" or a flag), "--" ending the options.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvik::ctl {
+
+struct CtlArgs {
+  std::vector<std::string> words;  // command, subcommand and operands, in order
+  // Options.
+  int port = -1;     // --port, 1..256
+  int speed = -1;    // --speed, an allowed baud rate
+  int net = -1;      // --net, 1..98
+  std::string depth;  // --depth, a switch word
+  std::string out;    // --out FILE
+  int font = -1;        // --font
+  int brightness = -1;  // --brightness
+  int headerFont = -1;  // --header-font
+  int footerFont = -1;  // --footer-font
+  bool csv = false;
+  bool help = false;
+  bool data = false;       // --data
+  bool resetSold = false;  // --reset-sold
+  std::set<std::string> given;  // names of the options given (without "--")
+};
+
+// Parses `args`; false with `error` for an unknown option, a missing value or
+// a value that is not a number in range.
+bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::string& error);
+
+// A decimal integer within [min, max] (the whole text, no blanks).
+bool ParseInteger(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t& out);
+
+// The switch words --depth accepts.
+bool IsDepthWord(std::string_view word);
+
+}  // namespace zarvik::ctl
