@@ -13,8 +13,8 @@ namespace {
 constexpr int kHighestNetworkNumber = 98;
 constexpr int kHighestFontOption = 8;
 constexpr int kHighestBrightness = 5;
-constexpr std::array<std::string_view, 5> kDepthWords = {"mdapplied", "mdfunctional", "mdsystem", "mdhardware",
-                                                         "debug"};
+constexpr std::array<std::string_view, 5> kDepthWords = {"mdapplied", "mdfunctional", "mdsystem",
+                                                         "mdhardware", "debug"};
 
 bool IntOption(std::string_view name, std::string_view value, std::int64_t min, std::int64_t max, int& out,
                std::string& error) {
@@ -115,7 +115,8 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
     } else if (name == "depth") {
       ok = takeValue();
       if (ok && !IsDepthWord(value)) {
-        error = "--depth: \"" + value + "\" is not one of mdapplied, mdfunctional, mdsystem, mdhardware, debug";
+        error =
+            "--depth: \"" + value + "\" is not one of mdapplied, mdfunctional, mdsystem, mdhardware, debug";
         ok = false;
       }
       out.depth = value;

@@ -13,19 +13,19 @@ namespace zarvik::ctl {
 struct CtlArgs {
   std::vector<std::string> words;  // command, subcommand and operands, in order
   // Options.
-  int port = -1;     // --port, 1..256
-  int speed = -1;    // --speed, an allowed baud rate
-  int net = -1;      // --net, 1..98
-  std::string depth;  // --depth, a switch word
-  std::string out;    // --out FILE
+  int port = -1;        // --port, 1..256
+  int speed = -1;       // --speed, an allowed baud rate
+  int net = -1;         // --net, 1..98
+  std::string depth;    // --depth, a switch word
+  std::string out;      // --out FILE
   int font = -1;        // --font
   int brightness = -1;  // --brightness
   int headerFont = -1;  // --header-font
   int footerFont = -1;  // --footer-font
   bool csv = false;
   bool help = false;
-  bool data = false;       // --data
-  bool resetSold = false;  // --reset-sold
+  bool data = false;            // --data
+  bool resetSold = false;       // --reset-sold
   std::set<std::string> given;  // names of the options given (without "--")
 };
 

@@ -12,7 +12,9 @@ namespace {
 
 constexpr std::string_view kColumnGap = "  ";
 
-void Write(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
+void Write(std::FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+}
 
 std::string CsvLine(const std::vector<std::string>& cells) {
   std::string line;

@@ -184,8 +184,10 @@ std::string FixedText(Currency value, int decimals) {
   std::string digits = std::to_string(raw < 0 ? -raw : raw);
   if (digits.size() <= static_cast<std::size_t>(decimals))
     digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
-  std::string out = (raw < 0 ? "-" : "") + digits.substr(0, digits.size() - static_cast<std::size_t>(decimals));
-  if (decimals > 0) out += DecimalSeparator() + digits.substr(digits.size() - static_cast<std::size_t>(decimals));
+  std::string out =
+      (raw < 0 ? "-" : "") + digits.substr(0, digits.size() - static_cast<std::size_t>(decimals));
+  if (decimals > 0)
+    out += DecimalSeparator() + digits.substr(digits.size() - static_cast<std::size_t>(decimals));
   return out;
 }
 
@@ -459,10 +461,12 @@ int Session::CmdOptionsSet() {
     const TOptionsInfo& o = i.options[static_cast<std::size_t>(n - 1)];
     if (!InInterval(o, v)) {
       Error("опция вне интервала!", false, true, true);
-      return Usage("option " + std::to_string(n) + ": " + std::to_string(v) + " is outside " + IntervalText(o));
+      return Usage("option " + std::to_string(n) + ": " + std::to_string(v) + " is outside " +
+                   IntervalText(o));
     }
   }
-  for (const auto& [n, v] : changes) i.optionValues[static_cast<std::size_t>(n - 1)] = static_cast<std::uint8_t>(v);
+  for (const auto& [n, v] : changes)
+    i.optionValues[static_cast<std::size_t>(n - 1)] = static_cast<std::uint8_t>(v);
   if (!protocol_.SetOptions()) return Fail("опции не записались");
   Done("опции записаны");
   return ceOk;
@@ -619,7 +623,8 @@ int Session::CmdReceiptSet() {
   TKKMInfo& i = Info();
   for (const int font : {args_.headerFont, args_.footerFont}) {
     if (font > i.maxCountFont)
-      return Usage("font " + std::to_string(font) + ": the register's fonts are 0.." + std::to_string(i.maxCountFont));
+      return Usage("font " + std::to_string(font) + ": the register's fonts are 0.." +
+                   std::to_string(i.maxCountFont));
   }
   if (!ReadReceipt()) return ceFailed;
   // A font the register reported that has no name here is written as 0, as
@@ -894,7 +899,8 @@ int Session::CmdJournalRead() {
     }
     for (const std::string& line : SplitLines(DecodeJournalReply(bytes))) {
       source.push_back(line);
-      for (std::string& rendered : SplitLines(RenderJournalLine(line, false))) text.push_back(std::move(rendered));
+      for (std::string& rendered : SplitLines(RenderJournalLine(line, false)))
+        text.push_back(std::move(rendered));
     }
     progress.Show(static_cast<int>(source.size()));
   });

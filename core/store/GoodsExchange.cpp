@@ -25,9 +25,22 @@ constexpr std::size_t kBarcodeDigits = 20;
 constexpr std::int64_t kByteMax = 255;
 
 // Index of each goods field in kGoodsFields.
-enum GoodsField : int { gfCode, gfType, gfName, gfNG, gfPrice, gfSection, gfVesovoy, gfShtrih, gfIsBlock, gfCount };
+enum GoodsField : int {
+  gfCode,
+  gfType,
+  gfName,
+  gfNG,
+  gfPrice,
+  gfSection,
+  gfVesovoy,
+  gfShtrih,
+  gfIsBlock,
+  gfCount
+};
 
-std::string_view FieldName(int f) { return kGoodsFields[static_cast<std::size_t>(f)]; }
+std::string_view FieldName(int f) {
+  return kGoodsFields[static_cast<std::size_t>(f)];
+}
 
 bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -42,7 +55,9 @@ bool NumberValue(const TNumberKKM& field, std::int64_t& out) {
   return true;
 }
 
-bool Blank(unsigned char c) { return c <= ' '; }
+bool Blank(unsigned char c) {
+  return c <= ' ';
+}
 
 std::string_view TrimControls(std::string_view text) {
   while (!text.empty() && Blank(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
@@ -104,7 +119,9 @@ bool IsTrueText(std::string_view value) {
 // ---------------------------------------------------------------------------
 // Register record and table row
 
-bool GoodsRecordCode(const TKKMInfo& info, std::int64_t& code) { return NumberValue(info.goodsCode, code); }
+bool GoodsRecordCode(const TKKMInfo& info, std::int64_t& code) {
+  return NumberValue(info.goodsCode, code);
+}
 
 bool GoodsRecordToRow(const TKKMInfo& info, TWorkTable& table) {
   std::int64_t code = 0;
@@ -118,7 +135,8 @@ bool GoodsRecordToRow(const TKKMInfo& info, TWorkTable& table) {
   table.SetInteger(FieldName(gfNG), rec[kTaxGroupOffset]);
   std::int64_t kopecks = 0;
   if (NumberValue(info.goodsPrice, kopecks))
-    table.SetCurrency(FieldName(gfPrice), Currency::FromRaw(kopecks * (Currency::kScale / kKopecksPerRouble)));
+    table.SetCurrency(FieldName(gfPrice),
+                      Currency::FromRaw(kopecks * (Currency::kScale / kGoodsKopecksPerRouble)));
   else
     table.SetNull(FieldName(gfPrice));
   table.SetInteger(FieldName(gfSection), rec[kSectionOffset]);
@@ -133,7 +151,7 @@ bool GoodsRecordToRow(const TKKMInfo& info, TWorkTable& table) {
   std::int64_t sold = 0;
   if (NumberValue(info.goodsSold, sold))
     table.SetCurrency(FieldName(gfCount),
-                      Currency::FromRaw(sold * (Currency::kScale / kThousandthsPerUnit)));
+                      Currency::FromRaw(sold * (Currency::kScale / kGoodsThousandthsPerUnit)));
   return true;
 }
 
@@ -153,7 +171,7 @@ bool GoodsRowToRecord(const TWorkTable& table, TKKMInfo& info) {
     return false;
   FieldFromText(rec.data() + kNameOffset, table.Text(FieldName(gfName)), kNameWidth);
   const Currency price = table.Cur(FieldName(gfPrice));
-  constexpr std::int64_t kRawPerKopeck = Currency::kScale / kKopecksPerRouble;
+  constexpr std::int64_t kRawPerKopeck = Currency::kScale / kGoodsKopecksPerRouble;
   if (price.raw < 0 || price.raw % kRawPerKopeck != 0 ||
       !info.goodsPrice.FromText(std::to_string(price.raw / kRawPerKopeck)))
     return false;
@@ -181,7 +199,9 @@ bool IsGoodsRowWritable(const TWorkTable& table, int maxCountDepat) {
 // ---------------------------------------------------------------------------
 // Number text and CSV values
 
-std::string GoodsNumberText(Currency value) { return CurrencyToText(value, DecimalSeparator()); }
+std::string GoodsNumberText(Currency value) {
+  return CurrencyToText(value, DecimalSeparator());
+}
 
 std::string QuoteCsvField(std::string_view value) {
   std::string out;
@@ -190,7 +210,9 @@ std::string QuoteCsvField(std::string_view value) {
     out.push_back(c);
     if (c == '"') out.push_back('"');
   }
-  if (out.find_first_of("\",;") != std::string::npos) out = '"' + out + '"';
+  // A value that starts with a single quote is enclosed too: the import
+  // would take that quote for the start of a quoted value.
+  if (out.find_first_of("\",;") != std::string::npos || value.starts_with('\'')) out = '"' + out + '"';
   return out;
 }
 
@@ -287,7 +309,8 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table) {
     for (int f = 0; f < kGoodsCsvReadFields; ++f) {
       if (!NextCsvValue(cursor, separator, value)) break;
       if (!StoreCsvValue(table, f, value)) {
-        Error(std::string(kCsvBadValueText) + std::to_string(lineNumber) + ": " + std::string(TrimControls(value)),
+        Error(std::string(kCsvBadValueText) + std::to_string(lineNumber) + ": " +
+                  std::string(TrimControls(value)),
               true, true, true);
         ok = false;
         break;

@@ -30,8 +30,8 @@ inline constexpr int kGoodsCsvReadFields = 9;
 inline constexpr std::uint8_t kGoodsFlagByPiece = 0x01;
 inline constexpr std::uint8_t kGoodsFlagBlocked = 0x02;
 // Scale of the record's numbers: price in kopecks, quantity in thousandths.
-inline constexpr std::int64_t kKopecksPerRouble = 100;
-inline constexpr std::int64_t kThousandthsPerUnit = 1000;
+inline constexpr std::int64_t kGoodsKopecksPerRouble = 100;
+inline constexpr std::int64_t kGoodsThousandthsPerUnit = 1000;
 
 // Row limit of a dBASE import while no register has been identified.
 inline constexpr int kGoodsImportLimitWithoutRegister = 2000;
@@ -76,7 +76,8 @@ bool IsGoodsRowWritable(const TWorkTable& table, int maxCountDepat);
 // The shortest decimal form with the locale's decimal separator, "0" for 0.
 std::string GoodsNumberText(Currency value);
 // Every double quote doubled; the result enclosed in double quotes when it
-// contains a double quote, a comma or a semicolon.
+// contains a double quote, a comma or a semicolon, or starts with a single
+// quote (which the import would take for quoting).
 std::string QuoteCsvField(std::string_view value);
 // Each pair of adjacent double quotes becomes one, scanning from the left.
 std::string UnquoteCsvField(std::string_view value);
