@@ -1,0 +1,480 @@
+// zarvikctl run as a process against the register simulator on a
+// pseudo-terminal, reached through the port mapping of a ZarvikConfig.ini in
+// the child's working folder.
+#include <gtest/gtest.h>
+
+#ifdef ZARVIK_CTL_EXE
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Scenario.h"
+#include "Simulator.h"
+#include "TestSupport.h"
+#include "model/OptionTable.h"
+#include "shell/TextCodec.h"
+
+namespace zarvik {
+namespace {
+
+constexpr int kSimPort = 200;
+constexpr int kUnmappedPort = 201;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs zarvikctl with `args` in `folder`, with `input` on its standard input.
+RunResult RunCtl(const std::string& folder, const std::vector<std::string>& args,
+                 const std::string& input = {}) {
+  RunResult result;
+  std::vector<std::string> argStore{ZARVIK_CTL_EXE};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // A fixed locale, so that numbers are written with a point.
+  std::string lang = "LC_ALL=C.UTF-8";
+  std::string path = "PATH=/usr/bin:/bin";
+  char* envp[] = {lang.data(), path.data(), nullptr};
+
+  int outPipe[2];
+  int errPipe[2];
+  int inPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 || ::pipe2(inPipe, O_CLOEXEC) != 0)
+    return result;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(inPipe[0], 0);
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
+    ::execve(argv[0], argv.data(), envp);
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  ::close(inPipe[0]);
+  if (!input.empty() && ::write(inPipe[1], input.data(), input.size()) < 0) ADD_FAILURE() << "stdin";
+  ::close(inPipe[1]);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (::poll(fds, 2, 30000) <= 0) break;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[k]->append(buf, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[k].fd);
+        fds[k].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& p : fds)
+    if (p.fd >= 0) ::close(p.fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+// A small shop: four departments, two taxes, receipt texts, two of four
+// operators, three goods, one receipt in the journal; a version without a
+// model descriptor (4 departments, fonts 0..4, the built-in option table).
+constexpr const char* kShop = R"(
+[Register]
+Model=Зарвик-ТЕСТ
+SerialNumber=000111222333
+Version=T 001
+WorkMode=2
+DateTime=01.02.26 10:20:30
+GoodsCapacity=100
+Departments=4
+OperatorCount=4
+[Options]
+Count=8
+Values=1,0,2,0,1,1,0,0
+[Departments]
+1=Товар;Бакалея;A;100.00
+2=Услуга;Доставка;B;0
+3=Закрыто
+4=Товар;Молоко;C;50.50
+[Taxes]
+1=НДС 18%;18.00;1
+2=Без НДС;0;0
+[Header]
+1=1;ООО "Ромашка"
+2=0;г. Тверь
+[Footer]
+1=2;Спасибо!
+[Operators]
+1=Иванова;Кассир
+2=Петров;Старший кассир
+[Goods]
+1=Хлеб;52.90;1;1;4600605000011;piece;87.000;0
+2=Сыр весовой;589.00;2;2;2100008000008;weight;12.345;0
+5=Пакет;5.00;1;1;;piece;0;1
+[Receipt1]
+Kind=1
+Number=101
+Date=01.02.26
+Time=10:05
+Operator=1
+Line1=code;1;2.000
+Tendered=exact
+)";
+
+class ZarvikCtl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::Scenario scenario;
+    std::string error;
+    ASSERT_TRUE(sim::LoadScenarioText(kShop, scenario, error)) << error;
+    simulator = std::make_unique<sim::Simulator>(scenario);
+    std::string slave;
+    ASSERT_TRUE(simulator->OpenPty(slave)) << simulator->LastError();
+    ASSERT_TRUE(simulator->Start());
+    // The window program's settings: port and speed, network number, devices.
+    test::WriteAll(dir.File("ZarvikConfig.ini"),
+                   "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
+                       "\r\nSpeed=19200\r\n[NET]\r\nNUMBER=1\r\n[Devices]\r\nCOM" + std::to_string(kSimPort) +
+                       "=" + slave + "\r\n");
+  }
+  void TearDown() override {
+    if (simulator) simulator->Close();
+  }
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
+    return RunCtl(dir.Path(), args, input);
+  }
+  // Runs a command that must succeed.
+  std::string Ok(const std::vector<std::string>& args) {
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Error:"), std::string::npos) << r.err;
+    return r.out;
+  }
+  sim::RegisterState State() const { return simulator->State(); }
+
+  test::TempDir dir;
+  std::unique_ptr<sim::Simulator> simulator;
+};
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST_F(ZarvikCtl, HelpForTheProgramAndEachCommand) {
+  const RunResult program = Run({"--help"});
+  EXPECT_EQ(program.status, 0);
+  EXPECT_TRUE(Has(program.out, "Usage: zarvikctl")) << program.out;
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"info", "--help"}, "Usage: zarvikctl info"},
+      {{"options", "set", "--help"}, "options set N=V"},
+      {{"departments", "--help"}, "departments set N"},
+      {{"receipt", "set", "-h"}, "--header-font"},
+      {{"taxes", "get", "--help"}, "taxes get"},
+      {{"operators", "--help"}, "operators set N"},
+      {{"help", "goods"}, "goods write FILE"},
+      {{"journal", "read", "--help"}, "--data"},
+      {{"print", "--help"}, "--brightness"},
+  };
+  for (const auto& [args, text] : cases) {
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_TRUE(Has(r.out, text)) << args[0] << ":\n" << r.out;
+  }
+  EXPECT_TRUE(State().commandsExecuted.empty());
+}
+
+TEST_F(ZarvikCtl, BadArgumentsExitWithUsageStatusAndSendNothing) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "Usage"},
+      {{"frobnicate"}, "unknown command"},
+      {{"options"}, "needs a subcommand"},
+      {{"options", "erase"}, "unknown subcommand"},
+      {{"--speed", "1234", "info"}, "--speed"},
+      {{"--port", "0", "info"}, "--port"},
+      {{"--net", "99", "info"}, "--net"},
+      {{"--depth", "deep", "info"}, "--depth"},
+      {{"--bogus", "info"}, "unknown option --bogus"},
+      {{"info", "--data"}, "--data does not apply"},
+      {{"info", "extra"}, "takes no arguments"},
+      {{"options", "set"}, "at least one N=V"},
+      {{"options", "set", "1=x"}, "is not N=V"},
+      {{"options", "set", "1=256"}, "is not N=V"},
+      {{"departments", "set", "100", "name=x"}, "department number"},
+      {{"departments", "set", "2", "status=open"}, "status"},
+      {{"departments", "set", "2", "group=F"}, "tax group"},
+      {{"departments", "set", "2", "price=1.005"}, "price"},
+      {{"departments", "set", "2", "name=12345678901234567890123"}, "22 characters"},
+      {{"receipt", "set", "header.7=x"}, "L = 1..6"},
+      {{"operators", "set", "9", "name=x"}, "1..8"},
+      {{"operators", "set", "1", "name=123456789012345678901"}, "20 characters"},
+      {{"goods", "get", "abc"}, "1..9999"},
+      {{"goods", "read-all", "--out", "goods.txt"}, ".csv or .dbf"},
+      {{"goods", "write", "goods.xls"}, ".csv or .dbf"},
+      {{"print", "--font", "9", "x"}, "--font"},
+      {{"print", "--brightness", "6", "x"}, "--brightness"},
+  };
+  for (const auto& [args, text] : cases) {
+    const RunResult r = Run(args);
+    const std::string line = args.empty() ? "(none)" : args[0] + (args.size() > 1 ? " " + args[1] : "");
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_TRUE(Has(r.err, text)) << line << ":\n" << r.err;
+  }
+  EXPECT_TRUE(State().commandsExecuted.empty());
+}
+
+TEST_F(ZarvikCtl, InfoShowsIdentityDateAndCapacities) {
+  const std::string out = Ok({"info"});
+  for (const std::string part :
+       {"Модель:          Зарвик-ТЕСТ", "Серийный номер:  000111222333", "Версия:          T 001",
+        "Режим:           OFF-LINE", "Дата:            01.02.26", "Время:           10:20:30",
+        "Порт:            COM200", "Сетевой №:       1", "Описание модели: нет", "Опций:           8",
+        "Отделов:         4", "Макс.№ товара:   100", "Операторов:      4"})
+    EXPECT_TRUE(Has(out, part)) << part << "\n" << out;
+  // GetInfo with the goods probes 100 and 500, date and time, options, the
+  // operator probe.
+  EXPECT_EQ(State().commandsExecuted, (std::vector<std::uint8_t>{1, 16, 16, 2, 9, 21, 21}));
+}
+
+TEST_F(ZarvikCtl, MissingPortIsReportedWithTheSystemsMessage) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--port", std::to_string(kUnmappedPort), "info"},
+        std::vector<std::string>{"--port", "202", "taxes", "get"}}) {
+    if (args[1] == "202")
+      test::WriteAll(dir.File("ZarvikConfig.ini"), "[Devices]\r\nCOM202=/nonexistent/tty\r\n");
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "Selected СОМ-port inaccessible!(file not found)")) << r.err;
+    EXPECT_TRUE(Has(r.err, "Не удалось подключиться!")) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+}
+
+TEST_F(ZarvikCtl, RegisterErrorCodeReachesTheUserAsItsText) {
+  ASSERT_TRUE(simulator->AddFault("result=7:3"));
+  RunResult r = Run({"departments", "get"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Error:Неверный формат команды или данных")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Error:не удалось получить информацию о отделах")) << r.err;
+  EXPECT_TRUE(r.out.empty());
+
+  ASSERT_TRUE(simulator->AddFault("result=1:25"));
+  r = Run({"info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Неизвестная ошибка:25")) << r.err;
+  EXPECT_TRUE(Has(r.err, "не удалось получить информацию о ККМ")) << r.err;
+
+  ASSERT_TRUE(simulator->AddFault("result=22:16"));
+  r = Run({"operators", "set", "1", "name=Орлова"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Неверный пароль при доступе к режим")) << r.err;
+  EXPECT_TRUE(Has(r.err, "не удалось записать информацию о операторах")) << r.err;
+}
+
+TEST_F(ZarvikCtl, OptionsWrittenWithinTheirIntervalsReadBack) {
+  std::string out = Ok({"options", "get"});
+  EXPECT_TRUE(Has(out, "№  Знач.  Интервал")) << out;
+  const TOptionTableRow* row2 = OptionTableRow(2);
+  ASSERT_NE(row2, nullptr);
+  const int value = row2->Max;
+  EXPECT_EQ(Ok({"options", "set", "2=" + std::to_string(value), "4=" + std::to_string(row2->Min)}),
+            "опции записаны\n");
+  const auto options = State().options;
+  ASSERT_EQ(options.size(), 8U);
+  EXPECT_EQ(options[1], value);
+  EXPECT_EQ(options[0], 1);  // untouched options go back as they were
+
+  out = Ok({"options", "get", "--csv"});
+  EXPECT_TRUE(Has(out, "\n2;" + std::to_string(value) + ";")) << out;
+
+  // Outside the interval: refused, nothing written.
+  const RunResult r = Run({"options", "set", "2=" + std::to_string(row2->Max + 1)});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "опция вне интервала!")) << r.err;
+  EXPECT_EQ(State().options[1], value);
+  EXPECT_EQ(Run({"options", "set", "9=1"}).status, 2);  // the register has 8 options
+}
+
+TEST_F(ZarvikCtl, DepartmentsFollowTheWritingRules) {
+  std::string out = Ok({"departments", "get"});
+  EXPECT_TRUE(Has(out, "1  Товар    Бакалея       A   100.00")) << out;
+  EXPECT_TRUE(Has(out, "3  Закрыто                0   0.00")) << out;
+
+  Ok({"departments", "set", "3", "status=Товар", "name=Овощи", "group=b", "price=12.34"});
+  Ok({"departments", "set", "1", "status=closed"});
+  const auto deps = State().departments;
+  EXPECT_EQ(deps[2], (sim::Department{sim::kDepGoods, "Овощи", 2, 1234}));
+  EXPECT_EQ(deps[0], (sim::Department{sim::kDepClosed, "", 0, 0}));
+  EXPECT_EQ(deps[1], (sim::Department{sim::kDepService, "Доставка", 2, 0}));  // only the one asked for
+
+  out = Ok({"departments", "get", "--csv"});
+  EXPECT_TRUE(Has(out, "№;Статус;Наименование;НГ;Цена\n")) << out;
+  EXPECT_TRUE(Has(out, "3;Товар;Овощи;B;12.34\n")) << out;
+
+  const RunResult r = Run({"departments", "set", "5", "name=x"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "the register has 4 departments")) << r.err;
+}
+
+TEST_F(ZarvikCtl, ReceiptLinesAndFontsWrittenReadBack) {
+  Ok({"receipt", "set", "header.2=г. Тверь, ул. Мира, 5", "footer.6=До свидания", "--footer-font", "3"});
+  const auto s = State();
+  EXPECT_EQ(s.header[1].text, "г. Тверь, ул. Мира, 5");
+  EXPECT_EQ(s.header[0].text, "ООО \"Ромашка\"");
+  for (const auto& line : s.header) EXPECT_EQ(line.font, 1);  // the header font is kept
+  for (const auto& line : s.footer) EXPECT_EQ(line.font, 3);
+  EXPECT_EQ(s.footer[5].text, "До свидания");
+  std::string out = Ok({"receipt", "get", "--csv"});
+  EXPECT_TRUE(Has(out, "Блок;№;Шрифт;Текст\nЗаголовок;1;1;\"ООО \"\"Ромашка\"\"\"\n")) << out;
+  EXPECT_TRUE(Has(out, "Заголовок;2;1;\"г. Тверь, ул. Мира, 5\"\n")) << out;
+  EXPECT_TRUE(Has(out, "Окончание;1;3;Спасибо!\n")) << out;
+  EXPECT_TRUE(Has(out, "Окончание;6;3;До свидания\n")) << out;
+
+  const RunResult r = Run({"receipt", "set", "--header-font", "5"});  // fonts 0..4 without a descriptor
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err, "0..4")) << r.err;
+}
+
+TEST_F(ZarvikCtl, TaxesAreShown) {
+  const std::string out = Ok({"taxes", "get"});
+  EXPECT_TRUE(Has(out, "1  да         НДС 18%       Выделяемый   18.00")) << out;
+  EXPECT_TRUE(Has(out, "2  да         Без НДС       Начисляемый  0.00")) << out;
+  EXPECT_TRUE(Has(out, "3  нет")) << out;
+}
+
+TEST_F(ZarvikCtl, OperatorsWrittenReadBackAndMissingOperatorsReported) {
+  EXPECT_EQ(Ok({"operators", "set", "3", "name=Смирнова", "position=Кассир"}),
+            "Записаны операторы и должности\n");
+  const auto s = State();
+  EXPECT_EQ(s.operatorNames[2], "Смирнова");
+  EXPECT_EQ(s.positions[2], "Кассир");
+  EXPECT_EQ(s.operatorNames[0], "Иванова");
+  EXPECT_EQ(Ok({"operators", "get", "--csv"}),
+            "№;Оператор;Должность\n1;Иванова;Кассир\n2;Петров;Старший кассир\n3;Смирнова;Кассир\n4;;\n");
+
+  simulator->ModifyState([](sim::RegisterState& st) { st.operatorCount = 0; });
+  const RunResult r = Run({"operators", "get"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Данная ККМ не поддерживает программирование операторов")) << r.err;
+}
+
+TEST_F(ZarvikCtl, OneGoodsRecord) {
+  const std::string out = Ok({"goods", "get", "2"});
+  for (const std::string part :
+       {"Код:          2", "Тип:          товар", "Наименование: Сыр весовой", "НГ:           B",
+        "Цена:         589.00", "Вес.,Шт.:     вес.", "Штрих-код:    2100008000008", "Продано:      12.345"})
+    EXPECT_TRUE(Has(out, part)) << part << "\n" << out;
+  const RunResult r = Run({"goods", "get", "3"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Товар/услуга не найдены")) << r.err;
+}
+
+TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
+  const std::string out = Ok({"goods", "read-all", "--csv"});
+  EXPECT_EQ(out,
+            "Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count\n"
+            "1;170;Хлеб;1;52.9;1;1;4600605000011;False;87\n"
+            "2;170;Сыр весовой;2;589;2;2;2100008000008;False;12.345\n"
+            "5;170;Пакет;1;5;1;1;;True;0\n");
+
+  EXPECT_EQ(Ok({"goods", "read-all", "--out", "goods.csv"}), "Записано 3 тов. в goods.csv\n");
+  EXPECT_EQ(test::ReadAll(dir.File("goods.csv")),
+            Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000011;False;87\r\n"
+                         "2;170;Сыр весовой;2;589;2;2;2100008000008;False;12.345\r\n"
+                         "5;170;Пакет;1;5;1;1;;True;0\r\n"));
+  Ok({"goods", "read-all", "--out", "goods.dbf"});
+
+  const auto original = State().goods;
+  for (const std::string file : {"goods.csv", "goods.dbf"}) {
+    simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
+    EXPECT_EQ(Ok({"goods", "write", file}), "Записано 3 тов.\n") << file;
+    const auto written = State().goods;
+    ASSERT_EQ(written.size(), original.size()) << file;
+    for (const auto& [code, g] : original) {
+      sim::Goods expected = g;
+      expected.sold = 0;  // a new record starts unsold
+      EXPECT_EQ(written.at(code), expected) << file << " " << code;
+    }
+  }
+
+  // The quantity sold stays unless the reset is asked for.
+  simulator->ModifyState([](sim::RegisterState& st) { st.goods[1].sold = 5000; });
+  Ok({"goods", "write", "goods.csv"});
+  EXPECT_EQ(State().goods[1].sold, 5000U);
+  Ok({"goods", "write", "goods.csv", "--reset-sold"});
+  EXPECT_EQ(State().goods[1].sold, 0U);
+
+  simulator->ModifyState([](sim::RegisterState& st) { st.workMode = 1; });
+  const RunResult r = Run({"goods", "write", "goods.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Запись возможна только в OFF-LINE режиме")) << r.err;
+  const RunResult missing = Run({"goods", "write", "none.dbf"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(Has(missing.err, "Не удалось открыть DBF файл")) << missing.err;
+}
+
+TEST_F(ZarvikCtl, JournalAsReceiptTextAndRecordLines) {
+  const std::string out = Ok({"journal", "read"});
+  EXPECT_TRUE(Has(out, "ЧЕК:101")) << out;
+  EXPECT_TRUE(Has(out, "01.02.26 10:05 ОП: 1")) << out;
+
+  // The record lines, to a file in code page 1251 with CR LF line ends.
+  EXPECT_EQ(Ok({"journal", "read", "--data", "--out", "journal.txt"}), "");
+  const std::string file = test::ReadAll(dir.File("journal.txt"));
+  EXPECT_EQ(file.rfind("A3;1;1;2000;5290;1;1\r\n", 0), 0U) << file;
+  EXPECT_TRUE(Has(file, "\r\nCA;")) << file;
+  EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
+  EXPECT_EQ(file.find('\n'), file.find("\r\n") + 1);
+}
+
+TEST_F(ZarvikCtl, PrintSendsTheLinesWithFontAndBrightness) {
+  EXPECT_EQ(Ok({"print", "--font", "2", "--brightness", "3", "Привет", "", "Мир"}), "напечатано\n");
+  auto printed = State().printed;
+  ASSERT_EQ(printed.size(), 3U);
+  EXPECT_EQ(printed[0], (sim::PrintedLine{2, 3, "Привет"}));
+  EXPECT_EQ(printed[1].text, "");
+  EXPECT_EQ(printed[2].text, "Мир");
+
+  const RunResult fromInput = Run({"print"}, "строка 1\r\nстрока 2\n");
+  EXPECT_EQ(fromInput.status, 0) << fromInput.err;
+  printed = State().printed;
+  ASSERT_EQ(printed.size(), 5U);
+  EXPECT_EQ(printed[3], (sim::PrintedLine{0, 0, "строка 1"}));
+  EXPECT_EQ(printed[4].text, "строка 2");
+
+  const RunResult r = Run({"print", "--font", "5", "x"});  // fonts 0..4 without a descriptor
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(State().printed.size(), 5U);
+}
+
+TEST_F(ZarvikCtl, DepthShowsTheLinkTraceOnStandardError) {
+  const RunResult quiet = Run({"taxes", "get"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+  const RunResult traced = Run({"--depth", "mdfunctional", "taxes", "get"});
+  EXPECT_EQ(traced.status, 0);
+  EXPECT_TRUE(Has(traced.err, "получаем инфо. о ККМ")) << traced.err;
+  EXPECT_TRUE(Has(traced.err, "получаем налоги из ККМ")) << traced.err;
+  EXPECT_EQ(traced.out, quiet.out);
+}
+
+}  // namespace
+}  // namespace zarvik
+
+#endif  // ZARVIK_CTL_EXE
