@@ -848,13 +848,18 @@ int Session::CmdGoodsWrite() {
   i.keepSoldCount = !args_.resetSold;
   const int rows = CountRows(t);
   int written = 0;
+  int skipped = 0;  // rows the register cannot take, as the goods page skips them
   int row = 0;
   TProgress progress(err_, "товар");
   for (t.First(); !t.Eof(); t.Next()) {
     progress.Show(++row, rows);
-    if (!IsGoodsRowWritable(t, i.maxCountDepat) || t.Int("Code") > i.MaxCountGoods()) continue;
+    if (!IsGoodsRowWritable(t, i.maxCountDepat) || t.Int("Code") > i.MaxCountGoods()) {
+      ++skipped;
+      continue;
+    }
     if (!GoodsRowToRecord(t, i)) {
       Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
+      ++skipped;
       continue;
     }
     if (!protocol_.SetGoods()) {
@@ -864,6 +869,7 @@ int Session::CmdGoodsWrite() {
     ++written;
   }
   progress.Done();
+  if (skipped > 0) Warning("Пропущено " + std::to_string(skipped) + " тов.", false, true, true);
   Done("Записано " + std::to_string(written) + " тов.");
   return ceOk;
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -33,9 +34,10 @@ struct RunResult {
   std::string err;
 };
 
-// Runs zarvikctl with `args` in `folder`, with `input` on its standard input.
+// Runs zarvikctl with `args` in `folder`, with `input` on its standard input;
+// standard error is a pipe, or with `errTerminal` a pseudo-terminal.
 RunResult RunCtl(const std::string& folder, const std::vector<std::string>& args,
-                 const std::string& input = {}) {
+                 const std::string& input = {}, bool errTerminal = false) {
   RunResult result;
   std::vector<std::string> argStore{ZARVIK_CTL_EXE};
   argStore.insert(argStore.end(), args.begin(), args.end());
@@ -52,6 +54,20 @@ RunResult RunCtl(const std::string& folder, const std::vector<std::string>& args
   int inPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 || ::pipe2(inPipe, O_CLOEXEC) != 0)
     return result;
+  if (errTerminal) {
+    // The master side takes the place of the pipe's read end.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    ::tcgetattr(slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(slave, TCSANOW, &tio);
+    ::close(errPipe[0]);
+    ::close(errPipe[1]);
+    errPipe[0] = master;
+    errPipe[1] = slave;
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(inPipe[0], 0);
@@ -157,8 +173,9 @@ class ZarvikCtl : public ::testing::Test {
   void TearDown() override {
     if (simulator) simulator->Close();
   }
-  RunResult Run(const std::vector<std::string>& args, const std::string& input = {}) {
-    return RunCtl(dir.Path(), args, input);
+  RunResult Run(const std::vector<std::string>& args, const std::string& input = {},
+                bool errTerminal = false) {
+    return RunCtl(dir.Path(), args, input, errTerminal);
   }
   // Runs a command that must succeed.
   std::string Ok(const std::vector<std::string>& args) {
@@ -327,6 +344,12 @@ TEST_F(ZarvikCtl, DepartmentsFollowTheWritingRules) {
   EXPECT_TRUE(Has(out, "№;Статус;Наименование;НГ;Цена\n")) << out;
   EXPECT_TRUE(Has(out, "3;Товар;Овощи;B;12.34\n")) << out;
 
+  // Progress goes to standard error only when that is a terminal.
+  const RunResult onTerminal = Run({"departments", "get"}, {}, true);
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_TRUE(Has(onTerminal.err, "\rотделы: 4 / 4\n")) << onTerminal.err;
+  EXPECT_TRUE(Has(onTerminal.out, "3  Товар    Овощи         B   12.34")) << onTerminal.out;
+
   const RunResult r = Run({"departments", "set", "5", "name=x"});
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(Has(r.err, "the register has 4 departments")) << r.err;
@@ -412,6 +435,20 @@ TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
       EXPECT_EQ(written.at(code), expected) << file << " " << code;
     }
   }
+
+  // Rows the register cannot take are skipped and counted: a section above
+  // the register's four, a code above its largest goods number, a letter in
+  // the barcode.
+  test::WriteAll(dir.File("mixed.csv"), Utf8ToCp1251("7;170;Чай;1;10;9;1;;False\r\n"
+                                                     "101;170;Кофе;1;10;1;1;;False\r\n"
+                                                     "8;170;Сок;1;10;1;1;12A;False\r\n"
+                                                     "9;165;Доставка;1;150;1;1;;False\r\n"));
+  const RunResult mixed = Run({"goods", "write", "mixed.csv"});
+  EXPECT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_EQ(mixed.out, "Записано 1 тов.\n");
+  EXPECT_TRUE(Has(mixed.err, "Warning:Пропущено 3 тов.")) << mixed.err;
+  EXPECT_EQ(State().goods.count(9), 1U);
+  EXPECT_EQ(State().goods.count(7), 0U);
 
   // The quantity sold stays unless the reset is asked for.
   simulator->ModifyState([](sim::RegisterState& st) { st.goods[1].sold = 5000; });
