@@ -555,6 +555,9 @@ int Session::CmdDepartmentsSet() {
   if (hasGroup) d.taxGroup = group;
   if (hasPrice) d.price = HundredthsToMoney(price.raw / 100);
   if (d.status == closed) {
+    if (!hasStatus && (hasName || hasGroup || hasPrice))
+      return Usage("department " + std::to_string(n) + " is closed; open it with status=" + goods + " or " +
+                   service);
     // A closed department keeps neither name, tax group nor price.
     d.name.clear();
     d.taxGroup.clear();

@@ -333,6 +333,10 @@ TEST_F(ZarvikCtl, DepartmentsFollowTheWritingRules) {
   EXPECT_TRUE(Has(out, "1  Товар    Бакалея       A   100.00")) << out;
   EXPECT_TRUE(Has(out, "3  Закрыто                0   0.00")) << out;
 
+  // A closed department takes no name until it is opened.
+  const RunResult closed = Run({"departments", "set", "3", "name=Овощи"});
+  EXPECT_EQ(closed.status, 2);
+  EXPECT_TRUE(Has(closed.err, "department 3 is closed")) << closed.err;
   Ok({"departments", "set", "3", "status=Товар", "name=Овощи", "group=b", "price=12.34"});
   Ok({"departments", "set", "1", "status=closed"});
   const auto deps = State().departments;
