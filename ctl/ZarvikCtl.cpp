@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 #include "CtlArgs.h"
