@@ -441,6 +441,60 @@ TEST_F(CommandsFixture, CommandsTraceTheirNames) {
   EXPECT_TRUE(trace.Contains("Печатаем строчку"));
 }
 
+TEST_F(CommandsFixture, EveryCommandTracesItsNameAndSendsItsHead) {
+  struct Case {
+    const char* trace;  // nullptr: no trace of its own
+    std::function<void()> call;
+    Bytes head;  // the first request bytes
+    bool continuation;
+  };
+  kkm.Info();
+  const Case cases[] = {
+      {"получаем инфо. о ККМ", [&] { protocol.GetInfo(); }, {0x01, 0x01}, true},
+      {"получаем дату и время из ККМ", [&] { protocol.GetDateTime(); }, {0x01, 0x02}, true},
+      {"получаем заголовки чека из ККМ", [&] { protocol.GetHeaderLine(3); }, {0x01, 0x03, 0x02}, true},
+      {"записываем заголовки чека в ККМ", [&] { protocol.SetHeaderLine(3); }, {0x01, 0x04, 0x02}, true},
+      {"получаем окончания чека из ККМ", [&] { protocol.GetFooterLine(6); }, {0x01, 0x05, 0x05}, true},
+      {"записываем окончание чека в ККМ", [&] { protocol.SetFooterLine(6); }, {0x01, 0x06, 0x05}, true},
+      {"получаем отдел из ККМ", [&] { protocol.GetDepartment(99); }, {0x01, 0x07, 99}, true},
+      {"записываем отдел в ККМ", [&] { protocol.SetDepartment(99); }, {0x01, 0x08, 99}, true},
+      {"получаем опции из ККМ", [&] { protocol.GetOptions(); }, {0x01, 0x09}, true},
+      {"записываем опции в ККМ", [&] { protocol.SetOptions(); }, {0x01, 0x0A}, true},
+      {"получаем налоги из ККМ", [&] { protocol.GetTax(5); }, {0x01, 0x0D, 0x05}, true},
+      {"получаем товар из ККМ", [&] { protocol.GetGoods(9999); }, {0x01, 0x10, 0x99, 0x99}, false},
+      {nullptr, [&] { protocol.ProbeGoods(0); }, {0x01, 0x10, 0x00, 0x00}, false},
+      {"записываем товар в ККМ", [&] { protocol.SetGoods(); }, {0x01, 0x11}, true},
+      {"получаем имя оператора из ККМ", [&] { protocol.GetOperatorName(8); }, {0x01, 0x15, 0x08}, true},
+      {"записываем оператора в ККМ", [&] { protocol.SetOperatorName(8); }, {0x01, 0x16, 0x08}, true},
+      {"получаем должность из ККМ", [&] { protocol.GetPosition(1); }, {0x01, 0x17, 0x01}, true},
+      {"записываем должность в ККМ", [&] { protocol.SetPosition(1); }, {0x01, 0x18, 0x01}, true},
+      {"Печатаем строчку", [&] { protocol.PrintLine(1, 2, "x"); }, {0x01, 0x19, 0x01, 0x02}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trace != nullptr ? c.trace : "probe");
+    test::TraceCapture trace;
+    reg.requests.clear();
+    reg.controls.clear();
+    c.call();
+    ASSERT_FALSE(reg.requests.empty());
+    const Bytes& r = reg.requests.front();
+    ASSERT_GE(r.size(), c.head.size());
+    EXPECT_EQ(Bytes(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(c.head.size())), c.head);
+    const auto header = std::find_if(reg.controls.begin(), reg.controls.end(), IsDataHeader);
+    ASSERT_NE(header, reg.controls.end());
+    EXPECT_EQ((*header & kContinuationBit) != 0, c.continuation);
+    const auto lines = trace.Lines();
+    if (c.trace != nullptr) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.front(), c.trace);
+    } else {
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [](const std::string& l) { return l.rfind("получаем", 0) == 0; }),
+                0);
+    }
+  }
+}
+
 TEST(ResultTexts, FixedAndLanguageTables) {
   EXPECT_EQ(ErrorText(0), "Нет ошибок");
   EXPECT_EQ(ErrorText(9), "Товар/услуга не найдены");

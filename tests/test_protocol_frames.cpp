@@ -89,6 +89,23 @@ TEST_F(FramesFixture, SendingOrReceivingSynOrRstClearsBothCounters) {
   EXPECT_EQ(kkm.rxSeq, 3);
 }
 
+// A protocol object not yet pointed at a register has no counters to clear:
+// a resynchronisation packet reaching it is read without touching them.
+TEST(FramesWithoutRegister, ResyncPacketIsReadWithoutCounters) {
+  TScriptedStream line;
+  TProtocolKKM protocol;
+  protocol.SetLine(&line);
+  protocol.waits = kNoLinkWaits;
+  for (std::uint8_t kind : {kSYN, kRST}) {
+    line.Feed(test::RCtl(kind, 0x00));
+    std::uint8_t control = 0;
+    EXPECT_EQ(protocol.ReceiveControl(control), TLinkCode::Ok);
+    EXPECT_EQ(control, kind | kDirectionBit);
+  }
+  EXPECT_EQ(protocol.SendControl(kSYN), TLinkCode::BadNetworkNumber);
+  EXPECT_TRUE(line.Written().empty());
+}
+
 TEST_F(FramesFixture, ReceivedControlPacketIsCheckedSumFirstThenFormat) {
   struct Case {
     const char* what;

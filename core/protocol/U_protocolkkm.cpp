@@ -94,7 +94,7 @@ TLinkCode TProtocolKKM::ReceiveControl(std::uint8_t& control) {
     return TLinkCode::FrameFormat;
   }
   control = packet[3];
-  if (IsResyncKind(control)) {
+  if (IsResyncKind(control) && kkm != nullptr) {
     kkm->rxSeq = 0;
     kkm->txSeq = 0;
   }
