@@ -420,5 +420,36 @@ TEST_F(Fixture, DisplayFormatsShapeGridText) {
   }
 }
 
+// A Currency value is an exact decimal: its display rounds that decimal, a
+// half away from zero, never the nearest binary double.
+TEST_F(Fixture, CurrencyDisplayRoundsTheExactDecimalHalfAwayFromZero) {
+  struct Case {
+    const char* format;
+    const char* price;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"#", "12.5", "13"},
+      {"#", "0.5", "1"},
+      {"#", "-12.5", "-13"},
+      {"#", "2.4999", "2"},
+      {"#", "0.4999", ""},
+      {"#0.000", "1.0005", "1.001"},
+      {"#0.000", "0.0625", "0.063"},
+      {"#0.000", "-0.0005", "-0.001"},
+      {"#0.000", "-0.0004", "0.000"},
+      {"#0.##", "2.345", "2.35"},
+      {"#0.##", "2.3", "2.3"},
+  };
+  const int price = t.FieldIndex("Price");
+  for (const Case& c : cases) {
+    t.Field(price).displayFormat = c.format;
+    t.Append();
+    t.SetText("Price", c.price);
+    t.Post();
+    EXPECT_EQ(t.ViewText(t.ViewRowCount() - 1, price), c.shown) << c.format << " " << c.price;
+  }
+}
+
 }  // namespace
 }  // namespace zarvik

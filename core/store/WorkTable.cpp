@@ -70,10 +70,51 @@ bool EqualNoCaseAscii(std::string_view a, std::string_view b) {
   return Utf8EqualNoCase(a, b);
 }
 
+// Decimals a numeric display format shows at most: the characters after
+// its point.
+std::size_t FormatDecimals(std::string_view format) {
+  const auto point = format.find('.');
+  return point == std::string_view::npos ? 0 : format.size() - point - 1;
+}
+
+// The magnitude of a double with `decimals` decimals ("12.50").
+std::string FixedDigits(double value, std::size_t decimals) {
+  char buffer[400];
+  const auto res = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
+                                 static_cast<int>(decimals));
+  return std::string(buffer, res.ptr);
+}
+
+// The magnitude of a Currency value with `decimals` decimals, the exact
+// decimal rounded half away from zero.
+std::string FixedDigits(Currency value, std::size_t decimals) {
+  const std::uint64_t magnitude = value.raw < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(value.raw)
+                                                : static_cast<std::uint64_t>(value.raw);
+  const auto scale = static_cast<std::uint64_t>(Currency::kScale);
+  std::string whole = std::to_string(magnitude / scale);
+  std::string fraction = std::to_string(magnitude % scale);
+  fraction.insert(0, static_cast<std::size_t>(kCurrencyDecimals) - fraction.size(), '0');
+  if (decimals >= fraction.size())
+    return whole + "." + fraction + std::string(decimals - fraction.size(), '0');
+  const bool up = fraction[decimals] >= '5';
+  std::string digits = whole + fraction.substr(0, decimals);
+  if (up) {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0)
+      digits.insert(0, 1, '1');
+    else
+      ++digits[i - 1];
+  }
+  if (decimals == 0) return digits;
+  return digits.substr(0, digits.size() - decimals) + "." + digits.substr(digits.size() - decimals);
+}
+
 // Delphi-style numeric display format made of "#", "0" and one ".":
 // the count of "0" before the point gives the least whole digits, "0" after
-// it the least decimals, "#" after it further optional decimals.
-std::string FormatNumber(std::string_view format, double value, char separator) {
+// it the least decimals, "#" after it further optional decimals. `digits` is
+// the value's magnitude with as many decimals as the format has places.
+std::string FormatNumber(std::string_view format, bool negative, const std::string& digits, char separator) {
   const auto point = format.find('.');
   const std::string_view whole = format.substr(0, point);
   const std::string_view fraction =
@@ -81,10 +122,6 @@ std::string FormatNumber(std::string_view format, double value, char separator) 
   const auto minWhole = static_cast<std::size_t>(std::count(whole.begin(), whole.end(), '0'));
   const auto minDecimals = static_cast<std::size_t>(std::count(fraction.begin(), fraction.end(), '0'));
   const std::size_t maxDecimals = fraction.size();
-  char buffer[400];
-  const auto res = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::fixed,
-                                 static_cast<int>(maxDecimals));
-  std::string digits(buffer, res.ptr);
   std::string w = digits.substr(0, digits.find('.'));
   std::string f = maxDecimals ? digits.substr(digits.find('.') + 1) : std::string();
   while (f.size() > minDecimals && f.back() == '0') f.pop_back();
@@ -93,7 +130,7 @@ std::string FormatNumber(std::string_view format, double value, char separator) 
   if (w.size() < minWhole) w.insert(0, minWhole - w.size(), '0');
   const bool zero =
       w.find_first_not_of('0') == std::string::npos && f.find_first_not_of('0') == std::string::npos;
-  std::string out = (value < 0 && !zero ? "-" : "") + w;
+  std::string out = (negative && !zero ? "-" : "") + w;
   if (!f.empty()) out += separator + f;
   return out;
 }
@@ -944,12 +981,16 @@ std::string TWorkTable::ViewText(int row, int field) const {
   const TWorkField& f = fields_[static_cast<std::size_t>(field)];
   const WtValue& v = ViewValue(row, field);
   if (!f.displayFormat.empty() && f.IsNumeric() && !std::holds_alternative<std::monostate>(v)) {
+    const std::size_t decimals = FormatDecimals(f.displayFormat);
+    if (const auto* n = std::get_if<std::int64_t>(&v); n != nullptr && f.type == TFieldType::Currency)
+      return FormatNumber(f.displayFormat, *n < 0, FixedDigits(Currency::FromRaw(*n), decimals),
+                          DecimalSeparator());
     double d = 0;
     if (const auto* x = std::get_if<double>(&v))
       d = *x;
     else if (const auto* n = std::get_if<std::int64_t>(&v))
-      d = f.type == TFieldType::Currency ? CurrencyToDouble(Currency::FromRaw(*n)) : static_cast<double>(*n);
-    return FormatNumber(f.displayFormat, d, DecimalSeparator());
+      d = static_cast<double>(*n);
+    return FormatNumber(f.displayFormat, d < 0, FixedDigits(d, decimals), DecimalSeparator());
   }
   return ValueText(f, v);
 }
