@@ -6,6 +6,7 @@
 // ZarvikConfig.ini in the current directory, so that the window program
 // reaches it as port N; the key is removed again on a clean exit. Runs until
 // SIGINT or SIGTERM.
+#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -83,6 +84,14 @@ int main(int argc, char** argv) {
 
   sim::Scenario scenario;
   std::string error;
+  if (scenarioPath.empty()) {
+    // Without --scenario the shop scenario shipped beside the program is
+    // served; a bare register only when it is missing.
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const auto shipped = self.parent_path() / "scenarios" / "default.ini";
+    if (!ec && std::filesystem::exists(shipped, ec)) scenarioPath = shipped.string();
+  }
   const bool loaded = scenarioPath.empty() ? sim::LoadScenarioText("", scenario, error)
                                            : sim::LoadScenarioFile(scenarioPath, scenario, error);
   if (!loaded) {

@@ -220,7 +220,7 @@ TEST_F(SimCommands, GoodsWriteReadResetAndDelete) {
   const Bad bad[] = {{"goods number 0", 2 + 2, 0x00, rcBadGoodsCode},
                      {"non-BCD price", 2 + 37, 0xAB, rcBadFormat},
                      {"tax group 6", 2 + 42, 6, rcBadFormat},
-                     {"section past maxCountDepat", 2 + 43, 5, rcBadFormat},
+                     {"section past maxCountDepat", 2 + 43, 17, rcBadFormat},
                      {"non-BCD barcode", 2 + 44, 0xF0, rcBadFormat}};
   for (const auto& b : bad) {
     Bytes r = w;
