@@ -282,8 +282,10 @@ void Simulator::Serve() {
               out = link_.Feed(buf + i, 1);
             }
             if (out.empty()) continue;
+            // The answer starts on the line once the packet's last byte has
+            // been heard; WritePacket sleeps straight to the end of its
+            // first byte.
             const Clock::time_point heard = begin + LineTime(pacedBaud, i + 1);
-            std::this_thread::sleep_until(heard);
             for (const Bytes& packet : out) WritePacket(packet, pacedBaud, heard);
           }
         }
