@@ -7,7 +7,7 @@
 // what the program and the simulator add on top of the line.
 //
 //   bench_link [--baud 19200,115200] [--rows info,settings,goods-read,goods-write,journal]
-//              [--goods N] [--receipts N] [--data DIR] [--realtime]
+//              [--goods N] [--receipts N] [--data DIR] [--realtime] [--trace]
 //
 // Defaults: both speeds, all rows, 4000 goods, 2000 receipts. --data is the
 // folder holding ECR_CFG (the model descriptor of the simulated register);
@@ -36,6 +36,7 @@
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "protocol/U_protocolkkm.h"
+#include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 
 namespace {
@@ -55,6 +56,7 @@ struct Options {
   int goods = 4000;
   int receipts = 2000;
   bool realtime = false;
+  bool trace = false;
   std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
 };
 
@@ -86,11 +88,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.dataDir = argv[++i];
     } else if (arg == "--realtime") {
       o.realtime = true;
+    } else if (arg == "--trace") {
+      o.trace = true;
     } else {
       std::fprintf(stderr,
                    "usage: bench_link [--baud 19200,115200] "
                    "[--rows info,settings,goods-read,goods-write,journal] [--goods N] [--receipts N] "
-                   "[--data DIR] [--realtime]\n");
+                   "[--data DIR] [--realtime] [--trace]\n");
       return false;
     }
   }
@@ -149,6 +153,18 @@ std::string ScenarioText(const Options& o) {
          "GenerateReceipts=" +
          std::to_string(o.receipts) + "\n";
 }
+
+// The program's messages (and with --trace the link trace) on standard error.
+class StderrConsole final : public zarvik::IConsole {
+ public:
+  void Reset(zarvik::TColor) override {}
+  int LineCount() const override { return 0; }
+  void DeleteFirstLine() override {}
+  void AppendLine(const zarvik::ConsoleLine& line) override {
+    std::fprintf(stderr, "%s\n", line.text.c_str());
+  }
+  void ScrollToEnd() override {}
+};
 
 // The protocol's line: the serial port itself, with every byte counted.
 class CountingLine final : public zarvik::IByteStream {
@@ -388,7 +404,9 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) return 2;
   // The model descriptor ("B 003") is looked up next to the program.
   zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_link").string());
-  zarvik::MessDepth = zarvik::mdUser;
+  zarvik::MessDepth = options.trace ? zarvik::mdFunctional : zarvik::mdUser;
+  StderrConsole console;
+  zarvik::SetConsole(&console);
   // The prescribed waits are slept on this thread: wake-ups close to them.
   ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
   if (options.realtime) {
