@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +15,17 @@ namespace zarvik::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Timer slack of the serving thread, so that paced bytes leave close to
+// their deadlines.
+constexpr unsigned long kPacedTimerSlackNs = 1000;
+
+// The time `bytes` bytes take on a line at `baud` (10 bits each), rounded up
+// to whole nanoseconds so that pacing is never faster than the line.
+std::chrono::nanoseconds LineTime(int baud, std::size_t bytes) {
+  const auto bits = static_cast<long long>(bytes) * kBitsPerByte * 1'000'000'000LL;
+  return std::chrono::nanoseconds((bits + baud - 1) / baud);
+}
 
 bool MakeRaw(int fd) {
   termios tio{};
@@ -195,53 +208,92 @@ Bytes Simulator::Process(const Bytes& fromPc) {
   return out;
 }
 
-void Simulator::WritePacket(const Bytes& packet) {
-  bool pace = false;
-  int baud = kDefaultBaud;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pace = pace_;
-    baud = baud_;
-  }
-  const auto byteTime = std::chrono::microseconds(1000000LL * kBitsPerByte / baud);
-  const auto start = Clock::now();
-  const auto giveUp = start + kWriteGiveUp;
+void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_point earliest) {
+  const auto giveUp = Clock::now() + kWriteGiveUp;
+  // Paced: byte i is handed over at the moment its last bit leaves the
+  // line, begin + LineTime(i + 1). The schedule is absolute, so a late
+  // wake-up is made up by the following bytes and never accumulates.
+  const Clock::time_point begin = std::max(earliest, txLineEnd_);
   std::size_t done = 0;
   while (done < packet.size() && !stopRequested_) {
-    // Paced: one byte at a time, each at its moment on the line.
-    const std::size_t chunk = pace ? 1 : packet.size() - done;
-    const ssize_t n = ::write(fd_, packet.data() + done, chunk);
+    std::size_t due = packet.size();
+    if (pacedBaud > 0) {
+      const auto now = Clock::now();
+      due = done;
+      while (due < packet.size() && begin + LineTime(pacedBaud, due + 1) <= now) ++due;
+      if (due == done) {
+        std::this_thread::sleep_until(begin + LineTime(pacedBaud, done + 1));
+        continue;
+      }
+    }
+    const ssize_t n = ::write(fd_, packet.data() + done, due - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-      if (pace) std::this_thread::sleep_until(start + byteTime * static_cast<long>(done));
+      bytesToPc_ += static_cast<std::uint64_t>(n);
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-    if (Clock::now() > giveUp) return;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (Clock::now() > giveUp) break;
     pollfd p{fd_, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
   }
+  if (pacedBaud > 0) txLineEnd_ = begin + LineTime(pacedBaud, done);
 }
 
 void Simulator::Serve() {
+  // Paced bytes are due every 87 us at 115200 baud: ask the kernel for
+  // wake-ups close to the deadlines instead of its default 50 us slack.
+  ::prctl(PR_SET_TIMERSLACK, kPacedTimerSlackNs, 0, 0, 0);
   std::uint8_t buf[512];
   auto lastByte = Clock::now();
   while (!stopRequested_) {
     pollfd p{fd_, POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
-    std::vector<Bytes> out;
     if (ready > 0 && (p.revents & POLLIN)) {
       const ssize_t n = ::read(fd_, buf, sizeof buf);
       if (n > 0) {
-        lastByte = Clock::now();
-        std::lock_guard<std::mutex> lock(mutex_);
-        out = link_.Feed(buf, static_cast<std::size_t>(n));
+        const auto readAt = Clock::now();
+        lastByte = readAt;
+        bytesFromPc_ += static_cast<std::uint64_t>(n);
+        int pacedBaud = 0;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (pace_) pacedBaud = baud_;
+        }
+        if (pacedBaud == 0) {
+          std::vector<Bytes> out;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            out = link_.Feed(buf, static_cast<std::size_t>(n));
+          }
+          for (const Bytes& packet : out) WritePacket(packet, 0, readAt);
+        } else {
+          // The bytes were written by the PC just now and are on the line
+          // one after another from now (or from the end of earlier ones
+          // still crossing it). The register hears each at the end of its
+          // time, and answers a packet only once its last byte is in.
+          const Clock::time_point begin = std::max(readAt, rxLineEnd_);
+          const auto count = static_cast<std::size_t>(n);
+          rxLineEnd_ = begin + LineTime(pacedBaud, count);
+          for (std::size_t i = 0; i < count && !stopRequested_; ++i) {
+            std::vector<Bytes> out;
+            {
+              std::lock_guard<std::mutex> lock(mutex_);
+              out = link_.Feed(buf + i, 1);
+            }
+            if (out.empty()) continue;
+            // The answer starts on the line once the packet's last byte has
+            // been heard; WritePacket sleeps straight to the end of its
+            // first byte.
+            const Clock::time_point heard = begin + LineTime(pacedBaud, i + 1);
+            for (const Bytes& packet : out) WritePacket(packet, pacedBaud, heard);
+          }
+        }
       }
     } else if (ready > 0) {
       // Hang-up or error without data (a device going away): do not spin.
       std::this_thread::sleep_for(kPollInterval);
     }
-    for (const Bytes& packet : out) WritePacket(packet);
     if (Clock::now() - lastByte > kReceiverIdleReset) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!link_.ReceiverIdle()) link_.LineIdle();

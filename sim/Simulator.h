@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -31,7 +32,8 @@
 
 namespace zarvik::sim {
 
-// Waits of the serving thread.
+// Waits of the serving thread. The poll only bounds how long a stop request
+// waits to be seen: bytes from the PC wake the thread at once.
 inline constexpr std::chrono::milliseconds kPollInterval{10};
 // A packet half received when the line has been silent this long is dropped.
 inline constexpr std::chrono::milliseconds kReceiverIdleReset{300};
@@ -54,8 +56,14 @@ class Simulator {
   bool OpenPty(std::string& slavePath);
   // Serves a serial device instead (raw, 8N1, the given speed).
   bool OpenDevice(const std::string& path, int baud);
-  // Pacing: with `pace`, bytes leave at the line rate of `baud` (10 bits per
-  // byte); without, as fast as the device takes them (the default).
+  // Pacing: with `pace` the device behaves as a line at `baud` (10 bits per
+  // byte) in both directions: each byte from the register is handed over
+  // when its last bit would have crossed the line, and a byte from the PC
+  // counts as heard only once it would have crossed the line (the register
+  // answers after the last byte of a packet has arrived). Both directions
+  // keep an absolute schedule, so the average rate is exactly the line rate
+  // and no byte is ever early. Without `pace`, bytes go as fast as the
+  // device takes them (the default).
   void SetPacing(int baud, bool pace);
 
   // Starts the serving thread; false when no device is open or it runs.
@@ -78,6 +86,14 @@ class Simulator {
   RegisterState State() const;
   void ModifyState(const std::function<void(RegisterState&)>& change);
   LinkStats Stats() const;
+  // Bytes moved through the device since it was opened: read from the PC
+  // and written to the PC (all of them, control packets, frames and
+  // anything a fault adds).
+  struct LineBytes {
+    std::uint64_t fromPc = 0;
+    std::uint64_t toPc = 0;
+  };
+  LineBytes LineByteCounts() const { return {bytesFromPc_.load(), bytesToPc_.load()}; }
   // Forgets an answer the PC abandoned without DISC (for example after it
   // gave up on "слишком много данных"), so the next poll finds nothing
   // pending. Packet counters stay.
@@ -92,8 +108,11 @@ class Simulator {
   const std::string& DevicePath() const { return devicePath_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
   void Serve();
-  void WritePacket(const Bytes& packet);
+  // Writes one packet. Paced (baud > 0), its first byte starts on the line
+  // at `earliest` or when the line is free, whichever is later.
+  void WritePacket(const Bytes& packet, int pacedBaud, Clock::time_point earliest);
   void SetError(std::string text);
 
   mutable std::mutex mutex_;
@@ -103,6 +122,12 @@ class Simulator {
   std::string devicePath_;
   int baud_ = kDefaultBaud;
   bool pace_ = false;
+  // Paced schedules of the serving thread: when the line in each direction
+  // is free again (the end of the last byte on it).
+  Clock::time_point txLineEnd_{};
+  Clock::time_point rxLineEnd_{};
+  std::atomic<std::uint64_t> bytesFromPc_{0};
+  std::atomic<std::uint64_t> bytesToPc_{0};
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};

@@ -2,7 +2,9 @@
 // packet numbers, streams, stops, faults, pacing and reconnects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
+#include <thread>
 
 #include "SimTestLine.h"
 
@@ -400,22 +402,39 @@ TEST(SimDevice, ServesAGivenSerialDevice) {
   EXPECT_NE(sim.LastError().find("/nonexistent/tty"), std::string::npos);
 }
 
-TEST(SimPacing, PacedBytesTakeTheLineTime) {
+TEST(SimPacing, PacedLineIsNeverFasterThanTheLineInEitherDirection) {
   Simulator sim(simtest::DefaultScenario());
   std::string slave;
   ASSERT_TRUE(sim.OpenPty(slave));
-  sim.SetPacing(2400, true);
+  constexpr int kBaud = 2400;
+  sim.SetPacing(kBaud, true);
   ASSERT_TRUE(sim.Start());
   simtest::PcLine pc;
   ASSERT_TRUE(pc.Open(slave));
   const auto start = std::chrono::steady_clock::now();
-  // RDY (5) + ACK (5) + header (5) + 44-byte answer (48 on the line) = 63 bytes
-  // at 2400 baud: about 260 ms.
-  EXPECT_EQ(pc.One(kGetInfo).size(), 44U);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  EXPECT_GE(ms.count(), 200);
-  EXPECT_LT(ms.count(), 5000);
+  const simtest::Bytes answer = pc.One(kGetInfo);  // ends with the PC's ACK and DISC sent
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(answer.size(), 44U);
+
+  // PC: RDY, data header, frame 00 01 01 7F 03 sum, ACK, DISC. Register:
+  // RDY, ACK, data header, frame (lead, payload with 7F doubled, 7F 03, sum).
+  constexpr std::uint64_t kFromPc = 5 + 5 + 6 + 5 + 5;
+  const auto escapes = static_cast<std::uint64_t>(std::count(answer.begin(), answer.end(), 0x7F));
+  const std::uint64_t toPc = 5 + 5 + 5 + 1 + 44 + escapes + 3;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (sim.LineByteCounts().fromPc < kFromPc && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(sim.LineByteCounts().fromPc, kFromPc);
+  EXPECT_EQ(sim.LineByteCounts().toPc, toPc);
+
+  // Everything up to the last answer byte crosses the line one byte after
+  // the other: the register hears each PC packet whole before it answers,
+  // and hands over each of its bytes only when the byte has crossed.
+  const std::uint64_t serialBytes = kFromPc - 10 + toPc;  // not the closing ACK and DISC
+  const auto lineTime = std::chrono::microseconds(serialBytes * 10 * 1000000 / kBaud);
+  EXPECT_GE(elapsed, lineTime);
+  EXPECT_LT(elapsed, lineTime + std::chrono::seconds(3));
 }
 
 TEST(SimInMemory, ProcessPlaysBytesWithoutADevice) {

@@ -1,0 +1,436 @@
+// Figures of the register link: the PC side (TComPort + TProtocolKKM) against
+// the register simulator on a pseudo-terminal paced at a real line speed.
+//
+// For each task it prints the time measured and the floor: every byte on the
+// line in both directions at 10 bits per byte, plus the waits the protocol
+// itself prescribes (counted as the exchange asks for them). The ratio shows
+// what the program and the simulator add on top of the line.
+//
+//   bench_link [--baud 19200,115200] [--rows info,settings,goods-read,goods-write,journal]
+//              [--goods N] [--receipts N] [--data DIR] [--realtime] [--trace]
+//
+// Defaults: both speeds, all rows, 4000 goods, 2000 receipts. --data is the
+// folder holding ECR_CFG (the model descriptor of the simulated register);
+// by default the source tree's data/. --realtime runs the PC side and the
+// simulator's serving thread (it inherits the policy) at a real-time
+// priority, so that other work on a busy machine does not delay their
+// wake-ups; both sleep almost all the time.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sched.h>
+#include <sys/prctl.h>
+
+#include "Scenario.h"
+#include "Simulator.h"
+#include "port/Comport.h"
+#include "port/PortDevices.h"
+#include "protocol/U_protocolkkm.h"
+#include "shell/DiaLog.h"
+#include "shell/ProjectsVars.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kBenchPort = 250;
+constexpr int kBitsPerByte = 10;
+constexpr std::size_t kStreamRecordOffset = 3;  // frame: 01 10 00 + record
+constexpr unsigned long kTimerSlackNs = 1000;
+constexpr int kRealtimePriority = 10;
+
+struct Options {
+  std::vector<int> bauds{19200, 115200};
+  std::vector<std::string> rows{"info", "settings", "goods-read", "goods-write", "journal"};
+  int goods = 4000;
+  int receipts = 2000;
+  bool realtime = false;
+  bool trace = false;
+  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+};
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', pos), text.size());
+    if (comma > pos) out.push_back(text.substr(pos, comma - pos));
+    pos = comma + 1;
+  }
+  return out;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--baud" && hasValue) {
+      o.bauds.clear();
+      for (const std::string& b : SplitList(argv[++i])) o.bauds.push_back(std::atoi(b.c_str()));
+    } else if (arg == "--rows" && hasValue) {
+      o.rows = SplitList(argv[++i]);
+    } else if (arg == "--goods" && hasValue) {
+      o.goods = std::atoi(argv[++i]);
+    } else if (arg == "--receipts" && hasValue) {
+      o.receipts = std::atoi(argv[++i]);
+    } else if (arg == "--data" && hasValue) {
+      o.dataDir = argv[++i];
+    } else if (arg == "--realtime") {
+      o.realtime = true;
+    } else if (arg == "--trace") {
+      o.trace = true;
+    } else {
+      std::fprintf(stderr,
+                   "usage: bench_link [--baud 19200,115200] "
+                   "[--rows info,settings,goods-read,goods-write,journal] [--goods N] [--receipts N] "
+                   "[--data DIR] [--realtime] [--trace]\n");
+      return false;
+    }
+  }
+  for (int b : o.bauds) {
+    if (!zarvik::IsAllowedBaudRate(static_cast<std::uint32_t>(b))) {
+      std::fprintf(stderr, "bench_link: speed %d is not a port speed\n", b);
+      return false;
+    }
+  }
+  if (o.goods < 1 || o.goods > 4000 || o.receipts < 0) {
+    std::fprintf(stderr, "bench_link: --goods 1..4000, --receipts 0 or more\n");
+    return false;
+  }
+  return true;
+}
+
+// The simulated register: a shop with 16 departments, 8 operators, taxes,
+// receipt texts, a full goods table and a long journal.
+std::string ScenarioText(const Options& o) {
+  return "[Register]\n"
+         "Model=Зарвик-02Ф\n"
+         "SerialNumber=002100457731\n"
+         "Version=B 003\n"
+         "WorkMode=2\n"
+         "NetworkNumber=1\n"
+         "DateTime=15.12.10 14:05:00\n"
+         "GoodsCapacity=4000\n"
+         "Departments=16\n"
+         "OperatorCount=8\n"
+         "[Options]\n"
+         "Count=64\n"
+         "Values=1,0,2,0,1,1,0,0,3,0,1,0,0,0,1,0,5,0,0,1,0,0,0,0,2,0,0,0,0,1,0,0\n"
+         "[Departments]\n"
+         "1=Товар;Бакалея;A;10000.00\n"
+         "2=Товар;Молочные продукты;B;5000.00\n"
+         "3=Товар;Овощи и фрукты;A;3000.00\n"
+         "4=Услуга;Доставка;A;0\n"
+         "5=Закрыто\n"
+         "[Taxes]\n"
+         "1=НДС 18%;18.00;1\n"
+         "2=НДС 10%;10.00;1\n"
+         "3=НДС 0%;0;1\n"
+         "[Header]\n"
+         "1=1;ООО \"ПРОДУКТЫ У ДОМА\"\n"
+         "2=0;г. Тверь, ул. Советская, 12\n"
+         "[Footer]\n"
+         "1=1;СПАСИБО ЗА ПОКУПКУ!\n"
+         "[Operators]\n"
+         "1=Иванова Анна Петровна;Старший кассир\n"
+         "2=Петров Сергей;Кассир\n"
+         "[Goods]\n"
+         "Generate=" +
+         std::to_string(o.goods) +
+         "\n"
+         "[Journal]\n"
+         "GenerateReceipts=" +
+         std::to_string(o.receipts) + "\n";
+}
+
+// The program's messages (and with --trace the link trace) on standard error.
+class StderrConsole final : public zarvik::IConsole {
+ public:
+  void Reset(zarvik::TColor) override {}
+  int LineCount() const override { return 0; }
+  void DeleteFirstLine() override {}
+  void AppendLine(const zarvik::ConsoleLine& line) override {
+    std::fprintf(stderr, "%s\n", line.text.c_str());
+  }
+  void ScrollToEnd() override {}
+};
+
+// The protocol's line: the serial port itself, with every byte counted.
+class CountingLine final : public zarvik::IByteStream {
+ public:
+  explicit CountingLine(zarvik::TComPort& port) : port_(port) {}
+  bool Read(std::uint8_t* buffer, std::uint32_t& count) override {
+    const bool ok = port_.Read(buffer, count);
+    in += count;
+    if (count > 0) unanswered = 0;
+    return ok;
+  }
+  bool Write(const std::uint8_t* buffer, std::uint32_t& count) override {
+    const bool ok = port_.Write(buffer, count);
+    out += count;
+    unanswered += count;
+    return ok;
+  }
+  bool Open() override { return port_.Open(); }
+  bool Close() override { return port_.Close(); }
+  bool IsOpen() const override { return port_.IsOpen(); }
+
+  std::uint64_t in = 0;
+  std::uint64_t out = 0;
+  // Bytes written since the PC last received one: still crossing the line
+  // when the PC starts a wait right after them.
+  std::uint64_t unanswered = 0;
+
+ private:
+  zarvik::TComPort& port_;
+};
+
+struct Row {
+  std::string name;
+  int baud = 0;
+  int commands = 0;
+  bool ok = true;
+  std::uint64_t pcToRegister = 0;
+  std::uint64_t registerToPc = 0;
+  milliseconds waits{0};
+  double measured = 0.0;  // seconds
+  double floor = 0.0;     // seconds
+  // The floor less the time the PC's last bytes before a wait (its closing
+  // ACK, DISC) cross the line during that wait: the strict lower bound.
+  double strictFloor = 0.0;
+  bool countsAgree = true;
+};
+
+class Bench {
+ public:
+  Bench(const Options& o, int baud) : options_(o), baud_(baud) {}
+
+  bool SetUp() {
+    zarvik::sim::Scenario scenario;
+    std::string error;
+    if (!zarvik::sim::LoadScenarioText(ScenarioText(options_), scenario, error)) {
+      std::fprintf(stderr, "bench_link: scenario: %s\n", error.c_str());
+      return false;
+    }
+    sim_ = std::make_unique<zarvik::sim::Simulator>(scenario);
+    std::string slave;
+    if (!sim_->OpenPty(slave)) {
+      std::fprintf(stderr, "bench_link: %s\n", sim_->LastError().c_str());
+      return false;
+    }
+    sim_->SetPacing(baud_, true);
+    zarvik::SetPortDevice(kBenchPort, slave);
+    if (!sim_->Start() || !port_.SetPortNumber(kBenchPort) ||
+        !port_.SetBaudRate(static_cast<std::uint32_t>(baud_)) || !port_.Open()) {
+      std::fprintf(stderr, "bench_link: the simulator's port does not open\n");
+      return false;
+    }
+    protocol_.SetLine(&line_);
+    // The waits the exchange asks for are counted and then taken for real.
+    protocol_.sleep = [this](milliseconds d) {
+      waits_ += d;
+      overlap_ += std::min(std::chrono::duration<double>(d), LineTime(line_.unanswered));
+      line_.unanswered = 0;
+      std::this_thread::sleep_for(d);
+    };
+    return true;
+  }
+
+  ~Bench() {
+    port_.Close();
+    if (sim_) sim_->Close();
+    zarvik::SetPortDevice(kBenchPort, "");
+  }
+
+  Row Run(const std::string& name) {
+    Row row;
+    row.name = name;
+    row.baud = baud_;
+    // Writing goods writes back what the register holds: read it first,
+    // outside the measurement, when no reading row came before.
+    if (name == "goods-write" && records_.empty()) Task("goods-read");
+    const auto simBefore = sim_->LineByteCounts();
+    const std::uint64_t inBefore = line_.in;
+    const std::uint64_t outBefore = line_.out;
+    waits_ = milliseconds{0};
+    overlap_ = std::chrono::duration<double>{0};
+    commands_ = 0;
+    const auto start = Clock::now();
+    row.ok = Task(name);
+    row.measured = std::chrono::duration<double>(Clock::now() - start).count();
+    row.commands = commands_;
+    row.waits = waits_;
+    // Bytes on the line as the register saw them; the PC's own count must
+    // agree (the last DISC has reached the register during its wait).
+    const auto simAfter = sim_->LineByteCounts();
+    row.pcToRegister = simAfter.fromPc - simBefore.fromPc;
+    row.registerToPc = simAfter.toPc - simBefore.toPc;
+    row.countsAgree = row.pcToRegister == line_.out - outBefore && row.registerToPc == line_.in - inBefore;
+    const double lineSeconds =
+        static_cast<double>((row.pcToRegister + row.registerToPc) * kBitsPerByte) / baud_;
+    row.floor = lineSeconds + std::chrono::duration<double>(row.waits).count();
+    row.strictFloor = row.floor - overlap_.count();
+    return row;
+  }
+
+ private:
+  // One command; counted, and its failure ends the task.
+  bool Cmd(bool ok) {
+    ++commands_;
+    return ok;
+  }
+
+  // Connecting: GetInfo (descriptor and goods probes), the date and time,
+  // the options and the operator probe.
+  bool Connect() {
+    if (!Cmd(protocol_.GetInfo()) || !Cmd(protocol_.GetDateTime()) || !Cmd(protocol_.GetOptions())) {
+      return false;
+    }
+    operatorCount_ = protocol_.GetOperatorCount();
+    return Cmd(operatorCount_ > 0);
+  }
+
+  bool Task(const std::string& name) {
+    zarvik::TKKMInfo& info = kkm_.Info();
+    if (name == "info") return Cmd(protocol_.GetInfo());
+    if (name == "settings") {
+      // Connecting, then reading all: every department of the model, the
+      // receipt header and footer, the taxes, and the operators with their
+      // positions.
+      if (!Connect()) return false;
+      for (int n = 1; n <= info.maxCountDepat; ++n) {
+        if (!Cmd(protocol_.GetDepartment(n))) return false;
+      }
+      for (int n = 1; n <= zarvik::kReceiptLineCount; ++n) {
+        if (!Cmd(protocol_.GetHeaderLine(n))) return false;
+      }
+      for (int n = 1; n <= zarvik::kReceiptLineCount; ++n) {
+        if (!Cmd(protocol_.GetFooterLine(n))) return false;
+      }
+      for (int n = 1; n <= zarvik::kTaxCount; ++n) {
+        if (!Cmd(protocol_.GetTax(n))) return false;
+      }
+      for (int n = 1; n <= operatorCount_; ++n) {
+        if (!Cmd(protocol_.GetOperatorName(n)) || !Cmd(protocol_.GetPosition(n))) return false;
+      }
+      return true;
+    }
+    if (name == "goods-read") {
+      records_.clear();
+      const bool ok = protocol_.ReadAllGoods([this](zarvik::TMessageBuffer& answer, bool&) {
+        if (answer.count != static_cast<std::int32_t>(kStreamRecordOffset + zarvik::kGoodsRecordSize)) return;
+        std::array<std::uint8_t, zarvik::kGoodsRecordSize> r{};
+        std::copy_n(answer.bytes.begin() + kStreamRecordOffset, r.size(), r.begin());
+        records_.push_back(r);
+      });
+      Cmd(ok);
+      if (static_cast<int>(records_.size()) != options_.goods) {
+        std::fprintf(stderr, "bench_link: %zu goods read, %d expected\n", records_.size(), options_.goods);
+        return false;
+      }
+      return ok;
+    }
+    if (name == "goods-write") {
+      if (records_.empty()) return false;
+      info.keepSoldCount = true;
+      for (const auto& r : records_) {
+        std::copy(r.begin(), r.end(), info.GoodsRecord.begin());
+        if (!Cmd(protocol_.SetGoods())) return false;
+      }
+      return true;
+    }
+    if (name == "journal") {
+      std::uint64_t bytes = 0;
+      const bool ok = protocol_.ReadJournal([&bytes](zarvik::TMessageBuffer& answer, bool&) {
+        bytes += static_cast<std::uint64_t>(answer.count);
+      });
+      return Cmd(ok) && bytes > 0;
+    }
+    std::fprintf(stderr, "bench_link: no row \"%s\"\n", name.c_str());
+    return false;
+  }
+
+  const Options& options_;
+  int baud_;
+  std::unique_ptr<zarvik::sim::Simulator> sim_;
+  zarvik::TComPort port_;
+  zarvik::TKKM kkm_{&port_};
+  zarvik::TProtocolKKM protocol_{&kkm_};
+  CountingLine line_{port_};
+  // The line time of `bytes` bytes at this speed.
+  std::chrono::duration<double> LineTime(std::uint64_t bytes) const {
+    return std::chrono::duration<double>(static_cast<double>(bytes * kBitsPerByte) / baud_);
+  }
+
+  milliseconds waits_{0};
+  std::chrono::duration<double> overlap_{0};
+  int commands_ = 0;
+  int operatorCount_ = 0;
+  std::vector<std::array<std::uint8_t, zarvik::kGoodsRecordSize>> records_;
+};
+
+void PrintHeader() {
+  std::printf(
+      "| task | baud | commands | bytes PC→register | bytes register→PC | prescribed waits, s | floor, s "
+      "| measured, s | ratio | strict floor, s | ratio to strict |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+}
+
+void PrintRow(const Row& r) {
+  std::printf("| %s%s | %d | %d | %llu | %llu | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f |\n", r.name.c_str(),
+              r.ok ? "" : " (FAILED)", r.baud, r.commands, static_cast<unsigned long long>(r.pcToRegister),
+              static_cast<unsigned long long>(r.registerToPc), std::chrono::duration<double>(r.waits).count(),
+              r.floor, r.measured, r.floor > 0 ? r.measured / r.floor : 0.0, r.strictFloor,
+              r.strictFloor > 0 ? r.measured / r.strictFloor : 0.0);
+  if (!r.countsAgree) std::printf("  (the PC's and the register's byte counts differ)\n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) return 2;
+  // The model descriptor ("B 003") is looked up next to the program.
+  zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_link").string());
+  zarvik::MessDepth = options.trace ? zarvik::mdFunctional : zarvik::mdUser;
+  StderrConsole console;
+  zarvik::SetConsole(&console);
+  // The prescribed waits are slept on this thread: wake-ups close to them.
+  ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+  if (options.realtime) {
+    sched_param param{};
+    param.sched_priority = kRealtimePriority;
+    if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
+      std::perror("bench_link: real-time priority");
+      return 1;
+    }
+  }
+
+  PrintHeader();
+  double worst = 0.0;
+  bool allOk = true;
+  for (int baud : options.bauds) {
+    Bench bench(options, baud);
+    if (!bench.SetUp()) return 1;
+    for (const std::string& name : options.rows) {
+      const Row row = bench.Run(name);
+      PrintRow(row);
+      allOk = allOk && row.ok && row.countsAgree;
+      if (row.floor > 0) worst = std::max(worst, row.measured / row.floor);
+    }
+  }
+  std::printf("\nworst ratio %.3f\n", worst);
+  return allOk ? 0 : 1;
+}
