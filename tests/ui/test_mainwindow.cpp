@@ -34,11 +34,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QString("Configurator v2.092 "));
     LangResStrHandler.SetDefaults();
     QVERIFY(!w.ConfigStop());
-    auto* console = w.findChild<ui::ConsoleWidget*>("reConsole");
+    auto* console = w.findChild<ui::ConsoleWidget*>("Console");
     QVERIFY(console != nullptr);
     QCOMPARE(Console(), static_cast<IConsole*>(console));
-    Error("проверка", false, true, false);
+    // The start line is the first line of the console.
     QCOMPARE(console->LineCount(), 1);
+    QVERIFY(console->toPlainText().endsWith(QString::fromUtf8("Старт")));
+    Error("проверка", false, true, false);
+    QCOMPARE(console->LineCount(), 2);
     QVERIFY(console->toPlainText().endsWith(QString::fromUtf8("Error:проверка")));
     for (int i = 0; i < 150; ++i) Mess("line " + std::to_string(i), false, true, false);
     QCOMPARE(console->LineCount(), 100);
