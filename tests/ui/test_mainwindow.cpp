@@ -5,6 +5,12 @@
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/U_language.h"
+#include <QComboBox>
+#include <QLabel>
+
+#include "SidePanel.h"
+#include "SpeedButtonEx.h"
+#include "UiTestSupport.h"
 
 using namespace zarvik;
 
@@ -87,6 +93,28 @@ class MainWindowTest : public QObject {
     const QByteArray text = f.readAll();
     QVERIFY(text.contains("[Port]\r\nCOMPort=4\r\n"));
     QVERIFY(text.contains("[PortScan]\r\nCOMPort=1\r\n"));
+  }
+
+  void connectAndDisconnect() {
+    uitest::TTestBed bed;
+    bed.StartSimulator();
+    bed.UseSimulatorPort();
+    ui::TfmMain& w = bed.OpenWindow();
+    ui::TSidePanel& side = w.Side();
+    QCOMPARE(side.bConnect->text(), QString::fromUtf8("Подключение"));
+    QVERIFY(bed.Connect());
+    QCOMPARE(side.lModel->text(), QString::fromStdString(bed.Sim().State().model));
+    QCOMPARE(side.lSN->text(), QString::fromStdString(bed.Sim().State().serialNumber));
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lModel), ui::kIdentityConnected);
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lVer), ui::kIdentityConnected);
+    QCOMPARE(side.bConnect->text(), QString::fromUtf8("Отключение"));
+    QVERIFY(!side.cbComPort->isEnabled());
+    QVERIFY(bed.ConsoleText().contains(QString::fromUtf8("Подключились!")));
+    QVERIFY(bed.Boxes().empty());
+    QVERIFY(!bed.Connect());
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lModel), ui::kIdentityDisconnected);
+    QCOMPARE(side.lModel->text(), QString::fromStdString(bed.Sim().State().model));
+    QVERIFY(bed.ConsoleText().endsWith(QString::fromUtf8("Отключились!")));
   }
 
  private:
