@@ -77,7 +77,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   QWidget* PanelMenu() override;
   QWidget* Window() override { return this; }
 
-  TMainSignals& Signals() { return signals_; }
+  TMainSignals& Signals() override { return signals_; }
   TSidePanel& Side() { return *side_; }
   TConfigPage& ConfigPage() { return *configPage_; }
   TGoodsPage& GoodsPage() { return *goodsPage_; }
@@ -93,7 +93,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   // options) with their messages; false after a reported failure.
   bool IdentifyRegister();
   // Reads the option table into the register's rows of the options table.
-  bool FetchOptions();
+  bool FetchOptions() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -24,6 +24,8 @@ class TProtocolKKM;
 
 namespace zarvik::ui {
 
+class TMainSignals;
+
 inline constexpr std::string_view kCannotConnectText = "Не удалось подключиться!";
 
 // Page numbers of `MainPageControl`.
@@ -80,6 +82,11 @@ class TPageHost {
   virtual bool EnsureConnected() = 0;
   // Rebuilds the profile list for the connected register.
   virtual void RefreshProfileList() = 0;
+  // Reads the option table of the connected register into the register's
+  // rows of the options table; false after a reported failure.
+  virtual bool FetchOptions() = 0;
+  // The notifications pages follow (connection, adaptation, language, page).
+  virtual TMainSignals& Signals() = 0;
 
   // A register exchange is running: no other register action may start
   // (the exchange is not re-entrant and lets the window process events).

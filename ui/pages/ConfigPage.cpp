@@ -1,16 +1,21 @@
 #include "ConfigPage.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "ConfigTabSupport.h"
 #include "DepartmentsTab.h"
 #include "OperatorsTab.h"
 #include "OptionsTab.h"
 #include "ProfilePanel.h"
 #include "ReceiptTab.h"
+#include "SpeedButtonEx.h"
 #include "TaxesTab.h"
 #include "TextTab.h"
+#include "protocol/U_protocolkkm.h"
+#include "shell/DiaLog.h"
 
 namespace zarvik::ui {
 
@@ -19,6 +24,21 @@ TConfigPage::TConfigPage(TPageHost& host, QWidget* parent) : QWidget(parent), ho
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   auto* left = new QVBoxLayout;
+
+  // The read-all and write-all buttons, in bold, above the tabs.
+  auto* all = new QHBoxLayout;
+  all->setSpacing(6);
+  bLoadAllOptions_ = ActionButton(host_, this, "bLoadAllOptions", "aLoadAll");
+  bSaveAllOptions_ = ActionButton(host_, this, "bSaveAllOptions", "aSaveAll");
+  for (TSpeedButtonEx* b : {bLoadAllOptions_, bSaveAllOptions_}) {
+    QFont f = b->font();
+    f.setBold(true);
+    b->setFont(f);
+    all->addWidget(b);
+  }
+  all->addStretch(1);
+  left->addLayout(all);
+
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName("PageControlConfig");
   options_ = new TOptionsTab(host, tabs_);
@@ -37,10 +57,46 @@ TConfigPage::TConfigPage(TPageHost& host, QWidget* parent) : QWidget(parent), ho
   layout->addLayout(left, 1);
   profiles_ = new TProfilePanel(host, this);
   layout->addWidget(profiles_);
+
+  connect(receipt_, &TReceiptTab::fontNamesChanged, text_, &TTextTab::SetFontNames);
+  connect(host_.Action("aLoadAll"), &QAction::triggered, this, &TConfigPage::LoadAll);
+  connect(host_.Action("aSaveAll"), &QAction::triggered, this, &TConfigPage::SaveAll);
+  host_.SetActionEnabled("aLoadAll", true);
+  host_.SetActionEnabled("aSaveAll", true);
 }
 
 void TConfigPage::SetTextTabVisible(bool visible) {
   tabs_->setTabVisible(tabs_->indexOf(text_), visible);
+}
+
+bool TConfigPage::HasOperators() {
+  int count = 0;
+  // The probe is an exchange like any other: nothing else may start meanwhile.
+  host_.RunTransfer([&] { count = host_.Protocol().GetOperatorCount(); });
+  return count > 0;
+}
+
+void TConfigPage::LoadAll() {
+  if (host_.RegisterBusy()) return;
+  host_.SelectPage(pgConfig);
+  options_->LoadOptions();
+  departments_->LoadDepartments();
+  receipt_->LoadReceiptText();
+  taxes_->LoadTaxes();
+  if (HasOperators()) operators_->LoadOperators();
+  Mess("Загрузка " + colorToStrR(C_Query) + "завершена!", false, true, true);
+  TLoadedFlags& flags = host_.Flags();
+  flags.optionsLoaded = flags.departmentsLoaded = flags.receiptTextLoaded = flags.taxesLoaded = true;
+}
+
+void TConfigPage::SaveAll() {
+  if (host_.RegisterBusy()) return;
+  host_.SelectPage(pgConfig);
+  options_->SaveOptions();
+  departments_->SaveDepartments();
+  receipt_->SaveReceiptText();
+  if (HasOperators()) operators_->SaveOperators();
+  Mess("Запись" + colorToStrR(C_Query) + " завершена!", false, true, true);
 }
 
 }  // namespace zarvik::ui

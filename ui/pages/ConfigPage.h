@@ -17,6 +17,7 @@ class TTaxesTab;
 class TOperatorsTab;
 class TTextTab;
 class TProfilePanel;
+class TSpeedButtonEx;
 
 class TConfigPage : public QWidget {
   Q_OBJECT
@@ -35,7 +36,15 @@ class TConfigPage : public QWidget {
   // The free-text tab is shown only with the switch "okb".
   void SetTextTabVisible(bool visible);
 
+  // Reading and writing the whole configuration: the table actions of the
+  // tabs one after another, each to its end.
+  void LoadAll();
+  void SaveAll();
+
  private:
+  // Whether the register has programmable operators (the probe).
+  bool HasOperators();
+
   TPageHost& host_;
   QTabWidget* tabs_ = nullptr;
   TOptionsTab* options_ = nullptr;
@@ -45,6 +54,8 @@ class TConfigPage : public QWidget {
   TOperatorsTab* operators_ = nullptr;
   TTextTab* text_ = nullptr;
   TProfilePanel* profiles_ = nullptr;
+  TSpeedButtonEx* bLoadAllOptions_ = nullptr;
+  TSpeedButtonEx* bSaveAllOptions_ = nullptr;
 };
 
 }  // namespace zarvik::ui

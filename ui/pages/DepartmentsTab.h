@@ -1,4 +1,5 @@
-// The departments tab: the department grid, read and write.
+// The departments tab "Отделы": the department grid, reading the departments
+// from the register and writing them back.
 #pragma once
 
 #include <QWidget>
@@ -7,6 +8,8 @@
 
 namespace zarvik::ui {
 
+class TDBGridEh;
+
 class TDepartmentsTab : public QWidget {
   Q_OBJECT
  public:
@@ -14,8 +17,19 @@ class TDepartmentsTab : public QWidget {
 
   static constexpr const char* kCaption = "Отделы";
 
+  // The two actions (also run by the read-all and write-all actions).
+  void LoadDepartments();
+  void SaveDepartments();
+
+  TDBGridEh& Grid() { return *grid_; }
+
  private:
+  void ApplyLanguage();
+  void ReadDepartments();
+  void WriteDepartments();
+
   TPageHost& host_;
+  TDBGridEh* grid_ = nullptr;
 };
 
 }  // namespace zarvik::ui
