@@ -75,6 +75,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
+  // The pages go first: their grids and labels watch the working tables of
+  // the data module, which the members below take with them.
+  delete takeCentralWidget();
   scannerPort_.Close();
   registerPort_.Close();
   SetUiHooks(nullptr);

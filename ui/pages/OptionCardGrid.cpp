@@ -160,6 +160,13 @@ void TOptionCardGrid::mousePressEvent(QMouseEvent* event) {
 void TOptionCardGrid::FollowTable(int row) {
   if (following_) return;
   following_ = true;
+  if (QLineEdit* e = Editor(); e != nullptr && currentIndex().row() != row) {
+    // What was typed belongs to the card it was typed on; storing it puts
+    // the table back on that card for a moment.
+    commitData(e);
+    QListView::closeEditor(e, QAbstractItemDelegate::NoHint);
+    if (row >= 0) Table().SetRecNo(row + 1);
+  }
   if (row < 0) {
     selectionModel()->clearCurrentIndex();
   } else if (currentIndex().row() != row) {
@@ -257,7 +264,8 @@ void TOptionCardDelegate::setEditorData(QWidget* editor, const QModelIndex& inde
 void TOptionCardDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
                                        const QModelIndex& index) const {
   auto* edit = qobject_cast<QLineEdit*>(editor);
-  if (edit == nullptr || edit->text() == index.data(Qt::EditRole).toString()) return;
+  // A text that is no value of one byte keeps the stored value.
+  if (edit == nullptr || !edit->hasAcceptableInput() || edit->text() == index.data(Qt::EditRole).toString()) return;
   model->setData(index, edit->text(), Qt::EditRole);
 }
 

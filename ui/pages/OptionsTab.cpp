@@ -50,6 +50,11 @@ class TOptionValueDelegate : public TGridDelegate {
     }
     return w;
   }
+  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+    // A text that is no value of one byte keeps the stored value.
+    if (auto* edit = qobject_cast<QLineEdit*>(editor); edit != nullptr && !edit->hasAcceptableInput()) return;
+    TGridDelegate::setModelData(editor, model, index);
+  }
 };
 
 // The full description of the option under the pointer of the table view.
