@@ -45,7 +45,8 @@ QStringList Items(const QComboBox& box) {
 
 QStringList FontNames(int last) {
   QStringList names;
-  for (int i = 0; i <= last; ++i) names << QString::fromUtf8(PrintFontNames[static_cast<std::size_t>(i)].data());
+  for (int i = 0; i <= last; ++i)
+    names << QString::fromUtf8(PrintFontNames[static_cast<std::size_t>(i)].data());
   return names;
 }
 
@@ -242,7 +243,8 @@ class ConfigTabsTest : public QObject {
       QVERIFY(fault.Armed());
     }
     bed.Sim().DropPendingAnswer();
-    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>{"не удалось получить информацию о отделах"});
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()),
+             std::vector<std::string>{"не удалось получить информацию о отделах"});
     QCOMPARE(cfgtest::Column(t, "Status"), before);
     QVERIFY(!w.Flags().departmentsLoaded);
     QCOMPARE(cfgtest::ConsoleCount(bed, "Отделы загружены"), 0);
@@ -256,13 +258,16 @@ class ConfigTabsTest : public QObject {
       QVERIFY(fault.Armed());
     }
     bed.Sim().DropPendingAnswer();
-    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>{"не удалось записать информацию о отделах"});
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()),
+             std::vector<std::string>{"не удалось записать информацию о отделах"});
     const sim::RegisterState s = bed.Sim().State();
     int written = 0;
-    while (written < 16 && s.departments[static_cast<std::size_t>(written)].name == "Отдел " + std::to_string(written + 1))
+    while (written < 16 &&
+           s.departments[static_cast<std::size_t>(written)].name == "Отдел " + std::to_string(written + 1))
       ++written;
     QVERIFY2(written >= 5 && written < 16, std::to_string(written).c_str());
-    for (int i = written; i < 16; ++i) QVERIFY(s.departments[static_cast<std::size_t>(i)].name.rfind("Отдел", 0) != 0);
+    for (int i = written; i < 16; ++i)
+      QVERIFY(s.departments[static_cast<std::size_t>(i)].name.rfind("Отдел", 0) != 0);
     QCOMPARE(cfgtest::Executed(bed, kSetDepartment), written);
     QCOMPARE(cfgtest::ConsoleCount(bed, "Записаны отделы"), 0);
     QVERIFY(w.isEnabled());
@@ -437,7 +442,8 @@ class ConfigTabsTest : public QObject {
     QCOMPARE(tab.TitleFont().accessibleName(), QString::fromUtf8("Шрифт"));
     // A font chosen before any row exists adds the profile's font row.
     tab.FooterFont().setCurrentIndex(4);
-    QCOMPARE(cfgtest::Column(w.Bd().mtCheckFont, "footerFont"), std::vector<std::string>{std::string(PrintFontNames[4])});
+    QCOMPARE(cfgtest::Column(w.Bd().mtCheckFont, "footerFont"),
+             std::vector<std::string>{std::string(PrintFontNames[4])});
     QCOMPARE(cfgtest::Column(w.Bd().mtCheckFont, "LN"), Texts({"0"}));
   }
 
@@ -469,7 +475,8 @@ class ConfigTabsTest : public QObject {
     for (int r = 0; r < 5; ++r) kinds << grid.Model().index(r, type).data().toString();
     QCOMPARE(kinds, QStringList({"Выделяемый", "Выделяемый", "", "Начисляемый", ""}));
     for (int c = 0; c < grid.Model().columnCount(); ++c)
-      QVERIFY(!(grid.Model().flags(grid.Model().index(0, c)) & (Qt::ItemIsEditable | Qt::ItemIsUserCheckable)));
+      QVERIFY(
+          !(grid.Model().flags(grid.Model().index(0, c)) & (Qt::ItemIsEditable | Qt::ItemIsUserCheckable)));
     QCOMPARE(cfgtest::ConsoleCount(bed, "Загружена информация о налогах"), 1);
     QVERIFY(w.Flags().taxesLoaded);
   }
@@ -483,7 +490,8 @@ class ConfigTabsTest : public QObject {
       QVERIFY(fault.Armed());
     }
     bed.Sim().DropPendingAnswer();
-    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>{"не удалось получить информацию о налогах"});
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()),
+             std::vector<std::string>{"не удалось получить информацию о налогах"});
     QCOMPARE(cfgtest::Column(w.Bd().mtTax, "Name"), std::vector<std::string>(5, ""));
     QVERIFY(!w.Flags().taxesLoaded);
     bed.Sim().Close();

@@ -55,8 +55,9 @@ class OperatorsTest : public QObject {
     w.Action("OperatorLoad")->trigger();
     QVERIFY(bed.Boxes().empty());
     QCOMPARE(cfgtest::Column(t, "Num"), std::vector<std::string>({"1", "2", "3", "4"}));
-    QCOMPARE(cfgtest::Column(t, "operator"), std::vector<std::string>({"Иванова Анна Петровн", "Петров Сергей",
-                                                                        "Сидорова Мария", "Кузнецов Олег"}));
+    QCOMPARE(cfgtest::Column(t, "operator"),
+             std::vector<std::string>(
+                 {"Иванова Анна Петровн", "Петров Сергей", "Сидорова Мария", "Кузнецов Олег"}));
     QCOMPARE(cfgtest::Column(t, "dolgn"),
              std::vector<std::string>({"Старший кассир", "Кассир", "Кассир", "Администратор"}));
     QCOMPARE(cfgtest::Column(t, "LN"), std::vector<std::string>(4, "0"));
@@ -104,7 +105,8 @@ class OperatorsTest : public QObject {
     {
       // Position 3 cannot be read at all: the register stays silent right
       // after the third name.
-      cfgtest::TFaultAfter fault(bed, kGetOperatorName, cfgtest::Executed(bed, kGetOperatorName) + 3, "wait=10");
+      cfgtest::TFaultAfter fault(bed, kGetOperatorName, cfgtest::Executed(bed, kGetOperatorName) + 3,
+                                 "wait=10");
       w.Action("OperatorLoad")->trigger();
       QVERIFY(fault.Armed());
     }
@@ -122,7 +124,8 @@ class OperatorsTest : public QObject {
     ui::TOperatorsTab& tab = w.ConfigPage().Operators();
     QCOMPARE(w.Bd().tmOperators.RecordCount(), 0);
     QVERIFY(!tab.Warning().isHidden());
-    QCOMPARE(tab.Warning().text(), QString::fromUtf8("Данная ККМ не поддерживает программирование операторов"));
+    QCOMPARE(tab.Warning().text(),
+             QString::fromUtf8("Данная ККМ не поддерживает программирование операторов"));
     QVERIFY(tab.Warning().font().bold());
     QCOMPARE(tab.Warning().palette().color(QPalette::WindowText), QColor(255, 0, 0));
     QVERIFY(!w.Action("OperatorLoad")->isEnabled());
@@ -173,7 +176,8 @@ class OperatorsTest : public QObject {
       w.Action("OperatorSave")->trigger();
       QVERIFY(fault.Armed());
     }
-    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>({kBadFormat, "Записано только 2 стр."}));
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()),
+             std::vector<std::string>({kBadFormat, "Записано только 2 стр."}));
     sim::RegisterState s = bed.Sim().State();
     std::vector<std::string> expected = before;
     expected[0] = "Кассир 1";
@@ -199,7 +203,8 @@ class OperatorsTest : public QObject {
       w.Action("OperatorSave")->trigger();
       QVERIFY(fault.Armed());
     }
-    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>({kBadFormat, "Записано только 4 стр."}));
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()),
+             std::vector<std::string>({kBadFormat, "Записано только 4 стр."}));
     QVERIFY(w.isEnabled());
   }
 

@@ -87,8 +87,9 @@ class OptionsTest : public QObject {
     QVERIFY(cards.viewport()->width() >= 2 * cards.CardSize().width());
     QVERIFY(cards.viewport()->width() < 3 * cards.CardSize().width());
 
-    for (const auto& [name, text] : {std::pair{"Label11", "№   знач.    интервал"},
-                                     std::pair{"Label12", "№   знач.    интервал"}, std::pair{"Label16", "Описание"}}) {
+    for (const auto& [name, text] :
+         {std::pair{"Label11", "№   знач.    интервал"}, std::pair{"Label12", "№   знач.    интервал"},
+          std::pair{"Label16", "Описание"}}) {
       auto* l = tab.findChild<QLabel*>(name);
       QVERIFY2(l != nullptr, name);
       QCOMPARE(l->text(), QString::fromUtf8(text));
@@ -128,7 +129,8 @@ class OptionsTest : public QObject {
     // can be edited, and no row can be added.
     ui::TWorkTableModel& m = grid.Model();
     QStringList titles;
-    for (int c = 0; c < m.columnCount(); ++c) titles << m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    for (int c = 0; c < m.columnCount(); ++c)
+      titles << m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     QCOMPARE(titles, QStringList({"№", "Знач.", "Интервал", "Описание"}));
     for (int c = 0; c < m.columnCount(); ++c)
       QCOMPARE(bool(m.flags(m.index(0, c)) & Qt::ItemIsEditable), c == m.ColumnOf("Value"));

@@ -265,7 +265,8 @@ void TOptionCardDelegate::setModelData(QWidget* editor, QAbstractItemModel* mode
                                        const QModelIndex& index) const {
   auto* edit = qobject_cast<QLineEdit*>(editor);
   // A text that is no value of one byte keeps the stored value.
-  if (edit == nullptr || !edit->hasAcceptableInput() || edit->text() == index.data(Qt::EditRole).toString()) return;
+  if (edit == nullptr || !edit->hasAcceptableInput() || edit->text() == index.data(Qt::EditRole).toString())
+    return;
   model->setData(index, edit->text(), Qt::EditRole);
 }
 
