@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QtTest>
 
 #include "ConfigTestSupport.h"
@@ -13,6 +14,8 @@
 #include "pages/ConfigPage.h"
 #include "pages/DBComboBox.h"
 #include "pages/DepartmentsTab.h"
+#include "pages/OptionCardGrid.h"
+#include "pages/OptionsTab.h"
 #include "pages/ReceiptTab.h"
 #include "pages/TaxesTab.h"
 #include "pages/TextTab.h"
@@ -155,6 +158,55 @@ class ConfigTabsTest : public QObject {
     w.Action("aDepLoad")->trigger();
     QCOMPARE(cfgtest::Column(t, "Name")[1], std::string("Доставка на дом"));
     QCOMPARE(cfgtest::Column(t, "Status")[2], std::string("Закрыто"));
+  }
+
+  void largestRegister() {
+    // 99 departments and 64 options: a made-up model with the largest tables.
+    cfgtest::TConfigBed bed;
+    cfgtest::UseDescriptor(bed, "Z 099",
+                           "[max]\r\nmaxCountDepat=99\r\nmaxCountFont=8\r\nmaxCountGoods=100\r\n");
+    sim::Scenario sc = cfgtest::ShopScenario();
+    sc.state.version = "Z 099";
+    sc.state.maxCountDepat = 99;
+    sc.state.options.assign(64, 1);
+    sc.state.departments[98] = sim::Department{sim::kDepService, "Последний", 5, 123456};
+    ui::TfmMain& w = cfgtest::OpenConnected(bed, sc);
+    TWorkTable& t = w.Bd().mtDepatment;
+    QCOMPARE(w.Info()->maxCountDepat, 99);
+    QCOMPARE(w.Bd().mtOptions.RecordCount(), 64);
+    w.Action("aDepLoad")->trigger();
+    QVERIFY(bed.Boxes().empty());
+    QCOMPARE(t.RecordCount(), 99);
+    QVERIFY(t.SetRecNo(99));
+    QCOMPARE(t.Text("Num"), std::string("99"));
+    QCOMPARE(t.Text("Name"), std::string("Последний"));
+    QCOMPARE(t.Text("NG"), std::string("E"));
+    QCOMPARE(cfgtest::Column(t, "Price")[98], std::string("1234.56"));
+    SetText(t, 99, "Name", "Девяносто девятый");
+    SetText(t, 98, "Status", "Товар");
+    SetText(t, 98, "Name", "Девяносто восьмой");
+    w.Action("aDepSave")->trigger();
+    QVERIFY(bed.Boxes().empty());
+    const sim::RegisterState s = bed.Sim().State();
+    QCOMPARE(s.departments[98], (sim::Department{sim::kDepService, "Девяносто девятый", 5, 123456}));
+    QCOMPARE(s.departments[97], (sim::Department{sim::kDepGoods, "Девяносто восьмой", 0, 0}));
+    QCOMPARE(cfgtest::Executed(bed, kSetDepartment), 99);
+
+    // The options: 64 cards, twenty a column, scrolled sideways.
+    ui::TOptionCardGrid& cards = w.ConfigPage().Options().Cards();
+    w.ConfigPage().Tabs().setCurrentIndex(0);
+    QCoreApplication::processEvents();
+    QCOMPARE(cards.Model().rowCount(), 64);
+    QCOMPARE(cards.visualRect(cards.Model().index(60, 0)).y(),
+             cards.visualRect(cards.Model().index(0, 0)).y());
+    QVERIFY(cards.horizontalScrollBar()->maximum() > 0);
+    w.Bd().mtOptions.SetRecNo(64);
+    QCoreApplication::processEvents();
+    QVERIFY(cards.viewport()->rect().contains(cards.visualRect(cards.Model().index(63, 0))));
+    QVERIFY(cards.viewport()->rect().contains(cards.visualRect(cards.Model().index(40, 0))));
+    w.Bd().mtOptions.SetRecNo(1);
+    QCoreApplication::processEvents();
+    QCOMPARE(cards.horizontalScrollBar()->value(), 0);
   }
 
   void departmentGridEditing() {
@@ -440,6 +492,8 @@ class ConfigTabsTest : public QObject {
     QCOMPARE(tab.TitleGrid().objectName(), QString("DBGridEhTitleCheck"));
     QCOMPARE(tab.FooterGrid().objectName(), QString("DBGridEhFooterCheck"));
     QCOMPARE(tab.TitleFont().accessibleName(), QString::fromUtf8("Шрифт"));
+    QCOMPARE(tab.TitleFont().accessibleDescription(), QString::fromUtf8("Заголовок чека"));
+    QCOMPARE(tab.FooterFont().accessibleDescription(), QString::fromUtf8("Окончание чека"));
     // A font chosen before any row exists adds the profile's font row.
     tab.FooterFont().setCurrentIndex(4);
     QCOMPARE(cfgtest::Column(w.Bd().mtCheckFont, "footerFont"),

@@ -110,10 +110,24 @@ QRect TOptionCardGrid::PartRect(const QRect& card, TCardPart part) const {
 QSize TOptionCardGrid::sizeHint() const {
   const QSize card = CardSize();
   const int frame = 2 * frameWidth();
-  // The list lays out against the last pixel row of the viewport, so a
-  // column of twenty cards needs one pixel more than their height.
-  return {kVisibleColumns * card.width() + frame, kCardsPerColumn * card.height() + kLayoutSlack + frame +
-                                                      horizontalScrollBar()->sizeHint().height()};
+  // The list lays out against the last pixel of the viewport, so twenty
+  // cards a column and the last column scrolled into view need a pixel
+  // more than the cards.
+  return {
+      kVisibleColumns * card.width() + kLayoutSlack + frame,
+      kCardsPerColumn * card.height() + kLayoutSlack + frame + horizontalScrollBar()->sizeHint().height()};
+}
+
+void TOptionCardGrid::scrollTo(const QModelIndex& index, ScrollHint) {
+  if (!index.isValid()) return;
+  QScrollBar* bar = horizontalScrollBar();
+  const int width = CardSize().width();
+  const int column = (visualRect(index).x() + bar->value() + width / 2) / width;
+  const int first = (bar->value() + width / 2) / width;
+  if (column < first)
+    bar->setValue(column * width);
+  else if (column >= first + kVisibleColumns)
+    bar->setValue(std::min((column - kVisibleColumns + 1) * width, bar->maximum()));
 }
 
 QLineEdit* TOptionCardGrid::Editor() const {

@@ -59,6 +59,9 @@ class TOptionCardGrid : public QListView {
   // Moves `step` cards on (negative: back) and opens the editor there.
   void StepCard(int step);
 
+  // Scrolls by whole columns so that the card's column is in view.
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
 

@@ -105,6 +105,8 @@ TReceiptTab::TReceiptTab(TPageHost& host, QWidget* parent) : QWidget(parent), ho
     *box = new TDBComboBox(this);
     (*box)->setObjectName(name);
     (*box)->setAccessibleName(QString::fromUtf8("Шрифт"));
+    // Tells the two lists apart: the block whose font each one chooses.
+    (*box)->setAccessibleDescription(grid->accessibleName());
     (*box)->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     label->setBuddy(*box);
     fontColumn->addWidget(label);
