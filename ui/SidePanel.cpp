@@ -15,7 +15,7 @@ namespace {
 // The side panel is wider than its drawn design so that the captions fit in
 // the platform's default font; a selected selector still reaches one pixel
 // further and covers the border line, reading as attached to the page.
-constexpr int kPanelWidth = 196;
+constexpr int kPanelWidth = 214;
 constexpr int kSelectorWidth = kPanelWidth - 6;
 
 struct TSelectorDef {
