@@ -80,6 +80,10 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
+  // The pages go first: their grids and labels follow the data module's
+  // tables, which are members and would be gone before the base class
+  // deletes its children.
+  delete takeCentralWidget();
   scannerPort_.Close();
   registerPort_.Close();
   SetUiHooks(nullptr);
