@@ -272,6 +272,8 @@ int main(int argc, char** argv) {
   zarvik::ui::TApplication app(qtArgc, argv);
   QTemporaryDir folder;
   QDir::setCurrent(folder.path());
+  // The program's log goes to the scratch folder, not beside the model descriptors.
+  zarvik::NameLogFile = folder.filePath("bench_connect.log").toStdString();
 
   // Opening: the first window of the process pays for the fonts and styles;
   // from the program's start it also includes the application object.

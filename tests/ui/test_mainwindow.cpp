@@ -18,6 +18,7 @@
 
 #include <QHBoxLayout>
 #include <QThread>
+#include "DBLabel.h"
 #include "SidePanel.h"
 #include "SpeedButtonEx.h"
 #include "UiTestSupport.h"
@@ -611,6 +612,35 @@ class MainWindowTest : public QObject {
     QCOMPARE(int(buttons[0]->CurrentFrame()), int(ui::TSpeedButtonEx::Frame::Pressed));
     QVERIFY(uitest::WaitFor([&] { return buttons[0]->CurrentFrame() != ui::TSpeedButtonEx::Frame::Pressed; },
                             300));
+  }
+
+  void aDataLabelOffersItsFontBeforeEachDrawing() {
+    TWorkTable table("t");
+    table.AddField("Name", TFieldType::String, 30);
+    table.Open();
+    for (const char* name : {"обычный", "-шаблон"}) {
+      table.Append();
+      table.SetText("Name", name);
+      table.Post();
+    }
+    table.First();
+    ui::TDBLabel label;
+    QStringList drawn;
+    label.OnBeforeDraw = [&drawn](ui::TDBLabel& sender, const QString& text) {
+      drawn << text;
+      QFont f = sender.font();
+      f.setBold(text.startsWith('-'));
+      sender.setFont(f);
+    };
+    label.SetDataSource(&table, "Name");
+    label.resize(200, 30);
+    label.grab();
+    QCOMPARE(drawn.last(), U("обычный"));
+    QVERIFY(!label.font().bold());
+    table.Next();  // the label follows the current row
+    label.grab();
+    QCOMPARE(drawn.last(), U("-шаблон"));
+    QVERIFY(label.font().bold());
   }
 
   void theMailLinkUnderlinesWhileHovered() {
