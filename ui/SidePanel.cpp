@@ -113,6 +113,7 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
 
   auto* connection = new QFormLayout;
   connection->setContentsMargins(2, 0, 6, 0);
+  connection->setHorizontalSpacing(8);
   cbComPort = new QComboBox(this);
   cbComPort->setObjectName("cbComPort");
   cbComPort->setAccessibleName(QString::fromUtf8("Порт"));
