@@ -10,8 +10,10 @@
 #include "SpeedButtonEx.h"
 #include "pages/ConfigPage.h"
 #include "pages/DBComboBox.h"
+#include "pages/ProfilePanel.h"
 #include "pages/ReceiptTab.h"
 #include "shell/ProjectsVars.h"
+#include "store/ProfileStore.h"
 
 using namespace zarvik;
 
@@ -24,12 +26,19 @@ constexpr std::uint8_t kSetOperatorName = 22;
 
 using TTableText = std::vector<std::vector<std::string>>;
 
-// The rows a table shows, field by field.
+// The rows a table shows, field by field; money as its value, whatever the
+// display format.
 TTableText Rows(const TWorkTable& t, std::initializer_list<const char*> fields) {
   TTableText rows;
   for (int r = 0; r < t.ViewRowCount(); ++r) {
     std::vector<std::string> row;
-    for (const char* f : fields) row.push_back(t.ViewText(r, t.FieldIndex(f)));
+    for (const char* f : fields) {
+      const int i = t.FieldIndex(f);
+      const auto* money = std::get_if<std::int64_t>(&t.ViewValue(r, i));
+      row.push_back(t.Field(i).type == TFieldType::Currency && money != nullptr
+                        ? CurrencyToText(Currency::FromRaw(*money))
+                        : t.ViewText(r, i));
+    }
     rows.push_back(row);
   }
   return rows;
@@ -87,6 +96,37 @@ void ScribbleConfiguration(TBD& bd) {
   }
   for (int i = 1; i <= bd.mtOptions.RecordCount(); ++i) Set(bd.mtOptions, i, "Value", "77");
   Set(bd.mtCheckFont, 1, "TitleFont", "");
+}
+
+// What a profile holds of the register's settings (taxes are only read),
+// without the profile keys.
+std::vector<TTableText> ProfileContents(TBD& bd) {
+  return {Rows(bd.mtOptions, {"num", "Value"}),
+          Rows(bd.mtDepatment, {"Num", "Status", "Name", "NG", "Price"}),
+          Rows(bd.mtTitle, {"Num", "Caption"}),
+          Rows(bd.mtFooter, {"Num", "Caption"}),
+          Rows(bd.mtCheckFont, {"TitleFont", "footerFont"}),
+          Rows(bd.tmOperators, {"Num", "operator", "dolgn"})};
+}
+
+// The same register (serial number and version) with other settings in
+// every table.
+sim::Scenario OtherSettings() {
+  sim::Scenario sc = cfgtest::ShopScenario();
+  sim::RegisterState& s = sc.state;
+  for (std::size_t i = 0; i < s.options.size(); ++i) s.options[i] = static_cast<std::uint8_t>(i % 2);
+  for (int i = 0; i < 16; ++i)
+    s.departments[static_cast<std::size_t>(i)] = {sim::kDepService, "Другой " + std::to_string(i + 1), 3,
+                                                  static_cast<std::uint64_t>(100 * (i + 1))};
+  for (int i = 0; i < 6; ++i) {
+    s.header[static_cast<std::size_t>(i)] = {7, "другой заголовок " + std::to_string(i + 1)};
+    s.footer[static_cast<std::size_t>(i)] = {5, "другое окончание " + std::to_string(i + 1)};
+  }
+  for (int i = 0; i < 8; ++i) {
+    s.operatorNames[static_cast<std::size_t>(i)] = "Другой кассир " + std::to_string(i + 1);
+    s.positions[static_cast<std::size_t>(i)] = "другая " + std::to_string(i + 1);
+  }
+  return sc;
 }
 
 bool AllLoaded(const ui::TLoadedFlags& f) {
@@ -253,10 +293,71 @@ class ConfigAllTest : public QObject {
     for (std::vector<std::string>& row : expected[1]) {
       if (row[1] != "Закрыто") continue;
       row[3] = "0";
-      row[4] = "0.00";
+      row[4] = "0";
     }
     const char* names[] = {"options", "departments", "header", "footer", "fonts", "taxes", "operators"};
     for (std::size_t i = 0; i < read.size(); ++i) QVERIFY2(read[i] == expected[i], names[i]);
+  }
+
+  void wholeConfigurationThroughAProfile() {
+    cfgtest::TConfigBed bed;
+    const sim::Scenario first = cfgtest::ShopScenario();
+    std::vector<TTableText> profile;
+    {
+      // Read everything and keep it as the register's stored profile.
+      ui::TfmMain& w = cfgtest::OpenConnected(bed, first);
+      w.Action("aLoadAll")->trigger();
+      QVERIFY(bed.Boxes().empty());
+      profile = ProfileContents(w.Bd());
+      QCOMPARE(profile[1].size(), std::size_t{16});
+      QCOMPARE(profile[5].size(), std::size_t{8});
+      QTest::mouseClick(w.ConfigPage().Profiles().bSavePropKKMtoBD, Qt::LeftButton);
+      QVERIFY(bed.Boxes().empty());
+      QVERIFY(w.Flags().storedProfilesFound);
+      bed.CloseWindow();
+    }
+
+    // The register starts again with other settings; a new run of the
+    // program loads the profile from the files and writes it.
+    ui::TfmMain& w = cfgtest::OpenConnected(bed, OtherSettings());
+    TBD& bd = w.Bd();
+    QCOMPARE(bd.mtProfile.RecordCount(), 2);
+    QVERIFY(ProfileContents(bd) != profile);
+    bd.mtProfile.SetRecNo(2);
+    QCOMPARE(bd.mtProfile.Text("Name"), std::string(kStoredProfileName));
+    QCOMPARE(w.Profiles().LoadCount(), 1);
+    const std::vector<TTableText> loaded = ProfileContents(bd);
+    const char* names[] = {"options", "departments", "header", "footer", "fonts", "operators"};
+    for (std::size_t i = 0; i < loaded.size(); ++i) QVERIFY2(loaded[i] == profile[i], names[i]);
+    w.Action("aSaveAll")->trigger();
+    QVERIFY(bed.Boxes().empty());
+
+    // The register holds the first register's settings again...
+    const sim::RegisterState a = first.state;
+    const sim::RegisterState b = bed.Sim().State();
+    QCOMPARE(b.options, a.options);
+    for (int i = 0; i < 16; ++i)
+      QVERIFY2(b.departments[static_cast<std::size_t>(i)] == a.departments[static_cast<std::size_t>(i)],
+               std::to_string(i + 1).c_str());
+    // Every line carries the font of its block, which the register reports
+    // with line 1.
+    for (int i = 0; i < 6; ++i) {
+      const auto n = static_cast<std::size_t>(i);
+      QCOMPARE(b.header[n].text, a.header[n].text);
+      QCOMPARE(b.footer[n].text, a.footer[n].text);
+      QCOMPARE(b.header[n].font, a.header[0].font);
+      QCOMPARE(b.footer[n].font, a.footer[0].font);
+    }
+    // (names cut to the 20 characters of the operator column)
+    for (std::size_t i = 0; i < 8; ++i) QCOMPARE(b.operatorNames[i], Utf8Left(a.operatorNames[i], 20));
+    QVERIFY(b.positions == a.positions);
+
+    // ...and reading it shows the profile, field for field.
+    w.Action("aLoadAll")->trigger();
+    QVERIFY(bed.Boxes().empty());
+    QCOMPARE(bd.mtProfile.RecNo(), 1);
+    const std::vector<TTableText> read = ProfileContents(bd);
+    for (std::size_t i = 0; i < read.size(); ++i) QVERIFY2(read[i] == profile[i], names[i]);
   }
 };
 
