@@ -105,14 +105,10 @@ void FillProfiles(TBD& bd, int profiles) {
   }
 }
 
-// What the profile list does when another profile is chosen: every
-// per-profile table shows that profile's rows.
+// Another profile chosen in the profile list: the list's events make every
+// per-profile table show that profile's rows.
 void ShowProfile(TBD& bd, int profile) {
-  for (TWorkTable* t : bd.ProfileTables()) {
-    t->SetFilter("LN='" + Key(profile) + "'");
-    t->SetFiltered(false);
-    t->SetFiltered(true);
-  }
+  bd.mtProfile.SetRecNo(profile + 1);
 }
 
 void Settle(QWidget& w) {
@@ -150,6 +146,11 @@ int main(int argc, char** argv) {
   TBD& bd = w.Bd();
   FillProfiles(bd, profiles);
   for (TWorkTable* t : bd.ProfileTables()) t->EnableControls();
+  ShowProfile(bd, profiles > 1 ? 1 : 0);
+  if (bd.mtDepatment.RecordCount() != kDepartments || bd.mtDepatment.Text("LN") != Key(profiles > 1 ? 1 : 0)) {
+    std::fprintf(stderr, "the profile list does not switch the tables\n");
+    return 1;
+  }
   ShowProfile(bd, 0);
   ui::TConfigPage& page = w.ConfigPage();
   QTabWidget& tabs = page.Tabs();
