@@ -15,6 +15,7 @@
 #include "pages/ConfigPage.h"
 #include "pages/OptionCardGrid.h"
 #include "pages/OptionsTab.h"
+#include "pages/ProfilePanel.h"
 
 using namespace zarvik;
 using ui::TCardPart;
@@ -267,6 +268,35 @@ class OptionsTest : public QObject {
     // Option 64 has no comparison entry.
     SetRow(t, 8, {{"num", 64}, {"Value", 9}}, "45567123");
     QVERIFY(!tab.RowDiffers(7));
+  }
+
+  void differencesAgainstAStoredProfile() {
+    cfgtest::TConfigBed bed;
+    ui::TfmMain& w = cfgtest::OpenConnected(bed);
+    ui::TOptionsTab& tab = OptionsOf(w);
+    TBD& bd = w.Bd();
+    QVERIFY(!w.Flags().storedProfilesFound);
+    SetRow(bd.mtOptions, 3, {{"Value", 7}});
+    QVERIFY(!tab.RowDiffers(2));
+    // The register's settings stored as its profile; the list shows it.
+    QTest::mouseClick(w.ConfigPage().Profiles().bSavePropKKMtoBD, Qt::LeftButton);
+    QVERIFY(w.Flags().storedProfilesFound);
+    QCOMPARE(bd.mtProfile.RecNo(), 2);
+    for (int r = 0; r < 32; ++r) QVERIFY(!tab.RowDiffers(r));
+    // A value of the stored profile that is not the register's.
+    SetRow(bd.mtOptions, 5, {{"Value", 0}});
+    QVERIFY(tab.RowDiffers(4));
+    QVERIFY(!tab.RowDiffers(3));
+    // Back on the register's settings: option 5 differs from the profile.
+    bd.mtProfile.First();
+    QCOMPARE(bd.mtOptions.Text("LN"), std::string("0"));
+    QVERIFY(tab.RowDiffers(4));
+    QVERIFY(!tab.RowDiffers(2));
+    ui::TOptionCardGrid& cards = tab.Cards();
+    QCoreApplication::processEvents();
+    cards.viewport()->repaint();
+    QVERIFY(CardShows(cards, 4, TCardPart::Number, kBlue));
+    QVERIFY(!CardShows(cards, 2, TCardPart::Number, kBlue));
   }
 
   void defaultsWithoutRegister() {
