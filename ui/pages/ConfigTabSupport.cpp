@@ -1,15 +1,28 @@
 #include "ConfigTabSupport.h"
 
 #include <QFontDatabase>
-#include <QTabWidget>
-
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QTabWidget>
 
 #include "DBGridEh.h"
 #include "SpeedButtonEx.h"
 
 namespace zarvik::ui {
+
+namespace {
+
+constexpr int kRowPadding = 6;
+
+int ColumnsWidth(TDBGridEh& grid) {
+  int width = 2 * grid.frameWidth();
+  if (!grid.verticalHeader()->isHidden()) width += grid.verticalHeader()->sizeHint().width();
+  for (int c = 0; c < grid.model()->columnCount(); ++c)
+    if (!grid.isColumnHidden(c)) width += grid.columnWidth(c);
+  return width;
+}
+
+}  // namespace
 
 TGridColumn Column(std::string field, const TColumnOptions& options) {
   TGridColumn c;
@@ -55,25 +68,11 @@ QFont FixedPitchFont(const QFont& base) {
   return f;
 }
 
-namespace {
-constexpr int kRowPadding = 6;
-}  // namespace
-
 void SetGridFont(TDBGridEh& grid, const QFont& font) {
   grid.setFont(font);
   grid.verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + kRowPadding);
   grid.FitColumns();
 }
-
-namespace {
-int ColumnsWidth(TDBGridEh& grid) {
-  int width = 2 * grid.frameWidth();
-  if (!grid.verticalHeader()->isHidden()) width += grid.verticalHeader()->sizeHint().width();
-  for (int c = 0; c < grid.model()->columnCount(); ++c)
-    if (!grid.isColumnHidden(c)) width += grid.columnWidth(c);
-  return width;
-}
-}  // namespace
 
 QFont OwnFont(const QFont& font) {
   QFont f = font;

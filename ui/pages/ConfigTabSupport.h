@@ -1,6 +1,6 @@
 // What the tabs of the configuration page share: the wait times of their
-// register actions, the flat buttons bound to actions and a few steps on the
-// working tables.
+// register actions, grid columns, the flat buttons bound to actions, grid
+// fonts and sizes, and a few steps on the working tables.
 #pragma once
 
 #include <QFont>
@@ -17,6 +17,7 @@ class QWidget;
 
 namespace zarvik::ui {
 
+class TDBGridEh;
 class TSpeedButtonEx;
 
 // How long the wait window of each action stays at most.
@@ -63,7 +64,6 @@ void EditOrAppendRow(TWorkTable& table, int n);
 // The fixed-pitch font of the receipt and operator grids.
 QFont FixedPitchFont(const QFont& base);
 
-class TDBGridEh;
 // Gives a grid the font, row height and column widths for `font`.
 void SetGridFont(TDBGridEh& grid, const QFont& font);
 // Sizes a grid to show `rows` rows and all its columns without scrolling.
@@ -73,6 +73,7 @@ void FitGridWidth(TDBGridEh& grid);
 // A copy of `font` that a child keeps even under a parent with another font.
 QFont OwnFont(const QFont& font);
 
+// A UTF-8 text of the core as a Qt string.
 inline QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }

@@ -60,7 +60,7 @@ class TOptionValueDelegate : public TGridDelegate {
 // The full description of the option under the pointer of the table view.
 class TCaptionTips : public QObject {
  public:
-  TCaptionTips(TDBGridEh& grid) : QObject(&grid), grid_(grid) {}
+  explicit TCaptionTips(TDBGridEh& grid) : QObject(&grid), grid_(grid) {}
   bool eventFilter(QObject* object, QEvent* event) override {
     if (event->type() != QEvent::ToolTip) return QObject::eventFilter(object, event);
     const auto* help = static_cast<QHelpEvent*>(event);

@@ -14,8 +14,6 @@ namespace zarvik::ui {
 class TDBGridEh;
 class TDBLabel;
 class TOptionCardGrid;
-class TSpeedButtonEx;
-struct TOptionRow;
 
 class TOptionsTab : public QWidget {
   Q_OBJECT
