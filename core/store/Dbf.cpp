@@ -775,6 +775,16 @@ DbfResult TDbfTable::GetText(int field, std::string& out) const {
   return DbfResult::Ok;
 }
 
+DbfResult TDbfTable::GetBytes(int field, std::string& out) const {
+  out.clear();
+  if (const DbfResult r = CheckField(field); r != DbfResult::Ok) return r;
+  const auto f = static_cast<std::size_t>(field);
+  const std::string raw = FieldBytes(*CurrentBytes(), f);
+  out =
+      fields_[f].kind == DbfFieldKind::Numeric ? std::string(NumericText(raw)) : std::string(TrimRight(raw));
+  return DbfResult::Ok;
+}
+
 bool TDbfTable::IsBlank(int field) const {
   if (CheckField(field) != DbfResult::Ok) return true;
   const auto f = static_cast<std::size_t>(field);
