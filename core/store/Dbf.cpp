@@ -778,10 +778,12 @@ DbfResult TDbfTable::GetText(int field, std::string& out) const {
 DbfResult TDbfTable::GetBytes(int field, std::string& out) const {
   out.clear();
   if (const DbfResult r = CheckField(field); r != DbfResult::Ok) return r;
+  const std::string* record = CurrentBytes();
+  if (record == nullptr) return Fail(DbfResult::NoCurrentRecord, "");
   const auto f = static_cast<std::size_t>(field);
-  const std::string raw = FieldBytes(*CurrentBytes(), f);
-  out =
-      fields_[f].kind == DbfFieldKind::Numeric ? std::string(NumericText(raw)) : std::string(TrimRight(raw));
+  const std::string_view raw =
+      std::string_view(*record).substr(offsets_[f], static_cast<std::size_t>(fields_[f].length));
+  out = fields_[f].kind == DbfFieldKind::Numeric ? NumericText(raw) : TrimRight(raw);
   return DbfResult::Ok;
 }
 

@@ -155,17 +155,22 @@ class GoodsDbfReader {
   }
 
   // Reads the current record into `values` (null for a blank field); values
-  // changed on the way go to `report` when it is given. False with `error_`
-  // set when a value cannot be taken.
+  // changed on the way go to `report`. Without a report only what can make
+  // the file unusable is read: the whole numbers and the blocked flag. False
+  // with `error_` set when a value cannot be taken.
   bool Read(std::vector<WtValue>& values, GoodsImportReport* report) {
     values.assign(kGoodsFieldCount, WtValue{});
     const int place = file_.PhysicalRecNo();
     std::string code;
     for (int f = 0; f < kGoodsFieldCount; ++f) {
+      const Accepts accepts = AcceptsOf(f);
+      if (report == nullptr && (accepts == Accepts::Text || accepts == Accepts::Number)) continue;
       const int i = column_[f];
-      if (file_.IsBlank(i)) continue;
+      file_.GetBytes(i, bytes_);
+      // "?" is dBASE's mark of a logical value never set.
+      if (bytes_.empty() || (file_.Field(i).kind == DbfFieldKind::Logical && bytes_ == "?")) continue;
       WtValue& v = values[static_cast<std::size_t>(f)];
-      switch (AcceptsOf(f)) {
+      switch (accepts) {
         case Accepts::Integer: {
           std::int64_t n = 0;
           if (!ReadInteger(i, n)) return false;
@@ -181,14 +186,13 @@ class GoodsDbfReader {
         }
         case Accepts::Text:
         case Accepts::Number: {
-          if (report == nullptr && f != gfPrice && f != gfCount) break;  // nothing to check
-          std::string text = Text(i);
+          std::string text = Decoded();
           if (f == gfPrice || f == gfCount) {
             // Number text of any locale: a point or a comma before the decimals.
             Currency value;
             if (CurrencyFromText(text, value))
               v = value.raw;
-            else if (report != nullptr)
+            else
               report->Add({f == gfPrice ? GoodsIssueKind::PriceNotNumber : GoodsIssueKind::CountNotNumber,
                            place, code, text, 0});
             break;
@@ -200,7 +204,8 @@ class GoodsDbfReader {
               text.resize(dot);
           }
           const int width = f == gfName ? kGoodsNameWidth : kGoodsBarcodeWidth;
-          if (Utf8Length(text) > static_cast<std::size_t>(width))
+          if (text.size() > static_cast<std::size_t>(width) &&
+              Utf8Length(text) > static_cast<std::size_t>(width))
             report->Add({f == gfName ? GoodsIssueKind::NameCut : GoodsIssueKind::BarcodeCut, place, code,
                          text, width});
           v = std::move(text);
@@ -218,53 +223,48 @@ class GoodsDbfReader {
     error_ = std::move(cause);
     return false;
   }
-  bool RefuseValue(int i, std::string_view value, std::string_view what) {
+  bool RefuseValue(int i, std::string_view what) {
     return Refuse("запись " + std::to_string(file_.PhysicalRecNo()) + ", поле " + file_.Field(i).name + ": " +
-                  Quoted(value) + " " + std::string(what));
+                  Quoted(Decoded()) + " " + std::string(what));
   }
 
-  std::string Text(int i) const {
-    std::string text;
-    if (encoding_ == GoodsTextEncoding::Cp1251) {
-      file_.GetText(i, text);
-      return text;
-    }
-    file_.GetBytes(i, text);
-    return IsUtf8Text(text) ? text : U32ToUtf8(Utf8ToU32(text));
+  // The field read last as UTF-8.
+  std::string Decoded() const {
+    if (encoding_ == GoodsTextEncoding::Cp1251) return Cp1251ToUtf8(bytes_);
+    return IsUtf8Text(bytes_) ? bytes_ : U32ToUtf8(Utf8ToU32(bytes_));
+  }
+
+  std::string_view Trimmed() const {
+    std::string_view t = bytes_;
+    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    return t;
   }
 
   bool ReadInteger(int i, std::int64_t& n) {
-    const std::string text = Text(i);
-    std::string_view t = text;
-    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-    if (!ParseWhole(t, n)) return RefuseValue(i, text, "не целое число");
+    if (!ParseWhole(Trimmed(), n)) return RefuseValue(i, "не целое число");
     if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
-      return RefuseValue(i, text, "вне диапазона");
+      return RefuseValue(i, "вне диапазона");
     return true;
   }
 
   bool ReadFlag(int i, bool& flag) {
-    const DbfFieldDef& def = file_.Field(i);
-    if (def.kind == DbfFieldKind::Logical) {
+    const DbfFieldKind kind = file_.Field(i).kind;
+    if (kind == DbfFieldKind::Logical) {
       if (file_.GetBool(i, flag) == DbfResult::Ok) return true;
-      std::string bytes;
-      file_.GetBytes(i, bytes);
-      return RefuseValue(i, Cp1251ToUtf8(bytes), "не логическое значение");
+      return RefuseValue(i, "не логическое значение");
     }
-    const std::string text = Text(i);
-    std::string_view t = text;
-    while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
-    while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-    if (def.kind == DbfFieldKind::Numeric) {
+    if (kind == DbfFieldKind::Numeric) {
       std::int64_t n = -1;
-      if (ParseWhole(t, n) && (n == 0 || n == 1)) {
+      if (ParseWhole(Trimmed(), n) && (n == 0 || n == 1)) {
         flag = n == 1;
         return true;
       }
-      return RefuseValue(i, text, "не 0 и не 1");
+      return RefuseValue(i, "не 0 и не 1");
     }
-    const std::string letter = Utf8Upper(t);
+    std::string_view t = Trimmed();
+    const std::string letter =
+        Utf8Upper(encoding_ == GoodsTextEncoding::Cp1251 ? Cp1251ToUtf8(t) : std::string(t));
     for (const std::string_view yes : {"T", "Y", "Д", "1"})
       if (letter == yes) {
         flag = true;
@@ -275,13 +275,14 @@ class GoodsDbfReader {
         flag = false;
         return true;
       }
-    return RefuseValue(i, text, "не логическое значение (T, F, Y, N, Д, Н)");
+    return RefuseValue(i, "не логическое значение (T, F, Y, N, Д, Н)");
   }
 
   TDbfTable& file_;
   GoodsTextEncoding encoding_;
   int column_[kGoodsFieldCount] = {};
   std::string error_;
+  std::string bytes_;  // the field read last, as the file holds it
 };
 
 bool Refused(const std::string& file, const std::string& cause, const std::string& detail) {

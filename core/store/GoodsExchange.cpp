@@ -1,7 +1,9 @@
 #include "store/GoodsExchange.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <utility>
 #include <variant>
@@ -266,6 +268,15 @@ bool StartsTrue(std::string_view value) {
   return value.starts_with("И") || value.starts_with("и");
 }
 
+// A whole number of a goods integer field: decimal digits with an optional
+// sign, within 32 bits (the range of the table's integer fields).
+bool IntegerText(std::string_view t, std::int64_t& n) {
+  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+  return !t.empty() && ec == std::errc() && end == t.data() + t.size() &&
+         n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max();
+}
+
 bool LongerThan(std::string_view utf8, int width) {
   // A character takes at least one byte.
   return utf8.size() > static_cast<std::size_t>(width) && Utf8Length(utf8) > static_cast<std::size_t>(width);
@@ -378,7 +389,13 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
         continue;
       }
       const std::string text = UnquoteCsvField(trimmed);
-      if (table.SetText(column, text) != WtResult::Ok) {
+      const bool number = f != gfName && f != gfShtrih;
+      std::int64_t n = 0;
+      const WtResult stored = !number                ? table.SetText(column, text)
+                              : text.empty()         ? table.SetValue(column, WtValue{})
+                              : IntegerText(text, n) ? table.SetValue(column, n)
+                                                     : WtResult::ConversionError;
+      if (stored != WtResult::Ok) {
         Error(std::string(kCsvBadValueText) + std::to_string(lineNumber) + ": " + std::string(trimmed) +
                   " (поле " + std::string(FieldName(f)) + ")",
               true, true, true);
