@@ -6,7 +6,9 @@
 
 namespace zarvik::ui {
 
-QColor ToQColor(TColor color) { return QColor(ColorRed(color), ColorGreen(color), ColorBlue(color)); }
+QColor ToQColor(TColor color) {
+  return QColor(ColorRed(color), ColorGreen(color), ColorBlue(color));
+}
 
 ConsoleWidget::ConsoleWidget(QWidget* parent) : QTextEdit(parent) {
   setReadOnly(true);
@@ -70,6 +72,8 @@ void ConsoleWidget::AppendLine(const ConsoleLine& line) {
   }
 }
 
-void ConsoleWidget::ScrollToEnd() { verticalScrollBar()->setValue(verticalScrollBar()->maximum()); }
+void ConsoleWidget::ScrollToEnd() {
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
 
 }  // namespace zarvik::ui

@@ -1,54 +1,410 @@
 #include "MainWindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
 #include <QVBoxLayout>
-#include <string>
-#include <vector>
+#include <exception>
 
+#include "ActionList.h"
 #include "ConsoleWidget.h"
+#include "SidePanel.h"
+#include "SpeedButtonEx.h"
+#include "UiHooksQt.h"
+#include "WaitForm.h"
+#include "pages/ConfigPage.h"
+#include "pages/ConfigSysPage.h"
+#include "pages/GoodsPage.h"
+#include "pages/JournalPage.h"
+#include "pages/ProfilePanel.h"
+#include "pages/ScannerPanel.h"
 #include "shell/DiaLog.h"
+#include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
+#include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
+#include "store/UnitBD.h"
+
+#include <QCheckBox>
 
 namespace zarvik::ui {
 
 namespace {
-constexpr const char* kVersionSuffix = " v2.092 ";
+
+constexpr int kDefaultWidth = 1180;
+constexpr int kDefaultHeight = 760;
+constexpr int kTopBarHeight = 52;
+constexpr int kConsoleMinimumWidth = 360;
+
+constexpr const char* kNetSection = "NET";
+constexpr const char* kNetKey = "NUMBER";
+constexpr int kDefaultNetworkNumber = 1;
+constexpr const char* kScannerSection = "PortScan";
+constexpr const char* kScannerEnabledKey = "ENABLED";
+constexpr const char* kRegisterPortSection = "Port";
+
 }  // namespace
 
-TfmMain::TfmMain(int argc, char** argv, QWidget* parent) : QMainWindow(parent) {
+TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
+    : QMainWindow(parent), kkm_(&registerPort_), protocol_(&kkm_) {
   setObjectName("fmMain");
   std::vector<std::string> all;
   for (int i = 0; i < argc; ++i) all.emplace_back(argv[i]);
-  configStop_ = HasConfigStop(all);
 
-  auto* central = new QWidget(this);
-  auto* layout = new QVBoxLayout(central);
-  console_ = new ConsoleWidget(central);
-  console_->setObjectName("reConsole");
-  layout->addWidget(console_);
-  setCentralWidget(central);
-  // Under mdHardWare the port trace is too dense for the console: log only.
-  if (MessDepth != mdHardWare) SetConsole(console_);
-  resize(800, 600);
-  ApplyLanguage();
+  // The data module and the wait window come first: the pages bind their
+  // grids to the working tables when they are built.
+  bd_ = std::make_unique<TBD>();
+  bd_->kkm = &kkm_;
+  BD = bd_.get();
+  waitForm_ = std::make_unique<TWaitForm>();
+  hooks_ = std::make_unique<QtUiHooks>();
+  hooks_->SetWaitForm(waitForm_.get());
+  SetUiHooks(hooks_.get());
 
-  registerPort_.LoadSettings(std::string(kProgramIniName), "Port");
-  scannerPort_.LoadSettings(std::string(kProgramIniName), "PortScan");
+  actions_ = new TActionList(this);
+  BuildFrame();
+  OpenWindow(all);
 }
 
-TfmMain::~TfmMain() { SetConsole(nullptr); }
+TfmMain::~TfmMain() {
+  SetConsole(nullptr);
+  scannerPort_.Close();
+  registerPort_.Close();
+  SetUiHooks(nullptr);
+  if (BD == bd_.get()) BD = nullptr;
+}
+
+QAction* TfmMain::Action(std::string_view name) {
+  return actions_->Find(name);
+}
+
+void TfmMain::SetActionEnabled(std::string_view name, bool enabled) {
+  actions_->SetEnabled(name, enabled);
+}
+
+QWidget* TfmMain::PanelMenu() {
+  return side_;
+}
+
+void TfmMain::BuildFrame() {
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  // Top bar: the maker's corner, the main menu as a toolbar, the title and
+  // the console.
+  auto* panel1 = new QFrame(central);
+  panel1->setObjectName("Panel1");
+  panel1->setFixedHeight(kTopBarHeight);
+  panel1->setAutoFillBackground(true);
+  QPalette barPalette = panel1->palette();
+  barPalette.setColor(QPalette::Window, barPalette.color(QPalette::AlternateBase));
+  panel1->setPalette(barPalette);
+  auto* bar = new QHBoxLayout(panel1);
+  bar->setContentsMargins(4, 2, 4, 2);
+  auto* panel5 = new QFrame(panel1);
+  panel5->setObjectName("Panel5");
+  auto* maker = new QVBoxLayout(panel5);
+  maker->setContentsMargins(2, 0, 8, 0);
+  maker->setSpacing(0);
+  for (const auto& [name, text] : {std::pair{"Label15", "KALVENT"}, std::pair{"Label18", "Кальвент"}}) {
+    auto* l = new QLabel(QString::fromUtf8(text), panel5);
+    l->setObjectName(name);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    TSidePanel::SetLabelColor(l, QColor(0x00, 0x80, 0x00));
+    maker->addWidget(l);
+  }
+  bar->addWidget(panel5);
+
+  auto* menuColumn = new QVBoxLayout;
+  menuColumn->setSpacing(0);
+  toolBar_ = new QToolBar(panel1);
+  toolBar_->setObjectName("ToolBar");
+  toolBar_->setMovable(false);
+  toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  actions_->BuildMainMenu(toolBar_);
+  menuColumn->addWidget(toolBar_);
+  auto* label19 =
+      new QLabel(QString::fromUtf8("Конфигуратор кассовых аппаратов и принтеров Зарвик (ККМ, ЧПМ)"), panel1);
+  label19->setObjectName("Label19");
+  TSidePanel::SetLabelColor(label19, QColor(0x80, 0x80, 0x80));
+  menuColumn->addWidget(label19);
+  bar->addLayout(menuColumn);
+  bar->addStretch(1);
+
+  console_ = new ConsoleWidget(panel1);
+  console_->setObjectName("Console");
+  console_->setAccessibleName(QString::fromUtf8("Консоль"));
+  console_->setFrameShape(QFrame::NoFrame);
+  console_->setMinimumWidth(kConsoleMinimumWidth);
+  console_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  bar->addWidget(console_, 2);
+  outer->addWidget(panel1);
+
+  // Body: the side panel and the pages.
+  auto* body = new QHBoxLayout;
+  body->setContentsMargins(0, 0, 0, 0);
+  body->setSpacing(0);
+  side_ = new TSidePanel(central);
+  side_->bConnect->SetAction(actions_->Find("aConnectDisConnect"));
+  body->addWidget(side_);
+
+  auto* right = new QVBoxLayout;
+  right->setContentsMargins(0, 0, 0, 0);
+  pages_ = new QTabWidget(central);
+  pages_->setObjectName("MainPageControl");
+  // The tabs are out of view: pages are chosen with the side panel only.
+  pages_->tabBar()->hide();
+  pages_->setDocumentMode(true);
+  configPage_ = new TConfigPage(*this, pages_);
+  goodsPage_ = new TGoodsPage(*this, pages_);
+  journalPage_ = new TJournalPage(*this, pages_);
+  configSysPage_ = new TConfigSysPage(*this, pages_);
+  pages_->addTab(configPage_, QString::fromUtf8("Настройка ККМ"));
+  pages_->addTab(goodsPage_, QString::fromUtf8("Товары и Услуги"));
+  pages_->addTab(journalPage_, QString::fromUtf8("Электронный журнал"));
+  pages_->addTab(configSysPage_, QString::fromUtf8("Настройки конфигуратора"));
+  right->addWidget(pages_, 1);
+  progressBar_ = new QProgressBar(central);
+  progressBar_->setObjectName("ProgressBar");
+  progressBar_->setAccessibleName(QString::fromUtf8("Ход передачи"));
+  progressBar_->hide();
+  right->addWidget(progressBar_);
+  body->addLayout(right, 1);
+  outer->addLayout(body, 1);
+  setCentralWidget(central);
+  resize(kDefaultWidth, kDefaultHeight);
+
+  connect(side_, &TSidePanel::pageRequested, this, &TfmMain::SelectPage);
+  QAction* configConfig = actions_->Find("aConfigConfig");
+  connect(configConfig, &QAction::triggered, this, [this] { SelectPage(pgConfigSys); });
+  configConfig->setEnabled(true);
+  QAction* connectAction = actions_->Find("aConnectDisConnect");
+  connect(connectAction, &QAction::triggered, this, [this] {
+    if (!RegisterBusy()) ToggleConnection();
+  });
+  connectAction->setEnabled(true);
+  WireSidePanel();
+}
+
+void TfmMain::OpenWindow(const std::vector<std::string>& args) {
+  // 1-3: the free-text tab only with "okb"; the page tabs out of view.
+  configPage_->SetTextTabVisible(isOKB);
+  flags_.storedProfilesFound = false;
+  configPage_->Profiles().setVisible(true);
+
+  // 4: the console, unless the port trace is on (then the log alone).
+  if (MessDepth == mdHardWare) {
+    SetConsole(nullptr);
+    console_->Reset(C_Face);
+    for (const char* line : kHardwareConsoleLines) {
+      ConsoleLine l;
+      l.text = line;
+      console_->AppendLine(l);
+    }
+  } else {
+    SetConsole(console_);
+  }
+
+  // 5-6: captions, then the start line.
+  try {
+    ApplyLanguage();
+  } catch (const std::exception&) {
+    Error("не загружен язык", true, true, true);
+  }
+  Mess(LangResStrHandler.Text(ltStart), false, true, true);
+
+  // 7-10: ports and speeds.
+  FillPortList();
+  const std::string ini = ProgramIniPath();
+  try {
+    registerPort_.LoadSettings(ini, kRegisterPortSection);
+    scannerPort_.LoadSettings(ini, kScannerSection);
+  } catch (const std::exception&) {
+    Error("не загружены параметры порта", true, true, true);
+  }
+  TScannerPanel& scanner = configSysPage_->Scanner();
+  SelectSpeedItem(side_->cbSpeedPort, registerPort_.BaudRate());
+  SelectSpeedItem(scanner.cbSpeedPortScan, scannerPort_.BaudRate());
+  SelectPortItem(side_->cbComPort, registerPort_.PortNumber());
+  SelectPortItem(scanner.cbComPortScan, scannerPort_.PortNumber());
+
+  // 11: the register object is bound to the register port (constructor).
+  // 12: network number and scanner switch.
+  try {
+    const TIniFile file(ini);
+    const std::int32_t net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
+    kkm_.networkNumber = static_cast<std::uint8_t>(net & 0xFF);
+    scanner.cbScaner->setChecked(file.ReadBool(kScannerSection, kScannerEnabledKey, false));
+    side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
+  } catch (const std::exception&) {
+    Error("не загружен ZarvikConfig.ini", true, true, true);
+  }
+
+  // 13: the profile folder.
+  try {
+    EnsureFolder(std::string(kProfileFolder));
+  } catch (const std::exception&) {
+    Error("при проверке каталога bd", true, true, true);
+  }
+
+  // 15: nothing read yet.
+  flags_.optionsLoaded = flags_.departmentsLoaded = flags_.receiptTextLoaded = flags_.taxesLoaded = false;
+
+  // 16: CONFIG_STOP switches the register write actions off for the run.
+  configStop_ = HasConfigStop(args);
+  if (configStop_)
+    for (std::string_view name : kConfigStopActions) actions_->SwitchOff(name);
+  SelectPage(pgConfig);
+}
+
+void TfmMain::FillPortList() {
+  const QString list = QString::fromStdString(ListPorts());
+  const QStringList items = list.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  for (QComboBox* box : {side_->cbComPort, configSysPage_->Scanner().cbComPortScan}) {
+    const QSignalBlocker block(box);
+    box->clear();
+    box->addItems(items);
+  }
+}
+
+// The number of a port item: characters 4 to 6 cut at the first blank.
+static int PortItemNumber(const QString& item) {
+  return item.mid(3, 3).section(QLatin1Char(' '), 0, 0).toInt();
+}
+
+void TfmMain::SelectPortItem(QComboBox* box, int port) {
+  const QSignalBlocker block(box);
+  box->setCurrentIndex(-1);
+  for (int i = 0; i < box->count(); ++i) {
+    if (PortItemNumber(box->itemText(i)) == port) {
+      box->setCurrentIndex(i);
+      return;
+    }
+  }
+}
+
+void TfmMain::SelectSpeedItem(QComboBox* box, std::uint32_t speed) {
+  const QSignalBlocker block(box);
+  box->setCurrentIndex(box->findText(QString::number(speed)));
+}
+
+void TfmMain::WireSidePanel() {
+  connect(side_->cbComPort, &QComboBox::currentTextChanged, this, [this](const QString& item) {
+    const int n = PortItemNumber(item);
+    if (n > 0) registerPort_.SetPortNumber(n);
+  });
+  connect(side_->cbSpeedPort, &QComboBox::currentTextChanged, this, [this](const QString& item) {
+    bool ok = false;
+    const uint speed = item.toUInt(&ok);
+    if (ok) registerPort_.SetBaudRate(speed);
+  });
+  connect(side_->cbNetNum, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (index >= 0) kkm_.networkNumber = static_cast<std::uint8_t>(index + 1);
+  });
+}
 
 void TfmMain::ApplyLanguage() {
   setWindowTitle(QString::fromStdString(LangResStrHandler.Text(ltCaption)) + kVersionSuffix);
+  const QString caption =
+      QString::fromStdString(LangResStrHandler.Text(registerPort_.IsOpen() ? ltDisconnect : ltConnect));
+  actions_->Find("aConnectDisConnect")->setText(caption);
+  emit signals_.languageApplied();
+}
+
+void TfmMain::SelectPage(int page) {
+  if (transfer_.transferProgress != 0) return;
+  if (page < pgConfig || page > pgConfigSys) page = pgConfig;
+  side_->MarkSelected(page);
+  if (pages_->currentIndex() != page - 1) {
+    pages_->setCurrentIndex(page - 1);
+    emit signals_.pageSelected(page);
+  }
+}
+
+int TfmMain::CurrentPage() const {
+  return pages_->currentIndex() + 1;
+}
+
+bool TfmMain::EnsureConnected() {
+  if (registerPort_.IsOpen()) return true;
+  ToggleConnection();
+  if (registerPort_.IsOpen()) return true;
+  Error(std::string(kCannotConnectText), true, true, true);
+  return false;
+}
+
+void TfmMain::RefreshProfileList() {
+  configPage_->Profiles().RefreshProfileList();
+}
+
+bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const std::function<void()>& body) {
+  if (RegisterBusy()) return false;
+  SelectPage(page);
+  ++busy_;
+  setEnabled(false);
+  const TScopeExit done([this] {
+    --busy_;
+    setEnabled(true);
+    if (closePending_ && busy_ == 0) QTimer::singleShot(0, this, &QWidget::close);
+  });
+  ShowWait(wait);
+  if (!EnsureConnected()) return false;
+  body();
+  return true;
+}
+
+void TfmMain::RunTransfer(const std::function<void()>& body) {
+  ++busy_;
+  const TScopeExit done([this] {
+    --busy_;
+    if (closePending_ && busy_ == 0) QTimer::singleShot(0, this, &QWidget::close);
+  });
+  body();
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {
-  registerPort_.SaveSettings(std::string(kProgramIniName), "Port");
-  scannerPort_.SaveSettings(std::string(kProgramIniName), "PortScan");
-  registerPort_.Close();
-  scannerPort_.Close();
+  if (RegisterBusy()) {
+    // An exchange is running: it is asked to stop, and the window closes
+    // once it has ended.
+    transfer_.transferStopRequested = true;
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  closePending_ = false;
+  if (!configPage_->Profiles().CloseQuery()) {
+    event->ignore();
+    return;
+  }
+  Mess(LangResStrHandler.Text(ltStop), false, true, true);
+  SaveConfiguration();
+  waitForm_->HideWait();
   event->accept();
+}
+
+void TfmMain::SaveConfiguration() {
+  try {
+    const std::string ini = ProgramIniPath();
+    registerPort_.SaveSettings(ini, kRegisterPortSection);
+    scannerPort_.SaveSettings(ini, kScannerSection);
+    TIniFile file(ini);
+    file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
+    file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
+    if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
+  } catch (const std::exception&) {
+    Error("не удалось записать конфигурацию", false, true, true);
+  }
 }
 
 }  // namespace zarvik::ui

@@ -1,17 +1,50 @@
-// The main window. It owns the register port; pages reach the register only
-// through the commands it wires.
+// The main window "fmMain": the top bar with the main menu as a toolbar and
+// the console, the side panel with the page selectors and the connection
+// controls, and the four pages. It owns the register port, the scanner port,
+// the register object, the protocol object, the data module and the wait
+// window; pages reach the register only through the TPageHost it implements.
 #pragma once
 
 #include <QMainWindow>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "MainSignals.h"
+#include "PageHost.h"
+#include "model/U_kkms.h"
 #include "port/Comport.h"
+#include "protocol/U_protocolkkm.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QTabWidget;
+class QToolBar;
+
+namespace zarvik {
+class TBD;
+}
 
 namespace zarvik::ui {
 
 class ConsoleWidget;
+class QtUiHooks;
+class TActionList;
+class TConfigPage;
+class TConfigSysPage;
+class TGoodsPage;
+class TJournalPage;
+class TSidePanel;
+class TWaitForm;
 
-class TfmMain : public QMainWindow {
+// Texts of the window's own reports.
+inline constexpr const char* kVersionSuffix = " v2.092 ";
+inline constexpr const char* kHardwareConsoleLines[] = {"Программа находится в режиме mdHardWare",
+                                                        "Консоль отключена и все сообщения выводятся",
+                                                        "ТОЛЬКО в LOG ФАЙЛ"};
+
+class TfmMain : public QMainWindow, public TPageHost {
   Q_OBJECT
  public:
   TfmMain(int argc, char** argv, QWidget* parent = nullptr);
@@ -19,17 +52,88 @@ class TfmMain : public QMainWindow {
 
   // Window caption, connect caption and the other language texts.
   void ApplyLanguage();
-  bool ConfigStop() const { return configStop_; }
-  TComPort& RegisterPort() { return registerPort_; }
+
+  // TPageHost.
+  TKKM& Kkm() override { return kkm_; }
+  TProtocolKKM& Protocol() override { return protocol_; }
+  TComPort& RegisterPort() override { return registerPort_; }
+  TBD& Bd() override { return *bd_; }
+  TLoadedFlags& Flags() override { return flags_; }
+  TTransferState& Transfer() override { return transfer_; }
+  TKKMInfo* Info() override { return kkm_.info.get(); }
+  QAction* Action(std::string_view name) override;
+  void SetActionEnabled(std::string_view name, bool enabled) override;
+  bool ConfigStop() const override { return configStop_; }
+  void SelectPage(int page) override;
+  int CurrentPage() const override;
+  bool ToggleConnection() override;
+  bool EnsureConnected() override;
+  void RefreshProfileList() override;
+  bool RegisterBusy() const override { return busy_ > 0; }
+  bool RunRegisterAction(int page, std::chrono::milliseconds wait,
+                         const std::function<void()>& body) override;
+  void RunTransfer(const std::function<void()>& body) override;
+  QProgressBar* ProgressBar() override { return progressBar_; }
+  QWidget* PanelMenu() override;
+  QWidget* Window() override { return this; }
+
+  TMainSignals& Signals() { return signals_; }
+  TSidePanel& Side() { return *side_; }
+  TConfigPage& ConfigPage() { return *configPage_; }
+  TGoodsPage& GoodsPage() { return *goodsPage_; }
+  TJournalPage& JournalPage() { return *journalPage_; }
+  TConfigSysPage& ConfigSysPage() { return *configSysPage_; }
+  TWaitForm& WaitForm() { return *waitForm_; }
+  QtUiHooks& Hooks() { return *hooks_; }
+  ConsoleWidget& Console() { return *console_; }
+  TComPort& ScannerPort() { return scannerPort_; }
+  TActionList& Actions() { return *actions_; }
+
+  // Identification steps (model, serial number, version, mode, date, time,
+  // options) with their messages; false after a reported failure.
+  bool IdentifyRegister();
+  // Reads the option table into the register's rows of the options table.
+  bool FetchOptions();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void BuildFrame();
+  void OpenWindow(const std::vector<std::string>& args);
+  void FillPortList();
+  void SelectPortItem(QComboBox* box, int port);
+  void SelectSpeedItem(QComboBox* box, std::uint32_t speed);
+  void WireSidePanel();
+  void Disconnect();
+  bool Connect();
+  void AdaptToRegister();
+  void SaveConfiguration();
+
   TComPort registerPort_;
   TComPort scannerPort_;
-  ConsoleWidget* console_ = nullptr;
+  TKKM kkm_;
+  TProtocolKKM protocol_;
+  std::unique_ptr<TBD> bd_;
+  std::unique_ptr<QtUiHooks> hooks_;
+  std::unique_ptr<TWaitForm> waitForm_;
+  TMainSignals signals_;
+  TLoadedFlags flags_;
+  TTransferState transfer_;
   bool configStop_ = false;
+  int busy_ = 0;
+  bool closePending_ = false;
+
+  TActionList* actions_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  ConsoleWidget* console_ = nullptr;
+  TSidePanel* side_ = nullptr;
+  QTabWidget* pages_ = nullptr;
+  QProgressBar* progressBar_ = nullptr;
+  TConfigPage* configPage_ = nullptr;
+  TGoodsPage* goodsPage_ = nullptr;
+  TJournalPage* journalPage_ = nullptr;
+  TConfigSysPage* configSysPage_ = nullptr;
 };
 
 }  // namespace zarvik::ui

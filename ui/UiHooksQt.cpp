@@ -3,13 +3,35 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "WaitForm.h"
+
 namespace zarvik::ui {
 
-void QtUiHooks::ProcessEvents() { QApplication::processEvents(); }
+void QtUiHooks::ProcessEvents() {
+  // Not re-entered from an event handler that itself waits for the register.
+  if (depth_ > 0) return;
+  ++depth_;
+  QApplication::processEvents();
+  --depth_;
+}
 
-bool QtUiHooks::IsTerminating() { return QCoreApplication::closingDown(); }
+bool QtUiHooks::IsTerminating() {
+  return terminating || QCoreApplication::closingDown();
+}
+
+void QtUiHooks::ShowWait(std::chrono::milliseconds timeout, const std::string& text) {
+  if (waitForm_ != nullptr) waitForm_->ShowWait(timeout, QString::fromStdString(text));
+}
+
+void QtUiHooks::HideWait() {
+  if (waitForm_ != nullptr) waitForm_->HideWait();
+}
 
 void QtUiHooks::ShowMessageBox(BoxKind kind, const std::string& caption, const std::string& text) {
+  if (boxHandler) {
+    boxHandler(kind, text);
+    return;
+  }
   const QString c = QString::fromStdString(caption);
   const QString t = QString::fromStdString(text);
   QWidget* parent = QApplication::activeWindow();
@@ -21,6 +43,7 @@ void QtUiHooks::ShowMessageBox(BoxKind kind, const std::string& caption, const s
 }
 
 QueryButton QtUiHooks::AskQuestion(QueryKind kind, const std::string& text, QueryButton def) {
+  if (questionHandler) return questionHandler(kind, text, def);
   QMessageBox box(QMessageBox::Question, "Confirm", QString::fromStdString(text), QMessageBox::NoButton,
                   QApplication::activeWindow());
   const auto toQt = [](QueryButton b) {

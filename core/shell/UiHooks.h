@@ -5,6 +5,7 @@
 // take their default answer, events are not processed).
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace zarvik {
@@ -30,10 +31,22 @@ class IUiHooks {
     (void)text;
     return def;
   }
+  // The wait window: shown (not modal) with `text`, or the default text when
+  // it is empty; it hides itself when `timeout` runs out. A new ShowWait
+  // replaces the text and restarts the time-out.
+  virtual void ShowWait(std::chrono::milliseconds timeout, const std::string& text) {
+    (void)timeout;
+    (void)text;
+  }
+  virtual void HideWait() {}
 };
 
 // Installs the hooks (nullptr restores the headless default). Not owned.
 void SetUiHooks(IUiHooks* hooks);
 IUiHooks& UiHooks();
+
+// The wait window of the running program (nothing without a window).
+void ShowWait(std::chrono::milliseconds timeout, const std::string& text = {});
+void HideWait();
 
 }  // namespace zarvik

@@ -5,6 +5,12 @@
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/U_language.h"
+#include <QComboBox>
+#include <QLabel>
+
+#include "SidePanel.h"
+#include "SpeedButtonEx.h"
+#include "UiTestSupport.h"
 
 using namespace zarvik;
 
@@ -34,11 +40,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QString("Configurator v2.092 "));
     LangResStrHandler.SetDefaults();
     QVERIFY(!w.ConfigStop());
-    auto* console = w.findChild<ui::ConsoleWidget*>("reConsole");
+    auto* console = w.findChild<ui::ConsoleWidget*>("Console");
     QVERIFY(console != nullptr);
     QCOMPARE(Console(), static_cast<IConsole*>(console));
-    Error("проверка", false, true, false);
+    // The start line is the first line of the console.
     QCOMPARE(console->LineCount(), 1);
+    QVERIFY(console->toPlainText().endsWith(QString::fromUtf8("Старт")));
+    Error("проверка", false, true, false);
+    QCOMPARE(console->LineCount(), 2);
     QVERIFY(console->toPlainText().endsWith(QString::fromUtf8("Error:проверка")));
     for (int i = 0; i < 150; ++i) Mess("line " + std::to_string(i), false, true, false);
     QCOMPARE(console->LineCount(), 100);
@@ -84,6 +93,28 @@ class MainWindowTest : public QObject {
     const QByteArray text = f.readAll();
     QVERIFY(text.contains("[Port]\r\nCOMPort=4\r\n"));
     QVERIFY(text.contains("[PortScan]\r\nCOMPort=1\r\n"));
+  }
+
+  void connectAndDisconnect() {
+    uitest::TTestBed bed;
+    bed.StartSimulator();
+    bed.UseSimulatorPort();
+    ui::TfmMain& w = bed.OpenWindow();
+    ui::TSidePanel& side = w.Side();
+    QCOMPARE(side.bConnect->text(), QString::fromUtf8("Подключение"));
+    QVERIFY(bed.Connect());
+    QCOMPARE(side.lModel->text(), QString::fromStdString(bed.Sim().State().model));
+    QCOMPARE(side.lSN->text(), QString::fromStdString(bed.Sim().State().serialNumber));
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lModel), ui::kIdentityConnected);
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lVer), ui::kIdentityConnected);
+    QCOMPARE(side.bConnect->text(), QString::fromUtf8("Отключение"));
+    QVERIFY(!side.cbComPort->isEnabled());
+    QVERIFY(bed.ConsoleText().contains(QString::fromUtf8("Подключились!")));
+    QVERIFY(bed.Boxes().empty());
+    QVERIFY(!bed.Connect());
+    QCOMPARE(ui::TSidePanel::LabelColor(side.lModel), ui::kIdentityDisconnected);
+    QCOMPARE(side.lModel->text(), QString::fromStdString(bed.Sim().State().model));
+    QVERIFY(bed.ConsoleText().endsWith(QString::fromUtf8("Отключились!")));
   }
 
  private:

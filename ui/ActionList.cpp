@@ -1,0 +1,158 @@
+#include "ActionList.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace zarvik::ui {
+
+const std::vector<TActionDef>& ActionDefinitions() {
+  static const std::vector<TActionDef> defs = {
+      // Connection.
+      {"aConnectDisConnect", "Подключиться"},
+      // Options.
+      {"aLoadOptions", "считать из ККМ"},
+      {"aSaveOptions", "записать в ККМ"},
+      {"aSetDefaultOptions", "по умолчанию"},
+      {"aViewOptions", "Вид"},
+      // Departments, receipt texts, taxes, operators.
+      {"aDepLoad", "считать из ККМ"},
+      {"aDepSave", "записать в ККМ"},
+      {"aCheckLoad", "считать из ККМ"},
+      {"aCheckSave", "записать в ККМ"},
+      {"aTaxLoad", "считать из ККМ"},
+      {"OperatorLoad", "считать из ККМ"},
+      {"OperatorSave", "записать в ККМ"},
+      {"aLoadAll", "Считать все настройки из ККМ"},
+      {"aSaveAll", "Записать все настройки в ККМ"},
+      // Goods.
+      {"tovarLoadAll", "Считать все из ККМ"},
+      {"tovarLoadOne", "Считать текущий"},
+      {"tovarSaveAll", "Записать все в ККМ"},
+      {"tovarSaveOne", "Записать текущий"},
+      {"tovarAddRec", "Доб.запись"},
+      {"tovarDelRec", "Уд.запись"},
+      {"tovarRemarkDelOne", "Помет.Уд.1"},
+      {"tovarRemarkDelAll", "Пом.Уд.все"},
+      {"tovarCorrectData", "Исправить данные"},
+      {"tovarImport", "Импорт"},
+      {"tovarExport", "Экспорт"},
+      {"tovarFromDBF", "Считать из DBF"},
+      {"tovarToDBF", "Записать в DBF"},
+      {"tovarFromCSV", "Считать из CSV"},
+      {"tovarToCSV", "Записать в CSV"},
+      // Journal.
+      {"aLoadMagazin", "Считать все из ККМ"},
+      {"aSaveTextMagazin", "Сохранить текст в файл"},
+      {"aSaveDataMagazin", "Сохранить данные в файл"},
+      // The configurator's own page.
+      {"aConfigConfig", "Настройки конфигуратора"},
+  };
+  return defs;
+}
+
+TActionList::TActionList(QObject* parent) : QObject(parent) {
+  setObjectName("ActionList1");
+  for (const TActionDef& d : ActionDefinitions()) {
+    auto* a = new QAction(QString::fromUtf8(d.caption), this);
+    a->setObjectName(d.name);
+    a->setEnabled(false);  // until a page connects its handler
+    actions_.emplace(d.name, a);
+  }
+}
+
+QAction* TActionList::Find(std::string_view name) const {
+  const auto it = actions_.find(name);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void TActionList::SetEnabled(std::string_view name, bool enabled) {
+  QAction* a = Find(name);
+  if (a == nullptr) return;
+  a->setEnabled(enabled && !IsSwitchedOff(name));
+}
+
+void TActionList::SwitchOff(std::string_view name) {
+  switchedOff_.emplace(name);
+  if (QAction* a = Find(name)) a->setEnabled(false);
+}
+
+bool TActionList::IsSwitchedOff(std::string_view name) const {
+  return switchedOff_.find(name) != switchedOff_.end();
+}
+
+QMenu* TActionList::Menu(QWidget* parent, const QString& title, const char* objectName) {
+  auto* m = new QMenu(title, parent);
+  m->setObjectName(objectName);
+  return m;
+}
+
+void TActionList::BuildMainMenu(QToolBar* toolBar) {
+  const auto add = [&](QMenu* m, std::initializer_list<const char*> names) {
+    for (const char* n : names) {
+      if (n == nullptr) {
+        m->addSeparator();
+      } else {
+        m->addAction(Find(n));
+      }
+    }
+  };
+  const auto top = [&](QMenu* m) {
+    auto* b = new QToolButton(toolBar);
+    b->setObjectName(m->objectName() + "Button");
+    b->setText(m->title());
+    b->setAccessibleName(m->title());
+    b->setMenu(m);
+    b->setPopupMode(QToolButton::InstantPopup);
+    b->setAutoRaise(true);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    toolBar->addWidget(b);
+  };
+
+  const auto sub = [&](QMenu* parent, const char* title, const char* objectName,
+                       std::initializer_list<const char*> names) {
+    QMenu* m = Menu(parent, QString::fromUtf8(title), objectName);
+    add(m, names);
+    parent->addMenu(m);
+  };
+
+  QMenu* config = Menu(toolBar, QString::fromUtf8("Настройки ККМ(ЧПМ)"), "miConfig");
+  sub(config, "Опции", "miOptions", {"aLoadOptions", "aSaveOptions", "aSetDefaultOptions", "aViewOptions"});
+  sub(config, "Отделы", "miDepartments", {"aDepLoad", "aDepSave"});
+  sub(config, "Заголовок и окончание чека", "miCheck", {"aCheckLoad", "aCheckSave"});
+  sub(config, "Налоги", "miTax", {"aTaxLoad"});
+  sub(config, "Операторы", "miOperators", {"OperatorLoad", "OperatorSave"});
+  config->addSeparator();
+  add(config, {"aLoadAll", "aSaveAll"});
+  top(config);
+
+  QMenu* goods = Menu(toolBar, QString::fromUtf8("Товары"), "miGoods");
+  add(goods, {"tovarLoadAll", "tovarLoadOne", nullptr, "tovarSaveAll", "tovarSaveOne", nullptr});
+  sub(goods, "Изменить данные", "miGoodsChange",
+      {"tovarAddRec", "tovarDelRec", nullptr, "tovarRemarkDelOne", "tovarRemarkDelAll", nullptr,
+       "tovarCorrectData"});
+  goods->addSeparator();
+  sub(goods, "Импорт", "miGoodsImport", {"tovarFromDBF", "tovarFromCSV", "tovarCorrectData"});
+  sub(goods, "Экспорт", "miGoodsExport", {"tovarToDBF", "tovarToCSV"});
+  top(goods);
+
+  QMenu* journal = Menu(toolBar, QString::fromUtf8("Журнал"), "miJournal");
+  add(journal, {"aLoadMagazin", "aSaveTextMagazin", "aSaveDataMagazin"});
+  top(journal);
+
+  QMenu* own = Menu(toolBar, QString::fromUtf8("Настройки конфигуратора"), "miConfigurator");
+  QAction* configConfig = Find("aConfigConfig");
+  for (const auto& [name, caption] :
+       {std::pair{"miScanner", "Настройка сканера штрихкода"}, std::pair{"miAbout", "О программе"}}) {
+    QAction* item = own->addAction(QString::fromUtf8(caption));
+    item->setObjectName(name);
+    // Both entries run the same action and follow its enabled state.
+    QObject::connect(item, &QAction::triggered, configConfig, &QAction::trigger);
+    QObject::connect(configConfig, &QAction::enabledChanged, item, &QAction::setEnabled);
+    item->setEnabled(configConfig->isEnabled());
+  }
+  top(own);
+}
+
+}  // namespace zarvik::ui

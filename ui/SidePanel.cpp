@@ -1,0 +1,178 @@
+#include "SidePanel.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "SpeedButtonEx.h"
+
+namespace zarvik::ui {
+
+namespace {
+
+// The side panel is wider than its drawn design so that the captions fit in
+// the platform's default font; a selected selector still reaches one pixel
+// further and covers the border line, reading as attached to the page.
+constexpr int kPanelWidth = 196;
+constexpr int kSelectorWidth = kPanelWidth - 6;
+
+struct TSelectorDef {
+  const char* panel;
+  const char* shape;
+  const char* caption;
+};
+constexpr TSelectorDef kSelectors[] = {
+    {"PanelSelConfig", "ShapeCon", "Настройки ККМ(ЧПМ)"},
+    {"PanelSelGood", "ShapeTov", "Товары и Услуги"},
+    {"PanelSelMagazine", "ShapeMag", "Электронный журнал"},
+    {"PanelConfSys", "ShapeConSys", "Настройки конфигуратора"},
+};
+
+QLabel* Caption(const char* text, const char* name, QWidget* parent) {
+  auto* l = new QLabel(QString::fromUtf8(text), parent);
+  l->setObjectName(name);
+  return l;
+}
+
+QLabel* Identity(const char* name, const char* accessible, QWidget* parent) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(name);
+  l->setAccessibleName(QString::fromUtf8(accessible));
+  QFont f = l->font();
+  f.setBold(true);
+  l->setFont(f);
+  l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return l;
+}
+
+}  // namespace
+
+TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
+  setObjectName("PanelMenu");
+  setFixedWidth(kPanelWidth);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::ToolTipBase));
+  setPalette(pal);
+  setFrameShape(QFrame::NoFrame);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 6, 0, 6);
+  layout->setSpacing(4);
+  for (std::size_t i = 0; i < 4; ++i) {
+    auto* panel = new QFrame(this);
+    panel->setObjectName(kSelectors[i].panel);
+    panel->setAutoFillBackground(true);
+    panel->setFrameShape(QFrame::StyledPanel);
+    auto* pl = new QVBoxLayout(panel);
+    pl->setContentsMargins(2, 2, 2, 2);
+    auto* shape = new QToolButton(panel);
+    shape->setObjectName(kSelectors[i].shape);
+    shape->setText(QString::fromUtf8(kSelectors[i].caption));
+    shape->setAccessibleName(QString::fromUtf8(kSelectors[i].caption));
+    shape->setAutoRaise(true);
+    shape->setCheckable(true);
+    shape->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    shape->setMinimumHeight(30);
+    QFont f = shape->font();
+    f.setBold(true);
+    shape->setFont(f);
+    const int page = static_cast<int>(i) + 1;
+    connect(shape, &QToolButton::clicked, this, [this, page] { emit pageRequested(page); });
+    pl->addWidget(shape);
+    layout->addWidget(panel);
+    selectors_[i] = panel;
+    shapes_[i] = shape;
+  }
+  layout->addSpacing(10);
+
+  auto* form = new QFormLayout;
+  form->setContentsMargins(2, 0, 6, 0);
+  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
+  form->setVerticalSpacing(1);
+  lModel = Identity("lModel", "Модель", this);
+  lSN = Identity("lSN", "Серийный номер", this);
+  lVer = Identity("lVer", "Версия", this);
+  lMode = Identity("lMode", "Режим", this);
+  lDate = Identity("lDate", "Дата", this);
+  lTime = Identity("lTime", "Время", this);
+  const std::pair<QLabel*, QLabel*> identity[] = {
+      {Caption("Модель", "Label1", this), lModel}, {Caption("Серийный номер", "Label10", this), lSN},
+      {Caption("Версия", "Label8", this), lVer},   {Caption("Режим", "Label13", this), lMode},
+      {Caption("Дата", "Label14", this), lDate},   {Caption("Время", "Label3", this), lTime},
+  };
+  for (const auto& [caption, value] : identity) {
+    caption->setBuddy(value);
+    form->addRow(caption, value);
+  }
+  SetIdentityColor(kIdentityConnected);
+  layout->addLayout(form);
+  layout->addStretch(1);
+
+  auto* connection = new QFormLayout;
+  connection->setContentsMargins(2, 0, 6, 0);
+  cbComPort = new QComboBox(this);
+  cbComPort->setObjectName("cbComPort");
+  cbComPort->setAccessibleName(QString::fromUtf8("Порт"));
+  cbSpeedPort = new QComboBox(this);
+  cbSpeedPort->setObjectName("cbSpeedPort");
+  cbSpeedPort->setAccessibleName(QString::fromUtf8("Скорость"));
+  for (const char* s : kSpeedItems) cbSpeedPort->addItem(QString::fromLatin1(s));
+  cbNetNum = new QComboBox(this);
+  cbNetNum->setObjectName("cbNetNum");
+  cbNetNum->setAccessibleName(QString::fromUtf8("Сетевой №"));
+  for (int n = 1; n <= kHighestNetworkNumber; ++n) cbNetNum->addItem(QString::number(n));
+  const std::pair<QLabel*, QComboBox*> boxes[] = {
+      {Caption("Порт", "Label7", this), cbComPort},
+      {Caption("Скорость", "Label2", this), cbSpeedPort},
+      {Caption("Сетевой №", "Label4", this), cbNetNum},
+  };
+  for (const auto& [caption, box] : boxes) {
+    caption->setBuddy(box);
+    connection->addRow(caption, box);
+  }
+  layout->addLayout(connection);
+  bConnect = new TSpeedButtonEx(this);
+  bConnect->setObjectName("bConnect");
+  bConnect->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  bConnect->setMinimumHeight(32);
+  QFont bf = bConnect->font();
+  bf.setBold(true);
+  bConnect->setFont(bf);
+  layout->addSpacing(4);
+  auto* buttonRow = new QVBoxLayout;
+  buttonRow->setContentsMargins(2, 0, 6, 0);
+  buttonRow->addWidget(bConnect);
+  layout->addLayout(buttonRow);
+  MarkSelected(1);
+}
+
+void TSidePanel::MarkSelected(int page) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    const bool chosen = static_cast<int>(i) + 1 == page;
+    QWidget* panel = selectors_[i];
+    QPalette p = panel->palette();
+    p.setColor(QPalette::Window, palette().color(chosen ? QPalette::Button : QPalette::Window));
+    panel->setPalette(p);
+    panel->setFixedWidth(chosen ? kSelectorWidth + 1 : kSelectorWidth);
+    shapes_[i]->setChecked(chosen);
+  }
+}
+
+void TSidePanel::SetLabelColor(QLabel* label, const QColor& color) {
+  QPalette p = label->palette();
+  p.setColor(QPalette::WindowText, color);
+  label->setPalette(p);
+}
+
+QColor TSidePanel::LabelColor(const QLabel* label) {
+  return label->palette().color(QPalette::WindowText);
+}
+
+void TSidePanel::SetIdentityColor(const QColor& color) {
+  for (QLabel* l : {lModel, lSN, lVer, lMode, lDate, lTime}) SetLabelColor(l, color);
+}
+
+}  // namespace zarvik::ui

@@ -1,0 +1,91 @@
+// A Qt item model over a working table: one row per row the table shows
+// (through its profile filter, plus the row being inserted), one column per
+// chosen field. The grid edits the table in place: an edited cell is stored
+// in the row and posted, so the table's events run as for any other change.
+// The model follows the table's notifications; while the table's controls
+// are disabled (a bulk change) it waits for the single reset at the end.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QFont>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/WorkTable.h"
+
+namespace zarvik::ui {
+
+struct TGridColumn {
+  std::string field;
+  QString title;  // empty: the field's display label
+  bool readOnly = false;
+  // Choices of a pick list (the editor becomes a drop-down list); the stored
+  // value is the chosen text.
+  QStringList pickList;
+  int widthChars = 0;  // 0: the field's display width
+  Qt::Alignment alignment = {};
+};
+
+// How one cell is drawn; unset members keep the grid's defaults.
+struct TCellStyle {
+  std::optional<QColor> background;
+  std::optional<QColor> foreground;
+  std::optional<bool> bold;
+};
+
+class TWorkTableModel : public QAbstractTableModel, private IWorkTableObserver {
+  Q_OBJECT
+ public:
+  TWorkTableModel(TWorkTable& table, std::vector<TGridColumn> columns, QObject* parent = nullptr);
+  ~TWorkTableModel() override;
+
+  TWorkTable& Table() { return table_; }
+  const std::vector<TGridColumn>& Columns() const { return columns_; }
+  int FieldOf(int column) const { return fieldIndex_[static_cast<std::size_t>(column)]; }
+  int ColumnOf(std::string_view field) const;
+
+  // Display text of a cell instead of the table's text (e.g. a code shown
+  // as a word). Receives the view row, the column and the table's text.
+  std::function<QString(int row, int column, const QString& text)> displayText;
+  // Drawing of a cell (error and deleted states, differences).
+  std::function<TCellStyle(int row, int column)> cellStyle;
+  // Called after an edit was stored, before it is posted; may post itself.
+  std::function<void(int row, int column)> afterEdit;
+  // Whether an edit posts the row at once (default) or leaves it in edit
+  // state for the next move.
+  bool postOnEdit = true;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // Repaints every cell (e.g. after the limits behind the cell style changed).
+  void Redraw();
+
+ signals:
+  // The table's current row moved (view row, -1 for none).
+  void currentRowChanged(int row);
+  // An edit could not be stored (the table's error text).
+  void editRefused(const QString& text);
+
+ private:
+  void RowsInserted(int first, int count) override;
+  void RowsRemoved(int first, int count) override;
+  void RowChanged(int row) override;
+  void CurrentChanged(int row) override;
+  void Reset() override;
+
+  TWorkTable& table_;
+  std::vector<TGridColumn> columns_;
+  std::vector<int> fieldIndex_;
+  int rows_ = 0;  // the row count the views know
+};
+
+}  // namespace zarvik::ui

@@ -1,0 +1,108 @@
+#include "ConfigSysPage.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "ScannerPanel.h"
+#include "WebLabel.h"
+
+namespace zarvik::ui {
+
+namespace {
+
+struct THistoryEntry {
+  const char* date;
+  const char* version;
+  std::initializer_list<const char*> changes;
+};
+
+constexpr int kHistoryRuleLength = 76;
+
+QLabel* Heading(const char* text, const char* name, QWidget* parent) {
+  auto* l = new QLabel(QString::fromUtf8(text), parent);
+  l->setObjectName(name);
+  QFont f = l->font();
+  f.setBold(true);
+  l->setFont(f);
+  return l;
+}
+
+QPlainTextEdit* Memo(const QString& text, const char* name, const char* accessible, QWidget* parent) {
+  auto* m = new QPlainTextEdit(parent);
+  m->setObjectName(name);
+  m->setReadOnly(true);
+  m->setPlainText(text);
+  m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m->setAccessibleName(QString::fromUtf8(accessible));
+  return m;
+}
+
+}  // namespace
+
+QString TConfigSysPage::HistoryText() {
+  static const THistoryEntry entries[] = {
+      {"10.12.2026",
+       "2.092",
+       {"- главное окно со страницами настроек, товаров, журнала и настроек конфигуратора",
+        "- подключение к ККМ, опознание модели, чтение опций", "- профили настроек в базе \"bd\"",
+        "- работа с имитатором ККМ zarvik-sim без оборудования"}},
+      {"01.11.2026",
+       "2.091",
+       {"- протокол обмена с ККМ, потоковое чтение товаров и журнала",
+        "- программа командной строки zarvikctl", "- обмен товарами через файлы DBF и CSV"}},
+  };
+  QString text;
+  for (const THistoryEntry& e : entries) {
+    text += QString::fromUtf8(e.date) + " - ZarvikConfig " + QString::fromUtf8(e.version) + "\n";
+    for (const char* c : e.changes) text += QString::fromUtf8(c) + "\n";
+    text += QString(kHistoryRuleLength, QLatin1Char('*')) + "\n";
+  }
+  return text;
+}
+
+TConfigSysPage::TConfigSysPage(TPageHost& host, QWidget* parent) : QWidget(parent) {
+  setObjectName("TabSheetConfigSys");
+  auto* layout = new QVBoxLayout(this);
+  scanner_ = new TScannerPanel(host, this);
+  layout->addWidget(scanner_);
+
+  auto* panel2 = new QWidget(this);
+  panel2->setObjectName("Panel2");
+  auto* grid = new QGridLayout(panel2);
+  QLabel* label20 = Heading("Конфигуратор ККМ(ЧПМ) Зарвик", "Label20", panel2);
+  label20->setAutoFillBackground(true);
+  QPalette pal = label20->palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Highlight));
+  pal.setColor(QPalette::WindowText, Qt::black);
+  label20->setPalette(pal);
+  label20->setMargin(4);
+  grid->addWidget(label20, 0, 0);
+  auto* label26 = new QLabel(QString::fromUtf8("Кассовые аппараты и принтеры Зарвик: ККМ и ЧПМ"), panel2);
+  label26->setObjectName("Label26");
+  grid->addWidget(label26, 1, 0);
+  webLabel_ = new TWebLabel(panel2);
+  webLabel_->setObjectName("WebLabel");
+  webLabel_->setText(QString::fromUtf8(kSupportAddress));
+  webLabel_->setAccessibleName(QString::fromUtf8(kSupportAddress));
+  QPalette link = webLabel_->palette();
+  link.setColor(QPalette::WindowText, QColor(0, 0, 128));
+  webLabel_->setPalette(link);
+  webLabel_->SetUrl(QUrl(QString::fromUtf8("mailto:") + QString::fromUtf8(kSupportAddress) +
+                         QString::fromUtf8(kSupportSubject)));
+  grid->addWidget(webLabel_, 0, 1, 2, 1, Qt::AlignRight | Qt::AlignVCenter);
+  grid->addWidget(Heading("История", "Label28", panel2), 2, 0, 1, 2);
+  grid->addWidget(Memo(HistoryText(), "Memo1", "История", panel2), 3, 0, 1, 2);
+  grid->addWidget(Heading("Благодарности за тестирование и содействие", "Label29", panel2), 4, 0, 1, 2);
+  grid->addWidget(Memo(QString::fromUtf8("Спасибо сервисным инженерам, проверявшим конфигуратор на "
+                                         "кассовых аппаратах в магазинах, и всем, кто присылал замечания."),
+                       "Memo2", "Благодарности за тестирование и содействие", panel2),
+                  5, 0, 1, 2);
+  grid->setRowStretch(3, 3);
+  grid->setRowStretch(5, 1);
+  layout->addWidget(panel2, 1);
+}
+
+}  // namespace zarvik::ui
