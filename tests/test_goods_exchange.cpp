@@ -479,15 +479,19 @@ TEST_F(GoodsExchangeTest, CutAndDroppedValuesAreReportedWithTheirLines) {
   GoodsImportReport report;
   ASSERT_TRUE(ImportGoodsCsvText("1;170;" + name33 + ";1;1;1;1;;False\r\n" +                           //
                                      "2;170;" + name32 + ";1;1;1;1;123456789012345678901;False\r\n" +  //
-                                     "3;170;b;1;12р;1;1;;False\r\n",
+                                     "3;170;b;1;12р;1;1;;False\r\n" +                                  //
+                                     "4;170;Кофе «Café» ½ л;1;1;1;1;;False\r\n",
                                  bd.mtTOBAP, report));
-  EXPECT_EQ(report.changeCount, 3);
-  EXPECT_EQ(ReportTexts(report),
-            (std::vector<std::string>{
-                "Строка 1, код 1: наименование «" + name33 + "» длиннее 32 символов, обрезано",
-                "Строка 2, код 2: штрих-код «123456789012345678901» длиннее 20 знаков, обрезан",
-                "Строка 3, код 3: цена «12р» не число, цена не задана",
-            }));
+  EXPECT_EQ(report.changeCount, 4);
+  EXPECT_EQ(
+      ReportTexts(report),
+      (std::vector<std::string>{
+          "Строка 1, код 1: наименование «" + name33 + "» длиннее 32 символов, обрезано",
+          "Строка 2, код 2: штрих-код «123456789012345678901» длиннее 20 знаков, обрезан",
+          "Строка 3, код 3: цена «12р» не число, цена не задана",
+          "Строка 4, код 4: наименование «Кофе «Café» ½ л» содержит знаки вне кодировки 1251, они будут "
+          "записаны как «?»",
+      }));
   TWorkTable& t = bd.mtTOBAP;
   t.First();
   EXPECT_EQ(Cell("Name"), std::string(32, 'x'));

@@ -203,11 +203,11 @@ class GoodsDbfReader {
                 dot != std::string::npos && text.find_first_not_of('0', dot + 1) == std::string::npos)
               text.resize(dot);
           }
-          const int width = f == gfName ? kGoodsNameWidth : kGoodsBarcodeWidth;
-          if (text.size() > static_cast<std::size_t>(width) &&
-              Utf8Length(text) > static_cast<std::size_t>(width))
-            report->Add({f == gfName ? GoodsIssueKind::NameCut : GoodsIssueKind::BarcodeCut, place, code,
-                         text, width});
+          if (f == gfName)
+            NoteGoodsName(text, place, code, *report);
+          else if (text.size() > static_cast<std::size_t>(kGoodsBarcodeWidth) &&
+                   Utf8Length(text) > static_cast<std::size_t>(kGoodsBarcodeWidth))
+            report->Add({GoodsIssueKind::BarcodeCut, place, code, text, kGoodsBarcodeWidth});
           v = std::move(text);
           break;
         }

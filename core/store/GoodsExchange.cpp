@@ -284,6 +284,19 @@ bool LongerThan(std::string_view utf8, int width) {
 
 }  // namespace
 
+void NoteGoodsName(std::string_view name, int place, const std::string& code, GoodsImportReport& report) {
+  if (LongerThan(name, kGoodsNameWidth))
+    report.Add({GoodsIssueKind::NameCut, place, code, std::string(name), kGoodsNameWidth});
+  // Only a name with bytes beyond ASCII can hold such characters; checked
+  // within the part the table keeps.
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+  if (!ascii) {
+    const std::string kept = Utf8Left(name, kGoodsNameWidth);
+    if (!IsCp1251Text(kept)) report.Add({GoodsIssueKind::NameNotCp1251, place, code, kept, 0});
+  }
+}
+
 std::vector<std::string> GoodsCsvValues(const TWorkTable& table) {
   const GoodsColumns c(table);
   std::vector<std::string> values;
@@ -403,8 +416,7 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
         break;
       }
       if (f == gfCode) code = text;
-      if (f == gfName && LongerThan(text, kGoodsNameWidth))
-        report.Add({GoodsIssueKind::NameCut, lineNumber, code, text, kGoodsNameWidth});
+      if (f == gfName) NoteGoodsName(text, lineNumber, code, report);
       if (f == gfShtrih && LongerThan(text, kGoodsBarcodeWidth))
         report.Add({GoodsIssueKind::BarcodeCut, lineNumber, code, text, kGoodsBarcodeWidth});
     }

@@ -1,7 +1,8 @@
 // The goods table `mtTOBAP` and what it is exchanged with: the register's
 // 64-byte goods record (record to row, row to record, which rows may be
 // written) and the goods exchange files, a dBASE IV table of ten fields and a
-// CSV text, both in code page 1251. Shared by the goods page and zarvikctl.
+// CSV text, both written in code page 1251 and read also as other programs
+// write them. Shared by the goods page and zarvikctl.
 //
 // The table functions work on the rows the table shows (through its filter)
 // and leave it in browse state. Failures are reported with the message
@@ -84,6 +85,10 @@ inline constexpr std::string_view kGoodsFileKindText = "файл товаров 
 enum class GoodsFileKind { Unknown, Csv, Dbf };
 GoodsFileKind GoodsFileKindOf(std::string_view path);
 
+// Adds to `report` what becomes of a name read from a file at line or record
+// `place`: cut to 32 characters, characters outside code page 1251.
+void NoteGoodsName(std::string_view name, int place, const std::string& code, GoodsImportReport& report);
+
 // ---------------------------------------------------------------------------
 // Register record and table row
 
@@ -102,7 +107,9 @@ bool GoodsRowToRecord(const TWorkTable& table, TKKMInfo& info);
 // Whether the current row may be written to a register with `maxCountDepat`
 // departments: `Code` set and either type 0 (a row marked for deletion) or
 // price set, no invalid mark (255) in `Type`, `NG`, `Vesovoy`, a barcode of
-// digits only (or none) and a section 0..maxCountDepat.
+// digits only (or none) and a section 0..maxCountDepat. A transfer decides
+// with GoodsRowSkipReason (GoodsReport.h), which adds the register's goods
+// capacity and the record's limits and says why.
 bool IsGoodsRowWritable(const TWorkTable& table, int maxCountDepat);
 
 // ---------------------------------------------------------------------------

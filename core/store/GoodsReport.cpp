@@ -25,6 +25,9 @@ std::string Reason(const GoodsIssue& i) {
   switch (i.kind) {
     case GoodsIssueKind::NameCut:
       return "наименование " + Quoted(i.value) + " длиннее " + limit + " символов, обрезано";
+    case GoodsIssueKind::NameNotCp1251:
+      return "наименование " + Quoted(i.value) +
+             " содержит знаки вне кодировки 1251, они будут записаны как «?»";
     case GoodsIssueKind::BarcodeCut:
       return "штрих-код " + Quoted(i.value) + " длиннее " + limit + " знаков, обрезан";
     case GoodsIssueKind::PriceNotNumber: return "цена " + Quoted(i.value) + " не число, цена не задана";
@@ -68,6 +71,7 @@ bool AllDigits(std::string_view text) {
 bool IsGoodsSkip(GoodsIssueKind kind) {
   switch (kind) {
     case GoodsIssueKind::NameCut:
+    case GoodsIssueKind::NameNotCp1251:
     case GoodsIssueKind::BarcodeCut:
     case GoodsIssueKind::PriceNotNumber:
     case GoodsIssueKind::CountNotNumber: return false;

@@ -19,6 +19,7 @@ class TWorkTable;
 enum class GoodsIssueKind {
   // The import changed a value; the row stays.
   NameCut,         // name longer than 32 characters
+  NameNotCp1251,   // characters the register cannot show, written as "?"
   BarcodeCut,      // barcode longer than 20 characters
   PriceNotNumber,  // the price is left empty
   CountNotNumber,  // the quantity sold is left empty
