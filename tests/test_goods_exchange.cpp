@@ -304,6 +304,15 @@ TEST_F(GoodsExchangeTest, UnreadableCsvIsReportedAndTableKept) {
   EXPECT_FALSE(ImportGoodsCsv("/nonexistent/goods.csv", bd.mtTOBAP));
   EXPECT_EQ(CountRows(bd.mtTOBAP), 1);
   EXPECT_TRUE(ErrorShown(kCsvReadFailedText));
+  // UTF-16 text is refused rather than read as garbage.
+  const test::TempDir dir;
+  constexpr char kUtf16[] =
+      "\xFF\xFE"
+      "1\0;\0\x1C\x04\r\0\n\0";  // "1;М" and a line end
+  test::WriteAll(dir.File("utf16.csv"), std::string(kUtf16, sizeof kUtf16 - 1));
+  EXPECT_FALSE(ImportGoodsCsv(dir.File("utf16.csv"), bd.mtTOBAP));
+  EXPECT_EQ(CountRows(bd.mtTOBAP), 1);
+  EXPECT_TRUE(ErrorShown(std::string(kCsvUtf16Text))) << console.AllText();
   EXPECT_FALSE(ExportGoodsCsv(bd.mtTOBAP, "/nonexistent/goods.csv"));
   EXPECT_TRUE(ErrorShown(kCsvWriteFailedText));
 }

@@ -241,6 +241,8 @@ GoodsFileKind GoodsFileKindOf(std::string_view path) {
 namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeByteOrderMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeByteOrderMark = "\xFE\xFF";
 constexpr std::string_view kCsvHeaderNames[] = {"code", "код"};
 
 std::string BaseName(const std::string& path) {
@@ -446,6 +448,11 @@ bool ImportGoodsCsv(const std::string& path, TWorkTable& table, GoodsImportRepor
   std::string bytes;
   if (!ReadTextFile(path, bytes)) {
     Error(std::string(kCsvReadFailedText) + ": " + path, true, true, true);
+    return false;
+  }
+  // UTF-16 ("Unicode text" of some spreadsheets) would read as garbage.
+  if (bytes.starts_with(kUtf16LeByteOrderMark) || bytes.starts_with(kUtf16BeByteOrderMark)) {
+    Error(std::string(kCsvReadFailedText) + ": " + path + std::string(kCsvUtf16Text), true, true, true);
     return false;
   }
   GoodsTextEncoding encoding = GoodsTextEncoding::Cp1251;

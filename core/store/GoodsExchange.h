@@ -79,6 +79,8 @@ inline constexpr std::string_view kDbfExportedText = "Данные записа�
 inline constexpr std::string_view kCsvReadFailedText = "Не удалось прочитать CSV файл";
 inline constexpr std::string_view kCsvWriteFailedText = "Не удалось записать CSV файл";
 inline constexpr std::string_view kCsvBadValueText = "Неверное значение в строке ";
+inline constexpr std::string_view kCsvUtf16Text =
+    ": текст в кодировке UTF-16, сохраните файл в UTF-8 или 1251";
 inline constexpr std::string_view kGoodsFileKindText = "файл товаров должен иметь расширение .csv или .dbf";
 
 // The kind of a goods exchange file by its name's extension (any case).
@@ -158,8 +160,9 @@ bool IsGoodsCsvHeader(std::string_view line, char separator);
 // " + field + ")"; the rows before it stay. `Count` of every row is 0.
 bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportReport& report);
 bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table);
-// The same from a file (GoodsCsvTextOf); a file that cannot be read is
-// reported with "Не удалось прочитать CSV файл" and leaves the table as it was.
+// The same from a file (GoodsCsvTextOf); a file that cannot be read, or is
+// UTF-16 (it starts with that byte order mark), is reported with "Не удалось
+// прочитать CSV файл" and leaves the table as it was.
 bool ImportGoodsCsv(const std::string& path, TWorkTable& table, GoodsImportReport& report);
 bool ImportGoodsCsv(const std::string& path, TWorkTable& table);
 
