@@ -314,7 +314,20 @@ std::string GoodsCsvText(TWorkTable& table) {
   for (table.First(); !table.Eof(); table.Next()) {
     for (int f = 0; f < kGoodsFieldCount; ++f) {
       if (f > 0) out.push_back(kCsvWriteSeparator);
-      out += QuoteCsvField(ValueText(table, c, f));
+      const WtValue& v = table.Value(c[f]);
+      // Whole numbers and flags need no quoting; only text goes through it.
+      if (const auto* n = std::get_if<std::int64_t>(&v); n != nullptr && f != gfPrice && f != gfCount) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *n).ptr;
+        out.append(digits, end);
+      } else if (const auto* b = std::get_if<bool>(&v)) {
+        out += *b ? "True" : "False";
+      } else if (const auto* text = std::get_if<std::string>(&v);
+                 text != nullptr && text->find_first_of("\",;'") == std::string::npos) {
+        out += *text;
+      } else {
+        out += QuoteCsvField(ValueText(table, c, f));
+      }
     }
     out += kCsvLineEnd;
   }
@@ -370,6 +383,7 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
   bool ok = true;
   std::string line;
   std::string value;
+  std::string unquoted;
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     std::string_view lineView = rest.substr(0, end);
@@ -403,7 +417,12 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
         table.SetValue(column, StartsTrue(trimmed));
         continue;
       }
-      const std::string text = UnquoteCsvField(trimmed);
+      // Most values hold no double quote to undouble.
+      std::string_view text = trimmed;
+      if (trimmed.find('"') != std::string_view::npos) {
+        unquoted = UnquoteCsvField(trimmed);
+        text = unquoted;
+      }
       const bool number = f != gfName && f != gfShtrih;
       std::int64_t n = 0;
       const WtResult stored = !number                ? table.SetText(column, text)
@@ -417,10 +436,10 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
         ok = false;
         break;
       }
-      if (f == gfCode) code = text;
+      if (f == gfCode) code.assign(text);
       if (f == gfName) NoteGoodsName(text, lineNumber, code, report);
       if (f == gfShtrih && LongerThan(text, kGoodsBarcodeWidth))
-        report.Add({GoodsIssueKind::BarcodeCut, lineNumber, code, text, kGoodsBarcodeWidth});
+        report.Add({GoodsIssueKind::BarcodeCut, lineNumber, code, std::string(text), kGoodsBarcodeWidth});
     }
     if (!ok) {
       table.Cancel();
