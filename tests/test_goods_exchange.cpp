@@ -641,7 +641,7 @@ TEST_F(GoodsExchangeTest, GoodsFilesWrittenByOgr2ogrAreImportedWithTheirValues) 
     ASSERT_TRUE(ImportGoodsDbf(dir.File("w.dbf"), bd.mtTOBAP, 100)) << cpg;
     EXPECT_EQ(Rows(bd.mtTOBAP), kGdalRows) << cpg;
   }
-  test::WriteAll(dir.File("w.cpg"), "CP866");
+  test::WriteAll(dir.File("w.cpg"), "CP866\r\n");
   EXPECT_FALSE(ImportGoodsDbf(dir.File("w.dbf"), bd.mtTOBAP, 100));
   EXPECT_TRUE(
       ErrorShown("Не удалось открыть DBF файл w.dbf: кодовая страница «CP866» файла w.cpg не "

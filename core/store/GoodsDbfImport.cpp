@@ -81,6 +81,13 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The text without blanks and control characters at either end.
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
 // The .cpg file beside a table: same name, extension ".cpg" (or ".CPG").
 bool ReadCpgFile(const std::string& dbfPath, std::string& cpgPath, std::string& text) {
   const auto slash = dbfPath.find_last_of('/');
@@ -100,11 +107,7 @@ bool ReadCpgFile(const std::string& dbfPath, std::string& cpgPath, std::string& 
 // empty file; false for a code page the program does not read.
 bool CodePageOfCpg(std::string_view text, std::optional<GoodsTextEncoding>& encoding) {
   encoding.reset();
-  std::string name = Utf8Upper(text);
-  while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ') name.pop_back();
-  std::size_t first = 0;
-  while (first < name.size() && static_cast<unsigned char>(name[first]) <= ' ') ++first;
-  name.erase(0, first);
+  std::string name = Utf8Upper(Trimmed(text));
   if (name.empty()) return true;
   if (name == "UTF-8" || name == "UTF8" || name == "65001") {
     encoding = GoodsTextEncoding::Utf8;
@@ -234,7 +237,7 @@ class GoodsDbfReader {
     return IsUtf8Text(bytes_) ? bytes_ : U32ToUtf8(Utf8ToU32(bytes_));
   }
 
-  std::string_view Trimmed() const {
+  std::string_view TrimmedBytes() const {
     std::string_view t = bytes_;
     while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
@@ -242,7 +245,7 @@ class GoodsDbfReader {
   }
 
   bool ReadInteger(int i, std::int64_t& n) {
-    if (!ParseWhole(Trimmed(), n)) return RefuseValue(i, "не целое число");
+    if (!ParseWhole(TrimmedBytes(), n)) return RefuseValue(i, "не целое число");
     if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max())
       return RefuseValue(i, "вне диапазона");
     return true;
@@ -256,13 +259,13 @@ class GoodsDbfReader {
     }
     if (kind == DbfFieldKind::Numeric) {
       std::int64_t n = -1;
-      if (ParseWhole(Trimmed(), n) && (n == 0 || n == 1)) {
+      if (ParseWhole(TrimmedBytes(), n) && (n == 0 || n == 1)) {
         flag = n == 1;
         return true;
       }
       return RefuseValue(i, "не 0 и не 1");
     }
-    std::string_view t = Trimmed();
+    std::string_view t = TrimmedBytes();
     const std::string letter =
         Utf8Upper(encoding_ == GoodsTextEncoding::Cp1251 ? Cp1251ToUtf8(t) : std::string(t));
     for (const std::string_view yes : {"T", "Y", "Д", "1"})
@@ -310,7 +313,7 @@ bool ImportGoodsDbf(const std::string& path, TWorkTable& table, int limit, Goods
     std::optional<GoodsTextEncoding> named;
     if (!CodePageOfCpg(cpgText, named))
       return Refused(name,
-                     "кодовая страница " + Quoted(Cp1251ToUtf8(cpgText.substr(0, 40))) + " файла " +
+                     "кодовая страница " + Quoted(Cp1251ToUtf8(Trimmed(cpgText).substr(0, 40))) + " файла " +
                          BaseName(cpgPath) + " не поддерживается (нужна 1251 или UTF-8)",
                      {});
     if (named) encoding = *named;
@@ -333,8 +336,8 @@ bool ImportGoodsDbf(const std::string& path, TWorkTable& table, int limit, Goods
   }
 
   const GoodsColumns c(table);
-  ClearRows(table);
   table.DisableControls();
+  ClearRows(table);
   rows = 0;
   for (bool more = file.First(); more && rows < limit; more = file.Next(), ++rows) {
     reader.Read(values, &report);

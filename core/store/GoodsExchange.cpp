@@ -375,8 +375,8 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
   report.Reset(report.file, GoodsPlaceKind::Line);
   if (utf8.starts_with(kUtf8ByteOrderMark)) utf8.remove_prefix(kUtf8ByteOrderMark.size());
   const GoodsColumns c(table);
-  ClearRows(table);
   table.DisableControls();
+  ClearRows(table);
   const char separator = CsvSeparator(utf8);
   std::string_view rest = utf8;
   int lineNumber = 0;
