@@ -641,6 +641,19 @@ TEST_F(GoodsExchangeTest, GoodsFilesWrittenByOgr2ogrAreImportedWithTheirValues) 
     ASSERT_TRUE(ImportGoodsDbf(dir.File("w.dbf"), bd.mtTOBAP, 100)) << cpg;
     EXPECT_EQ(Rows(bd.mtTOBAP), kGdalRows) << cpg;
   }
+  // A .cpg file that names the wrong code page: the names are no UTF-8, they
+  // are read with the replacement character, and each is named.
+  std::filesystem::copy_file(Fixture("gdal_goods_1251.dbf"), dir.File("wrong.dbf"));
+  test::WriteAll(dir.File("wrong.cpg"), "UTF-8");
+  GoodsImportReport wrong;
+  ASSERT_TRUE(ImportGoodsDbf(dir.File("wrong.dbf"), bd.mtTOBAP, 100, wrong));
+  EXPECT_EQ(wrong.changeCount, 5);
+  ASSERT_FALSE(wrong.changes.empty());
+  EXPECT_EQ(wrong.changes.front().kind, GoodsIssueKind::NameNotCp1251);
+  bd.mtTOBAP.First();
+  EXPECT_TRUE(IsUtf8Text(bd.mtTOBAP.Text("Name")));
+  EXPECT_EQ(bd.mtTOBAP.Text("Name").rfind("\xEF\xBF\xBD", 0), 0U);
+
   test::WriteAll(dir.File("w.cpg"), "CP866\r\n");
   EXPECT_FALSE(ImportGoodsDbf(dir.File("w.dbf"), bd.mtTOBAP, 100));
   EXPECT_TRUE(
