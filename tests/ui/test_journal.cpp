@@ -431,7 +431,17 @@ class JournalPageTest : public QObject {
     TFrameCodeLine line(b.w->RegisterPort(), frame, static_cast<std::uint8_t>(code));
     if (frame > 0) b.w->Protocol().SetLine(&line);
     if (!fault.isEmpty()) QVERIFY(b.bed.Sim().AddFault(fault.toStdString()));
+    // The records before the frame show behind the message.
+    int shownAtBox = -1;
+    const auto box = b.w->Hooks().boxHandler;
+    b.w->Hooks().boxHandler = [&](BoxKind kind, const std::string& text) {
+      shownAtBox = b.page->MemoMagazineSource->LineCount();
+      box(kind, text);
+    };
     b.Read();
+    std::size_t before = 0;
+    for (int f = 1; f < frame; ++f) before += Frames(journal)[static_cast<std::size_t>(f - 1)].size();
+    QCOMPARE(shownAtBox, static_cast<int>(before));
     CheckIdle(b);
     CheckViews(b, fault.isEmpty() ? RecordLines(journal, journal.size()) : Lines{});
     const std::vector<uitest::TBox> boxes = b.bed.TakeBoxes();

@@ -224,6 +224,8 @@ void TJournalPage::JournalReplyReceived(TMessageBuffer& answer, bool& more) {
   if (code == kJournalEndCode) {
     more = false;
   } else if (code > 0) {
+    // What arrived before shows behind the message.
+    FlushViews();
     Error(ErrorText(code), true, true, true);
   }
   if (last || code == kJournalEndCode) endReached_ = true;
