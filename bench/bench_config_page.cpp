@@ -3,7 +3,7 @@
 // a tab switch, a page switch and a profile switch take, each including the
 // repaint of what the user sees (offscreen platform).
 //
-//   bench_ui_config_edit [--profiles N] [--rounds N]
+//   bench_config_page [--profiles N] [--rounds N]
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
