@@ -287,6 +287,59 @@ TEST_F(ExchangeFixture, MoreThan8192BytesAbortsAtOnce) {
   EXPECT_EQ(std::count(reg.pcControls.begin(), reg.pcControls.end(), kDISC), 0);
 }
 
+// A program killed in the middle of a stream leaves the register streaming:
+// the next program's first poll gets a frame of that old answer. A frame that
+// comes before the request was sent is dropped, the register is stopped with
+// DISC, what is queued behind it is discarded, and the poll starts again.
+TEST_F(ExchangeFixture, AnswerOfAnAbandonedExchangeIsDroppedAndThePollStartsAgain) {
+  for (const bool streaming : {false, true}) {
+    SCOPED_TRACE(streaming);
+    test::TraceCapture trace;
+    kkm.rxSeq = kkm.txSeq = 0;
+    reg.pcControls.clear();
+    line.discards = 0;
+    request = {0x01, 0x07, 0x03};
+    const Bytes stale = {0x01, 0x10, 0x00, 0xAA, 0x01};
+    // Reply to the poll: the old frame, and a receipt the old program caused.
+    reg.Then(Cat({RData(5, true, stale), RCtl(kACK)}));
+    reg.Then(Bytes{});  // the DISC
+    reg.Then(RCtl(kRDY));
+    reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, false, kAnswer)}));
+    std::vector<Bytes> delivered;
+    if (streaming) {
+      protocol.onData = [&](TMessageBuffer& a, bool&) {
+        const auto v = a.View();
+        delivered.emplace_back(v.begin(), v.end());
+      };
+    }
+    Bytes expected{kRDY, kDISC, kRDY, 0x90, kACK};
+    if (streaming) {
+      reg.Then(5, RCtl(kRDY));  // the quiet cycles that close a stream
+      expected.insert(expected.end(), 5, kRDY);
+    }
+    ASSERT_TRUE(Run(true));
+    EXPECT_EQ(reg.pcControls, expected);
+    EXPECT_EQ(line.discards, 1);
+    EXPECT_EQ(trace.Count("Warning:WaitData:answer of an earlier exchange, dropped"), 1);
+    EXPECT_EQ(trace.Count("Warning:WaitData:bad paket number"), 0);
+    if (streaming) {
+      EXPECT_EQ(delivered, std::vector<Bytes>{kAnswer});
+    } else {
+      EXPECT_EQ(Answer(), kAnswer);
+    }
+    EXPECT_EQ(kkm.rxSeq, 1);
+    EXPECT_EQ(kkm.txSeq, 1);
+    EXPECT_EQ(kkm.linkState, lsDone);
+  }
+  // A pure poll has no request of its own: a frame is what it asks for.
+  request.count = 0;
+  reg.pcControls.clear();
+  reg.Then(RData(1, false, kAnswer));
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(Answer(), kAnswer);
+  EXPECT_EQ(reg.pcControls, (Bytes{kRDY, kACK}));
+}
+
 TEST_F(ExchangeFixture, PurePollSendsNothingButTheRdy) {
   request.count = 0;
   reg.Then(RCtl(kRDY));

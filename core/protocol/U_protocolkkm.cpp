@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
@@ -192,6 +193,13 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   bool dataPhase = false;
   bool sending = false;
   bool delivered = false;
+  // A data frame that comes before this exchange has sent its request
+  // cannot be its answer: it is what is left of an exchange abandoned
+  // earlier (a program killed in a stream, a failed read). It is dropped,
+  // the register is told to stop with DISC, and the poll starts again.
+  const bool hasRequest = request.count != 0;
+  bool requestSent = false;
+  bool staleDropped = false;
   TLinkCode code = TLinkCode::Ok;
   int cycle = 1;
   kkm->linkState = lsNotSynchronised;
@@ -234,6 +242,14 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           if (code != TLinkCode::Ok) {
             ET("WaitData:" + ResultText(code), mdFunctional);
             kkm->linkState = lsNoAnswer;
+            looped = false;
+            break;
+          }
+          if (hasRequest && !requestSent) {
+            WT("WaitData:answer of an earlier exchange, dropped", mdFunctional);
+            SendControl(kDISC);
+            line->DiscardInput();
+            staleDropped = true;
             looped = false;
             break;
           }
@@ -334,6 +350,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             looped = false;
             break;
           }
+          requestSent = true;
         }
         ++step;
       }
@@ -344,7 +361,8 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
 
     if (cycle >= kMaxPollCycles) break;
     ++cycle;
-    if (!(delivered || sending || dataPhase || code != TLinkCode::Ok)) break;
+    if (!(delivered || sending || dataPhase || code != TLinkCode::Ok || std::exchange(staleDropped, false)))
+      break;
   }
 
   MT("----- конец синхронизации с ККМ  -----", mdFunctional);
