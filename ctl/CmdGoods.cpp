@@ -227,8 +227,8 @@ int TCtlSession::CmdGoodsWrite() {
     }
     if (!protocol_.SetGoods()) {
       progress.Done();
-      return Fail("Сбой при записи товара " + t.Text("Code") + ": записано " + sofar() + " из " +
-                  std::to_string(rows) + " строк файла");
+      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(row) + " из " +
+                  std::to_string(rows) + "): записано " + sofar());
     }
     ++written;
     lastWritten = t.Text("Code");

@@ -557,7 +557,7 @@ TEST_F(ZarvikCtl, FailedGoodsWriteSaysHowFarItGot) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Has(r.err, "Error:Неверный формат команды или данных")) << r.err;
   EXPECT_TRUE(Has(
-      r.err, "Error:Сбой при записи товара 5: записано 2 тов., последний записанный код 2 из 3 строк файла"))
+      r.err, "Error:Сбой при записи товара 5 (строка 3 из 3): записано 2 тов., последний записанный код 2"))
       << r.err;
 }
 
