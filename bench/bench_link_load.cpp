@@ -10,12 +10,14 @@
 // Defaults: 3 runs at 19200 and 14 at 115200 baud, each run reading all
 // 3000 goods and then the journal of 300 receipts; twice as many busy
 // threads as the machine has cores. --runs gives one count per speed.
+// --trace keeps the link trace and shows its last lines after a failed read.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -110,16 +112,32 @@ std::string ScenarioText(const Options& o) {
          std::to_string(o.goods) + "\n[Journal]\nGenerateReceipts=" + std::to_string(o.receipts) + "\n";
 }
 
-// The program's messages (and with --trace the link trace) on standard error.
+// The program's messages on standard error; with --trace the link trace is
+// kept, and its last lines are shown when a read fails.
 class StderrConsole final : public zarvik::IConsole {
  public:
+  explicit StderrConsole(bool keepTrace) : keepTrace_(keepTrace) {}
   void Reset(zarvik::TColor) override {}
   int LineCount() const override { return 0; }
   void DeleteFirstLine() override {}
   void AppendLine(const zarvik::ConsoleLine& line) override {
-    std::fprintf(stderr, "%s\n", line.text.c_str());
+    if (!keepTrace_) {
+      std::fprintf(stderr, "%s\n", line.text.c_str());
+      return;
+    }
+    last_.push_back(line.text);
+    if (last_.size() > kKeptLines) last_.pop_front();
   }
   void ScrollToEnd() override {}
+  void ShowKept() {
+    for (const std::string& l : last_) std::fprintf(stderr, "  %s\n", l.c_str());
+    last_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kKeptLines = 80;
+  bool keepTrace_;
+  std::deque<std::string> last_;
 };
 
 // Busy threads at normal priority until destroyed.
@@ -223,6 +241,15 @@ class Bench {
   }
 
   int JournalRecords() const { return journalRecords_; }
+  // What the simulator saw, for a failed read.
+  void ShowLinkStats() const {
+    const zarvik::sim::LinkStats st = sim_->Stats();
+    std::fprintf(stderr,
+                 "  register: bad frames %d, resyncs %d, echoes %d, uninvited %d, answers given up %d, "
+                 "stalls of its thread %d (longest %lld ms); PC link state %d\n",
+                 st.badFrames, st.resyncs, st.echoes, st.uninvited, st.abandoned, sim_->Stalls(),
+                 static_cast<long long>(sim_->LongestStall().count()), kkm_.linkState);
+  }
 
  private:
   const Options& options_;
@@ -241,7 +268,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) return 2;
   zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_link_load").string());
   zarvik::MessDepth = options.trace ? zarvik::mdFunctional : zarvik::mdUser;
-  StderrConsole console;
+  StderrConsole console(options.trace);
   zarvik::SetConsole(&console);
 
   const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
@@ -259,6 +286,10 @@ int main(int argc, char** argv) {
     if (!bench.SetUp()) return 1;
     for (int run = 1; run <= options.runs[k]; ++run) {
       const Outcome g = bench.Goods();
+      if (!g.ok) {
+        bench.ShowLinkStats();
+        console.ShowKept();
+      }
       const Outcome j = bench.Journal();
       runs += 2;
       failures += (g.ok ? 0 : 1) + (j.ok ? 0 : 1);
@@ -266,6 +297,10 @@ int main(int argc, char** argv) {
                   g.ok ? "" : " FAILED", g.seconds, j.records, j.ok ? "" : " FAILED", j.seconds,
                   LoadAverage());
       std::fflush(stdout);
+      if (!j.ok) {
+        bench.ShowLinkStats();
+        console.ShowKept();
+      }
     }
   }
   std::printf("\n%d streamed reads, %d failed, %.0f s, load average at the end %.2f\n", runs, failures,

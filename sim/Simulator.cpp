@@ -218,7 +218,7 @@ void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_poin
     const auto duration = LineTime(pacedBaud, packet.size());
     const Clock::time_point handOver = begin + std::min<Clock::duration>(duration, kMaxPacketHold);
     std::this_thread::sleep_until(handOver);
-    if (Clock::now() - handOver > kStallLimit) stalled_ = true;
+    if (Clock::now() - handOver > kStallLimit) NoteStall(Clock::now() - handOver);
   }
   // The whole packet in one write; only a PC that does not drain the device
   // makes it take more than one.
@@ -237,6 +237,13 @@ void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_poin
     ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
   }
   if (pacedBaud > 0) txLineEnd_ = begin + LineTime(pacedBaud, done);
+}
+
+void Simulator::NoteStall(Clock::duration pause) {
+  stalled_ = true;
+  ++stalls_;
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(pause).count();
+  if (ms > longestStallMs_.load()) longestStallMs_ = ms;
 }
 
 void Simulator::DropStalledInput() {
@@ -266,7 +273,7 @@ void Simulator::Serve() {
     pollfd p{fd_, POLLIN, 0};
     const auto beforePoll = Clock::now();
     const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
-    if (Clock::now() - beforePoll > kPollInterval + kStallLimit) stalled_ = true;
+    if (Clock::now() - beforePoll > kPollInterval + kStallLimit) NoteStall(Clock::now() - beforePoll);
     if (stalled_) {
       stalled_ = false;
       DropStalledInput();

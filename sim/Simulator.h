@@ -42,10 +42,14 @@ inline constexpr std::chrono::milliseconds kReceiverIdleReset{300};
 // exchange is never silent this long: a poll cycle with its waits takes
 // under a second, and the PC gives up a silent register after about two.
 inline constexpr std::chrono::milliseconds kAnswerGiveUp{3000};
-// A serving thread that did not run for this long (the process was stopped
-// or starved) did not hear what came meanwhile: that input is dropped, as a
-// register's receiver would have lost it, and a pending answer is given up.
-inline constexpr std::chrono::milliseconds kStallLimit{1000};
+// A serving thread that did not run for this long (the process was stopped)
+// did not hear what came meanwhile: that input is dropped, as a register's
+// receiver would have lost it, and a pending answer is given up. It is as
+// long as kAnswerGiveUp: after a shorter pause the PC may still be in its
+// exchange (its polls and receipts are still worth answering), after a
+// longer one it has given up, and answering its old polls would only fill
+// the line with answers nobody waits for.
+inline constexpr std::chrono::milliseconds kStallLimit = kAnswerGiveUp;
 // Paced, a packet is handed over whole when its last byte would have crossed
 // the line, but a long packet at a slow speed no later than this after its
 // first byte started: the PC waits at most 295 ms (default time-outs) for
@@ -112,6 +116,11 @@ class Simulator {
     std::uint64_t toPc = 0;
   };
   LineBytes LineByteCounts() const { return {bytesFromPc_.load(), bytesToPc_.load()}; }
+  // How often the serving thread found it had stood still beyond
+  // kStallLimit (and dropped the input that came meanwhile), and its longest
+  // such pause.
+  int Stalls() const { return stalls_.load(); }
+  std::chrono::milliseconds LongestStall() const { return std::chrono::milliseconds(longestStallMs_.load()); }
   // Forgets an answer the PC abandoned without DISC (for example after it
   // gave up on "слишком много данных"), so the next poll finds nothing
   // pending. Packet counters stay. The serving thread does this by itself
@@ -149,6 +158,9 @@ class Simulator {
   Clock::time_point rxLineEnd_{};
   // Set when a wait of the serving thread overran by kStallLimit.
   bool stalled_ = false;
+  void NoteStall(Clock::duration pause);
+  std::atomic<int> stalls_{0};
+  std::atomic<long long> longestStallMs_{0};
   std::atomic<std::uint64_t> bytesFromPc_{0};
   std::atomic<std::uint64_t> bytesToPc_{0};
   std::thread thread_;
