@@ -46,13 +46,16 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
   std::ostringstream ss;
   ss << in.rdbuf();
   const std::string bytes = ss.str();
-  // A settings file is text: any control byte but tab, CR and LF means
-  // something else has taken its place (random bytes, a binary file). What
-  // can be read of it is still read.
+  // A settings file is text: any control byte but tab, CR and LF (and the
+  // end-of-file mark 0x1A that old editors leave at the end) means something
+  // else has taken its place (random bytes, a binary file). What can be read
+  // of it is still read.
+  constexpr unsigned char kEndOfFileMark = 0x1A;
   std::size_t line = 1;
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
     if (b == '\n') ++line;
+    if (b == kEndOfFileMark && i + 1 == bytes.size()) break;
     if (b < 0x20 && b != '\t' && b != '\r' && b != '\n') {
       problem_ = "it is not a text file (a control byte in line " + std::to_string(line) + ")";
       break;
