@@ -64,8 +64,8 @@ int TCtlSession::CmdDepartmentsSet() {
         return Usage("status: \"" + value + "\" is not " + goods + ", " + service + " or " + closed);
       hasStatus = true;
     } else if (key == "name") {
-      if (Utf8Length(value) > kDepartmentNameWidth || !IsCp1251Text(value))
-        return Usage("name: at most 22 characters of the register's alphabet");
+      std::string error;
+      if (!FitsRegisterText("name", value, kDepartmentNameWidth, error)) return Usage(error);
       name = value;
       hasName = true;
     } else if (key == "group") {

@@ -75,6 +75,11 @@ int TCtlSession::CmdGoodsGet() {
   if (words_.size() != 3 || !ParseInteger(words_[2], 1, kHighestGoodsRequestCode, code))
     return Usage("goods get needs one goods code 1..9999");
   if (!Connect()) return ceFailed;
+  const int highest = Info().MaxCountGoods();
+  if (code > highest)
+    return Usage("goods " + std::to_string(code) + " is beyond the register's goods numbers (" +
+                 (highest > 0 ? "1.." + std::to_string(highest) : std::string("it reports none")) +
+                 "); nothing was asked");
   if (!protocol_.GetGoods(static_cast<int>(code))) return ceFailed;  // CheckAnswer said why
   TWorkTable& t = bd_->mtTOBAP;
   ClearRows(t);
@@ -109,10 +114,16 @@ int TCtlSession::CmdGoodsReadAll() {
   std::int64_t lastCode = 0;
   int received = 0;
   int errors = 0;
+  bool stopped = false;
   TProgress progress(err_, "товар");
   t.DisableControls();
-  const bool ok = protocol_.ReadAllGoods([&](TMessageBuffer& answer, bool&) {
+  const TStopSignals signals;
+  const bool ok = protocol_.ReadAllGoods([&](TMessageBuffer& answer, bool& more) {
     progress.Show(++received, i.MaxCountGoods());
+    if (TStopSignals::Requested()) {
+      more = false;  // the register is told to stop with this frame's receipt
+      stopped = true;
+    }
     const std::span<const std::uint8_t> bytes = answer.View();
     if (bytes.size() <= kResultOffset) return;
     const int status = bytes[kResultOffset];
@@ -143,7 +154,11 @@ int TCtlSession::CmdGoodsReadAll() {
   });
   t.EnableControls();
   progress.Done();
-  if (!ok) return Fail("Сбой при загрузке товара");
+  const std::string got = "получено " + std::to_string(CountRows(t)) + " тов." +
+                          (lastCode > 0 ? ", последний код " + std::to_string(lastCode) : std::string());
+  if (!ok) return Fail("Сбой при загрузке товара: " + got);
+  // Stopped: nothing is shown or written, an existing file stays as it was.
+  if (stopped || TStopSignals::Requested()) return Interrupted("Товар частично загружен: " + got);
   Mess("Товар загружен", false, true, true);
   if (file.empty()) {
     CtlTable table{GoodsHeader(t, args_.csv), {}};
@@ -181,10 +196,25 @@ int TCtlSession::CmdGoodsWrite() {
   i.keepSoldCount = !args_.resetSold;
   int written = 0;
   int skipped = report.rowsSkipped;
+  int row = 0;
+  const int rows = CountRows(t);
+  std::string lastWritten;
+  const auto sofar = [&] {
+    return std::to_string(written) + " тов." +
+           (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);
+  };
   TProgress progress(err_, "товар");
+  const TStopSignals signals;
   for (t.First(); !t.Eof(); t.Next()) {
+    ++row;
     if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;
     progress.Show(written + 1, toWrite);
+    // A stop takes effect before the next record, as with the window's
+    // stop button: the current row is not written.
+    if (TStopSignals::Requested()) {
+      progress.Done();
+      return Interrupted("Товары записаны частично, " + sofar());
+    }
     if (!GoodsRowToRecord(t, i)) {
       Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
       ++skipped;
@@ -192,9 +222,11 @@ int TCtlSession::CmdGoodsWrite() {
     }
     if (!protocol_.SetGoods()) {
       progress.Done();
-      return Fail("Сбой при записи товара");
+      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(row) + " из " +
+                  std::to_string(rows) + "): записано " + sofar());
     }
     ++written;
+    lastWritten = t.Text("Code");
   }
   progress.Done();
   if (skipped > 0)

@@ -30,8 +30,17 @@ int TCtlSession::CmdJournalRead() {
   std::vector<std::string> source;
   std::vector<std::string> text;
   int errors = 0;
+  bool stopped = false;
   TProgress progress(err_, "записи журнала");
+  const TStopSignals signals;
   const bool ok = protocol_.ReadJournal([&](TMessageBuffer& answer, bool& more) {
+    if (TStopSignals::Requested() && !stopped) {
+      // As the window's stop button: DISC, and the receipt of this frame
+      // without the continuation bit ends the transfer.
+      protocol_.SendControl(kDISC);
+      more = false;
+      stopped = true;
+    }
     const std::span<const std::uint8_t> bytes = answer.View();
     const int code = bytes.size() > kResultOffset ? bytes[kResultOffset] : 0;
     if (code == kResultNotFound) {
@@ -48,7 +57,10 @@ int TCtlSession::CmdJournalRead() {
     progress.Show(static_cast<int>(source.size()));
   });
   progress.Done();
-  if (!ok) return Fail("Сбой при загрузке ОТЧЕТА");
+  const std::string got = "получено " + std::to_string(source.size()) + " записей журнала";
+  if (!ok) return Fail("Сбой при загрузке ОТЧЕТА: " + got);
+  // Stopped: nothing is shown or written, an existing file stays as it was.
+  if (stopped || TStopSignals::Requested()) return Interrupted("ОТЧЕТ частично загружен: " + got);
   Mess("ОТЧЕТ загружен", false, true, true);
   const std::vector<std::string>& lines = args_.data ? source : text;
   if (args_.out.empty()) {

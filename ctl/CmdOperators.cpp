@@ -55,11 +55,13 @@ int TCtlSession::CmdOperatorsSet() {
     std::string value;
     if (!SplitAssignment(words_[k], key, value)) return Usage("\"" + words_[k] + "\" is not KEY=VALUE");
     if (key == "name") {
-      if (Utf8Length(value) > kOperatorNameWidth) return Usage("name: at most 20 characters");
+      std::string error;
+      if (!FitsRegisterText("name", value, kOperatorNameWidth, error)) return Usage(error);
       name = value;
       hasName = true;
     } else if (key == "position") {
-      if (Utf8Length(value) > kPositionWidth) return Usage("position: at most 18 characters");
+      std::string error;
+      if (!FitsRegisterText("position", value, kPositionWidth, error)) return Usage(error);
       position = value;
       hasPosition = true;
     } else {

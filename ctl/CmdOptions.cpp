@@ -9,6 +9,7 @@ namespace zarvik::ctl {
 namespace {
 
 constexpr std::int64_t kHighestOptionValue = 255;
+constexpr std::int64_t kHighestOptionNumberWord = 999999;
 
 std::string IntervalText(const TOptionsInfo& o) {
   std::string text = std::to_string(o.minValue) + " - " + std::to_string(o.maxValue);
@@ -43,7 +44,9 @@ int TCtlSession::CmdOptionsSet() {
     std::string value;
     std::int64_t n = 0;
     std::int64_t v = 0;
-    if (!SplitAssignment(words_[k], key, value) || !ParseInteger(key, 1, kOptionSlotCount, n) ||
+    // Any positive option number is taken here; whether the register has
+    // it is known once its options are read.
+    if (!SplitAssignment(words_[k], key, value) || !ParseInteger(key, 1, kHighestOptionNumberWord, n) ||
         !ParseInteger(value, 0, kHighestOptionValue, v))
       return Usage("\"" + words_[k] + "\" is not N=V with an option number N and a value 0..255");
     changes[static_cast<int>(n)] = v;
@@ -54,8 +57,8 @@ int TCtlSession::CmdOptionsSet() {
   TKKMInfo& i = Info();
   for (const auto& [n, v] : changes) {
     if (n > i.OptionCount())
-      return Usage("option " + std::to_string(n) + ": the register has " + std::to_string(i.OptionCount()) +
-                   " options");
+      return Usage("option " + std::to_string(n) + " does not exist on this register (it has " +
+                   std::to_string(i.OptionCount()) + " options, 1.." + std::to_string(i.OptionCount()) + ")");
     const TOptionsInfo& o = i.options[static_cast<std::size_t>(n - 1)];
     if (!InInterval(o, v)) {
       Error("опция вне интервала!", false, true, true);

@@ -58,7 +58,8 @@ int TCtlSession::CmdReceiptSet() {
     if (key.rfind("footer.", 0) == 0) part = 1;
     if (part < 0 || !ParseInteger(key.substr(7), 1, kReceiptLineCount, line))
       return Usage("\"" + words_[k] + "\" is not header.L=TEXT or footer.L=TEXT with L = 1..6");
-    if (Utf8Length(value) > kReceiptLineWidth) return Usage(key + ": at most 32 characters");
+    std::string error;
+    if (!FitsRegisterText(key, value, kReceiptLineWidth, error)) return Usage(error);
     changes[{part, static_cast<int>(line)}] = value;
   }
   if (changes.empty() && args_.headerFont < 0 && args_.footerFont < 0)

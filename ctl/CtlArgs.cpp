@@ -11,6 +11,7 @@ namespace zarvik::ctl {
 namespace {
 
 constexpr int kHighestNetworkNumber = 98;
+constexpr std::string_view kConfigStopWord = "CONFIG_STOP";
 constexpr int kHighestFontOption = 8;
 constexpr int kHighestBrightness = 5;
 constexpr std::array<std::string_view, 5> kDepthWords = {"mdapplied", "mdfunctional", "mdsystem",
@@ -50,6 +51,10 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == kConfigStopWord) {
+      out.configStop = true;
+      continue;
+    }
     if (optionsEnded || a.size() < 2 || a[0] != '-') {
       out.words.push_back(a);
       continue;

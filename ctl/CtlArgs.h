@@ -27,6 +27,9 @@ struct CtlArgs {
   bool data = false;            // --data
   bool resetSold = false;       // --reset-sold
   std::set<std::string> given;  // names of the options given (without "--")
+  // The word "CONFIG_STOP" (exact case) was given, anywhere: the settings
+  // cannot be written in this run, as in the window program.
+  bool configStop = false;
 };
 
 // Parses `args`; false with `error` for an unknown option, a missing value or

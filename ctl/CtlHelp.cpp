@@ -2,13 +2,17 @@
 
 namespace zarvik::ctl {
 
-const char* const kProgramHelp =
+namespace {
+
+constexpr std::string_view kIntro =
     "Usage: zarvikctl [OPTIONS] COMMAND [SUBCOMMAND] [ARGS]\n"
     "\n"
     "The register's commands from the command line. Port, speed and network number\n"
     "default to those of ZarvikConfig.ini in the current folder (sections \"Port\"\n"
     "and \"NET\"); ports are numbers mapped to devices as in the window program.\n"
-    "\n"
+    "\n";
+
+constexpr std::string_view kCommands =
     "Commands:\n"
     "  info                          identity, date and time, capacities\n"
     "  options get | set N=V...      the option table\n"
@@ -21,7 +25,9 @@ const char* const kProgramHelp =
     "  goods write FILE              goods from a .csv or .dbf exchange file\n"
     "  goods convert IN OUT          a goods file from CSV to dBASE or back, no register\n"
     "  journal read [--data]         the electronic journal\n"
-    "  print [TEXT...]               free text on the register's printer\n"
+    "  print [TEXT...]               free text on the register's printer\n";
+
+constexpr std::string_view kOptionsAndStatus =
     "\n"
     "Options:\n"
     "  --port N       port number 1..256 (COMn)\n"
@@ -32,8 +38,27 @@ const char* const kProgramHelp =
     "  --csv          tables as semicolon-separated values\n"
     "  --help, -h     this text; with a command, that command's help\n"
     "\n"
+    "The word CONFIG_STOP among the arguments switches off the commands that write\n"
+    "settings (options, departments, receipt and operators set), as it does in the\n"
+    "window program; goods, journal and print stay available.\n"
+    "\n"
+    "SIGINT (Ctrl-C) or SIGTERM during goods read-all, goods write or journal read\n"
+    "stops the transfer at the next record, says how far it got, leaves an --out\n"
+    "file as it was and exits with 130; a second signal ends the program at once.\n"
+    "\n"
     "Exit status: 0 done, 1 the register, port or a file failed (the message is on\n"
-    "standard error), 2 bad arguments.\n";
+    "standard error), 2 bad arguments or a command CONFIG_STOP refuses, 130 stopped\n"
+    "by a signal.\n";
+
+}  // namespace
+
+std::string ProgramHelp() {
+  return std::string(kIntro) + std::string(kCommands) + std::string(kOptionsAndStatus);
+}
+
+std::string CommandList() {
+  return std::string(kCommands);
+}
 
 namespace {
 

@@ -1,6 +1,8 @@
 #include "CtlSession.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <iterator>
 
 #include "CtlOutput.h"
@@ -17,6 +19,8 @@ constexpr std::string_view kPortSection = "Port";
 constexpr std::string_view kNetSection = "NET";
 constexpr std::string_view kNetKey = "NUMBER";
 constexpr int kDefaultNetworkNumber = 1;
+constexpr int kLowestNetworkNumber = 1;
+constexpr int kHighestNetworkNumber = 98;
 
 // The system's texts.
 constexpr std::string_view kCannotConnect = "Не удалось подключиться!";
@@ -62,6 +66,67 @@ bool SplitAssignment(const std::string& operand, std::string& key, std::string& 
   return true;
 }
 
+bool FitsRegisterText(const std::string& what, const std::string& text, std::size_t width,
+                      std::string& error) {
+  const std::u32string chars = Utf8ToU32(text);
+  for (std::size_t k = 0; k < chars.size(); ++k) {
+    if (Cp1251FromCodePoint(chars[k]) >= 0 && chars[k] >= U' ') continue;
+    std::string shown;
+    AppendUtf8(shown, chars[k]);
+    if (chars[k] < U' ')
+      shown = "\\x" + std::string(1, "0123456789abcdef"[chars[k] >> 4]) +
+              std::string(1, "0123456789abcdef"[chars[k] & 0xF]);
+    error = what + ": the register cannot print \"" + shown + "\" (character " + std::to_string(k + 1) +
+            " of \"" + text + "\")";
+    return false;
+  }
+  if (chars.size() > width) {
+    error = what + ": at most " + std::to_string(width) + " characters, not " + std::to_string(chars.size());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+std::atomic<bool> gStopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) {
+  gStopRequested.store(true);
+}
+
+struct sigaction gOldInt {};
+struct sigaction gOldTerm {};
+
+}  // namespace
+
+TStopSignals::TStopSignals() {
+  gStopRequested = false;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  // The first signal asks for the stop; the handler goes back to the
+  // default at once, so a second one ends the program.
+  sa.sa_flags = static_cast<int>(SA_RESETHAND | SA_RESTART);
+  ::sigaction(SIGINT, &sa, &gOldInt);
+  ::sigaction(SIGTERM, &sa, &gOldTerm);
+}
+
+TStopSignals::~TStopSignals() {
+  ::sigaction(SIGINT, &gOldInt, nullptr);
+  ::sigaction(SIGTERM, &gOldTerm, nullptr);
+}
+
+bool TStopSignals::Requested() {
+  return gStopRequested.load();
+}
+
+int TCtlSession::Interrupted(const std::string& text) {
+  Warning(text, false, true, true);
+  return ceInterrupted;
+}
+
 int TCtlSession::Usage(const std::string& text) {
   std::fprintf(err_, "zarvikctl: %s\n", text.c_str());
   std::fprintf(err_, "Try 'zarvikctl %s--help'.\n", words_.empty() ? "" : (words_[0] + " ").c_str());
@@ -100,8 +165,21 @@ bool TCtlSession::Setup() {
   int net = args_.net;
   if (net <= 0) {
     const TIniFile file(ini);
-    net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
-    if (net < 1 || net > 98) net = kDefaultNetworkNumber;
+    file.ReportProblem();
+    net = kDefaultNetworkNumber;
+    if (file.ValueExists(kNetSection, kNetKey)) {
+      const std::string text = file.ReadString(kNetSection, kNetKey, "");
+      std::int64_t n = 0;
+      if (ParseInteger(text, kLowestNetworkNumber, kHighestNetworkNumber, n)) {
+        net = static_cast<int>(n);
+      } else {
+        Warning(std::string(kNetKey) + "=" + text + " in " + file.FileName() + " [" +
+                    std::string(kNetSection) + "] is not a network number " +
+                    std::to_string(kLowestNetworkNumber) + ".." + std::to_string(kHighestNetworkNumber) +
+                    "; " + std::to_string(net) + " is used",
+                false, true, true);
+      }
+    }
   }
   kkm_.networkNumber = static_cast<std::uint8_t>(net);
   return true;

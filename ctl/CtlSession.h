@@ -41,6 +41,25 @@ std::string MoneyText(double roubles);
 bool SplitAssignment(const std::string& operand, std::string& key, std::string& value);
 // Whether `path` ends in `ext` (lower case, with its dot), in any case.
 bool HasExtension(const std::string& path, std::string_view ext);
+// Whether `text` fits a register text field of `width` characters that the
+// register can print; else `error` says which character it cannot print or
+// how long the text is, naming the field as `what`.
+bool FitsRegisterText(const std::string& what, const std::string& text, std::size_t width,
+                      std::string& error);
+
+// SIGINT and SIGTERM while a transfer runs: the transfer stops at the next
+// frame, as the window program's stop button stops it, and the command
+// reports how far it got. A second signal ends the program at once. The
+// handlers are in place while an object lives.
+class TStopSignals {
+ public:
+  TStopSignals();
+  ~TStopSignals();
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+  // A signal has come since the object was made.
+  static bool Requested();
+};
 
 class TCtlSession {
  public:
@@ -55,6 +74,8 @@ class TCtlSession {
  private:
   // A usage error: the text and the hint to the help, exit status 2.
   int Usage(const std::string& text);
+  // An unknown command word: the list of commands, exit status 2.
+  int UnknownCommand(const std::string& word);
   // A failure: the system's text as an error, exit status 1.
   static int Fail(std::string_view text);
   // Prints a success message of the system on standard output and logs it.
@@ -66,6 +87,9 @@ class TCtlSession {
   bool Setup();
   // Opens the port and identifies the register; false after a reported failure.
   bool Connect();
+  // The exit status of a transfer stopped by a signal, after `text` (the
+  // system's warning with the count) is reported.
+  int Interrupted(const std::string& text);
   TKKMInfo& Info() { return kkm_.Info(); }
 
   // The commands (one file per group).

@@ -14,21 +14,31 @@
 
 namespace zarvik::ctl {
 
+int TCtlSession::UnknownCommand(const std::string& word) {
+  std::fprintf(err_, "zarvikctl: unknown command \"%s\"\n%sTry 'zarvikctl --help'.\n", word.c_str(),
+               CommandList().c_str());
+  return ceUsage;
+}
+
 int TCtlSession::Run() {
   words_ = args_.words;
   if (words_.empty()) {
-    std::fputs(kProgramHelp, args_.help ? out_ : err_);
+    std::fputs(ProgramHelp().c_str(), args_.help ? out_ : err_);
     return args_.help ? ceOk : ceUsage;
   }
   const std::string command = Utf8Lower(words_[0]);
   if (command == "help") {
-    const char* text = words_.size() > 1 ? FindHelp(Utf8Lower(words_[1])) : kProgramHelp;
-    if (text == nullptr) return Usage("unknown command \"" + words_[1] + "\"");
+    if (words_.size() == 1) {
+      std::fputs(ProgramHelp().c_str(), out_);
+      return ceOk;
+    }
+    const char* text = FindHelp(Utf8Lower(words_[1]));
+    if (text == nullptr) return UnknownCommand(words_[1]);
     std::fputs(text, out_);
     return ceOk;
   }
   const char* help = FindHelp(command);
-  if (help == nullptr) return Usage("unknown command \"" + words_[0] + "\"");
+  if (help == nullptr) return UnknownCommand(words_[0]);
   if (args_.help) {
     std::fputs(help, out_);
     return ceOk;
@@ -40,18 +50,19 @@ int TCtlSession::Run() {
     std::string_view sub;  // empty: the command takes no subcommand
     Handler handler;
     std::vector<std::string_view> options;
+    bool writesSettings = false;  // refused under CONFIG_STOP
   };
   static const Entry kEntries[] = {
       {"info", "", &TCtlSession::CmdInfo, {}},
       {"options", "get", &TCtlSession::CmdOptionsGet, {}},
-      {"options", "set", &TCtlSession::CmdOptionsSet, {}},
+      {"options", "set", &TCtlSession::CmdOptionsSet, {}, true},
       {"departments", "get", &TCtlSession::CmdDepartmentsGet, {}},
-      {"departments", "set", &TCtlSession::CmdDepartmentsSet, {}},
+      {"departments", "set", &TCtlSession::CmdDepartmentsSet, {}, true},
       {"receipt", "get", &TCtlSession::CmdReceiptGet, {}},
-      {"receipt", "set", &TCtlSession::CmdReceiptSet, {"header-font", "footer-font"}},
+      {"receipt", "set", &TCtlSession::CmdReceiptSet, {"header-font", "footer-font"}, true},
       {"taxes", "get", &TCtlSession::CmdTaxesGet, {}},
       {"operators", "get", &TCtlSession::CmdOperatorsGet, {}},
-      {"operators", "set", &TCtlSession::CmdOperatorsSet, {}},
+      {"operators", "set", &TCtlSession::CmdOperatorsSet, {}, true},
       {"goods", "get", &TCtlSession::CmdGoodsGet, {}},
       {"goods", "read-all", &TCtlSession::CmdGoodsReadAll, {"out"}},
       {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold"}},
@@ -65,6 +76,10 @@ int TCtlSession::Run() {
     if (e.sub.empty() && command != "print" && words_.size() > 1)
       return Usage(command + " takes no arguments");
     if (!Allow(e.options)) return Usage(usageError_);
+    if (e.writesSettings && args_.configStop)
+      return Usage(command + " " + sub +
+                   ": writing settings to the register is switched off by CONFIG_STOP, as in the window "
+                   "program (goods, journal and print stay available)");
     Setup();
     bd_ = std::make_unique<TBD>();
     return (this->*e.handler)();
@@ -72,13 +87,15 @@ int TCtlSession::Run() {
   return Usage(sub.empty() ? command + " needs a subcommand" : "unknown subcommand \"" + words_[1] + "\"");
 }
 
-int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                 const std::string& programPath) {
   CtlArgs parsed;
   std::string error;
   if (!ParseCtlArgs(args, parsed, error)) {
     std::fprintf(err, "zarvikctl: %s\nTry 'zarvikctl --help'.\n", error.c_str());
     return ceUsage;
   }
+  if (HasConfigStop({programPath})) parsed.configStop = true;
   // Switches as the window program's command line would set them, with
   // "autonom" always on.
   ResetSwitches();

@@ -10,5 +10,5 @@ int main(int argc, char** argv) {
   zarvik::InitProgram(argc > 0 ? 1 : 0, argv);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  return zarvik::ctl::RunZarvikCtl(args, stdout, stderr);
+  return zarvik::ctl::RunZarvikCtl(args, stdout, stderr, argc > 0 ? argv[0] : "");
 }

@@ -1,5 +1,7 @@
 #include "RegisterLink.h"
 
+#include <utility>
+
 namespace zarvik::sim {
 namespace {
 constexpr std::size_t kMaxLog = 100000;
@@ -23,6 +25,16 @@ void RegisterLink::DropPendingAnswer() {
   waitLeft_ = 0;
 }
 
+bool RegisterLink::GiveUp() {
+  receiver_.Reset();
+  invited_ = false;
+  lateAck_ = false;
+  if (!AnswerPending()) return false;
+  DropPendingAnswer();
+  ++stats_.abandoned;
+  return true;
+}
+
 void RegisterLink::Log(std::vector<std::uint8_t>& log, std::uint8_t control) {
   if (log.size() < kMaxLog) log.push_back(control);
 }
@@ -32,24 +44,31 @@ std::vector<Bytes> RegisterLink::Feed(const std::uint8_t* data, std::size_t leng
   for (std::size_t i = 0; i < length; ++i) {
     auto ev = receiver_.Feed(data[i]);
     if (!ev) continue;
+    if (ev->kind == FrameReceiver::EventKind::Ignored) {
+      ++stats_.ignoredPackets;
+      continue;
+    }
+    if ((ev->control & kFromRegister) != 0) {
+      ++stats_.echoes;  // not from the PC
+      continue;
+    }
+    Log(stats_.received, ev->control);
+    if (faults_.Fire(FaultKind::Silence)) continue;
+    // What the previous packet left open lasts exactly one packet.
+    const bool invited = std::exchange(invited_, false);
+    const bool lateAck = std::exchange(lateAck_, false);
     switch (ev->kind) {
-      case FrameReceiver::EventKind::Control:
-        Log(stats_.received, ev->control);
-        if (faults_.Fire(FaultKind::Silence)) break;
-        OnControl(ev->control);
-        break;
-      case FrameReceiver::EventKind::Data:
-        Log(stats_.received, ev->control);
-        if (faults_.Fire(FaultKind::Silence)) break;
-        OnData(ev->control, ev->payload);
-        break;
+      case FrameReceiver::EventKind::Control: OnControl(ev->control, lateAck); break;
+      case FrameReceiver::EventKind::Data: OnData(ev->control, ev->payload, invited); break;
       case FrameReceiver::EventKind::BadFrame:
-        Log(stats_.received, ev->control);
-        if (faults_.Fire(FaultKind::Silence)) break;
+        if (!invited) {
+          ++stats_.uninvited;
+          break;
+        }
         ++stats_.badFrames;
         SendControl(kREPEAT);
         break;
-      case FrameReceiver::EventKind::Ignored: ++stats_.ignoredPackets; break;
+      case FrameReceiver::EventKind::Ignored: break;
     }
   }
   return std::move(out_);
@@ -62,6 +81,8 @@ void RegisterLink::SendControl(std::uint8_t control) {
   Log(stats_.sent, byte);
   lastWasData_ = false;
   lastControl_ = control;
+  const std::uint8_t kind = control & kKindMask;
+  invited_ = kind == kRDY || kind == kSYN || kind == kREPEAT;
   out_.push_back(std::move(packet));
 }
 
@@ -85,6 +106,7 @@ void RegisterLink::SendOutstanding() {
   }
   Log(stats_.sent, header);
   lastWasData_ = true;
+  invited_ = false;
   out_.push_back(std::move(packet));
 }
 
@@ -101,7 +123,11 @@ void RegisterLink::SendNextAnswer() {
   SendOutstanding();
 }
 
-void RegisterLink::OnData(std::uint8_t header, const Bytes& payload) {
+void RegisterLink::OnData(std::uint8_t header, const Bytes& payload, bool invited) {
+  if (!invited) {
+    ++stats_.uninvited;
+    return;
+  }
   if ((header & kNumberMask) != (stats_.rxSeq & kNumberMask)) {
     ++stats_.resyncs;
     stats_.rxSeq = 0;
@@ -126,7 +152,7 @@ void RegisterLink::OnData(std::uint8_t header, const Bytes& payload) {
   if (continued) SendNextAnswer();
 }
 
-void RegisterLink::OnControl(std::uint8_t control) {
+void RegisterLink::OnControl(std::uint8_t control, bool lateAck) {
   switch (control & kKindMask) {
     case kRDY:
       if (const Fault* f = faults_.Fire(FaultKind::Flood)) {
@@ -144,7 +170,10 @@ void RegisterLink::OnControl(std::uint8_t control) {
       }
       break;
     case kACK:
-      if (!outstanding_) break;
+      if (!outstanding_) {
+        if (lateAck) ++stats_.txSeq;  // the frame a DISC cut off was taken
+        break;
+      }
       ++stats_.txSeq;
       outstanding_.reset();
       if (control & kContinuation) {
@@ -166,7 +195,10 @@ void RegisterLink::OnControl(std::uint8_t control) {
       stats_.txSeq = 0;
       if (outstanding_) SendOutstanding();
       break;
-    case kDISC: DropPendingAnswer(); break;
+    case kDISC:
+      lateAck_ = outstanding_.has_value();
+      DropPendingAnswer();
+      break;
     default: break;
   }
 }

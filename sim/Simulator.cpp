@@ -16,7 +16,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Timer slack of the serving thread, so that paced bytes leave close to
+// Timer slack of the serving thread, so that paced packets leave close to
 // their deadlines.
 constexpr unsigned long kPacedTimerSlackNs = 1000;
 
@@ -209,24 +209,23 @@ Bytes Simulator::Process(const Bytes& fromPc) {
 }
 
 void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_point earliest) {
+  Clock::time_point begin{};
+  if (pacedBaud > 0) {
+    // The packet's place on the line is fixed before anything is written:
+    // it starts when the line is free, and the next one starts when this
+    // one has crossed, however late the write below happens.
+    begin = std::max(earliest, txLineEnd_);
+    const auto duration = LineTime(pacedBaud, packet.size());
+    const Clock::time_point handOver = begin + std::min<Clock::duration>(duration, kMaxPacketHold);
+    std::this_thread::sleep_until(handOver);
+    if (Clock::now() - handOver > kStallLimit) NoteStall(Clock::now() - handOver);
+  }
+  // The whole packet in one write; only a PC that does not drain the device
+  // makes it take more than one.
   const auto giveUp = Clock::now() + kWriteGiveUp;
-  // Paced: byte i is handed over at the moment its last bit leaves the
-  // line, begin + LineTime(i + 1). The schedule is absolute, so a late
-  // wake-up is made up by the following bytes and never accumulates.
-  const Clock::time_point begin = std::max(earliest, txLineEnd_);
   std::size_t done = 0;
   while (done < packet.size() && !stopRequested_) {
-    std::size_t due = packet.size();
-    if (pacedBaud > 0) {
-      const auto now = Clock::now();
-      due = done;
-      while (due < packet.size() && begin + LineTime(pacedBaud, due + 1) <= now) ++due;
-      if (due == done) {
-        std::this_thread::sleep_until(begin + LineTime(pacedBaud, done + 1));
-        continue;
-      }
-    }
-    const ssize_t n = ::write(fd_, packet.data() + done, due - done);
+    const ssize_t n = ::write(fd_, packet.data() + done, packet.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       bytesToPc_ += static_cast<std::uint64_t>(n);
@@ -240,15 +239,47 @@ void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_poin
   if (pacedBaud > 0) txLineEnd_ = begin + LineTime(pacedBaud, done);
 }
 
+void Simulator::NoteStall(Clock::duration pause) {
+  stalled_ = true;
+  ++stalls_;
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(pause).count();
+  if (ms > longestStallMs_.load()) longestStallMs_ = ms;
+}
+
+void Simulator::DropStalledInput() {
+  std::uint8_t buf[512];
+  std::uint64_t dropped = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n <= 0) break;
+    dropped += static_cast<std::uint64_t>(n);
+  }
+  bytesFromPc_ += dropped;
+  const auto now = Clock::now();
+  rxLineEnd_ = std::min(rxLineEnd_, now);
+  txLineEnd_ = std::min(txLineEnd_, now);
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_.GiveUp();
+}
+
 void Simulator::Serve() {
-  // Paced bytes are due every 87 us at 115200 baud: ask the kernel for
-  // wake-ups close to the deadlines instead of its default 50 us slack.
+  // Ask the kernel for wake-ups close to the packets' deadlines instead of
+  // its default 50 us slack.
   ::prctl(PR_SET_TIMERSLACK, kPacedTimerSlackNs, 0, 0, 0);
   std::uint8_t buf[512];
   auto lastByte = Clock::now();
+  stalled_ = false;
   while (!stopRequested_) {
     pollfd p{fd_, POLLIN, 0};
+    const auto beforePoll = Clock::now();
     const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
+    if (Clock::now() - beforePoll > kPollInterval + kStallLimit) NoteStall(Clock::now() - beforePoll);
+    if (stalled_) {
+      stalled_ = false;
+      DropStalledInput();
+      lastByte = Clock::now();
+      continue;
+    }
     if (ready > 0 && (p.revents & POLLIN)) {
       const ssize_t n = ::read(fd_, buf, sizeof buf);
       if (n > 0) {
@@ -282,9 +313,6 @@ void Simulator::Serve() {
               out = link_.Feed(buf + i, 1);
             }
             if (out.empty()) continue;
-            // The answer starts on the line once the packet's last byte has
-            // been heard; WritePacket sleeps straight to the end of its
-            // first byte.
             const Clock::time_point heard = begin + LineTime(pacedBaud, i + 1);
             for (const Bytes& packet : out) WritePacket(packet, pacedBaud, heard);
           }
@@ -294,9 +322,14 @@ void Simulator::Serve() {
       // Hang-up or error without data (a device going away): do not spin.
       std::this_thread::sleep_for(kPollInterval);
     }
-    if (Clock::now() - lastByte > kReceiverIdleReset) {
+    const auto silent = Clock::now() - lastByte;
+    if (silent > kReceiverIdleReset) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!link_.ReceiverIdle()) link_.LineIdle();
+      // A PC that stopped answering in the middle of an exchange (killed,
+      // unplugged) is not waited for any longer: the next session finds an
+      // idle register.
+      if (silent > kAnswerGiveUp && link_.AnswerPending()) link_.GiveUp();
     }
   }
 }

@@ -37,6 +37,24 @@ namespace zarvik::sim {
 inline constexpr std::chrono::milliseconds kPollInterval{10};
 // A packet half received when the line has been silent this long is dropped.
 inline constexpr std::chrono::milliseconds kReceiverIdleReset{300};
+// An answer (a frame, a stream, a WAIT) the PC has not come back for within
+// this time is given up and the register is idle again. A PC still in its
+// exchange is never silent this long: a poll cycle with its waits takes
+// under a second, and the PC gives up a silent register after about two.
+inline constexpr std::chrono::milliseconds kAnswerGiveUp{3000};
+// A serving thread that did not run for this long (the process was stopped)
+// did not hear what came meanwhile: that input is dropped, as a register's
+// receiver would have lost it, and a pending answer is given up. It is as
+// long as kAnswerGiveUp: after a shorter pause the PC may still be in its
+// exchange (its polls and receipts are still worth answering), after a
+// longer one it has given up, and answering its old polls would only fill
+// the line with answers nobody waits for.
+inline constexpr std::chrono::milliseconds kStallLimit = kAnswerGiveUp;
+// Paced, a packet is handed over whole when its last byte would have crossed
+// the line, but a long packet at a slow speed no later than this after its
+// first byte started: the PC waits at most 295 ms (default time-outs) for
+// the first byte of a packet.
+inline constexpr std::chrono::milliseconds kMaxPacketHold{240};
 // A write the PC does not drain within this time is given up.
 inline constexpr std::chrono::milliseconds kWriteGiveUp{2000};
 inline constexpr int kDefaultBaud = 9600;
@@ -57,13 +75,17 @@ class Simulator {
   // Serves a serial device instead (raw, 8N1, the given speed).
   bool OpenDevice(const std::string& path, int baud);
   // Pacing: with `pace` the device behaves as a line at `baud` (10 bits per
-  // byte) in both directions: each byte from the register is handed over
-  // when its last bit would have crossed the line, and a byte from the PC
-  // counts as heard only once it would have crossed the line (the register
-  // answers after the last byte of a packet has arrived). Both directions
-  // keep an absolute schedule, so the average rate is exactly the line rate
-  // and no byte is ever early. Without `pace`, bytes go as fast as the
-  // device takes them (the default).
+  // byte) in both directions. Each packet from the register (a control
+  // packet, or a data header with its frame) is scheduled in advance and
+  // handed to the device in one write when its last byte would have crossed
+  // the line (a long packet at a slow speed at most kMaxPacketHold after its
+  // first byte started), so a late wake-up of the serving thread delays a
+  // whole packet but never opens a gap inside one. A byte from the PC counts
+  // as heard only once it would have crossed the line (the register answers
+  // after the last byte of a packet has arrived). Both directions keep an
+  // absolute schedule, so the total time is exactly the line's and a byte is
+  // not early unless kMaxPacketHold says so. Without `pace`, bytes go as
+  // fast as the device takes them (the default).
   void SetPacing(int baud, bool pace);
 
   // Starts the serving thread; false when no device is open or it runs.
@@ -94,9 +116,15 @@ class Simulator {
     std::uint64_t toPc = 0;
   };
   LineBytes LineByteCounts() const { return {bytesFromPc_.load(), bytesToPc_.load()}; }
+  // How often the serving thread found it had stood still beyond
+  // kStallLimit (and dropped the input that came meanwhile), and its longest
+  // such pause.
+  int Stalls() const { return stalls_.load(); }
+  std::chrono::milliseconds LongestStall() const { return std::chrono::milliseconds(longestStallMs_.load()); }
   // Forgets an answer the PC abandoned without DISC (for example after it
   // gave up on "слишком много данных"), so the next poll finds nothing
-  // pending. Packet counters stay.
+  // pending. Packet counters stay. The serving thread does this by itself
+  // after kAnswerGiveUp of silence.
   void DropPendingAnswer();
 
   // Plays bytes into the register as if they came from the line and returns
@@ -113,6 +141,8 @@ class Simulator {
   // Writes one packet. Paced (baud > 0), its first byte starts on the line
   // at `earliest` or when the line is free, whichever is later.
   void WritePacket(const Bytes& packet, int pacedBaud, Clock::time_point earliest);
+  // Input that piled up while the thread stood still: read and dropped.
+  void DropStalledInput();
   void SetError(std::string text);
 
   mutable std::mutex mutex_;
@@ -126,6 +156,11 @@ class Simulator {
   // is free again (the end of the last byte on it).
   Clock::time_point txLineEnd_{};
   Clock::time_point rxLineEnd_{};
+  // Set when a wait of the serving thread overran by kStallLimit.
+  bool stalled_ = false;
+  void NoteStall(Clock::duration pause);
+  std::atomic<int> stalls_{0};
+  std::atomic<long long> longestStallMs_{0};
   std::atomic<std::uint64_t> bytesFromPc_{0};
   std::atomic<std::uint64_t> bytesToPc_{0};
   std::thread thread_;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "TestSupport.h"
@@ -22,6 +24,15 @@ using test::PtyPair;
 using test::RecordingConsole;
 
 constexpr int kTestPort = 200;
+
+// The console's lines without their time ("hh:nn:ss "), one per line.
+std::string Bodies(const RecordingConsole& console) {
+  constexpr std::size_t kTimeLength = 9;
+  std::string text;
+  for (const auto& l : console.lines)
+    text += (l.text.size() > kTimeLength ? l.text.substr(kTimeLength) : l.text) + "\n";
+  return text;
+}
 constexpr int kMissingPort = 201;
 
 class ComPortTest : public ::testing::Test {
@@ -117,7 +128,7 @@ TEST_F(ComPortTest, HardwareTracesOnlyAtHardwareDepth) {
   ASSERT_TRUE(port.Write(out, count));
   count = 3;
   EXPECT_FALSE(port.Read(buf, count));
-  const std::string text = console.AllText();
+  const std::string text = Bodies(console);
   EXPECT_NE(text.find("\\\\.\\COM200 19200\n"), std::string::npos) << text;
   EXPECT_NE(text.find("init COM\n"), std::string::npos);
   EXPECT_NE(text.find("Config СОМ-port\n"), std::string::npos);
@@ -206,6 +217,43 @@ TEST_F(ComPortTest, NotATerminalFailsConfigurationWithABox) {
   EXPECT_EQ(hooks.boxes[0].kind, BoxKind::Error);
 }
 
+// Before the system's message a line says which port and which device
+// failed, and why.
+TEST_F(ComPortTest, OpenFailuresNameThePortAndItsDevice) {
+  RecordingConsole console;
+  SetConsole(&console);
+  const std::string file = guard.Dir().File("plain-file");
+  test::WriteAll(file, "x");
+  struct Case {
+    int port;
+    std::string device;  // "" leaves the port without a device
+    std::string detail;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {100, "",
+       "Error:COM100: no device stands for this port number (name one as COM100=/dev/... in the section "
+       "\"Devices\" of ZarvikConfig.ini)",
+       "Error:Selected СОМ-port inaccessible!(file not found)"},
+      {kMissingPort, "/nonexistent/ttyZARVIK",
+       "Error:COM201 (/nonexistent/ttyZARVIK): No such file or directory",
+       "Error:Selected СОМ-port inaccessible!(file not found)"},
+      {kMissingPort, file,
+       "Error:COM201 (" + file + "): not a serial device (Inappropriate ioctl for device)",
+       "Error:Block dcb inaccessible!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.detail);
+    console.lines.clear();
+    SetPortDevice(c.port, c.device);
+    ASSERT_TRUE(port.SetPortNumber(c.port));
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(Bodies(console), c.detail + "\n" + c.message + "\n");
+    EXPECT_EQ(LastErrorMessage, c.message.substr(6));
+  }
+  SetPortDevice(100, "");
+}
+
 TEST_F(ComPortTest, DeviceThatDisappearsWhileOpen) {
   ASSERT_TRUE(port.Open());
   pty.CloseMaster();
@@ -291,6 +339,156 @@ TEST(ComPort, LoadSettingsRefusesBadValuesButReadsTheRest) {
   EXPECT_TRUE(none.LoadSettings(guard.Dir().File("missing.ini"), "Port"));
   EXPECT_EQ(none.PortNumber(), 1);
   EXPECT_EQ(none.BaudRate(), 19200u);
+}
+
+// A hand-edited file must not freeze the program: time-outs outside what a
+// serial line can need, or a read or write without any limit, are refused
+// with the key, the value and what is used instead.
+TEST(ComPort, LoadSettingsBoundsTheTimeOutsAndSaysWhatItUses) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  const std::string ini = guard.Dir().File("ZarvikConfig.ini");
+  struct Case {
+    std::string lines;  // of section [Port]
+    std::uint32_t TComPort::*field;
+    std::uint32_t expected;
+    std::string message;  // after "<key>=<value> in <file> [Port]"; empty: none
+  };
+  const std::vector<Case> cases = {
+      {"ReadTotalTimeoutConstant=-1", &TComPort::readTotalTimeoutConstant, 250,
+       "ReadTotalTimeoutConstant=-1 in " + ini + " [Port] is not a time-out of 0..10000 ms; 250 is used"},
+      {"ReadTotalTimeoutConstant=4294967295", &TComPort::readTotalTimeoutConstant, 250,
+       "ReadTotalTimeoutConstant=4294967295 in " + ini +
+           " [Port] is not a time-out of 0..10000 ms; 250 is used"},
+      {"ReadTotalTimeoutConstant=10000", &TComPort::readTotalTimeoutConstant, 10000, ""},
+      {"ReadTotalTimeoutConstant=10001", &TComPort::readTotalTimeoutConstant, 250,
+       "ReadTotalTimeoutConstant=10001 in " + ini + " [Port] is not a time-out of 0..10000 ms; 250 is used"},
+      {"ReadTotalTimeoutMultiplier=101", &TComPort::readTotalTimeoutMultiplier, 9,
+       "ReadTotalTimeoutMultiplier=101 in " + ini +
+           " [Port] is not a time-out of 0..100 ms per byte; 9 is used"},
+      {"ReadIntervalTimeout=abc", &TComPort::readIntervalTimeout, 6,
+       "ReadIntervalTimeout=abc in " + ini + " [Port] is not a time-out of 0..1000 ms; 6 is used"},
+      {"ReadIntervalTimeout=0", &TComPort::readIntervalTimeout, 0, ""},
+      {"WriteTotalTimeoutConstant=", &TComPort::writeTotalTimeoutConstant, 100,
+       "WriteTotalTimeoutConstant= in " + ini + " [Port] is not a time-out of 0..10000 ms; 100 is used"},
+      {"WriteTotalTimeoutMultiplier=0", &TComPort::writeTotalTimeoutMultiplier, 0, ""},
+      // No limit at all: the three zero read time-outs, and a write without
+      // any.
+      {"ReadTotalTimeoutConstant=0\r\nReadTotalTimeoutMultiplier=0\r\nReadIntervalTimeout=0",
+       &TComPort::readTotalTimeoutConstant, 250,
+       "ReadTotalTimeoutConstant=0 and ReadTotalTimeoutMultiplier=0 in " + ini +
+           " [Port] would let a read from a silent register wait forever; 250 and 9 are used"},
+      {"WriteTotalTimeoutConstant=0\r\nWriteTotalTimeoutMultiplier=0", &TComPort::writeTotalTimeoutMultiplier,
+       15,
+       "WriteTotalTimeoutConstant=0 and WriteTotalTimeoutMultiplier=0 in " + ini +
+           " [Port] would let a write to a line that does not take the bytes wait forever; 100 and 15 are "
+           "used"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    console.lines.clear();
+    test::WriteAll(ini, "[Port]\r\nCOMPort=4\r\n" + c.lines + "\r\n");
+    TComPort port;
+    EXPECT_TRUE(port.LoadSettings(ini, "Port"));  // time-outs never refuse the settings
+    EXPECT_EQ(port.*c.field, c.expected);
+    EXPECT_EQ(port.PortNumber(), 4);
+    if (c.message.empty()) {
+      EXPECT_TRUE(console.lines.empty()) << console.AllText();
+    } else {
+      ASSERT_EQ(console.lines.size(), 1U) << console.AllText();
+      EXPECT_NE(console.lines[0].text.find("Warning:" + c.message), std::string::npos)
+          << console.lines[0].text;
+    }
+  }
+}
+
+TEST(ComPort, ZeroReadTimeOutsInTheFileStillEndAReadFromASilentLine) {
+  MessageStateGuard guard;
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  SetPortDevice(kTestPort, pty.SlavePath());
+  const std::string ini = guard.Dir().File("ZarvikConfig.ini");
+  test::WriteAll(ini, "[Port]\r\nCOMPort=" + std::to_string(kTestPort) +
+                          "\r\nReadTotalTimeoutConstant=0\r\nReadTotalTimeoutMultiplier=0\r\n"
+                          "ReadIntervalTimeout=0\r\n");
+  TComPort port;
+  ASSERT_TRUE(port.LoadSettings(ini, "Port"));
+  ASSERT_TRUE(port.Open());
+  std::uint8_t buf[5];
+  std::uint32_t count = 5;
+  const auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, count));
+  EXPECT_LT(Clock::now() - start, 2s);
+  port.Close();
+  SetPortDevice(kTestPort, "");
+}
+
+// Port number and speed keep the system's messages and say, just before
+// them, which key and value of which file failed and what is used instead.
+TEST(ComPort, LoadSettingsNamesTheFileKeyAndValueOfARefusedSetting) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  const std::string ini = guard.Dir().File("ZarvikConfig.ini");
+  test::WriteAll(ini, "[Port]\r\nCOMPort=3\r\nSpeed=12345\r\n[PortScan]\r\nCOMPort=x1\r\nSpeed=fast\r\n");
+  TComPort port;
+  EXPECT_FALSE(port.LoadSettings(ini, "Port"));
+  EXPECT_EQ(port.BaudRate(), 19200U);
+  EXPECT_EQ(Bodies(console),
+            "Error:Speed=12345 in " + ini +
+                " [Port] is not one of 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000; "
+                "19200 is used\nError:invalid speed\n");
+  console.lines.clear();
+  TComPort scan;
+  EXPECT_FALSE(scan.LoadSettings(ini, "PortScan"));
+  EXPECT_EQ(scan.PortNumber(), 0);
+  EXPECT_EQ(LastErrorMessage, "invalid speed");
+  const std::string text = Bodies(console);
+  EXPECT_NE(text.find("Error:COMPort=x1 in " + ini +
+                      " [PortScan] is not a port number 1..256; no port is chosen\n"
+                      "Error:invalid COM port\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Error:Speed=fast in " + ini + " [PortScan]"), std::string::npos) << text;
+}
+
+// A settings file that cannot be read, or is not text at all, is reported
+// once (not once per section), and the defaults are used.
+TEST(ComPort, UnreadableSettingsFileIsReportedOnce) {
+  MessageStateGuard guard;
+  RecordingConsole console;
+  SetConsole(&console);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    std::string problem;
+  };
+  const std::vector<Case> cases = {
+      {"folder", [](const std::string& p) { std::filesystem::create_directory(p); }, "it is a folder"},
+      {"random bytes",
+       [](const std::string& p) {
+         std::string bytes;
+         for (int i = 0; i < 512; ++i) bytes.push_back(static_cast<char>((i * 73 + 11) % 256));
+         test::WriteAll(p, bytes);
+       },
+       "it is not a text file (a control byte in line 1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    console.lines.clear();
+    const std::string ini = guard.Dir().File(std::string(c.what) + ".ini");
+    c.make(ini);
+    TComPort port;
+    TComPort scan;
+    EXPECT_TRUE(port.LoadSettings(ini, "Port"));
+    EXPECT_TRUE(scan.LoadSettings(ini, "PortScan"));
+    EXPECT_EQ(port.PortNumber(), 1);
+    EXPECT_EQ(port.BaudRate(), 19200U);
+    EXPECT_EQ(port.readTotalTimeoutConstant, 250U);
+    EXPECT_EQ(Bodies(console),
+              "Warning:" + ini + ": " + c.problem + "; the default settings are used where it gives none\n");
+  }
 }
 
 TEST(ComPort, SaveSettingsWritesSevenKeysInOrderRelativeToTheCurrentFolder) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "TestSupport.h"
 
 namespace zarvik {
@@ -72,6 +75,37 @@ TEST(IniFile, WritingKeepsOtherLinesAndReplacesInPlace) {
   ASSERT_TRUE(ini.UpdateFile());
   EXPECT_EQ(test::ReadAll(path),
             "; keep me\r\n[Port]\r\nCOMPort=9\r\nOther=x\r\nSpeed=115200\r\n\r\n[Devices]\r\nCOM200=/dev/pts/3\r\n");
+}
+
+// What keeps a file from being used as it stands is said; a missing file
+// is no problem, and neither is the end-of-file mark old editors leave.
+TEST(IniFile, ProblemSaysWhyAFileCannotBeUsed) {
+  test::TempDir dir;
+  struct Case {
+    std::string name;
+    std::string bytes;  // empty name: nothing is written
+    std::string problem;
+  };
+  const std::vector<Case> cases = {
+      {"plain.ini", "[Port]\r\nSpeed=9600\r\n", ""},
+      {"eof-mark.ini", std::string("[Port]\r\nSpeed=9600\r\n\x1A"), ""},
+      {"nul.ini",
+       std::string("[Port]\r\nSpeed=96\0"
+                   "00\r\n",
+                   20),
+       "it is not a text file (a control byte in line 2)"},
+      {"mark-inside.ini", std::string("[Port]\x1A\r\nSpeed=9600\r\n"),
+       "it is not a text file (a control byte in line 1)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteAll(dir.File(c.name), c.bytes);
+    const TIniFile ini(dir.File(c.name));
+    EXPECT_EQ(ini.Problem(), c.problem);
+    EXPECT_EQ(ini.ReadString("Port", "Speed", "?").substr(0, 2), "96");  // what can be read is read
+  }
+  EXPECT_EQ(TIniFile(dir.File("missing.ini")).Problem(), "");
+  EXPECT_EQ(TIniFile(dir.Path()).Problem(), "it is a folder");
 }
 
 TEST(IniFile, UnwritableFolderFailsWithoutTouchingAnything) {

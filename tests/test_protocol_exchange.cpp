@@ -254,6 +254,75 @@ TEST_F(ExchangeFixture, WrongPacketNumberResynchronisesAndDropsTheAnswer) {
   }
 }
 
+// A frame that came late (after the PC had polled again) is taken; the copy
+// the register sends for the poll then carries an old number. The PC
+// resynchronises once; the frame that was already on its way before the
+// register heard the RST is dropped without a second RST, and the stream
+// goes on with the register's copy numbered 0. (Answering it with another
+// RST would keep two copies on the line for the rest of the stream.)
+TEST_F(ExchangeFixture, FrameSentBeforeTheResynchronisationIsDroppedWithoutAnother) {
+  test::TraceCapture trace;
+  const Bytes a = {0x01, 0x10, 0x00, 0x0A};
+  const Bytes b = {0x01, 0x10, 0x00, 0x0B};
+  const Bytes c = {0x01, 0x10, 0x00, 0x0C};
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, true, a)}));
+  // After the receipt of A: the copy of A (number 0) and B (number 1).
+  reg.Then(Cat({RData(0, true, a), RData(1, true, b)}));
+  // After the RST: B again with number 0; then C ends the stream.
+  reg.Then(RData(0, true, b));
+  reg.Then(RData(1, false, c));
+  reg.Then(5, RCtl(kRDY));
+  std::vector<Bytes> delivered;
+  protocol.onData = [&](TMessageBuffer& m, bool&) {
+    const auto v = m.View();
+    delivered.emplace_back(v.begin(), v.end());
+  };
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(delivered, (std::vector<Bytes>{a, b, c}));
+  const std::uint8_t more = kACK | kContinuationBit;
+  EXPECT_EQ(reg.pcControls, (Bytes{kRDY, 0x90, more, kRST, more, kACK, kRDY, kRDY, kRDY, kRDY, kRDY}));
+  EXPECT_EQ(trace.Count("Warning:WaitData:bad paket number"), 1);
+  EXPECT_EQ(trace.Count("Warning:WaitData:frame sent before the resynchronisation, dropped"), 1);
+  EXPECT_EQ(kkm.rxSeq, 2);
+}
+
+// The last frame of a stream sent again (its receipt was not heard, or a
+// poll crossed it) is acknowledged again and not taken twice; the transfer
+// stays complete.
+TEST_F(ExchangeFixture, LastFrameRepeatedIsAcknowledgedAgain) {
+  test::TraceCapture trace;
+  const Bytes last = {0x01, 0x0F, 0x09};
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, false, last)}));
+  reg.Then(Bytes{});                // the receipt: not heard
+  reg.Then(RData(0, false, last));  // the next poll gets the frame again
+  reg.Then(Bytes{});                // the second receipt
+  reg.Then(4, RCtl(kRDY));
+  int frames = 0;
+  protocol.onData = [&](TMessageBuffer&, bool&) { ++frames; };
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(reg.pcControls, (Bytes{kRDY, 0x90, kACK, kRDY, kACK, kRDY, kRDY, kRDY, kRDY}));
+  EXPECT_EQ(trace.Count("Warning:WaitData:last frame repeated, acknowledged again"), 1);
+  EXPECT_EQ(trace.Count("Warning:WaitData:bad paket number"), 0);
+  EXPECT_EQ(kkm.linkState, lsDone);
+  // Another frame with the same number is not a repeat: it is a wrong
+  // number as before.
+  kkm.rxSeq = kkm.txSeq = 0;
+  request = {0x01, 0x0F, 0x00, 0x00};
+  reg.pcControls.clear();
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, false, last)}));
+  reg.Then(Bytes{});
+  reg.Then(RData(0, false, {0x01, 0x0F, 0x00, 0x55}));
+  reg.Then(RData(0, false, {0x01, 0x0F, 0x00, 0x55}));
+  reg.Then(4, RCtl(kRDY));
+  protocol.onData = [&](TMessageBuffer&, bool&) { ++frames; };
+  Run(true);
+  EXPECT_EQ(std::count(reg.pcControls.begin(), reg.pcControls.end(), kSYN), 1);
+}
+
 TEST_F(ExchangeFixture, TenPointlessPacketsEndTheCycleAsALoop) {
   test::TraceCapture trace;
   line.purgeOnOpen = false;
@@ -285,6 +354,59 @@ TEST_F(ExchangeFixture, MoreThan8192BytesAbortsAtOnce) {
   EXPECT_EQ(trace.Count("----- конец синхронизации с ККМ  -----"), 0);
   EXPECT_EQ(line.closes, 0);
   EXPECT_EQ(std::count(reg.pcControls.begin(), reg.pcControls.end(), kDISC), 0);
+}
+
+// A program killed in the middle of a stream leaves the register streaming:
+// the next program's first poll gets a frame of that old answer. A frame that
+// comes before the request was sent is dropped, the register is stopped with
+// DISC, what is queued behind it is discarded, and the poll starts again.
+TEST_F(ExchangeFixture, AnswerOfAnAbandonedExchangeIsDroppedAndThePollStartsAgain) {
+  for (const bool streaming : {false, true}) {
+    SCOPED_TRACE(streaming);
+    test::TraceCapture trace;
+    kkm.rxSeq = kkm.txSeq = 0;
+    reg.pcControls.clear();
+    line.discards = 0;
+    request = {0x01, 0x07, 0x03};
+    const Bytes stale = {0x01, 0x10, 0x00, 0xAA, 0x01};
+    // Reply to the poll: the old frame, and a receipt the old program caused.
+    reg.Then(Cat({RData(5, true, stale), RCtl(kACK)}));
+    reg.Then(Bytes{});  // the DISC
+    reg.Then(RCtl(kRDY));
+    reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, false, kAnswer)}));
+    std::vector<Bytes> delivered;
+    if (streaming) {
+      protocol.onData = [&](TMessageBuffer& a, bool&) {
+        const auto v = a.View();
+        delivered.emplace_back(v.begin(), v.end());
+      };
+    }
+    Bytes expected{kRDY, kDISC, kRDY, 0x90, kACK};
+    if (streaming) {
+      reg.Then(5, RCtl(kRDY));  // the quiet cycles that close a stream
+      expected.insert(expected.end(), 5, kRDY);
+    }
+    ASSERT_TRUE(Run(true));
+    EXPECT_EQ(reg.pcControls, expected);
+    EXPECT_EQ(line.discards, 1);
+    EXPECT_EQ(trace.Count("Warning:WaitData:answer of an earlier exchange, dropped"), 1);
+    EXPECT_EQ(trace.Count("Warning:WaitData:bad paket number"), 0);
+    if (streaming) {
+      EXPECT_EQ(delivered, std::vector<Bytes>{kAnswer});
+    } else {
+      EXPECT_EQ(Answer(), kAnswer);
+    }
+    EXPECT_EQ(kkm.rxSeq, 1);
+    EXPECT_EQ(kkm.txSeq, 1);
+    EXPECT_EQ(kkm.linkState, lsDone);
+  }
+  // A pure poll has no request of its own: a frame is what it asks for.
+  request.count = 0;
+  reg.pcControls.clear();
+  reg.Then(RData(1, false, kAnswer));
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(Answer(), kAnswer);
+  EXPECT_EQ(reg.pcControls, (Bytes{kRDY, kACK}));
 }
 
 TEST_F(ExchangeFixture, PurePollSendsNothingButTheRdy) {

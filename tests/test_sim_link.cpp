@@ -437,6 +437,132 @@ TEST(SimPacing, PacedLineIsNeverFasterThanTheLineInEitherDirection) {
   EXPECT_LT(elapsed, lineTime + std::chrono::seconds(3));
 }
 
+// A PC that stops a journal read sends DISC and then the receipt of the frame
+// it took: that frame counts, and the next answer carries the number the PC
+// expects, with no resynchronisation.
+TEST(SimInMemory, StoppedJournalReadKeepsThePacketNumbersInStep) {
+  Scenario sc = simtest::DefaultScenario();
+  sc.state.journalFrameLimit = 40;  // a journal of many frames
+  Simulator sim(sc);
+  EXPECT_EQ(sim.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  Bytes out = sim.Process(Cat(Control(kAddr, 0x90), Frame(kJournal)));
+  ASSERT_GE(out.size(), 10U);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
+  EXPECT_EQ(Bytes(out.begin() + 5, out.begin() + 10), Control(kAddr, 0xB0));  // frame 0, more
+  out = sim.Process(Control(kAddr, 0xDA));                                    // frame 0 taken
+  ASSERT_GE(out.size(), 5U);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xB1));  // frame 1, more
+  // The user stops: DISC, then the receipt of frame 1 without the
+  // continuation bit. Nothing more is sent.
+  EXPECT_TRUE(sim.Process(Bytes{0x7F, 0x02, 0x01, 0xC0, 0x3F}).empty());
+  EXPECT_TRUE(sim.Process(Bytes{0x7F, 0x02, 0x01, 0xCA, 0x35}).empty());
+  EXPECT_EQ(sim.Stats().txSeq, 2);
+  EXPECT_EQ(sim.Stats().streamLeft, 0U);
+  // The next command: request number 1, answer number 2, as the PC counts.
+  EXPECT_EQ(sim.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  out = sim.Process(Cat(Control(kAddr, 0x91), Frame(kGetInfo)));
+  ASSERT_GE(out.size(), 10U);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
+  EXPECT_EQ(Bytes(out.begin() + 5, out.begin() + 10), Control(kAddr, 0xA2));
+  EXPECT_EQ(sim.Stats().resyncs, 0);
+
+  // A receipt that comes after something else than the DISC does not count.
+  Simulator other(sc);
+  other.Process(Control(kAddr, 0xC5));
+  other.Process(Cat(Control(kAddr, 0x90), Frame(kJournal)));
+  other.Process(Control(kAddr, 0xC0));
+  EXPECT_EQ(other.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  EXPECT_TRUE(other.Process(Control(kAddr, 0xCA)).empty());
+  EXPECT_EQ(other.Stats().txSeq, 0);
+}
+
+// The register's own packets heard back on the line (the direction bit set)
+// are not from the PC: neither a poll nor a request, and they do not disturb
+// what the PC's packets started.
+TEST(SimInMemory, OwnEchoIsIgnored) {
+  Simulator sim(simtest::DefaultScenario());
+  for (const std::uint8_t c : Bytes{0xE5, 0xEA, 0xFA, 0xE0, 0xEC, 0xEF}) {
+    EXPECT_TRUE(sim.Process(Control(kAddr, c)).empty()) << int{c};
+  }
+  // Its own answer packet, frame and all.
+  EXPECT_TRUE(sim.Process(Cat(Control(kAddr, 0xA0), Frame(kGetInfo))).empty());
+  EXPECT_TRUE(sim.State().commandsExecuted.empty());
+  EXPECT_EQ(sim.Stats().echoes, 7);
+  EXPECT_TRUE(sim.Stats().received.empty());
+  // The echo of its RDY between the PC's poll and the PC's request.
+  EXPECT_EQ(sim.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));
+  EXPECT_TRUE(sim.Process(Control(kAddr, 0xE5)).empty());
+  const Bytes out = sim.Process(Cat(Control(kAddr, 0x90), Frame(kGetInfo)));
+  ASSERT_GE(out.size(), 5U);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
+  EXPECT_EQ(sim.State().commandsExecuted, (std::vector<std::uint8_t>{1}));
+}
+
+// The PC sends its request when the register asks for it: after the
+// register's RDY, SYN (wrong number, send again) or 0xC6 (garbled, send
+// again). A data packet after anything else is ignored and not carried out.
+TEST(SimInMemory, DataPacketNobodyAskedForIsIgnored) {
+  const Bytes request = Cat(Control(kAddr, 0x90), Frame(kGetInfo));
+  Bytes garbled = request;
+  ++garbled.back();
+  struct Case {
+    const char* what;
+    std::vector<Bytes> before;  // what the PC sends first
+    bool carriedOut;
+  };
+  const std::vector<Case> cases = {
+      {"no poll", {}, false},
+      {"after RDY", {Control(kAddr, 0xC5)}, true},
+      {"after SYN", {Control(kAddr, 0xC5), Cat(Control(kAddr, 0x95), Frame(kGetInfo))}, true},
+      {"after 0xC6", {Control(kAddr, 0xC5), garbled}, true},
+      {"after the ACK of the same request",
+       {Control(kAddr, 0xC5), Cat(Control(kAddr, 0x80), Frame(kGetInfo))},
+       false},
+      {"after a DISC", {Control(kAddr, 0xC5), Control(kAddr, 0xC0)}, false},
+      {"after BUSY", {Control(kAddr, 0xC5)}, false},
+      {"after a receipt", {Control(kAddr, 0xCA)}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scenario sc = simtest::DefaultScenario();
+    if (std::string(c.what) == "after BUSY") sc.faults.push_back(Fault{FaultKind::Busy, 1, 0, 1});
+    Simulator sim(sc);
+    for (const Bytes& b : c.before) sim.Process(b);
+    const auto executed = sim.State().commandsExecuted.size();
+    const Bytes out = sim.Process(request);
+    EXPECT_EQ(sim.State().commandsExecuted.size(), executed + (c.carriedOut ? 1 : 0));
+    if (c.carriedOut) {
+      ASSERT_GE(out.size(), 5U);
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + 5), Control(kAddr, 0xFA));
+    } else {
+      EXPECT_TRUE(out.empty());
+      EXPECT_EQ(sim.Stats().uninvited, 1);
+    }
+  }
+}
+
+// A PC that goes away in the middle of a stream is not waited for: after a
+// silence the register gives the stream up and a poll finds it idle.
+TEST_F(SimLink, StreamNobodyAcknowledgesIsGivenUpAfterASilence) {
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kAllGoods, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ASSERT_EQ(pc_.ReadControl() & 0xC0, 0x80);
+  Bytes first;
+  ASSERT_TRUE(pc_.ReadFrame(first));
+  // Shorter silences keep it (a PC between two poll cycles).
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  EXPECT_TRUE(sim_->Stats().unacknowledged);
+  std::this_thread::sleep_for(kAnswerGiveUp);
+  const auto stats = sim_->Stats();
+  EXPECT_FALSE(stats.unacknowledged);
+  EXPECT_EQ(stats.streamLeft, 0U);
+  EXPECT_EQ(stats.abandoned, 1);
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+}
+
 TEST(SimInMemory, ProcessPlaysBytesWithoutADevice) {
   Simulator sim(simtest::DefaultScenario());
   EXPECT_EQ(sim.Process(Control(kAddr, 0xC5)), Control(kAddr, 0xE5));

@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include "SimTestLine.h"
+#include "model/U_kkms.h"
 #include "shell/IniFile.h"
 #include "shell/TextCodec.h"
 
@@ -60,6 +61,42 @@ TEST(SimScenario, DefaultShopIsComplete) {
   EXPECT_EQ(s.goods.at(8).flags & 1, 0);  // cheese is sold by weight
   EXPECT_EQ(s.goods.at(8).sold, 12345U);
   EXPECT_TRUE(sc.faults.empty());
+}
+
+// The option numbers whose value lies outside the interval the model
+// descriptor of the scenario's version gives (0 allowed when the descriptor
+// says so).
+std::vector<int> OptionsOutsideTheirIntervals(const RegisterState& s) {
+  TKKMInfo info;
+  info.version = s.version;
+  info.descriptorTag = "000000";
+  const TIniFile descriptor(simtest::SourcePath("data/ECR_CFG/" + s.version + "_000000.ini"));
+  EXPECT_TRUE(descriptor.SectionExists("opions")) << s.version;
+  info.ReadDescriptor(descriptor);
+  std::vector<int> outside;
+  for (std::size_t i = 0; i < s.options.size(); ++i) {
+    const TOptionsInfo& o = info.options[i];
+    const int v = s.options[i];
+    if (!((v >= o.minValue && v <= o.maxValue) || (v == 0 && o.canNull)))
+      outside.push_back(static_cast<int>(i) + 1);
+  }
+  return outside;
+}
+
+// The shipped shop holds option values a register would hold; the values
+// outside their intervals live in a test scenario of their own.
+TEST(SimScenario, DefaultShopOptionsLieInTheirIntervals) {
+  const RegisterState shop = simtest::DefaultScenario().state;
+  ASSERT_EQ(shop.options.size(), 32U);
+  EXPECT_EQ(OptionsOutsideTheirIntervals(shop), std::vector<int>{});
+
+  Scenario odd;
+  std::string error;
+  ASSERT_TRUE(LoadScenarioFile(std::string(ZARVIK_TEST_DATA) + "/scenarios/options_outside_intervals.ini",
+                               odd, error))
+      << error;
+  EXPECT_EQ(odd.state.version, shop.version);
+  EXPECT_EQ(OptionsOutsideTheirIntervals(odd.state), (std::vector<int>{10, 12, 13, 14, 16, 17, 25}));
 }
 
 // Walks the journal with its own table of record lengths and checks every

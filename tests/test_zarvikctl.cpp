@@ -5,17 +5,17 @@
 
 #ifdef ZARVIK_CTL_EXE
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "CtlProcess.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "TestSupport.h"
@@ -28,85 +28,8 @@ namespace {
 constexpr int kSimPort = 200;
 constexpr int kUnmappedPort = 201;
 
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs zarvikctl with `args` in `folder`, with `input` on its standard input;
-// standard error is a pipe, or with `errTerminal` a pseudo-terminal.
-RunResult RunCtl(const std::string& folder, const std::vector<std::string>& args,
-                 const std::string& input = {}, bool errTerminal = false) {
-  RunResult result;
-  std::vector<std::string> argStore{ZARVIK_CTL_EXE};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  // A fixed locale, so that numbers are written with a point.
-  std::string lang = "LC_ALL=C.UTF-8";
-  std::string path = "PATH=/usr/bin:/bin";
-  char* envp[] = {lang.data(), path.data(), nullptr};
-
-  int outPipe[2];
-  int errPipe[2];
-  int inPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 || ::pipe2(inPipe, O_CLOEXEC) != 0)
-    return result;
-  if (errTerminal) {
-    // The master side takes the place of the pipe's read end.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    ::tcgetattr(slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    ::close(errPipe[0]);
-    ::close(errPipe[1]);
-    errPipe[0] = master;
-    errPipe[1] = slave;
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(inPipe[0], 0);
-    ::dup2(outPipe[1], 1);
-    ::dup2(errPipe[1], 2);
-    if (::chdir(folder.c_str()) != 0) ::_exit(126);
-    ::execve(argv[0], argv.data(), envp);
-    ::_exit(127);
-  }
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  ::close(inPipe[0]);
-  if (!input.empty() && ::write(inPipe[1], input.data(), input.size()) < 0) ADD_FAILURE() << "stdin";
-  ::close(inPipe[1]);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (::poll(fds, 2, 30000) <= 0) break;
-    for (int k = 0; k < 2; ++k) {
-      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[k]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[k].fd);
-        fds[k].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (const pollfd& p : fds)
-    if (p.fd >= 0) ::close(p.fd);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+using test::RunCtl;
+using test::RunResult;
 
 // A small shop: four departments, two taxes, receipt texts, two of four
 // operators, three goods, one receipt in the journal; a version without a
@@ -589,6 +512,201 @@ TEST_F(ZarvikCtl, GoodsFilesConvertedWithoutARegister) {
                                              {"goods", "convert", "in.csv", "x"}}) {
     r = Run(args);
     EXPECT_EQ(r.status, 2) << args.back();
+  }
+}
+
+// The messages name what failed and what to do, before anything is sent
+// where the command line alone is wrong.
+TEST_F(ZarvikCtl, MessagesNameWhatFailed) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> says;
+    std::vector<std::string> doesNotSay;
+  };
+  const std::vector<Case> cases = {
+      {{"goods", "get", "150"},
+       2,
+       {"goods 150 is beyond the register's goods numbers (1..100); nothing was asked"},
+       {"Неверный формат"}},
+      {{"departments", "set", "3", "name=Café"},
+       2,
+       {"name: the register cannot print \"é\" (character 4 of \"Café\")"},
+       {"22 characters"}},
+      {{"operators", "set", "1", "position=Кассир №½"}, 2, {"position: the register cannot print \"½\""}, {}},
+      {{"receipt", "set", "footer.2=Tab\there"}, 2, {"footer.2: the register cannot print \"\\x09\""}, {}},
+      {{"options", "set", "99=1"},
+       2,
+       {"option 99 does not exist on this register (it has 8 options, 1..8)"},
+       {}},
+      {{"frobnicate"},
+       2,
+       {"unknown command \"frobnicate\"", "Commands:", "  goods read-all", "Try 'zarvikctl --help'."},
+       {"frobnicate --help"}},
+      {{"help", "frobnicate"}, 2, {"unknown command \"frobnicate\"", "Commands:"}, {}},
+      {{"--port", "100", "info"},
+       1,
+       {"Error:COM100: no device stands for this port number (name one as COM100=/dev/... in the section "
+        "\"Devices\" of ZarvikConfig.ini)",
+        "Error:Selected СОМ-port inaccessible!(file not found)", "Не удалось подключиться!"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (const std::string& part : c.says) EXPECT_TRUE(Has(r.err, part)) << part << "\n" << r.err;
+    for (const std::string& part : c.doesNotSay) EXPECT_FALSE(Has(r.err, part)) << part << "\n" << r.err;
+  }
+  // Two runs identified the register (goods get 150, options set 99=1),
+  // each with its two goods probes; no goods request of its own went out,
+  // and nothing was written.
+  const auto executed = State().commandsExecuted;
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{16}), 4);
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{1}), 2);
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{10}), 0);
+}
+
+// Values of ZarvikConfig.ini that cannot be used are reported once, with the
+// file, the key, the value and what is used instead; the run goes on.
+TEST_F(ZarvikCtl, UnusableSettingsAreReportedOnceAndTheRunGoesOn) {
+  const std::string ini = dir.File("ZarvikConfig.ini");
+  const std::string devices =
+      "[Devices]\r\nCOM" + std::to_string(kSimPort) + "=" + simulator->DevicePath() + "\r\n";
+  test::WriteAll(ini, "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
+                          "\r\nSpeed=12345\r\nReadTotalTimeoutConstant=-1\r\n[NET]\r\nNUMBER=0\r\n" +
+                          devices + "[Junk]\r\n\x01\x02\x03\r\n");
+  const RunResult r = Run({"info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = {
+      "Warning:" + ini + ": it is not a text file (a control byte in line 10); the default settings are used",
+      "Error:Speed=12345 in " + ini +
+          " [Port] is not one of 2400, 4800, 9600, 14400, 19200, 38400, 56000, "
+          "57600, 115200, 128000; 19200 is used",
+      "Error:invalid speed",
+      "Warning:ReadTotalTimeoutConstant=-1 in " + ini +
+          " [Port] is not a time-out of 0..10000 ms; 250 is used",
+      "Warning:NUMBER=0 in " + ini + " [NET] is not a network number 1..98; 1 is used",
+  };
+  for (const std::string& line : lines) {
+    const std::size_t at = r.err.find(line);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << r.err;
+    if (at != std::string::npos) {
+      EXPECT_EQ(r.err.find(line, at + 1), std::string::npos) << "twice: " << line;
+    }
+  }
+  EXPECT_TRUE(Has(r.out, "Модель:          Зарвик-ТЕСТ")) << r.out;
+}
+
+// CONFIG_STOP switches off the commands that write settings, as in the
+// window program, whether it is an argument or the program's own name.
+TEST_F(ZarvikCtl, ConfigStopRefusesTheSettingsWritesOnly) {
+  const std::string refusal = "writing settings to the register is switched off by CONFIG_STOP";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"CONFIG_STOP", "options", "set", "2=1"},
+        std::vector<std::string>{"departments", "set", "1", "name=Овощи", "CONFIG_STOP"},
+        std::vector<std::string>{"receipt", "set", "CONFIG_STOP", "header.1=x"},
+        std::vector<std::string>{"operators", "set", "1", "name=x", "CONFIG_STOP"}}) {
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_TRUE(Has(r.err, refusal)) << r.err;
+  }
+  EXPECT_TRUE(State().commandsExecuted.empty());
+  const RunResult named = test::RunCtl(dir.Path(), {"options", "set", "2=1"}, {}, false, "CONFIG_STOP");
+  EXPECT_EQ(named.status, 2);
+  EXPECT_TRUE(Has(named.err, refusal)) << named.err;
+  EXPECT_TRUE(State().commandsExecuted.empty());
+  // Lower case is no switch; reading, goods and printing stay available.
+  EXPECT_EQ(Run({"config_stop", "options", "get"}).status, 2);  // an unknown command
+  Ok({"options", "get", "CONFIG_STOP"});
+  Ok({"goods", "read-all", "--out", "goods.csv", "CONFIG_STOP"});
+  Ok({"goods", "write", "goods.csv", "CONFIG_STOP"});
+  Ok({"print", "CONFIG_STOP", "x"});
+}
+
+// A failed goods write says which record failed and how far it got.
+TEST_F(ZarvikCtl, FailedGoodsWriteSaysHowFarItGot) {
+  Ok({"goods", "read-all", "--out", "goods.csv"});
+  // Two writes answered as done, the third refused.
+  ASSERT_TRUE(simulator->AddFault("result=17:0*2"));
+  ASSERT_TRUE(simulator->AddFault("result=17:3"));
+  const RunResult r = Run({"goods", "write", "goods.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Error:Неверный формат команды или данных")) << r.err;
+  EXPECT_TRUE(Has(
+      r.err, "Error:Сбой при записи товара 5 (строка 3 из 3): записано 2 тов., последний записанный код 2"))
+      << r.err;
+}
+
+// SIGINT or SIGTERM during a transfer stops it at the next record like the
+// window's stop button: the count and the last code are reported, an --out
+// file keeps what it held, the exit status is 130, and the register is at
+// once ready for the next command.
+TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
+  constexpr int kGoods = 400;
+  simulator->ModifyState([](sim::RegisterState& st) {
+    st.goodsCapacity = 2000;
+    st.goods.clear();
+    for (int code = 1; code <= kGoods; ++code) st.goods[code] = sim::GeneratedGoods(code, st.maxCountDepat);
+    // A long journal in short frames.
+    const std::vector<sim::Bytes> one = st.journal;
+    for (int k = 0; k < 80; ++k) st.journal.insert(st.journal.end(), one.begin(), one.end());
+    st.journalFrameLimit = 40;
+  });
+  Ok({"goods", "read-all", "--out", "all.csv"});
+  simulator->SetPacing(19200, true);
+  const std::string old = "не трогать\r\n";
+  test::WriteAll(dir.File("goods.csv"), old);
+  test::WriteAll(dir.File("journal.txt"), old);
+
+  struct Case {
+    std::vector<std::string> args;
+    int signal;
+    std::string says;  // followed by the count
+  };
+  const std::vector<Case> cases = {
+      {{"goods", "read-all", "--out", "goods.csv"}, SIGINT, "Warning:Товар частично загружен: получено "},
+      {{"journal", "read", "--out", "journal.txt"}, SIGTERM, "Warning:ОТЧЕТ частично загружен: получено "},
+      {{"goods", "write", "all.csv"}, SIGINT, "Warning:Товары записаны частично, "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    if (c.args[1] == "write") simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
+    test::CtlProcess process(dir.Path(), c.args);
+    ASSERT_TRUE(process.Started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto signalled = std::chrono::steady_clock::now();
+    process.Signal(c.signal);
+    const RunResult r = process.Wait(std::chrono::seconds(30));
+    const auto afterSignal = std::chrono::steady_clock::now() - signalled;
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(afterSignal, std::chrono::seconds(4));
+    const std::size_t at = r.err.find(c.says);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const int count = std::atoi(r.err.c_str() + at + c.says.size());
+    EXPECT_GT(count, 0) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    if (c.args[1] == "read-all") {
+      EXPECT_LT(count, kGoods);
+      EXPECT_TRUE(
+          Has(r.err, "получено " + std::to_string(count) + " тов., последний код " + std::to_string(count)))
+          << r.err;
+      EXPECT_EQ(test::ReadAll(dir.File("goods.csv")), old);
+    } else if (c.args[1] == "read") {
+      EXPECT_TRUE(Has(r.err, " записей журнала")) << r.err;
+      EXPECT_EQ(test::ReadAll(dir.File("journal.txt")), old);
+    } else {
+      const auto goods = State().goods;
+      EXPECT_EQ(static_cast<int>(goods.size()), count);
+      ASSERT_FALSE(goods.empty());
+      EXPECT_TRUE(Has(r.err, std::to_string(count) + " тов., последний записанный код " +
+                                 std::to_string(goods.rbegin()->first)))
+          << r.err;
+    }
+    // The next command finds the register ready at its first attempt.
+    const RunResult next = Run({"info"});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_LT(next.took, std::chrono::seconds(3));
   }
 }
 

@@ -11,10 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <map>
+#include <string_view>
 
 #include "port/PortDevices.h"
 #include "port/SerialSpeed.h"
@@ -180,11 +183,23 @@ bool TComPort::Open() {
   MT("init COM", mdHardWare);
   const std::string device = DevicePath();
   int fd = -1;
+  // Which port and device failed goes in a line of its own before the
+  // system's message.
+  const std::string which = "COM" + std::to_string(portNumber_);
   switch (OpenDevice(device, fd)) {
     case OpenOutcome::Missing:
+      if (device.empty()) {
+        Error(which + ": no device stands for this port number (name one as " + PortKey(portNumber_) +
+                  "=/dev/... in the section \"" + kDevicesSection + "\" of ZarvikConfig.ini)",
+              false, true, true);
+      } else {
+        Error(which + " (" + device + "): " + SystemErrorText(), false, true, true);
+      }
       Error("Selected СОМ-port inaccessible!(file not found)", false, true, true);
       return false;
     case OpenOutcome::Busy:
+      Error(which + " (" + device + "): " + SystemErrorText() + "; another program may hold it", false, true,
+            true);
       Error("Selected СОМ-port busy!", false, true, true);
       return false;
     case OpenOutcome::Opened:
@@ -203,6 +218,9 @@ bool TComPort::Open() {
       case -1: text = "Selected СОМ-port inaccessible(Init)!"; break;
       default: text = "Selected СОМ-port inaccessible! error=" + std::to_string(result); break;
     }
+    std::string cause = result < 0 ? SystemErrorText() : "line errors pending";
+    if (result < 0 && g_lastErrno == ENOTTY) cause = "not a serial device (" + cause + ")";
+    Error(which + " (" + device + "): " + cause, false, true, true);
     Error(text, true, true, true);
     CloseHandle();
     return false;
@@ -288,11 +306,12 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
       if (got > 0 && readIntervalTimeout != 0 && readIntervalTimeout != kNoTimeout) {
         deadline = std::min(deadline, lastByte + std::chrono::milliseconds(readIntervalTimeout));
       }
-      if (deadline != Clock::time_point::max()) {
-        waitMs = MillisUntil(deadline);
-        if (waitMs == 0) break;
-      }
+      if (deadline != Clock::time_point::max()) waitMs = MillisUntil(deadline);
     }
+    // A deadline that has passed still takes the bytes already waiting in
+    // the driver: they arrived in time, and only this process was late to
+    // look (a busy machine).
+    const bool last = waitMs == 0 && !immediate;
     pollfd p{fd_, POLLIN, 0};
     const int r = ::poll(&p, 1, waitMs);
     if (r < 0) {
@@ -302,7 +321,7 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
       break;
     }
     if (r == 0) {
-      if (immediate) break;
+      if (immediate || last) break;
       continue;  // the deadline is checked at the top
     }
     if ((p.revents & POLLIN) != 0) {
@@ -380,6 +399,10 @@ bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
   return true;
 }
 
+void TComPort::DiscardInput() {
+  if (IsOpen()) ::tcflush(fd_, TCIFLUSH);
+}
+
 std::uint32_t TComPort::InputQueueLength() const {
   if (!IsOpen()) return 0;
   int n = 0;
@@ -387,26 +410,104 @@ std::uint32_t TComPort::InputQueueLength() const {
   return static_cast<std::uint32_t>(n);
 }
 
+namespace {
+
+// A key's raw value as a decimal integer (optional sign); false for
+// anything else.
+bool IniInteger(const std::string& text, std::int64_t& out) {
+  std::string_view v = text;
+  if (!v.empty() && v.front() == '+') v.remove_prefix(1);
+  const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+  return !v.empty() && ec == std::errc() && ptr == v.data() + v.size();
+}
+
+std::string AllowedRatesText() {
+  std::string text;
+  for (const std::uint32_t r : kAllowedRates) text += (text.empty() ? "" : ", ") + std::to_string(r);
+  return text;
+}
+
+}  // namespace
+
 bool TComPort::LoadSettings(const std::string& iniFileName, const std::string& section) {
   const TIniFile ini(ResolveIniName(iniFileName));
+  ini.ReportProblem();
+  const auto where = [&](std::string_view key, const std::string& value) {
+    return std::string(key) + "=" + value + " in " + ini.FileName() + " [" + section + "]";
+  };
   bool ok = true;
-  if (!SetPortNumber(ini.ReadInteger(section, "COMPort", 1))) {
+
+  std::int64_t n = 1;
+  const std::string portText = ini.ReadString(section, "COMPort", "1");
+  if (!IniInteger(portText, n) || n < kMinPortNumber || n > kMaxPortNumber ||
+      !SetPortNumber(static_cast<int>(n))) {
+    Error(where("COMPort", portText) + " is not a port number " + std::to_string(kMinPortNumber) + ".." +
+              std::to_string(kMaxPortNumber) + "; " +
+              (portNumber_ > 0 ? "COM" + std::to_string(portNumber_) + " is kept" : "no port is chosen"),
+          false, true, true);
     Error("invalid COM port", false, true, true);
     ok = false;
   }
-  const std::int32_t speed = ini.ReadInteger(section, "Speed", static_cast<std::int32_t>(baudRate_));
-  if (speed < 0 || !SetBaudRate(static_cast<std::uint32_t>(speed))) {
-    Error("invalid speed", false, true, true);
-    ok = false;
+
+  if (ini.ValueExists(section, "Speed")) {
+    const std::string speedText = ini.ReadString(section, "Speed", "");
+    std::int64_t speed = 0;
+    if (!IniInteger(speedText, speed) || speed < 0 || speed > std::numeric_limits<std::uint32_t>::max() ||
+        !SetBaudRate(static_cast<std::uint32_t>(speed))) {
+      Error(where("Speed", speedText) + " is not one of " + AllowedRatesText() + "; " +
+                std::to_string(baudRate_) + " is used",
+            false, true, true);
+      Error("invalid speed", false, true, true);
+      ok = false;
+    }
   }
-  const auto readU32 = [&](const char* key, std::uint32_t current) {
-    return static_cast<std::uint32_t>(ini.ReadInteger(section, key, static_cast<std::int32_t>(current)));
+
+  struct Setting {
+    const char* key;
+    std::uint32_t TComPort::*field;
+    std::uint32_t max;
+    const char* unit;
   };
-  readTotalTimeoutConstant = readU32("ReadTotalTimeoutConstant", readTotalTimeoutConstant);
-  readTotalTimeoutMultiplier = readU32("ReadTotalTimeoutMultiplier", readTotalTimeoutMultiplier);
-  readIntervalTimeout = readU32("ReadIntervalTimeout", readIntervalTimeout);
-  writeTotalTimeoutConstant = readU32("WriteTotalTimeoutConstant", writeTotalTimeoutConstant);
-  writeTotalTimeoutMultiplier = readU32("WriteTotalTimeoutMultiplier", writeTotalTimeoutMultiplier);
+  static constexpr Setting kSettings[] = {
+      {"ReadTotalTimeoutConstant", &TComPort::readTotalTimeoutConstant, kMaxTimeoutConstant, "ms"},
+      {"ReadTotalTimeoutMultiplier", &TComPort::readTotalTimeoutMultiplier, kMaxTimeoutMultiplier,
+       "ms per byte"},
+      {"ReadIntervalTimeout", &TComPort::readIntervalTimeout, kMaxIntervalTimeout, "ms"},
+      {"WriteTotalTimeoutConstant", &TComPort::writeTotalTimeoutConstant, kMaxTimeoutConstant, "ms"},
+      {"WriteTotalTimeoutMultiplier", &TComPort::writeTotalTimeoutMultiplier, kMaxTimeoutMultiplier,
+       "ms per byte"},
+  };
+  for (const Setting& s : kSettings) {
+    if (!ini.ValueExists(section, s.key)) continue;
+    const std::string text = ini.ReadString(section, s.key, "");
+    std::int64_t v = 0;
+    if (IniInteger(text, v) && v >= 0 && v <= s.max) {
+      this->*s.field = static_cast<std::uint32_t>(v);
+      continue;
+    }
+    Warning(where(s.key, text) + " is not a time-out of 0.." + std::to_string(s.max) + " " + s.unit + "; " +
+                std::to_string(this->*s.field) + " is used",
+            false, true, true);
+  }
+  // Both totals 0 would leave a read from a silent register, or a write to a
+  // line that does not drain, without any limit.
+  const auto bothZero = [&](const char* constantKey, std::uint32_t& constant, std::uint32_t defConstant,
+                            const char* multiplierKey, std::uint32_t& multiplier, std::uint32_t defMultiplier,
+                            const char* what) {
+    if (constant != 0 || multiplier != 0) return;
+    Warning(std::string(constantKey) + "=0 and " + multiplierKey + "=0 in " + ini.FileName() + " [" +
+                section + "] would let " + what + " wait forever; " + std::to_string(defConstant) + " and " +
+                std::to_string(defMultiplier) + " are used",
+            false, true, true);
+    constant = defConstant;
+    multiplier = defMultiplier;
+  };
+  bothZero("ReadTotalTimeoutConstant", readTotalTimeoutConstant, kDefaultReadTotalTimeoutConstant,
+           "ReadTotalTimeoutMultiplier", readTotalTimeoutMultiplier, kDefaultReadTotalTimeoutMultiplier,
+           "a read from a silent register");
+  bothZero("WriteTotalTimeoutConstant", writeTotalTimeoutConstant, kDefaultWriteTotalTimeoutConstant,
+           "WriteTotalTimeoutMultiplier", writeTotalTimeoutMultiplier, kDefaultWriteTotalTimeoutMultiplier,
+           "a write to a line that does not take the bytes");
   return ok;
 }
 

@@ -31,8 +31,20 @@ class TComPort {
   bool Write(const std::uint8_t* buffer, std::uint32_t& count);
   // Bytes waiting in the driver's input queue; 0 when closed.
   std::uint32_t InputQueueLength() const;
+  // Empties the driver's input queue (nothing when closed).
+  void DiscardInput();
 
+  // Port number, speed and time-outs from a section of an INI file. A value
+  // that cannot be used is reported once with the file, the key, the value
+  // and what is used instead. False when the port number or the speed was
+  // refused. The time-outs are taken only within 0..kMaxTimeoutConstant ms
+  // (constants), 0..kMaxTimeoutMultiplier ms per byte (multipliers) and
+  // 0..kMaxIntervalTimeout ms (interval), and never so that a read or a
+  // write has no time limit at all (both of its totals 0).
   bool LoadSettings(const std::string& iniFileName, const std::string& section);
+  static constexpr std::uint32_t kMaxTimeoutConstant = 10000;
+  static constexpr std::uint32_t kMaxTimeoutMultiplier = 100;  // a byte takes 4 ms at 2400 baud
+  static constexpr std::uint32_t kMaxIntervalTimeout = 1000;
   void SaveSettings(const std::string& iniFileName, const std::string& section) const;
 
   // "\\.\COM" + number, as traces name the port.
@@ -40,11 +52,18 @@ class TComPort {
   // The device path the port number stands for (see PortDevices.h).
   std::string DevicePath() const;
 
-  std::uint32_t readTotalTimeoutConstant = 250;
-  std::uint32_t readTotalTimeoutMultiplier = 9;
-  std::uint32_t readIntervalTimeout = 6;
-  std::uint32_t writeTotalTimeoutConstant = 100;
-  std::uint32_t writeTotalTimeoutMultiplier = 15;
+  // Time-outs in ms (multipliers in ms per byte). LoadSettings takes them
+  // from the file only within what a serial line can need (see below).
+  static constexpr std::uint32_t kDefaultReadTotalTimeoutConstant = 250;
+  static constexpr std::uint32_t kDefaultReadTotalTimeoutMultiplier = 9;
+  static constexpr std::uint32_t kDefaultReadIntervalTimeout = 6;
+  static constexpr std::uint32_t kDefaultWriteTotalTimeoutConstant = 100;
+  static constexpr std::uint32_t kDefaultWriteTotalTimeoutMultiplier = 15;
+  std::uint32_t readTotalTimeoutConstant = kDefaultReadTotalTimeoutConstant;
+  std::uint32_t readTotalTimeoutMultiplier = kDefaultReadTotalTimeoutMultiplier;
+  std::uint32_t readIntervalTimeout = kDefaultReadIntervalTimeout;
+  std::uint32_t writeTotalTimeoutConstant = kDefaultWriteTotalTimeoutConstant;
+  std::uint32_t writeTotalTimeoutMultiplier = kDefaultWriteTotalTimeoutMultiplier;
 
  private:
   // 0 on success; -2 settings unreadable, -3 settings refused, -4 time-outs,

@@ -18,6 +18,8 @@ class IByteStream {
   virtual bool Open() = 0;
   virtual bool Close() = 0;
   virtual bool IsOpen() const = 0;
+  // Drops whatever has been received and not read yet.
+  virtual void DiscardInput() {}
   // Close and open again, so that the next conversation starts with empty
   // queues. The result is that of the open.
   bool Reopen() {

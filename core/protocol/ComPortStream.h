@@ -14,6 +14,7 @@ class TComPortStream final : public IByteStream {
   bool Open() override { return port_.Open(); }
   bool Close() override { return port_.Close(); }
   bool IsOpen() const override { return port_.IsOpen(); }
+  void DiscardInput() override { port_.DiscardInput(); }
   TComPort& Port() { return port_; }
 
  private:

@@ -24,6 +24,10 @@ class TScriptedStream final : public IByteStream {
   bool Open() override;
   bool Close() override;
   bool IsOpen() const override { return open_; }
+  void DiscardInput() override {
+    ++discards;
+    input_.clear();
+  }
 
   // Queues bytes for the reader.
   void Feed(std::span<const std::uint8_t> bytes);
@@ -55,6 +59,7 @@ class TScriptedStream final : public IByteStream {
   // Number of Open and Close calls that changed the state.
   int opens = 0;
   int closes = 0;
+  int discards = 0;  // DiscardInput calls
   // Read calls, for tests of how the reader asks for bytes.
   std::vector<std::uint32_t> readSizes;
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
@@ -192,6 +194,26 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   bool dataPhase = false;
   bool sending = false;
   bool delivered = false;
+  // A data frame that comes before this exchange has sent its request
+  // cannot be its answer: it is what is left of an exchange abandoned
+  // earlier (a program killed in a stream, a failed read). It is dropped,
+  // the register is told to stop with DISC, and the poll starts again.
+  const bool hasRequest = request.count != 0;
+  bool requestSent = false;
+  bool staleDropped = false;
+  // After a wrong packet number the register is told to start again at 0
+  // and sends its current frame again with that number; frames that come
+  // before it were on their way before the register heard SYN or RST. They
+  // are dropped without a new resynchronisation, which would only make the
+  // register send yet another copy (one late frame would otherwise keep two
+  // copies on the line for the rest of the stream).
+  bool resyncSent = false;
+  // The last frame taken with the receipt that ends the transfer (0xCA): the
+  // register sends it again when it did not hear that receipt, or when a
+  // poll crossed it; it is acknowledged again, not taken twice.
+  bool finalTaken = false;
+  std::uint8_t finalNumber = 0;
+  std::vector<std::uint8_t> finalFrame;
   TLinkCode code = TLinkCode::Ok;
   int cycle = 1;
   kkm->linkState = lsNotSynchronised;
@@ -237,7 +259,30 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             looped = false;
             break;
           }
-          if ((control & kPacketNumberMask) != (kkm->rxSeq & kPacketNumberMask)) {
+          if (hasRequest && !requestSent) {
+            WT("WaitData:answer of an earlier exchange, dropped", mdFunctional);
+            SendControl(kDISC);
+            line->DiscardInput();
+            staleDropped = true;
+            looped = false;
+            break;
+          }
+          const auto number = static_cast<std::uint8_t>(control & kPacketNumberMask);
+          const std::span<const std::uint8_t> frame(answer.bytes.data() + at, static_cast<std::size_t>(n));
+          if (finalTaken && number == finalNumber && std::equal(frame.begin(), frame.end(), finalFrame.begin(),
+                                                                finalFrame.end())) {
+            WT("WaitData:last frame repeated, acknowledged again", mdFunctional);
+            SendControl(kACK);
+            kkm->linkState = lsDone;
+            looped = false;
+            break;
+          }
+          if (number != (kkm->rxSeq & kPacketNumberMask) && resyncSent) {
+            WT("WaitData:frame sent before the resynchronisation, dropped", mdFunctional);
+            ++step;
+            continue;
+          }
+          if (number != (kkm->rxSeq & kPacketNumberMask)) {
             WT("WaitData:bad paket number", mdFunctional);
             answer.count = 0;
             kkm->linkState = lsNotSynchronised;
@@ -246,10 +291,13 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             SendControl(more ? kRST : kSYN);
             Wait(waits.afterResync);
             dataPhase = true;
+            resyncSent = true;
             ++step;
             continue;
           }
           // The frame is accepted.
+          resyncSent = false;
+          const std::vector<std::uint8_t> taken(frame.begin(), frame.end());
           UiHooks().ProcessEvents();
           if (sending) {
             ++kkm->txSeq;  // the register's frame also acknowledges the request
@@ -270,6 +318,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             return false;
           }
           SendControl(more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK);
+          finalTaken = !more;
+          if (finalTaken) {
+            finalNumber = number;
+            finalFrame = taken;
+          }
           dataPhase = more;
           step = 1;
           cycle = 1;
@@ -334,6 +387,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             looped = false;
             break;
           }
+          requestSent = true;
         }
         ++step;
       }
@@ -344,7 +398,8 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
 
     if (cycle >= kMaxPollCycles) break;
     ++cycle;
-    if (!(delivered || sending || dataPhase || code != TLinkCode::Ok)) break;
+    if (!(delivered || sending || dataPhase || code != TLinkCode::Ok || std::exchange(staleDropped, false)))
+      break;
   }
 
   MT("----- конец синхронизации с ККМ  -----", mdFunctional);

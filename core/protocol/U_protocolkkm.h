@@ -83,7 +83,10 @@ class TProtocolKKM {
   TLinkCode SendDataPacket(const TMessageBuffer& request, bool continuation);
 
   // One complete conversation. request.count is set to 0 once a streamed
-  // frame has been delivered (the request is never sent again).
+  // frame has been delivered (the request is never sent again). A data
+  // frame that arrives before a non-empty request has been sent is what an
+  // abandoned earlier exchange left behind: it is dropped, the register is
+  // stopped with DISC, pending input is discarded and the poll starts again.
   bool Exchange(TMessageBuffer& request, TMessageBuffer& answer, bool continuation);
 
   // The register's command set. Each is one exchange, a DISC and a check of

@@ -1,12 +1,17 @@
 #include "shell/IniFile.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <unistd.h>
 
+#include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
 
 namespace zarvik {
@@ -26,11 +31,49 @@ constexpr std::size_t npos = static_cast<std::size_t>(-1);
 }  // namespace
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path_, ec);
+  if (ec || !std::filesystem::exists(status)) return;  // missing: empty, nothing to say
+  if (std::filesystem::is_directory(status)) {
+    problem_ = "it is a folder";
+    return;
+  }
   std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
+  if (!in) {
+    problem_ = "it cannot be read (" + std::string(std::strerror(errno)) + ")";
+    return;
+  }
   std::ostringstream ss;
   ss << in.rdbuf();
-  Parse(Cp1251ToUtf8(ss.str()));
+  const std::string bytes = ss.str();
+  // A settings file is text: any control byte but tab, CR and LF (and the
+  // end-of-file mark 0x1A that old editors leave at the end) means something
+  // else has taken its place (random bytes, a binary file). What can be read
+  // of it is still read.
+  constexpr unsigned char kEndOfFileMark = 0x1A;
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b == '\n') ++line;
+    if (b == kEndOfFileMark && i + 1 == bytes.size()) break;
+    if (b < 0x20 && b != '\t' && b != '\r' && b != '\n') {
+      problem_ = "it is not a text file (a control byte in line " + std::to_string(line) + ")";
+      break;
+    }
+  }
+  Parse(Cp1251ToUtf8(bytes));
+}
+
+bool TIniFile::ReportProblem() const {
+  if (problem_.empty()) return false;
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!reported.insert(path_).second) return false;
+  }
+  Warning(path_ + ": " + problem_ + "; the default settings are used where it gives none", false, true, true);
+  return true;
 }
 
 TIniFile TIniFile::FromText(std::string_view utf8Text) {

@@ -15,10 +15,18 @@ namespace zarvik {
 
 class TIniFile {
  public:
-  // Reads `path` at once; a missing or unreadable file is empty.
+  // Reads `path` at once; a missing or unreadable file is empty, an
+  // unreadable one with a Problem().
   explicit TIniFile(std::string path);
 
   const std::string& FileName() const { return path_; }
+  // Why the file could not be used as it stands, or "" when it could (a
+  // missing file is no problem): it cannot be read (a folder in its place,
+  // no permission), or it is not text (control bytes such as NUL).
+  const std::string& Problem() const { return problem_; }
+  // Reports Problem() as a warning to console and log, once per file in the
+  // life of the process; false when there is nothing to report.
+  bool ReportProblem() const;
 
   // Value after the first "=", blanks around it removed; `def` when the
   // section or key is missing.
@@ -67,6 +75,7 @@ class TIniFile {
   std::optional<std::size_t> FindKey(std::string_view section, std::string_view key) const;
 
   std::string path_;
+  std::string problem_;
   std::vector<Line> lines_;
   bool modified_ = false;
 };

@@ -1,0 +1,277 @@
+// The link on a busy machine and after abandoned transfers: zarvikctl as a
+// process against the paced register simulator.
+//
+// LinkUnderLoad: streamed reads at 19200 and 115200 baud while threads at
+// normal priority keep twice as many cores busy as the machine has; every
+// read must succeed and be complete. (A longer run is bench_link_load.)
+//
+// LinkRecovery: zarvikctl killed at random points of goods read-all,
+// journal read and goods write, and a simulator process frozen during a
+// journal read; each time the next zarvikctl info must succeed at its first
+// attempt, within 3 s.
+#include <gtest/gtest.h>
+
+#ifdef ZARVIK_CTL_EXE
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CtlProcess.h"
+#include "Scenario.h"
+#include "Simulator.h"
+#include "TestSupport.h"
+
+namespace zarvik {
+namespace {
+
+using namespace std::chrono_literals;
+using test::CtlProcess;
+using test::RunResult;
+
+constexpr int kSimPort = 200;
+// The next session after an abandoned one must be served at once.
+constexpr auto kNextSessionLimit = 3s;
+
+std::string SourcePath(const std::string& rel) {
+  return std::string(ZARVIK_SOURCE_DIR) + "/" + rel;
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// Busy threads at normal priority, as many as asked, until destroyed.
+class CpuLoad {
+ public:
+  explicit CpuLoad(unsigned threads) {
+    for (unsigned i = 0; i < threads; ++i) {
+      threads_.emplace_back([this] {
+        volatile std::uint64_t x = 0;
+        while (!stop_.load(std::memory_order_relaxed)) x = x + 1;
+      });
+    }
+  }
+  ~CpuLoad() {
+    stop_ = true;
+    for (auto& t : threads_) t.join();
+  }
+  CpuLoad(const CpuLoad&) = delete;
+  CpuLoad& operator=(const CpuLoad&) = delete;
+  std::size_t Threads() const { return threads_.size(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+double LoadAverage() {
+  double load[1] = {0};
+  return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// The shipped shop with `goods` generated goods and its journal `copies`
+// times over, served paced on a pseudo-terminal that port 200 of the test
+// folder's ZarvikConfig.ini reaches.
+class PacedShop : public ::testing::Test {
+ protected:
+  void Serve(int baud, int goods, int copies) {
+    sim::Scenario sc;
+    std::string error;
+    ASSERT_TRUE(sim::LoadScenarioFile(SourcePath("sim/scenarios/default.ini"), sc, error)) << error;
+    sim::RegisterState& st = sc.state;
+    st.goods.clear();
+    for (int code = 1; code <= goods; ++code) st.goods[code] = sim::GeneratedGoods(code, st.maxCountDepat);
+    const std::vector<sim::Bytes> journal = st.journal;
+    for (int k = 1; k < copies; ++k) st.journal.insert(st.journal.end(), journal.begin(), journal.end());
+    simulator = std::make_unique<sim::Simulator>(sc);
+    std::string slave;
+    ASSERT_TRUE(simulator->OpenPty(slave)) << simulator->LastError();
+    simulator->SetPacing(baud, true);
+    ASSERT_TRUE(simulator->Start());
+    test::WriteAll(dir.File("ZarvikConfig.ini"), "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
+                                                     "\r\nSpeed=" + std::to_string(baud) +
+                                                     "\r\n[NET]\r\nNUMBER=1\r\n[Devices]\r\nCOM" +
+                                                     std::to_string(kSimPort) + "=" + slave + "\r\n");
+  }
+  void TearDown() override {
+    if (simulator) simulator->Close();
+  }
+  RunResult Run(const std::vector<std::string>& args, std::chrono::milliseconds limit = 60s) {
+    CtlProcess process(dir.Path(), args);
+    return process.Wait(limit);
+  }
+
+  test::TempDir dir;
+  std::unique_ptr<sim::Simulator> simulator;
+};
+
+class LinkUnderLoad : public PacedShop {};
+
+TEST_F(LinkUnderLoad, StreamedReadsSucceedWhileTheMachineIsBusy) {
+  struct Speed {
+    int baud;
+    int goods;
+    int copies;  // of the shop's journal
+  };
+  const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+  int runs = 0;
+  int failures = 0;
+  for (const Speed s : {Speed{19200, 60, 1}, Speed{115200, 200, 2}}) {
+    SCOPED_TRACE(s.baud);
+    simulator.reset();
+    Serve(s.baud, s.goods, s.copies);
+    // What the reads must bring: every goods record and every journal line.
+    simulator->SetPacing(s.baud, false);
+    const std::string journal = Run({"journal", "read", "--data"}).out;
+    const int journalLines = Count(journal, "\n");
+    ASSERT_GT(journalLines, 0);
+    simulator->SetPacing(s.baud, true);
+
+    const CpuLoad load(2 * cores);
+    {
+      const RunResult goods = Run({"goods", "read-all", "--csv"});
+      ++runs;
+      const bool goodsOk = goods.status == 0 && Count(goods.out, "\n") == s.goods + 1;
+      EXPECT_TRUE(goodsOk) << goods.status << "\n" << goods.err;
+      failures += goodsOk ? 0 : 1;
+      const RunResult j = Run({"journal", "read", "--data"});
+      ++runs;
+      const bool journalOk = j.status == 0 && j.out == journal;
+      EXPECT_TRUE(journalOk) << j.status << "\n" << j.err;
+      failures += journalOk ? 0 : 1;
+      std::printf(
+          "[ load     ] %d baud: goods %d in %lld ms, journal %d lines in %lld ms, %zu busy threads, "
+          "load average %.2f\n",
+          s.baud, s.goods, static_cast<long long>(goods.took.count()), journalLines,
+          static_cast<long long>(j.took.count()), load.Threads(), LoadAverage());
+    }
+  }
+  std::printf("[ load     ] %d streamed reads, %d failed, %u cores\n", runs, failures, cores);
+  EXPECT_EQ(failures, 0);
+}
+
+class LinkRecovery : public PacedShop {};
+
+// zarvikctl killed at random points of its transfers; the next info is
+// served at once.
+TEST_F(LinkRecovery, NextSessionAfterAKilledTransferConnectsAtOnce) {
+  constexpr int kGoods = 300;
+  constexpr int kKills = 20;
+  Serve(19200, kGoods, 3);
+  simulator->SetPacing(19200, false);
+  ASSERT_EQ(Run({"goods", "read-all", "--out", "goods.csv"}).status, 0);
+  simulator->SetPacing(19200, true);
+
+  const std::vector<std::vector<std::string>> transfers = {
+      {"goods", "read-all", "--csv"}, {"journal", "read"}, {"goods", "write", "goods.csv"}};
+  std::mt19937 random(20250110);
+  // From the first poll to well inside the transfer (identification takes
+  // about 0.8 s at 19200 baud).
+  std::uniform_int_distribution<int> killAfterMs(20, 1800);
+  std::chrono::milliseconds worst{0};
+  int firstAttemptFailures = 0;
+  for (int k = 0; k < kKills; ++k) {
+    const auto& args = transfers[static_cast<std::size_t>(k) % transfers.size()];
+    const int after = killAfterMs(random);
+    SCOPED_TRACE(args[0] + " " + args[1] + " killed after " + std::to_string(after) + " ms");
+    {
+      CtlProcess victim(dir.Path(), args);
+      ASSERT_TRUE(victim.Started());
+      std::this_thread::sleep_for(std::chrono::milliseconds(after));
+      victim.Signal(SIGKILL);
+      victim.Wait(10s);
+    }
+    const RunResult next = Run({"info"}, 30s);
+    worst = std::max(worst, next.took);
+    if (next.status != 0) ++firstAttemptFailures;
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_LT(next.took, kNextSessionLimit) << next.err;
+  }
+  std::printf("[ recovery ] %d kills, %d next sessions failed, worst time to the next info %lld ms\n", kKills,
+              firstAttemptFailures, static_cast<long long>(worst.count()));
+}
+
+#ifdef ZARVIK_SIM_EXE
+// The simulator program stopped (SIGSTOP) in the middle of a journal read
+// and continued later: what the PCs sent meanwhile is not answered after the
+// fact, and the next info is served at once.
+TEST_F(LinkRecovery, NextSessionAfterAFrozenSimulatorConnectsAtOnce) {
+  // The shop with a long journal in short frames.
+  std::string scenario = test::ReadAll(SourcePath("sim/scenarios/default.ini"));
+  const std::string reg = "[Register]\n";
+  ASSERT_NE(scenario.find(reg), std::string::npos);
+  scenario.insert(scenario.find(reg) + reg.size(), "JournalFrameBytes=40\n");
+  test::WriteAll(dir.File("shop.ini"), scenario);
+  test::WriteAll(dir.File("ZarvikConfig.ini"), "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
+                                                   "\r\nSpeed=19200\r\n[NET]\r\nNUMBER=1\r\n");
+
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t sim = ::fork();
+  if (sim == 0) {
+    ::dup2(out[1], 1);
+    ::close(out[0]);
+    if (::chdir(dir.Path().c_str()) != 0) ::_exit(126);
+    ::execl(ZARVIK_SIM_EXE, ZARVIK_SIM_EXE, "--com", std::to_string(kSimPort).c_str(), "--baud", "19200",
+            "--pace", "--scenario", "shop.ini", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  // Whatever happens below, the simulator does not outlive the test.
+  struct Reaper {
+    pid_t pid;
+    int fd;
+    ~Reaper() {
+      ::kill(pid, SIGCONT);
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      ::close(fd);
+    }
+  } reaper{sim, out[0]};
+  std::string first;
+  char c = 0;
+  while (::read(out[0], &c, 1) == 1 && c != '\n') first.push_back(c);
+  ASSERT_NE(first.find("serving port"), std::string::npos) << first;
+
+  ASSERT_EQ(Run({"info"}, 30s).status, 0);
+  {
+    CtlProcess reader(dir.Path(), {"journal", "read"});
+    std::this_thread::sleep_for(1500ms);  // identified, and well into the journal
+    ::kill(sim, SIGSTOP);
+    const RunResult r = reader.Wait(30s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Сбой при загрузке ОТЧЕТА"), std::string::npos) << r.err;
+  }
+  // Another session while it is frozen only piles up input.
+  const RunResult frozen = Run({"info"}, 30s);
+  EXPECT_EQ(frozen.status, 1);
+  EXPECT_NE(frozen.err.find("ККМ не отвечает"), std::string::npos) << frozen.err;
+  ::kill(sim, SIGCONT);
+  const RunResult next = Run({"info"}, 30s);
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_LT(next.took, kNextSessionLimit) << next.err;
+  std::printf("[ recovery ] after a frozen simulator the next info took %lld ms\n",
+              static_cast<long long>(next.took.count()));
+  ::kill(sim, SIGTERM);
+}
+#endif  // ZARVIK_SIM_EXE
+
+}  // namespace
+}  // namespace zarvik
+
+#endif  // ZARVIK_CTL_EXE
