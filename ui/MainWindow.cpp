@@ -75,6 +75,8 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
+  // The pages' grids go before the data module whose tables they show.
+  delete takeCentralWidget();
   scannerPort_.Close();
   registerPort_.Close();
   SetUiHooks(nullptr);
