@@ -131,9 +131,10 @@ class GoodsPageTest : public QObject {
     // record again, and the page must not take it twice.
     QList<int> progress;
     TConnections links;
-    links << connect(rig.w->ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) { progress << v; });
-    links << connect(&rig.page->DBGridEhTOBAP->Model(), &QAbstractItemModel::rowsInserted, this, [&] {
-      if (t.ViewRowCount() == 2 && progress.size() == 2) rig.bed.Sim().AddFault("silence");
+    links << connect(rig.w->ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) {
+      progress << v;
+      // Record 2 is being taken.
+      if (progress.size() == 2) rig.bed.Sim().AddFault("silence");
     });
     rig.Trigger("tovarLoadAll");
 
@@ -174,8 +175,9 @@ class GoodsPageTest : public QObject {
     TWorkTable& t = rig.Table();
     bool checked = false;
     TConnections links;
-    links << connect(&rig.page->DBGridEhTOBAP->Model(), &QAbstractItemModel::rowsInserted, this, [&] {
-      if (t.ViewRowCount() != 3 || checked) return;
+    links << connect(rig.w->ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) {
+      // Record 3 is being taken.
+      if (v != 2 || checked) return;
       checked = true;
       // While the transfer runs only its own button works, and it reads
       // "Остановить"; the page cannot be changed.
@@ -199,6 +201,7 @@ class GoodsPageTest : public QObject {
     // The record during which the press came is still taken; then the
     // register is told to stop.
     QCOMPARE(t.RecordCount(), 4);
+    QCOMPARE(rig.page->DBGridEhTOBAP->model()->rowCount(), 4);
     QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Warning:Товар частично загружен")));
     QVERIFY(rig.bed.Boxes().empty());
     QVERIFY(!rig.w->Transfer().transferStopRequested);

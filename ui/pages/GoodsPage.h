@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 #include <chrono>
@@ -35,6 +36,8 @@ class TSpeedButtonEx;
 
 // The wait window stays up this long after each record of a transfer.
 inline constexpr std::chrono::milliseconds kGoodsWaitTime{2000};
+// How often the grid shows the rows a read-all has received so far.
+inline constexpr std::chrono::milliseconds kGridRefreshTime{250};
 // Limits while no register has been identified.
 inline constexpr int kGoodsLimitWithoutRegister = 2000;
 inline constexpr int kSectionLimitWithoutRegister = 4;
@@ -138,7 +141,8 @@ class TGoodsPage : public QWidget {
   // A transfer of this page runs (also while transferProgress reads 0, as
   // before the first record arrives or after a repeated one).
   bool transferRunning_ = false;
-  int nameWidth_ = 0;  // the name column's display width
+  int nameWidth_ = 0;        // the name column's display width
+  QElapsedTimer gridShown_;  // since the grid last showed the rows of a read-all
 };
 
 }  // namespace zarvik::ui

@@ -67,9 +67,11 @@ void TGoodsPage::tovarLoadAll() {
     if (!host_.EnsureConnected()) return;
     Mess("Загружаем товар...", false, true, true);
     TWorkTable& table = Table();
+    // The grid shows the rows received in steps (see OnGoodsRecord).
     table.DisableControls();
+    const TScopeExit resume([&table] { table.EnableControls(); });
     ClearRows(table);
-    table.EnableControls();
+    gridShown_.start();
     state.transferProgress = 0;
     state.goodsLastCode = 0;
     host_.Action("tovarLoadAll")->setText(QString::fromUtf8(kStopCaption.data(), kStopCaption.size()));
@@ -127,6 +129,13 @@ void TGoodsPage::OnGoodsRecord(TMessageBuffer& answer, bool& more) {
   table.Append();
   GoodsRecordToRow(info, table);
   table.Post();
+  // Redrawing the grid for every record would cost more than the record's
+  // way over the line; it catches up a few times a second.
+  if (gridShown_.hasExpired(kGridRefreshTime.count())) {
+    table.EnableControls();
+    table.DisableControls();
+    gridShown_.start();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -201,6 +210,10 @@ void TGoodsPage::SaveGoods(bool singleRow) {
     progress->reset();
     progress->setMaximum(table.RecordCount());
     progress->show();
+    // The grid follows the rows a few times a second, not at every row.
+    table.DisableControls();
+    const TScopeExit resume([&table] { table.EnableControls(); });
+    gridShown_.start();
     const int sections = info.maxCountDepat;
     const std::int64_t highestCode = info.MaxCountGoods();
     int written = 0;
@@ -223,6 +236,11 @@ void TGoodsPage::SaveGoods(bool singleRow) {
       }
       if (singleRow) break;
       table.Next();
+      if (gridShown_.hasExpired(kGridRefreshTime.count())) {
+        table.EnableControls();
+        table.DisableControls();
+        gridShown_.start();
+      }
     }
     const std::string count = std::to_string(written);
     if (state.transferStopRequested) {
