@@ -10,6 +10,7 @@ ZARVIK_PACKAGES=(
   clang libclang-rt-14-dev
   python3 python3-dbfread gdal-bin
   xvfb xauth
+  fontconfig fonts-dejavu-core
 )
 
 zarvik_missing_packages() {

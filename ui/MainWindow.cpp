@@ -30,9 +30,11 @@
 #include "shell/ProjectsVars.h"
 #include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
+#include "store/ProfileStore.h"
 #include "store/UnitBD.h"
 
 #include <QCheckBox>
+#include <filesystem>
 
 namespace zarvik::ui {
 
@@ -49,6 +51,8 @@ constexpr int kDefaultNetworkNumber = 1;
 constexpr const char* kScannerSection = "PortScan";
 constexpr const char* kScannerEnabledKey = "ENABLED";
 constexpr const char* kRegisterPortSection = "Port";
+// The boxes that list the print fonts (receipt header, receipt footer, free text).
+constexpr const char* kFontBoxes[] = {"cbDbTitleFont", "cbDbfooterFont", "cbFontText"};
 
 }  // namespace
 
@@ -63,6 +67,7 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
   bd_ = std::make_unique<TBD>();
   bd_->kkm = &kkm_;
   BD = bd_.get();
+  profileStore_ = std::make_unique<TProfileStore>(*bd_);
   waitForm_ = std::make_unique<TWaitForm>();
   hooks_ = std::make_unique<QtUiHooks>();
   hooks_->SetWaitForm(waitForm_.get());
@@ -75,7 +80,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
-  // The pages' grids go before the data module whose tables they show.
+  // The pages go first: their grids and labels follow the data module's
+  // tables, which are members and would be gone before the base class
+  // deletes its children.
   delete takeCentralWidget();
   scannerPort_.Close();
   registerPort_.Close();
@@ -177,6 +184,8 @@ void TfmMain::BuildFrame() {
   pages_->addTab(journalPage_, QString::fromUtf8("Электронный журнал"));
   pages_->addTab(configSysPage_, QString::fromUtf8("Настройки конфигуратора"));
   right->addWidget(pages_, 1);
+  shownPageIndex_ = pages_->currentIndex();
+  connect(pages_, &QTabWidget::currentChanged, this, &TfmMain::PageChanged);
   progressBar_ = new QProgressBar(central);
   progressBar_->setObjectName("ProgressBar");
   progressBar_->setAccessibleName(QString::fromUtf8("Ход передачи"));
@@ -255,9 +264,23 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
 
   // 13: the profile folder.
   try {
-    EnsureFolder(std::string(kProfileFolder));
+    const std::string folder(kProfileFolder);
+    EnsureFolder(folder);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) Error("при проверке каталога bd", true, true, true);
   } catch (const std::exception&) {
     Error("при проверке каталога bd", true, true, true);
+  }
+
+  // 14: the print font names in the font boxes of the receipt and text tabs.
+  for (const char* name : kFontBoxes) {
+    auto* box = findChild<QComboBox*>(QString::fromLatin1(name));
+    if (box == nullptr) continue;
+    const QSignalBlocker block(box);
+    box->clear();
+    for (std::string_view font : PrintFontNames)
+      box->addItem(QString::fromUtf8(font.data(), static_cast<int>(font.size())));
+    if (std::string_view(name) == "cbFontText") box->setCurrentIndex(0);
   }
 
   // 15: nothing read yet.
@@ -325,13 +348,29 @@ void TfmMain::ApplyLanguage() {
 }
 
 void TfmMain::SelectPage(int page) {
-  if (transfer_.transferProgress != 0) return;
+  if (transfer_.transferProgress != 0) {
+    // A transfer runs: the page stays (a pressed selector shows it again).
+    side_->MarkSelected(CurrentPage());
+    return;
+  }
   if (page < pgConfig || page > pgConfigSys) page = pgConfig;
   side_->MarkSelected(page);
   if (pages_->currentIndex() != page - 1) {
     pages_->setCurrentIndex(page - 1);
     emit signals_.pageSelected(page);
   }
+}
+
+void TfmMain::PageChanged(int index) {
+  if (index == shownPageIndex_) return;
+  if (transfer_.transferProgress != 0 && shownPageIndex_ >= 0) {
+    // The page control refuses any change while a transfer runs.
+    const QSignalBlocker block(pages_);
+    pages_->setCurrentIndex(shownPageIndex_);
+    return;
+  }
+  shownPageIndex_ = index;
+  side_->MarkSelected(index + 1);
 }
 
 int TfmMain::CurrentPage() const {
@@ -358,7 +397,7 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
   const TScopeExit done([this] {
     --busy_;
     setEnabled(true);
-    if (closePending_ && busy_ == 0) QTimer::singleShot(0, this, &QWidget::close);
+    ClosePendingWindow();
   });
   ShowWait(wait);
   if (!EnsureConnected()) return false;
@@ -370,9 +409,13 @@ void TfmMain::RunTransfer(const std::function<void()>& body) {
   ++busy_;
   const TScopeExit done([this] {
     --busy_;
-    if (closePending_ && busy_ == 0) QTimer::singleShot(0, this, &QWidget::close);
+    ClosePendingWindow();
   });
   body();
+}
+
+void TfmMain::ClosePendingWindow() {
+  if (closePending_ && busy_ == 0) QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {

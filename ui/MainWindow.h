@@ -25,7 +25,8 @@ class QToolBar;
 
 namespace zarvik {
 class TBD;
-}
+class TProfileStore;
+}  // namespace zarvik
 
 namespace zarvik::ui {
 
@@ -71,6 +72,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   bool ToggleConnection() override;
   bool EnsureConnected() override;
   void RefreshProfileList() override;
+  TProfileStore& Profiles() override { return *profileStore_; }
   bool RegisterBusy() const override { return busy_ > 0; }
   bool RunRegisterAction(int page, std::chrono::milliseconds wait,
                          const std::function<void()>& body) override;
@@ -110,12 +112,16 @@ class TfmMain : public QMainWindow, public TPageHost {
   bool Connect();
   void AdaptToRegister();
   void SaveConfiguration();
+  void PageChanged(int index);
+  // Runs a close the user asked for while an exchange ran, once it ended.
+  void ClosePendingWindow();
 
   TComPort registerPort_;
   TBarCodeScaner scannerPort_;
   TKKM kkm_;
   TProtocolKKM protocol_;
   std::unique_ptr<TBD> bd_;
+  std::unique_ptr<TProfileStore> profileStore_;  // after bd_: its events live on bd_'s list
   std::unique_ptr<QtUiHooks> hooks_;
   std::unique_ptr<TWaitForm> waitForm_;
   TMainSignals signals_;
@@ -124,6 +130,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   bool configStop_ = false;
   int busy_ = 0;
   bool closePending_ = false;
+  int shownPageIndex_ = -1;
 
   TActionList* actions_ = nullptr;
   QToolBar* toolBar_ = nullptr;

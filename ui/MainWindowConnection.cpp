@@ -75,7 +75,10 @@ bool TfmMain::Connect() {
     ports->setCurrentIndex(i);
   }
   ++busy_;
-  const TScopeExit done([this] { --busy_; });
+  const TScopeExit done([this] {
+    --busy_;
+    ClosePendingWindow();
+  });
   // C3 to C6.
   if (!IdentifyRegister()) {
     // C10.

@@ -20,6 +20,7 @@ class TBarCodeScaner;
 class TComPort;
 class TKKM;
 class TKKMInfo;
+class TProfileStore;
 class TProtocolKKM;
 }  // namespace zarvik
 
@@ -83,6 +84,9 @@ class TPageHost {
   virtual bool EnsureConnected() = 0;
   // Rebuilds the profile list for the connected register.
   virtual void RefreshProfileList() = 0;
+  // The profile database; its list events live on Bd().mtProfile, so any
+  // move of the list shows (and when needed loads) that profile's rows.
+  virtual TProfileStore& Profiles() = 0;
 
   // A register exchange is running: no other register action may start
   // (the exchange is not re-entrant and lets the window process events).

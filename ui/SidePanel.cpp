@@ -15,7 +15,7 @@ namespace {
 // The side panel is wider than its drawn design so that the captions fit in
 // the platform's default font; a selected selector still reaches one pixel
 // further and covers the border line, reading as attached to the page.
-constexpr int kPanelWidth = 196;
+constexpr int kPanelWidth = 214;
 constexpr int kSelectorWidth = kPanelWidth - 6;
 
 struct TSelectorDef {
@@ -113,6 +113,7 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
 
   auto* connection = new QFormLayout;
   connection->setContentsMargins(2, 0, 6, 0);
+  connection->setHorizontalSpacing(8);
   cbComPort = new QComboBox(this);
   cbComPort->setObjectName("cbComPort");
   cbComPort->setAccessibleName(QString::fromUtf8("Порт"));

@@ -8,6 +8,7 @@ namespace zarvik::ui {
 
 namespace {
 constexpr int kHoverTimerMs = 50;
+constexpr int kPressFrameMs = 100;
 constexpr int kCornerStroke = 8;
 constexpr int kMinimumHeight = 26;
 constexpr int kHorizontalPadding = 16;
@@ -19,6 +20,15 @@ TSpeedButtonEx::TSpeedButtonEx(QWidget* parent) : QToolButton(parent) {
   setFocusPolicy(Qt::TabFocus);
   timer_.setInterval(kHoverTimerMs);
   connect(&timer_, &QTimer::timeout, this, &TSpeedButtonEx::Tick);
+  pressTimer_.setSingleShot(true);
+  pressTimer_.setInterval(kPressFrameMs);
+  connect(&pressTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+}
+
+TSpeedButtonEx::Frame TSpeedButtonEx::CurrentFrame() const {
+  if (!isEnabled()) return Frame::Rest;
+  if (isDown() || pressTimer_.isActive()) return Frame::Pressed;
+  return hovered_ ? Frame::Hover : Frame::Rest;
 }
 
 void TSpeedButtonEx::SetAction(QAction* action) {
@@ -69,11 +79,12 @@ void TSpeedButtonEx::paintEvent(QPaintEvent* event) {
   const QRect r = rect().adjusted(0, 0, -1, -1);
   const QColor face = palette().color(QPalette::Button);
   const QColor shadow = palette().color(QPalette::Dark);
-  if (pressed_ && isEnabled()) {
+  const Frame frame = CurrentFrame();
+  if (frame == Frame::Pressed) {
     p.setPen(QPen(palette().color(QPalette::Highlight), 2));
     p.drawRect(r.adjusted(1, 1, 0, 0));
     DrawCornerMarks(p, r);
-  } else if (hovered_ && isEnabled()) {
+  } else if (frame == Frame::Hover) {
     p.setPen(QPen(shadow, 2));
     p.drawRect(r.adjusted(1, 1, 0, 0));
     DrawCornerMarks(p, r);
@@ -93,12 +104,11 @@ void TSpeedButtonEx::paintEvent(QPaintEvent* event) {
 
 void TSpeedButtonEx::mousePressEvent(QMouseEvent* event) {
   QToolButton::mousePressEvent(event);
-  pressed_ = true;
+  if (isDown()) pressTimer_.start();
   repaint();
 }
 
 void TSpeedButtonEx::mouseReleaseEvent(QMouseEvent* event) {
-  pressed_ = false;
   QToolButton::mouseReleaseEvent(event);
   update();
 }

@@ -1,8 +1,9 @@
 // A flat push button with its own frame: a thin rounded frame at rest, a
 // thicker frame with corner marks while the pointer is over it, a highlight
-// frame when pressed. A 50 ms timer notices when the pointer has left (a
-// quick move across several buttons leaves no hover frame behind). It may be
-// bound to an action, whose caption and enabled state it shows.
+// frame when pressed (shown at least 100 ms, so a quick click is seen). A
+// 50 ms timer notices when the pointer has left (a quick move across several
+// buttons leaves no hover frame behind). It may be bound to an action, whose
+// caption and enabled state it shows.
 #pragma once
 
 #include <QTimer>
@@ -18,6 +19,9 @@ class TSpeedButtonEx : public QToolButton {
   void SetAction(QAction* action);
 
   bool Hovered() const { return hovered_; }
+  // The frame drawn now: the press frame, the hover frame or the rest frame.
+  enum class Frame { Rest, Hover, Pressed };
+  Frame CurrentFrame() const;
   QTimer& HoverTimer() { return timer_; }
 
   QSize sizeHint() const override;
@@ -33,8 +37,8 @@ class TSpeedButtonEx : public QToolButton {
   void DrawCornerMarks(QPainter& p, const QRect& r) const;
 
   QTimer timer_;
+  QTimer pressTimer_;  // keeps the press frame for its minimum time
   bool hovered_ = false;
-  bool pressed_ = false;
 };
 
 }  // namespace zarvik::ui

@@ -38,6 +38,8 @@ TWaitForm::TWaitForm(QWidget* parent)
   lMsg_->setGeometry((kBoxWidth - kLabelWidth) / 2, 0, kLabelWidth, kBoxHeight);
   timer_.setObjectName("Timer");
   timer_.setSingleShot(true);
+  // The window stays for its whole time-out, not a coarse timer's 5 % less.
+  timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &TWaitForm::HideWait);
 }
 

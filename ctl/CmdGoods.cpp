@@ -1,0 +1,213 @@
+#include "CtlSession.h"
+
+#include <algorithm>
+#include <span>
+
+#include "CtlOutput.h"
+#include "shell/DiaLog.h"
+#include "store/GoodsExchange.h"
+
+namespace zarvik::ctl {
+namespace {
+
+constexpr int kHighestGoodsRequestCode = 9999;
+constexpr int kOffLineMode = 2;
+
+// Display of the goods codes (the goods grid's texts).
+std::string GoodsTypeText(const TWorkTable& t) {
+  if (t.IsNull("Type")) return {};
+  switch (t.Int("Type")) {
+    case kGoodsTypeNone: return {};
+    case kGoodsTypeGoods: return "товар";
+    case kGoodsTypeService: return "услуга";
+    case kGoodsTypeContainer: return "тара";
+    case kGoodsInvalid: return "???";
+    default: return t.Text("Type");
+  }
+}
+
+std::string GoodsGroupText(const TWorkTable& t) {
+  if (t.IsNull("NG")) return {};
+  const std::int64_t ng = t.Int("NG");
+  if (ng >= 1 && ng <= kGoodsHighestTaxGroup) return std::string(1, static_cast<char>('A' + ng - 1));
+  return ng == kGoodsInvalid ? "?" : std::string();
+}
+
+std::string GoodsSaleText(const TWorkTable& t) {
+  if (t.IsNull("Vesovoy")) return {};
+  switch (t.Int("Vesovoy")) {
+    case 1: return "шт.";
+    case 2: return "вес.";
+    case kGoodsInvalid: return "???";
+    default: return {};
+  }
+}
+
+// The cells of the current goods row: for a person the grid's texts, for
+// --csv the values of the goods CSV file.
+std::vector<std::string> GoodsCells(const TWorkTable& t, bool csv) {
+  if (csv) {
+    std::vector<std::string> cells;
+    for (const std::string_view f : kGoodsFields) {
+      if (t.IsNull(f))
+        cells.emplace_back();
+      else if (f == "Price" || f == "Count")
+        cells.push_back(GoodsNumberText(t.Cur(f)));
+      else if (f == "isBlock")
+        cells.emplace_back(t.Bool(f) ? "True" : "False");
+      else
+        cells.push_back(t.Text(f));
+    }
+    return cells;
+  }
+  return {t.Text("Code"),
+          GoodsTypeText(t),
+          t.Text("Name"),
+          GoodsGroupText(t),
+          t.IsNull("Price") ? std::string() : FixedText(t.Cur("Price"), 2),
+          t.Text("Section"),
+          GoodsSaleText(t),
+          t.Text("Shtrih"),
+          t.Bool("isBlock") ? "да" : "",
+          t.IsNull("Count") ? std::string() : FixedText(t.Cur("Count"), 3)};
+}
+
+std::vector<std::string> GoodsHeader(const TWorkTable& t, bool csv) {
+  std::vector<std::string> header;
+  for (const std::string_view f : kGoodsFields) {
+    const int index = t.FieldIndex(f);
+    header.push_back(csv ? std::string(f) : t.Field(index).Caption());
+  }
+  return header;
+}
+
+}  // namespace
+
+int TCtlSession::CmdGoodsGet() {
+  std::int64_t code = 0;
+  if (words_.size() != 3 || !ParseInteger(words_[2], 1, kHighestGoodsRequestCode, code))
+    return Usage("goods get needs one goods code 1..9999");
+  if (!Connect()) return ceFailed;
+  if (!protocol_.GetGoods(static_cast<int>(code))) return ceFailed;  // CheckAnswer said why
+  TWorkTable& t = bd_->mtTOBAP;
+  ClearRows(t);
+  t.Append();
+  if (!GoodsRecordToRow(Info(), t)) {
+    t.Cancel();
+    return Fail(ErrorText(kResultBadGoodsCode));
+  }
+  t.Post();
+  const std::vector<std::string> header = GoodsHeader(t, args_.csv);
+  const std::vector<std::string> cells = GoodsCells(t, args_.csv);
+  if (args_.csv) {
+    PrintTable(out_, CtlTable{header, {cells}}, true);
+  } else {
+    Pairs pairs;
+    for (std::size_t k = 0; k < header.size(); ++k) pairs.emplace_back(header[k], cells[k]);
+    PrintPairs(out_, pairs, false);
+  }
+  Mess("1 товар загружен", false, true, true);
+  return ceOk;
+}
+
+int TCtlSession::CmdGoodsReadAll() {
+  const std::string& file = args_.out;
+  if (!file.empty() && !HasExtension(file, ".csv") && !HasExtension(file, ".dbf"))
+    return Usage("--out: a goods exchange file ends in .csv or .dbf");
+  if (!Connect()) return ceFailed;
+  TWorkTable& t = bd_->mtTOBAP;
+  TKKMInfo& i = Info();
+  Mess("Загружаем товар...", false, true, true);
+  ClearRows(t);
+  std::int64_t lastCode = 0;
+  int received = 0;
+  int errors = 0;
+  TProgress progress(err_, "товар");
+  t.DisableControls();
+  const bool ok = protocol_.ReadAllGoods([&](TMessageBuffer& answer, bool&) {
+    progress.Show(++received, i.MaxCountGoods());
+    const std::span<const std::uint8_t> bytes = answer.View();
+    if (bytes.size() <= kResultOffset) return;
+    const int status = bytes[kResultOffset];
+    if (status == kResultNotFound || status == kResultBadGoodsCode) return;
+    if (status != 0) {
+      Error(ErrorText(status), true, true, true);
+      ++errors;
+      return;
+    }
+    if (bytes.size() < kRecordOffset + kGoodsRecordSize) {
+      Error(std::string(kWrongAnswerSize), true, true, true);
+      ++errors;
+      return;
+    }
+    std::copy_n(bytes.begin() + kRecordOffset, kGoodsRecordSize, i.GoodsRecord.begin());
+    std::int64_t code = 0;
+    if (!GoodsRecordCode(i, code)) {
+      // A record whose code is no number is reported and skipped.
+      Error(ErrorText(kResultBadGoodsCode), true, true, true);
+      ++errors;
+      return;
+    }
+    if (code <= lastCode) return;  // a repeated record
+    lastCode = code;
+    t.Append();
+    GoodsRecordToRow(i, t);
+    t.Post();
+  });
+  t.EnableControls();
+  progress.Done();
+  if (!ok) return Fail("Сбой при загрузке товара");
+  Mess("Товар загружен", false, true, true);
+  if (file.empty()) {
+    CtlTable table{GoodsHeader(t, args_.csv), {}};
+    for (t.First(); !t.Eof(); t.Next()) table.rows.push_back(GoodsCells(t, args_.csv));
+    PrintTable(out_, table, args_.csv);
+  } else {
+    const bool written = HasExtension(file, ".csv") ? ExportGoodsCsv(t, file) : ExportGoodsDbf(t, file);
+    if (!written) return ceFailed;
+    Done("Записано " + std::to_string(CountRows(t)) + " тов. в " + file);
+  }
+  return errors == 0 ? ceOk : ceFailed;
+}
+
+int TCtlSession::CmdGoodsWrite() {
+  if (words_.size() != 3) return Usage("goods write needs one file");
+  const std::string file = words_[2];
+  const bool csv = HasExtension(file, ".csv");
+  if (!csv && !HasExtension(file, ".dbf")) return Usage("a goods exchange file ends in .csv or .dbf");
+  if (!Connect()) return ceFailed;
+  TKKMInfo& i = Info();
+  TWorkTable& t = bd_->mtTOBAP;
+  if (!(csv ? ImportGoodsCsv(file, t) : ImportGoodsDbf(file, t, GoodsImportLimit(&kkm_)))) return ceFailed;
+  if (i.workMode != kOffLineMode) return Fail("Запись возможна только в OFF-LINE режиме");
+  Mess("Записываем товар...", false, true, true);
+  i.keepSoldCount = !args_.resetSold;
+  const int rows = CountRows(t);
+  int written = 0;
+  int skipped = 0;  // rows the register cannot take, as the goods page skips them
+  int row = 0;
+  TProgress progress(err_, "товар");
+  for (t.First(); !t.Eof(); t.Next()) {
+    progress.Show(++row, rows);
+    if (!IsGoodsRowWritable(t, i.maxCountDepat) || t.Int("Code") > i.MaxCountGoods()) {
+      ++skipped;
+      continue;
+    }
+    if (!GoodsRowToRecord(t, i)) {
+      Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
+      ++skipped;
+      continue;
+    }
+    if (!protocol_.SetGoods()) {
+      progress.Done();
+      return Fail("Сбой при записи товара");
+    }
+    ++written;
+  }
+  progress.Done();
+  if (skipped > 0) Warning("Пропущено " + std::to_string(skipped) + " тов.", false, true, true);
+  Done("Записано " + std::to_string(written) + " тов.");
+  return ceOk;
+}
+
+}  // namespace zarvik::ctl

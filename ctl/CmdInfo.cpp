@@ -1,0 +1,50 @@
+#include "CtlSession.h"
+
+#include "CtlOutput.h"
+
+namespace zarvik::ctl {
+namespace {
+
+constexpr std::string_view kDateTimeFailed = "не удалось получить информацию о Дате и времени";
+constexpr std::string_view kDefMark = "def:";
+
+std::string WorkModeText(std::uint8_t mode) {
+  switch (mode) {
+    case 0: return "AUTONOM";
+    case 1: return "ON-LINE";
+    case 2: return "OFF-LINE";
+    case 3: return "FR";
+    default: return "???: " + std::to_string(mode);
+  }
+}
+
+}  // namespace
+
+int TCtlSession::CmdInfo() {
+  if (!Connect()) return ceFailed;
+  if (!protocol_.GetDateTime()) return Fail(kDateTimeFailed);
+  if (!protocol_.GetOptions()) return Fail(kOptionsFailed);
+  const int operators = protocol_.GetOperatorCount();
+  const TKKMInfo& i = Info();
+  const bool described = i.OptionDescription(1).find(kDefMark) == std::string::npos;
+  PrintPairs(out_,
+             {{"Модель", i.model},
+              {"Серийный номер", i.serialNumber},
+              {"Версия", i.version},
+              {"Режим", WorkModeText(i.workMode)},
+              {"Дата", i.dateText},
+              {"Время", i.timeText},
+              {"Порт", "COM" + std::to_string(port_.PortNumber())},
+              {"Скорость", std::to_string(port_.BaudRate())},
+              {"Сетевой №", std::to_string(kkm_.networkNumber)},
+              {"Описание модели", described ? i.DescriptorPath() : "нет"},
+              {"Опций", std::to_string(i.OptionCount())},
+              {"Отделов", std::to_string(i.maxCountDepat)},
+              {"Шрифтов", std::to_string(i.FontCount())},
+              {"Макс.№ товара", std::to_string(i.MaxCountGoods())},
+              {"Операторов", std::to_string(operators)}},
+             args_.csv);
+  return ceOk;
+}
+
+}  // namespace zarvik::ctl

@@ -1,0 +1,64 @@
+#include "CtlSession.h"
+
+#include <span>
+
+#include "CtlOutput.h"
+#include "journal/U_magazineoperation.h"
+#include "shell/DiaLog.h"
+#include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+
+namespace zarvik::ctl {
+namespace {
+
+// Splits at CR LF; no empty piece after the last one.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find("\r\n");
+    lines.emplace_back(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 2);
+  }
+  return lines;
+}
+
+}  // namespace
+
+int TCtlSession::CmdJournalRead() {
+  if (!Connect()) return ceFailed;
+  Mess("Загружаем ОТЧЕТ...", false, true, true);
+  std::vector<std::string> source;
+  std::vector<std::string> text;
+  int errors = 0;
+  TProgress progress(err_, "записи журнала");
+  const bool ok = protocol_.ReadJournal([&](TMessageBuffer& answer, bool& more) {
+    const std::span<const std::uint8_t> bytes = answer.View();
+    const int code = bytes.size() > kResultOffset ? bytes[kResultOffset] : 0;
+    if (code == kResultNotFound) {
+      more = false;
+    } else if (code != 0) {
+      Error(ErrorText(code), true, true, true);
+      ++errors;
+    }
+    for (const std::string& line : SplitLines(DecodeJournalReply(bytes))) {
+      source.push_back(line);
+      for (std::string& rendered : SplitLines(RenderJournalLine(line, false)))
+        text.push_back(std::move(rendered));
+    }
+    progress.Show(static_cast<int>(source.size()));
+  });
+  progress.Done();
+  if (!ok) return Fail("Сбой при загрузке ОТЧЕТА");
+  Mess("ОТЧЕТ загружен", false, true, true);
+  const std::vector<std::string>& lines = args_.data ? source : text;
+  if (args_.out.empty()) {
+    for (const std::string& line : lines) PrintLine(out_, line);
+  } else {
+    std::string all;
+    for (const std::string& line : lines) all += line + "\r\n";
+    if (!WriteTextFile(args_.out, Utf8ToCp1251(all))) return Fail("Не удалось записать файл " + args_.out);
+  }
+  return errors == 0 ? ceOk : ceFailed;
+}
+
+}  // namespace zarvik::ctl

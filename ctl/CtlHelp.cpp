@@ -1,0 +1,111 @@
+#include "CtlHelp.h"
+
+namespace zarvik::ctl {
+
+const char* const kProgramHelp =
+    "Usage: zarvikctl [OPTIONS] COMMAND [SUBCOMMAND] [ARGS]\n"
+    "\n"
+    "The register's commands from the command line. Port, speed and network number\n"
+    "default to those of ZarvikConfig.ini in the current folder (sections \"Port\"\n"
+    "and \"NET\"); ports are numbers mapped to devices as in the window program.\n"
+    "\n"
+    "Commands:\n"
+    "  info                          identity, date and time, capacities\n"
+    "  options get | set N=V...      the option table\n"
+    "  departments get | set N ...   the departments\n"
+    "  receipt get | set ...         receipt header and footer lines and fonts\n"
+    "  taxes get                     the tax rates (read only)\n"
+    "  operators get | set N ...     operator names and positions\n"
+    "  goods get CODE                one goods record\n"
+    "  goods read-all [--out FILE]   the whole goods database\n"
+    "  goods write FILE              goods from a .csv or .dbf exchange file\n"
+    "  journal read [--data]         the electronic journal\n"
+    "  print [TEXT...]               free text on the register's printer\n"
+    "\n"
+    "Options:\n"
+    "  --port N       port number 1..256 (COMn)\n"
+    "  --speed N      9600, 19200, 38400, 57600 or 115200\n"
+    "  --net N        network number of the register, 1..98\n"
+    "  --depth WORD   trace depth: mdapplied, mdfunctional, mdsystem, mdhardware, debug;\n"
+    "                 the trace goes to standard error\n"
+    "  --csv          tables as semicolon-separated values\n"
+    "  --help, -h     this text; with a command, that command's help\n"
+    "\n"
+    "Exit status: 0 done, 1 the register, port or a file failed (the message is on\n"
+    "standard error), 2 bad arguments.\n";
+
+namespace {
+
+struct CommandHelp {
+  std::string_view name;
+  const char* text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"info",
+     "Usage: zarvikctl info\n"
+     "Identifies the register (model, serial number, version, work mode), reads its\n"
+     "date and time, the option count and the number of programmable operators, and\n"
+     "shows the capacities of its model descriptor and the largest goods number.\n"},
+    {"options",
+     "Usage: zarvikctl options get\n"
+     "       zarvikctl options set N=V [N=V...]\n"
+     "get shows number, value, interval and description of every option. set reads\n"
+     "the options, changes option N to value V and writes them all back; a value\n"
+     "outside the option's interval (from the model descriptor) is refused and\n"
+     "nothing is written.\n"},
+    {"departments",
+     "Usage: zarvikctl departments get\n"
+     "       zarvikctl departments set N [status=S] [name=TEXT] [group=G] [price=P]\n"
+     "get shows the departments 1..the model's department count. set reads\n"
+     "department N, changes the given fields and writes it. S is Товар, Услуга or\n"
+     "Закрыто (or goods, service, closed); a closed department has no name, tax\n"
+     "group or price. G is a tax group A..E; TEXT at most 22 characters; P the price\n"
+     "limit in roubles with at most two decimals.\n"},
+    {"receipt",
+     "Usage: zarvikctl receipt get\n"
+     "       zarvikctl receipt set [--header-font N] [--footer-font N] [header.L=TEXT]\n"
+     "                             [footer.L=TEXT]...\n"
+     "get shows the six header and six footer lines with their fonts. set reads them,\n"
+     "changes the given lines (L = 1..6, TEXT at most 32 characters) and fonts\n"
+     "(0..the model's highest font) and writes all twelve lines back.\n"},
+    {"taxes",
+     "Usage: zarvikctl taxes get\n"
+     "Shows the five tax rates (the register's taxes cannot be written).\n"},
+    {"operators",
+     "Usage: zarvikctl operators get\n"
+     "       zarvikctl operators set N [name=TEXT] [position=TEXT]\n"
+     "get shows the names and positions of the register's 4 or 8 operators. set reads\n"
+     "them, changes operator N (name at most 20, position at most 18 characters) and\n"
+     "writes them all back.\n"},
+    {"goods",
+     "Usage: zarvikctl goods get CODE\n"
+     "       zarvikctl goods read-all [--out FILE]\n"
+     "       zarvikctl goods write FILE [--reset-sold]\n"
+     "get shows goods record CODE (1..9999). read-all reads the whole goods database\n"
+     "and shows it, or writes it to FILE, a goods exchange file: CSV for a name\n"
+     "ending in .csv, dBASE for .dbf. write reads such a file and writes every\n"
+     "writable row to the register, which must be in OFF-LINE mode; rows with an\n"
+     "invalid value or a code above the register's largest goods number are\n"
+     "skipped. The quantity sold is kept unless --reset-sold is given.\n"},
+    {"journal",
+     "Usage: zarvikctl journal read [--data] [--out FILE]\n"
+     "Reads the electronic journal and shows it as receipt text, or with --data as\n"
+     "record lines (fields separated by \";\"). --out writes it to FILE in code page\n"
+     "1251 with CR LF line ends.\n"},
+    {"print",
+     "Usage: zarvikctl print [--font N] [--brightness N] [TEXT...]\n"
+     "Prints each TEXT as one line (without TEXT, the lines of standard input) on\n"
+     "the register's printer. N of --font is 0..the model's highest font (default\n"
+     "0); brightness 0..5 (default 0). A line prints at most 32 characters.\n"},
+};
+
+}  // namespace
+
+const char* FindHelp(std::string_view command) {
+  for (const CommandHelp& h : kCommandHelp)
+    if (h.name == command) return h.text;
+  return nullptr;
+}
+
+}  // namespace zarvik::ctl

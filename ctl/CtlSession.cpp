@@ -1,0 +1,125 @@
+#include "CtlSession.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "CtlOutput.h"
+#include "shell/DiaLog.h"
+#include "shell/IniFile.h"
+#include "shell/ProjectsVars.h"
+#include "shell/TextCodec.h"
+
+namespace zarvik::ctl {
+namespace {
+
+// Settings shared with the window program.
+constexpr std::string_view kPortSection = "Port";
+constexpr std::string_view kNetSection = "NET";
+constexpr std::string_view kNetKey = "NUMBER";
+constexpr int kDefaultNetworkNumber = 1;
+
+// The system's texts.
+constexpr std::string_view kCannotConnect = "Не удалось подключиться!";
+constexpr std::string_view kPortOpenFailed = "не удалось откыть порт";
+constexpr std::string_view kNoAnswer = "ККМ не отвечает";
+constexpr std::string_view kInfoFailed = "не удалось получить информацию о ККМ";
+
+}  // namespace
+
+std::string FixedText(Currency value, int decimals) {
+  // Rounded half away from zero to `decimals`, then written with them all.
+  std::int64_t scale = 1;
+  for (int i = decimals; i < 4; ++i) scale *= 10;
+  std::int64_t raw = value.raw;
+  const std::int64_t half = scale / 2;
+  raw = raw >= 0 ? (raw + half) / scale : -((-raw + half) / scale);
+  std::string digits = std::to_string(raw < 0 ? -raw : raw);
+  if (digits.size() <= static_cast<std::size_t>(decimals))
+    digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+  std::string out =
+      (raw < 0 ? "-" : "") + digits.substr(0, digits.size() - static_cast<std::size_t>(decimals));
+  if (decimals > 0)
+    out += DecimalSeparator() + digits.substr(digits.size() - static_cast<std::size_t>(decimals));
+  return out;
+}
+
+std::string MoneyText(double roubles) {
+  Currency c;
+  CurrencyFromDouble(roubles, c);
+  return FixedText(c, 2);
+}
+
+bool HasExtension(const std::string& path, std::string_view ext) {
+  if (path.size() < ext.size()) return false;
+  return Utf8Lower(path.substr(path.size() - ext.size())) == ext;
+}
+
+bool SplitAssignment(const std::string& operand, std::string& key, std::string& value) {
+  const std::size_t eq = operand.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  key = Utf8Lower(operand.substr(0, eq));
+  value = operand.substr(eq + 1);
+  return true;
+}
+
+int TCtlSession::Usage(const std::string& text) {
+  std::fprintf(err_, "zarvikctl: %s\n", text.c_str());
+  std::fprintf(err_, "Try 'zarvikctl %s--help'.\n", words_.empty() ? "" : (words_[0] + " ").c_str());
+  return ceUsage;
+}
+
+int TCtlSession::Fail(std::string_view text) {
+  Error(std::string(text), true, true, true);
+  return ceFailed;
+}
+
+void TCtlSession::Done(std::string_view text) {
+  Mess(std::string(text), false, true, true);
+  PrintLine(out_, std::string(text));
+}
+
+bool TCtlSession::Allow(const std::vector<std::string_view>& options) {
+  static constexpr std::string_view kGlobal[] = {"port", "speed", "net", "depth", "csv", "help"};
+  for (const std::string& given : args_.given) {
+    const bool global = std::find(std::begin(kGlobal), std::end(kGlobal), given) != std::end(kGlobal);
+    const bool own = std::find(options.begin(), options.end(), given) != options.end();
+    if (!global && !own) {
+      usageError_ = "--" + given + " does not apply to this command";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TCtlSession::Setup() {
+  // Defaults of the window program, then the command line.
+  const std::string ini = ProgramIniPath();
+  port_.LoadSettings(ini, std::string(kPortSection));
+  if (args_.port > 0) port_.SetPortNumber(args_.port);
+  if (args_.speed > 0) port_.SetBaudRate(static_cast<std::uint32_t>(args_.speed));
+  int net = args_.net;
+  if (net <= 0) {
+    const TIniFile file(ini);
+    net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
+    if (net < 1 || net > 98) net = kDefaultNetworkNumber;
+  }
+  kkm_.networkNumber = static_cast<std::uint8_t>(net);
+  return true;
+}
+
+bool TCtlSession::Connect() {
+  if (!port_.Open()) {
+    Error(std::string(kPortOpenFailed), true, true, true);
+    Error(std::string(kCannotConnect), true, true, true);
+    return false;
+  }
+  if (!protocol_.GetInfo()) {
+    Error(std::string(kkm_.linkState == lsNoAnswer ? kNoAnswer : kInfoFailed), true, true, true);
+    port_.Close();
+    Error(std::string(kCannotConnect), true, true, true);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zarvik::ctl

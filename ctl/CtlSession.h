@@ -1,0 +1,103 @@
+// The session of one zarvikctl command: the settings shared with the window
+// program, the port, the register and its protocol, and the helpers every
+// command uses. Each command group lives in its own Cmd*.cpp.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "CtlArgs.h"
+#include "ZarvikCtl.h"
+#include "model/U_kkms.h"
+#include "port/Comport.h"
+#include "protocol/U_protocolkkm.h"
+#include "store/UnitBD.h"
+
+namespace zarvik::ctl {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Answer layout of the streamed goods and journal frames.
+constexpr std::size_t kResultOffset = 2;
+constexpr std::size_t kRecordOffset = 3;
+constexpr int kResultNotFound = 9;
+constexpr int kResultBadGoodsCode = 17;
+
+// The system's texts used by more than one command.
+constexpr std::string_view kOptionsFailed = "не удалось получить опции";
+constexpr std::string_view kWrongAnswerSize = "Не верный размер полученых данных";
+
+// A money or quantity value rounded half away from zero to `decimals` and
+// written with them all.
+std::string FixedText(Currency value, int decimals);
+// Roubles with two decimals.
+std::string MoneyText(double roubles);
+// A "key=value" operand: the key in lower case; false without "=" or key.
+bool SplitAssignment(const std::string& operand, std::string& key, std::string& value);
+// Whether `path` ends in `ext` (lower case, with its dot), in any case.
+bool HasExtension(const std::string& path, std::string_view ext);
+
+class TCtlSession {
+ public:
+  TCtlSession(const CtlArgs& args, std::FILE* out, std::FILE* err) : args_(args), out_(out), err_(err) {}
+  ~TCtlSession() { port_.Close(); }
+  TCtlSession(const TCtlSession&) = delete;
+  TCtlSession& operator=(const TCtlSession&) = delete;
+
+  // Runs the command of the arguments; the exit status.
+  int Run();
+
+ private:
+  // A usage error: the text and the hint to the help, exit status 2.
+  int Usage(const std::string& text);
+  // A failure: the system's text as an error, exit status 1.
+  static int Fail(std::string_view text);
+  // Prints a success message of the system on standard output and logs it.
+  void Done(std::string_view text);
+  // Whether every option given applies to the command (the global ones and
+  // `options`); else the usage error is kept.
+  bool Allow(const std::vector<std::string_view>& options);
+  // Port, speed and network number from ZarvikConfig.ini and the command line.
+  bool Setup();
+  // Opens the port and identifies the register; false after a reported failure.
+  bool Connect();
+  TKKMInfo& Info() { return kkm_.Info(); }
+
+  // The commands (one file per group).
+  int CmdInfo();
+  int CmdOptionsGet();
+  int CmdOptionsSet();
+  int CmdDepartmentsGet();
+  int CmdDepartmentsSet();
+  int CmdReceiptGet();
+  int CmdReceiptSet();
+  int CmdTaxesGet();
+  int CmdOperatorsGet();
+  int CmdOperatorsSet();
+  int CmdGoodsGet();
+  int CmdGoodsReadAll();
+  int CmdGoodsWrite();
+  int CmdJournalRead();
+  int CmdPrint();
+
+  bool ReadReceipt();
+  // Operators 1..count into the register model; false after a reported failure.
+  bool ReadOperators(int count);
+
+  const CtlArgs& args_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::vector<std::string> words_;
+  std::string usageError_;
+  TComPort port_;
+  TKKM kkm_{&port_};
+  TProtocolKKM protocol_{&kkm_};
+  std::unique_ptr<TBD> bd_;
+};
+
+}  // namespace zarvik::ctl

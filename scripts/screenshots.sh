@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Pictures of the main window without a display: builds the window's
+# screenshot tool and the register simulator, starts the simulator (default
+# scenario) on a pseudo-terminal in a scratch working folder, and lets the
+# tool open the real main window there under a virtual X server (Xvfb), or
+# Qt's offscreen platform when Xvfb is missing or ZARVIK_SCREENSHOT_PLATFORM=offscreen.
+# The tool connects, visits the pages and the tabs of the configuration page
+# and writes one PNG per view into the output folder.
+#
+#   scripts/screenshots.sh [--out DIR] [--pages LIST] [--trigger ACTIONS] [WORD...]
+#
+# --out      the folder for the pictures (default: screenshots/ in the checkout)
+# --pages    some of: start,connected,options,departments,receipt,taxes,
+#            operators,text,goods,journal,configsys,wait (default: all)
+# --trigger  actions run after connecting, e.g. aLoadAll,tovarLoadAll
+# WORDs go to the program (okb shows the text tab, debug, ...).
+# Environment: JOBS (build jobs), ZARVIK_SIM_BAUD (simulator line speed;
+# default 115200, unpaced).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+cd "$ROOT"
+source scripts/ensure-deps.sh
+zarvik_ensure_deps
+
+OUT="$ROOT/screenshots"
+ARGS=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out) OUT=$(realpath -m "$2"); shift 2 ;;
+    --pages|--trigger|--size) ARGS+=("$1" "$2"); shift 2 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    *) ARGS+=("$1"); shift ;;
+  esac
+done
+
+JOBS=${JOBS:-2}
+BUILD="$ROOT/build"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_UI=ON >/dev/null
+cmake --build "$BUILD" -j "$JOBS" --target zarvik-screenshots zarvik-sim
+
+PORT=200
+SPEED=${ZARVIK_SIM_BAUD:-115200}
+WORK=$(mktemp -d)
+SIM_PID=""
+cleanup() {
+  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+cd "$WORK"
+printf '[Port]\r\nCOMPort=%s\r\nSpeed=%s\r\n' "$PORT" "$SPEED" > ZarvikConfig.ini
+"$BUILD/sim/zarvik-sim" --com "$PORT" > sim.log 2>&1 &
+SIM_PID=$!
+for _ in $(seq 1 100); do
+  grep -q "serving port" sim.log 2>/dev/null && break
+  kill -0 "$SIM_PID" 2>/dev/null || { cat sim.log >&2; echo "the simulator did not start" >&2; exit 1; }
+  sleep 0.1
+done
+
+TOOL=("$BUILD/ui/zarvik-screenshots" --out "$OUT" "${ARGS[@]}")
+PLATFORM=${ZARVIK_SCREENSHOT_PLATFORM:-xvfb}
+if [ "$PLATFORM" = xvfb ] && command -v xvfb-run >/dev/null 2>&1; then
+  xvfb-run -a -s "-screen 0 1600x1000x24" "${TOOL[@]}"
+else
+  QT_QPA_PLATFORM=offscreen "${TOOL[@]}"
+fi
+echo "Screenshots in $OUT"

@@ -1,0 +1,43 @@
+#include "Application.h"
+
+#include <QMessageBox>
+#include <exception>
+
+#include "shell/DiaLog.h"
+
+namespace zarvik::ui {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("ZarvikConfig"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& e) {
+    Error(e.what(), false, true, true);
+  } catch (...) {
+    Error("", false, true, true);
+  }
+  return false;
+}
+
+int RunMainWindow(const std::function<std::unique_ptr<QWidget>()>& createWindow,
+                  const std::function<void(const QString&)>& fatalBox) {
+  try {
+    const std::unique_ptr<QWidget> window = createWindow();
+    window->show();
+    return QApplication::exec();
+  } catch (const std::exception& e) {
+    fatalBox(QString::fromUtf8(e.what()));
+  } catch (...) {
+    fatalBox(QString());
+  }
+  return 1;
+}
+
+void ShowFatalBox(const QString& text) {
+  QMessageBox::critical(nullptr, QApplication::applicationName(), text);
+}
+
+}  // namespace zarvik::ui

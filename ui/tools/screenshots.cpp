@@ -1,0 +1,232 @@
+// zarvik-screenshots: pictures of the main window without a person at the
+// screen. It opens the real main window in the current folder (its
+// ZarvikConfig.ini says which port the register is on, usually the
+// simulator's), connects, optionally runs actions, visits the pages and the
+// tabs of the configuration page and saves each as a PNG file. Message boxes
+// are written to standard error instead of shown; questions take their
+// default answer (the close question: No).
+//
+//   zarvik-screenshots --out DIR [--pages LIST] [--trigger ACTIONS] [--size WxH]
+//                      [--no-connect] [WORD...]
+//
+// LIST: names separated by commas, in any order (the pictures are taken in
+// the order below); default: all of them.
+//   start       the window as it opens, before connecting
+//   connected   the window right after connecting (configuration page)
+//   options departments receipt taxes operators text
+//               the tabs of the configuration page
+//   goods journal configsys
+//               pages 2, 3 and 4
+//   wait        the wait window
+// ACTIONS: objectNames of actions triggered in order after connecting (for
+// example aLoadAll,tovarLoadAll), so that the pages show what they read.
+// WORDs are the program's own switch words (okb shows the text tab, ...).
+#include <QAction>
+#include <QDir>
+#include <QEventLoop>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "MainWindow.h"
+#include "UiHooksQt.h"
+#include "WaitForm.h"
+#include "pages/ConfigPage.h"
+#include "pages/ProfilePanel.h"
+#include "port/Comport.h"
+#include "shell/ProjectsVars.h"
+
+namespace {
+
+using zarvik::ui::TfmMain;
+
+constexpr int kSettleMs = 150;
+constexpr int kDefaultWidth = 1180;
+constexpr int kDefaultHeight = 760;
+constexpr std::chrono::milliseconds kWaitShown{5000};
+
+const char* const kAllPages[] = {"start",     "connected", "options", "departments", "receipt",   "taxes",
+                                 "operators", "text",      "goods",   "journal",     "configsys", "wait"};
+const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
+
+struct Options {
+  QString out;
+  std::set<std::string> pages;
+  std::vector<std::string> triggers;
+  bool connect = true;
+  int width = kDefaultWidth;
+  int height = kDefaultHeight;
+  std::vector<std::string> words;  // for the program
+};
+
+std::vector<std::string> Split(const std::string& list) {
+  std::vector<std::string> out;
+  std::size_t from = 0;
+  while (from <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', from), list.size());
+    if (comma > from) out.push_back(list.substr(from, comma - from));
+    from = comma + 1;
+  }
+  return out;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: zarvik-screenshots --out DIR [--pages LIST] [--trigger ACTIONS] [--size WxH] "
+               "[--no-connect] [WORD...]\npages:");
+  for (const char* p : kAllPages) std::fprintf(stderr, " %s", p);
+  std::fprintf(stderr, "\n");
+  return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool value = i + 1 < argc;
+    if (a == "--out" && value) {
+      o.out = QString::fromLocal8Bit(argv[++i]);
+    } else if (a == "--pages" && value) {
+      for (const std::string& p : Split(argv[++i])) {
+        if (std::find_if(std::begin(kAllPages), std::end(kAllPages), [&](const char* k) { return p == k; }) ==
+            std::end(kAllPages)) {
+          std::fprintf(stderr, "zarvik-screenshots: no page \"%s\"\n", p.c_str());
+          return false;
+        }
+        o.pages.insert(p);
+      }
+    } else if (a == "--trigger" && value) {
+      o.triggers = Split(argv[++i]);
+    } else if (a == "--size" && value) {
+      if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2 || o.width < 200 || o.height < 200)
+        return false;
+    } else if (a == "--no-connect") {
+      o.connect = false;
+    } else if (a.rfind("--", 0) == 0) {
+      return false;
+    } else {
+      o.words.push_back(a);
+    }
+  }
+  if (o.pages.empty())
+    for (const char* p : kAllPages) o.pages.insert(p);
+  return !o.out.isEmpty();
+}
+
+// Lets the window lay itself out and paint.
+void Settle(int ms = kSettleMs) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+class Shooter {
+ public:
+  Shooter(const Options& o, TfmMain& w) : options_(o), window_(w) {}
+
+  bool Wanted(const char* name) const { return options_.pages.count(name) != 0; }
+
+  void Shoot(const char* name, QWidget& widget) {
+    Settle();
+    const QString path = QDir(options_.out).filePath(QString::fromLatin1(name) + ".png");
+    if (widget.grab().save(path, "PNG")) {
+      std::printf("%s\n", path.toLocal8Bit().constData());
+    } else {
+      std::fprintf(stderr, "zarvik-screenshots: cannot write %s\n", path.toLocal8Bit().constData());
+      failed = true;
+    }
+    std::fflush(stdout);
+  }
+
+  void Run() {
+    window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("start")) Shoot("start", window_);
+    if (options_.connect && !window_.ToggleConnection())
+      std::fprintf(stderr, "zarvik-screenshots: the register did not connect\n");
+    for (const std::string& name : options_.triggers) {
+      QAction* a = window_.Action(name);
+      if (a == nullptr || !a->isEnabled()) {
+        std::fprintf(stderr, "zarvik-screenshots: action %s is %s\n", name.c_str(),
+                     a == nullptr ? "unknown" : "disabled");
+        continue;
+      }
+      a->trigger();
+      while (window_.RegisterBusy()) Settle(50);
+    }
+    window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("connected")) Shoot("connected", window_);
+    QTabWidget& tabs = window_.ConfigPage().Tabs();
+    for (int i = 0; i < tabs.count() && i < static_cast<int>(std::size(kTabs)); ++i) {
+      if (!Wanted(kTabs[i])) continue;
+      if (!tabs.isTabVisible(i)) {
+        std::fprintf(stderr, "zarvik-screenshots: tab %s is hidden (the word okb shows it)\n", kTabs[i]);
+        continue;
+      }
+      tabs.setCurrentIndex(i);
+      Shoot(kTabs[i], window_);
+    }
+    tabs.setCurrentIndex(0);
+    const std::pair<const char*, int> pages[] = {{"goods", zarvik::ui::pgGoods},
+                                                 {"journal", zarvik::ui::pgMagazine},
+                                                 {"configsys", zarvik::ui::pgConfigSys}};
+    for (const auto& [name, page] : pages) {
+      if (!Wanted(name)) continue;
+      window_.SelectPage(page);
+      Shoot(name, window_);
+    }
+    window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("wait")) {
+      window_.WaitForm().ShowWait(kWaitShown, QString());
+      Shoot("wait", window_.WaitForm());
+      window_.WaitForm().HideWait();
+    }
+  }
+
+  bool failed = false;
+
+ private:
+  const Options& options_;
+  TfmMain& window_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) return Usage();
+  std::vector<std::string> programArgs{argv[0]};
+  programArgs.insert(programArgs.end(), options.words.begin(), options.words.end());
+  std::vector<char*> programArgv;
+  for (std::string& a : programArgs) programArgv.push_back(a.data());
+  int programArgc = static_cast<int>(programArgv.size());
+  zarvik::InitProgram(programArgc, programArgv.data());
+  zarvik::ui::TApplication app(argc, argv);
+  if (!QDir().mkpath(options.out)) {
+    std::fprintf(stderr, "zarvik-screenshots: cannot create %s\n", options.out.toLocal8Bit().constData());
+    return 1;
+  }
+
+  TfmMain window(programArgc, programArgv.data());
+  zarvik::ui::QtUiHooks& hooks = window.Hooks();
+  hooks.boxHandler = [](zarvik::BoxKind, const std::string& text) {
+    std::fprintf(stderr, "box: %s\n", text.c_str());
+  };
+  hooks.questionHandler = [](zarvik::QueryKind, const std::string& text, zarvik::QueryButton def) {
+    std::fprintf(stderr, "question: %s\n", text.c_str());
+    return text == zarvik::ui::kSaveProfileQuestion ? zarvik::QueryButton::No : def;
+  };
+  window.resize(options.width, options.height);
+  window.show();
+  Shooter shooter(options, window);
+  shooter.Run();
+  window.close();
+  return shooter.failed ? 1 : 0;
+}
