@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QProgressBar>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -45,6 +46,8 @@ void TGoodsPage::EndTransfer(std::string_view action, std::string_view caption) 
   state.transferProgress = 0;
   transferRunning_ = false;
   HideWait();
+  // The current row in full view once the grid has laid out its new rows.
+  QTimer::singleShot(0, DBGridEhTOBAP, [grid = DBGridEhTOBAP] { grid->scrollTo(grid->currentIndex()); });
 }
 
 // ---------------------------------------------------------------------------
