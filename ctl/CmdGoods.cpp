@@ -44,22 +44,9 @@ std::string GoodsSaleText(const TWorkTable& t) {
 }
 
 // The cells of the current goods row: for a person the grid's texts, for
-// --csv the values of the goods CSV file.
+// --csv the values of the goods CSV file (which `goods write` reads back).
 std::vector<std::string> GoodsCells(const TWorkTable& t, bool csv) {
-  if (csv) {
-    std::vector<std::string> cells;
-    for (const std::string_view f : kGoodsFields) {
-      if (t.IsNull(f))
-        cells.emplace_back();
-      else if (f == "Price" || f == "Count")
-        cells.push_back(GoodsNumberText(t.Cur(f)));
-      else if (f == "isBlock")
-        cells.emplace_back(t.Bool(f) ? "True" : "False");
-      else
-        cells.push_back(t.Text(f));
-    }
-    return cells;
-  }
+  if (csv) return GoodsCsvValues(t);
   return {t.Text("Code"),
           GoodsTypeText(t),
           t.Text("Name"),
@@ -112,7 +99,7 @@ int TCtlSession::CmdGoodsGet() {
 
 int TCtlSession::CmdGoodsReadAll() {
   const std::string& file = args_.out;
-  if (!file.empty() && !HasExtension(file, ".csv") && !HasExtension(file, ".dbf"))
+  if (!file.empty() && GoodsFileKindOf(file) == GoodsFileKind::Unknown)
     return Usage("--out: a goods exchange file ends in .csv or .dbf");
   if (!Connect()) return ceFailed;
   TWorkTable& t = bd_->mtTOBAP;
@@ -163,7 +150,8 @@ int TCtlSession::CmdGoodsReadAll() {
     for (t.First(); !t.Eof(); t.Next()) table.rows.push_back(GoodsCells(t, args_.csv));
     PrintTable(out_, table, args_.csv);
   } else {
-    const bool written = HasExtension(file, ".csv") ? ExportGoodsCsv(t, file) : ExportGoodsDbf(t, file);
+    const bool written =
+        GoodsFileKindOf(file) == GoodsFileKind::Csv ? ExportGoodsCsv(t, file) : ExportGoodsDbf(t, file);
     if (!written) return ceFailed;
     Done("Записано " + std::to_string(CountRows(t)) + " тов. в " + file);
   }
@@ -173,26 +161,30 @@ int TCtlSession::CmdGoodsReadAll() {
 int TCtlSession::CmdGoodsWrite() {
   if (words_.size() != 3) return Usage("goods write needs one file");
   const std::string file = words_[2];
-  const bool csv = HasExtension(file, ".csv");
-  if (!csv && !HasExtension(file, ".dbf")) return Usage("a goods exchange file ends in .csv or .dbf");
+  const GoodsFileKind kind = GoodsFileKindOf(file);
+  if (kind == GoodsFileKind::Unknown) return Usage("a goods exchange file ends in .csv or .dbf");
   if (!Connect()) return ceFailed;
   TKKMInfo& i = Info();
   TWorkTable& t = bd_->mtTOBAP;
-  if (!(csv ? ImportGoodsCsv(file, t) : ImportGoodsDbf(file, t, GoodsImportLimit(&kkm_)))) return ceFailed;
-  if (i.workMode != kOffLineMode) return Fail("Запись возможна только в OFF-LINE режиме");
+  GoodsImportReport report;
+  if (!(kind == GoodsFileKind::Csv ? ImportGoodsCsv(file, t, report)
+                                   : ImportGoodsDbf(file, t, GoodsImportLimit(&kkm_), report)))
+    return ceFailed;
+  if (i.workMode != kOffLineMode) {
+    PublishGoodsReport(report);
+    return Fail("Запись возможна только в OFF-LINE режиме");
+  }
+  // Everything the register will not get is named before the transfer starts.
+  const int toWrite = CheckGoodsForRegister(t, i, report);
+  PublishGoodsReport(report);
   Mess("Записываем товар...", false, true, true);
   i.keepSoldCount = !args_.resetSold;
-  const int rows = CountRows(t);
   int written = 0;
-  int skipped = 0;  // rows the register cannot take, as the goods page skips them
-  int row = 0;
+  int skipped = report.rowsSkipped;
   TProgress progress(err_, "товар");
   for (t.First(); !t.Eof(); t.Next()) {
-    progress.Show(++row, rows);
-    if (!IsGoodsRowWritable(t, i.maxCountDepat) || t.Int("Code") > i.MaxCountGoods()) {
-      ++skipped;
-      continue;
-    }
+    if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;
+    progress.Show(written + 1, toWrite);
     if (!GoodsRowToRecord(t, i)) {
       Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
       ++skipped;
@@ -205,8 +197,24 @@ int TCtlSession::CmdGoodsWrite() {
     ++written;
   }
   progress.Done();
-  if (skipped > 0) Warning("Пропущено " + std::to_string(skipped) + " тов.", false, true, true);
+  if (skipped > 0)
+    Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
   Done("Записано " + std::to_string(written) + " тов.");
+  return ceOk;
+}
+
+int TCtlSession::CmdGoodsConvert() {
+  if (words_.size() != 4) return Usage("goods convert needs a file to read and a file to write");
+  const std::string& in = words_[2];
+  const std::string& out = words_[3];
+  if (GoodsFileKindOf(in) == GoodsFileKind::Unknown || GoodsFileKindOf(out) == GoodsFileKind::Unknown)
+    return Usage("a goods exchange file ends in .csv or .dbf");
+  TWorkTable& t = bd_->mtTOBAP;
+  GoodsImportReport report;
+  const bool ok = ConvertGoodsFile(in, out, t, report);
+  PublishGoodsReport(report);
+  if (!ok) return ceFailed;
+  Done("Записано " + std::to_string(report.rowsRead) + " тов. в " + out);
   return ceOk;
 }
 

@@ -82,6 +82,7 @@ class TCtlSession {
   int CmdGoodsGet();
   int CmdGoodsReadAll();
   int CmdGoodsWrite();
+  int CmdGoodsConvert();
   int CmdJournalRead();
   int CmdPrint();
 

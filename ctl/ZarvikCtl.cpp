@@ -55,6 +55,7 @@ int TCtlSession::Run() {
       {"goods", "get", &TCtlSession::CmdGoodsGet, {}},
       {"goods", "read-all", &TCtlSession::CmdGoodsReadAll, {"out"}},
       {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold"}},
+      {"goods", "convert", &TCtlSession::CmdGoodsConvert, {}},
       {"journal", "read", &TCtlSession::CmdJournalRead, {"data", "out"}},
       {"print", "", &TCtlSession::CmdPrint, {"font", "brightness"}},
   };

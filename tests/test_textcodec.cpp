@@ -42,6 +42,27 @@ TEST(TextCodec, UnmappableAndMalformedBecomeReplacement) {
   EXPECT_TRUE(IsCp1251Text("Привет, мир №1"));
 }
 
+TEST(TextCodec, WellFormedUtf8IsToldFromCodePage1251) {
+  EXPECT_TRUE(IsUtf8Text(""));
+  EXPECT_TRUE(IsUtf8Text("plain ASCII;1;2"));
+  EXPECT_TRUE(IsUtf8Text("Молоко утф8 № 5 €"));
+  EXPECT_TRUE(IsUtf8Text("\xEF\xBF\xBD"));      // U+FFFD itself
+  EXPECT_TRUE(IsUtf8Text("\xF0\x9F\x8D\x9E"));  // beyond the basic plane
+  EXPECT_FALSE(IsUtf8Text(Utf8ToCp1251("Молоко утф8")));
+  EXPECT_FALSE(IsUtf8Text(Utf8ToCp1251("Ёлка №1")));
+  const char* const malformed[] = {
+      "\xC3",              // truncated at the end
+      "a\xC3(b",           // missing continuation
+      "\x80",              // stray continuation
+      "\xC0\xAF",          // overlong
+      "\xE0\x80\x80",      // overlong
+      "\xED\xA0\x80",      // surrogate
+      "\xF4\x90\x80\x80",  // past U+10FFFF
+      "\xFF",
+  };
+  for (const char* bytes : malformed) EXPECT_FALSE(IsUtf8Text(bytes)) << bytes;
+}
+
 TEST(TextCodec, CharacterCountsAndSlices) {
   EXPECT_EQ(Utf8Length("Товар"), 5u);
   EXPECT_EQ(Utf8Left("Товар 1", 3), "Тов");

@@ -451,6 +451,15 @@ TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
   EXPECT_EQ(mixed.status, 0) << mixed.err;
   EXPECT_EQ(mixed.out, "Записано 1 тов.\n");
   EXPECT_TRUE(Has(mixed.err, "Warning:Пропущено 3 тов.")) << mixed.err;
+  // Each skipped row is named with its line and reason before the transfer.
+  for (const std::string line :
+       {"Warning:Строка 1, код 7 не записывается: секция 9 вне диапазона 0..4",
+        "Warning:Строка 2, код 101 не записывается: код больше наибольшего номера "
+        "товара ККМ (100)",
+        "Warning:Строка 3, код 8 не записывается: штрих-код «12A» содержит не только цифры",
+        "Warning:Кодов больше наибольшего номера товара ККМ (100): 1"})
+    EXPECT_TRUE(Has(mixed.err, line)) << line << "\n" << mixed.err;
+  EXPECT_LT(mixed.err.find("Кодов больше"), mixed.err.find("Записываем товар..."));
   EXPECT_EQ(State().goods.count(9), 1U);
   EXPECT_EQ(State().goods.count(7), 0U);
 
@@ -513,6 +522,74 @@ TEST_F(ZarvikCtl, DepthShowsTheLinkTraceOnStandardError) {
   EXPECT_TRUE(Has(traced.err, "получаем инфо. о ККМ")) << traced.err;
   EXPECT_TRUE(Has(traced.err, "получаем налоги из ККМ")) << traced.err;
   EXPECT_EQ(traced.out, quiet.out);
+}
+
+// What `--csv goods read-all` prints (UTF-8, a header line, LF line ends),
+// `goods write` takes back.
+TEST_F(ZarvikCtl, GoodsPrintedAsCsvAreWrittenBack) {
+  const std::string printed = Ok({"--csv", "goods", "read-all"});
+  test::WriteAll(dir.File("printed.csv"), printed);
+  const auto original = State().goods;
+  simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
+  // Messages (not only warnings and errors) are shown from depth mdapplied on.
+  const RunResult r = Run({"--depth", "mdapplied", "goods", "write", "printed.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Записано 3 тов.\n");
+  EXPECT_TRUE(Has(r.err, "Файл printed.csv прочитан в кодировке UTF-8")) << r.err;
+  EXPECT_TRUE(Has(r.err, "Строка 1 - заголовок, пропущена")) << r.err;
+  EXPECT_FALSE(Has(r.err, "Error:")) << r.err;
+  const auto written = State().goods;
+  ASSERT_EQ(written.size(), original.size());
+  for (const auto& [code, g] : original) {
+    sim::Goods expected = g;
+    expected.sold = 0;  // a new record starts unsold
+    EXPECT_EQ(written.at(code), expected) << code;
+  }
+}
+
+// CSV and dBASE converted both ways without a register (the port is not even
+// mapped), with the rules of the import and export.
+TEST_F(ZarvikCtl, GoodsFilesConvertedWithoutARegister) {
+  const std::string port = std::to_string(kUnmappedPort);
+  test::WriteAll(dir.File("in.csv"),
+                 "\xEF\xBB\xBF"
+                 "Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count\n"
+                 "1;170;Молоко утф8;1;25,50;1;1;4601234567890;True;7\n"
+                 "2;165;Доставка;2;100;2;1;;False;0\n");
+  RunResult r = Run({"--port", port, "goods", "convert", "in.csv", "goods.dbf"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Записано 2 тов. в goods.dbf\n");
+  r = Run({"--port", port, "goods", "convert", "goods.dbf", "back.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("back.csv")),
+            Utf8ToCp1251("1;170;Молоко утф8;1;25.5;1;1;4601234567890;True;0\r\n"
+                         "2;165;Доставка;2;100;2;1;;False;0\r\n"));
+  // A goods table written by GDAL's ogr2ogr (code page in its .cpg file).
+  r = Run({"goods", "convert", std::string(ZARVIK_TEST_DATA) + "/store/gdal_goods_1251.dbf", "gdal.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("gdal.csv")),
+            Utf8ToCp1251("1;170;Молоко утф8;1;25.5;1;1;4601234567890;False;12.5\r\n"
+                         "2;165;Доставка по городу;2;100;2;;;True;0\r\n"
+                         "3;160;\"Ящик, тара\";5;0.01;;1;000123;False;\r\n"
+                         "4;170;Ёлка № 4 «ель»;0;1999.99;4;2;;True;3.25\r\n"
+                         "5;170;Сыр плавленый сливочный 45% 100г;3;89.9;3;1;2100000000005;False;1000\r\n"));
+  // Values cut on the way are named; a file that cannot be read fails.
+  test::WriteAll(dir.File("long.csv"), "1;170;" + std::string(40, 'x') + ";1;1;1;1;;False\r\n");
+  r = Run({"goods", "convert", "long.csv", "long.dbf"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "Warning:Строка 1, код 1: наименование «" + std::string(40, 'x') +
+                             "» длиннее 32 символов, обрезано"))
+      << r.err;
+  r = Run({"goods", "convert", "none.dbf", "x.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Error:Не удалось открыть DBF файл none.dbf: файл не открывается")) << r.err;
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"goods", "convert", "in.csv"},
+                                             {"goods", "convert", "in.txt", "x.csv"},
+                                             {"goods", "convert", "in.csv", "x"}}) {
+    r = Run(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+  }
 }
 
 }  // namespace

@@ -129,6 +129,22 @@ std::string Utf8ToCp1251(std::string_view utf8, char replacement) {
   return out;
 }
 
+bool IsUtf8Text(std::string_view bytes) {
+  constexpr std::string_view kEncodedReplacement = "\xEF\xBF\xBD";
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    // A malformed sequence decodes to U+FFFD; so does U+FFFD itself, written
+    // as its three bytes.
+    if (DecodeOne(bytes, i) == kReplacement && bytes.substr(start, i - start) != kEncodedReplacement)
+      return false;
+  }
+  return true;
+}
+
 bool IsCp1251Text(std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size();) {
     if (Cp1251FromCodePoint(DecodeOne(utf8, i)) < 0) return false;

@@ -17,6 +17,12 @@ std::string Cp1251ToUtf8(std::string_view bytes);
 // UTF-8 sequence) becomes `replacement`.
 std::string Utf8ToCp1251(std::string_view utf8, char replacement = '?');
 
+// True when `bytes` is well-formed UTF-8: no stray or missing continuation
+// bytes, overlong forms, surrogates or values past U+10FFFF. Files of unknown
+// encoding are told apart by it (text in code page 1251 with letters is
+// almost never well-formed UTF-8).
+bool IsUtf8Text(std::string_view bytes);
+
 // True when every character of `utf8` has a code page 1251 byte.
 bool IsCp1251Text(std::string_view utf8);
 

@@ -775,6 +775,18 @@ DbfResult TDbfTable::GetText(int field, std::string& out) const {
   return DbfResult::Ok;
 }
 
+DbfResult TDbfTable::GetBytes(int field, std::string& out) const {
+  out.clear();
+  if (const DbfResult r = CheckField(field); r != DbfResult::Ok) return r;
+  const std::string* record = CurrentBytes();
+  if (record == nullptr) return Fail(DbfResult::NoCurrentRecord, "");
+  const auto f = static_cast<std::size_t>(field);
+  const std::string_view raw =
+      std::string_view(*record).substr(offsets_[f], static_cast<std::size_t>(fields_[f].length));
+  out = fields_[f].kind == DbfFieldKind::Numeric ? NumericText(raw) : TrimRight(raw);
+  return DbfResult::Ok;
+}
+
 bool TDbfTable::IsBlank(int field) const {
   if (CheckField(field) != DbfResult::Ok) return true;
   const auto f = static_cast<std::size_t>(field);

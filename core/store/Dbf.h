@@ -153,6 +153,15 @@ class TDbfTable {
   DbfResult GetDouble(int field, double& out) const;
   DbfResult GetBool(int field, bool& out) const;
   bool IsBlank(int field) const;
+  // The bytes of a field as the file holds them, without the padding GetText
+  // removes and without conversion: for text in a code page the caller knows
+  // (from a .cpg file beside the table).
+  DbfResult GetBytes(int field, std::string& out) const;
+  // 1-based position of the current record among all records of the file,
+  // deleted ones included (what other dBASE programs show); 0 when none.
+  int PhysicalRecNo() const {
+    return IsOpen() && cursor_ < records_.size() ? static_cast<int>(cursor_) + 1 : 0;
+  }
   // By name; an unknown name gives UnknownField.
   DbfResult GetText(std::string_view field, std::string& out) const;
   DbfResult GetInt(std::string_view field, std::int64_t& out) const;

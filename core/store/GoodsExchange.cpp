@@ -1,7 +1,12 @@
 #include "store/GoodsExchange.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <variant>
 
 #include "model/Typessimpledata.h"
 #include "model/U_kkms.h"
@@ -23,20 +28,6 @@ constexpr std::size_t kTaxGroupOffset = 42;
 constexpr std::size_t kSectionOffset = 43;
 constexpr std::size_t kBarcodeDigits = 20;
 constexpr std::int64_t kByteMax = 255;
-
-// Index of each goods field in kGoodsFields.
-enum GoodsField : int {
-  gfCode,
-  gfType,
-  gfName,
-  gfNG,
-  gfPrice,
-  gfSection,
-  gfVesovoy,
-  gfShtrih,
-  gfIsBlock,
-  gfCount
-};
 
 std::string_view FieldName(int f) {
   return kGoodsFields[static_cast<std::size_t>(f)];
@@ -105,13 +96,6 @@ std::string LocalisePrice(std::string value) {
   if (at == std::string::npos) at = value.find(',');
   if (at != std::string::npos) value[at] = DecimalSeparator();
   return value;
-}
-
-bool IsTrueText(std::string_view value) {
-  if (value.empty()) return false;
-  const std::u32string chars = Utf8ToU32(value);
-  const char32_t first = chars.front();
-  return first == U'T' || first == U't' || first == U'И' || first == U'и';
 }
 
 }  // namespace
@@ -233,46 +217,117 @@ char CsvSeparator(std::string_view text) {
 }
 
 // ---------------------------------------------------------------------------
+// Columns and file kinds
+
+GoodsColumns::GoodsColumns(const TWorkTable& table) {
+  for (int f = 0; f < kGoodsFieldCount; ++f) {
+    const bool inOrder = f < table.FieldCount() && table.Field(f).name == FieldName(f);
+    index_[static_cast<std::size_t>(f)] = inOrder ? f : table.FieldIndex(FieldName(f));
+  }
+}
+
+GoodsFileKind GoodsFileKindOf(std::string_view path) {
+  const auto dot = path.find_last_of("./");
+  if (dot == std::string_view::npos || path[dot] != '.') return GoodsFileKind::Unknown;
+  const std::string ext = Utf8Lower(path.substr(dot));
+  if (ext == ".csv") return GoodsFileKind::Csv;
+  if (ext == ".dbf") return GoodsFileKind::Dbf;
+  return GoodsFileKind::Unknown;
+}
+
+// ---------------------------------------------------------------------------
 // CSV files
 
 namespace {
 
-// The value text of goods field f of the current row.
-std::string ValueText(const TWorkTable& table, int f) {
-  const std::string_view name = FieldName(f);
-  if (table.IsNull(name)) return {};
-  if (f == gfPrice || f == gfCount) return GoodsNumberText(table.Cur(name));
-  if (f == gfIsBlock) return table.Bool(name) ? "True" : "False";
-  return table.Text(name);
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeByteOrderMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeByteOrderMark = "\xFE\xFF";
+constexpr std::string_view kCsvHeaderNames[] = {"code", "код"};
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Stores one CSV value into goods field f; false for a number field whose
-// value is not a number.
-bool StoreCsvValue(TWorkTable& table, int f, std::string_view raw) {
-  const std::string_view value = TrimControls(raw);
-  const std::string_view name = FieldName(f);
-  if (f == gfPrice) {
-    Currency price;
-    if (!value.empty() && CurrencyFromText(LocalisePrice(std::string(value)), price))
-      table.SetCurrency(name, price);
-    return true;  // a price that is not a number leaves the field empty
+// The value text of goods field f of the current row.
+std::string ValueText(const TWorkTable& table, const GoodsColumns& c, int f) {
+  const WtValue& v = table.Value(c[f]);
+  if (std::holds_alternative<std::monostate>(v)) return {};
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  if (const auto* b = std::get_if<bool>(&v)) return *b ? "True" : "False";
+  if (const auto* n = std::get_if<std::int64_t>(&v)) {
+    if (f == gfPrice || f == gfCount) return GoodsNumberText(Currency::FromRaw(*n));
+    return std::to_string(*n);
   }
-  if (f == gfIsBlock) {
-    table.SetBoolean(name, IsTrueText(value));
-    return true;
-  }
-  return table.SetText(name, UnquoteCsvField(value)) == WtResult::Ok;
+  return table.Text(c[f]);
+}
+
+// "T", "t", "И" or "и" first: true (the rule of the goods CSV file).
+bool StartsTrue(std::string_view value) {
+  if (value.empty()) return false;
+  if (value.front() == 'T' || value.front() == 't') return true;
+  return value.starts_with("И") || value.starts_with("и");
+}
+
+// A whole number of a goods integer field: decimal digits with an optional
+// sign, within 32 bits (the range of the table's integer fields).
+bool IntegerText(std::string_view t, std::int64_t& n) {
+  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
+  return !t.empty() && ec == std::errc() && end == t.data() + t.size() &&
+         n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max();
+}
+
+bool LongerThan(std::string_view utf8, int width) {
+  // A character takes at least one byte.
+  return utf8.size() > static_cast<std::size_t>(width) && Utf8Length(utf8) > static_cast<std::size_t>(width);
 }
 
 }  // namespace
 
+void NoteGoodsName(std::string_view name, int place, const std::string& code, GoodsImportReport& report) {
+  if (LongerThan(name, kGoodsNameWidth))
+    report.Add({GoodsIssueKind::NameCut, place, code, std::string(name), kGoodsNameWidth});
+  // Only a name with bytes beyond ASCII can hold such characters; checked
+  // within the part the table keeps.
+  const bool ascii =
+      std::all_of(name.begin(), name.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+  if (!ascii) {
+    const std::string kept = Utf8Left(name, kGoodsNameWidth);
+    if (!IsCp1251Text(kept)) report.Add({GoodsIssueKind::NameNotCp1251, place, code, kept, 0});
+  }
+}
+
+std::vector<std::string> GoodsCsvValues(const TWorkTable& table) {
+  const GoodsColumns c(table);
+  std::vector<std::string> values;
+  values.reserve(kGoodsFieldCount);
+  for (int f = 0; f < kGoodsFieldCount; ++f) values.push_back(ValueText(table, c, f));
+  return values;
+}
+
 std::string GoodsCsvText(TWorkTable& table) {
+  const GoodsColumns c(table);
   std::string out;
   table.DisableControls();
   for (table.First(); !table.Eof(); table.Next()) {
     for (int f = 0; f < kGoodsFieldCount; ++f) {
       if (f > 0) out.push_back(kCsvWriteSeparator);
-      out += QuoteCsvField(ValueText(table, f));
+      const WtValue& v = table.Value(c[f]);
+      // Whole numbers and flags need no quoting; only text goes through it.
+      if (const auto* n = std::get_if<std::int64_t>(&v); n != nullptr && f != gfPrice && f != gfCount) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *n).ptr;
+        out.append(digits, end);
+      } else if (const auto* b = std::get_if<bool>(&v)) {
+        out += *b ? "True" : "False";
+      } else if (const auto* text = std::get_if<std::string>(&v);
+                 text != nullptr && text->find_first_of("\",;'") == std::string::npos) {
+        out += *text;
+      } else {
+        out += QuoteCsvField(ValueText(table, c, f));
+      }
     }
     out += kCsvLineEnd;
   }
@@ -288,121 +343,158 @@ bool ExportGoodsCsv(TWorkTable& table, const std::string& path) {
   return true;
 }
 
-bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table) {
-  ClearRows(table);
+std::string GoodsCsvTextOf(std::string_view bytes, GoodsTextEncoding& encoding) {
+  if (bytes.starts_with(kUtf8ByteOrderMark)) {
+    encoding = GoodsTextEncoding::Utf8;
+    bytes.remove_prefix(kUtf8ByteOrderMark.size());
+    // A malformed sequence after the mark becomes U+FFFD.
+    return IsUtf8Text(bytes) ? std::string(bytes) : U32ToUtf8(Utf8ToU32(bytes));
+  }
+  const bool ascii =
+      std::all_of(bytes.begin(), bytes.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+  if (!ascii && IsUtf8Text(bytes)) {
+    encoding = GoodsTextEncoding::Utf8;
+    return std::string(bytes);
+  }
+  encoding = GoodsTextEncoding::Cp1251;
+  return Cp1251ToUtf8(bytes);
+}
+
+bool IsGoodsCsvHeader(std::string_view line, char separator) {
+  std::string text(line);
+  text.push_back(separator);
+  std::string_view cursor = text;
+  std::string value;
+  if (!NextCsvValue(cursor, separator, value)) return false;
+  const std::string_view first = TrimControls(value);
+  return std::any_of(std::begin(kCsvHeaderNames), std::end(kCsvHeaderNames),
+                     [&](std::string_view name) { return Utf8EqualNoCase(first, name); });
+}
+
+bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportReport& report) {
+  report.Reset(report.file, GoodsPlaceKind::Line);
+  if (utf8.starts_with(kUtf8ByteOrderMark)) utf8.remove_prefix(kUtf8ByteOrderMark.size());
+  const GoodsColumns c(table);
   table.DisableControls();
+  ClearRows(table);
   const char separator = CsvSeparator(utf8);
   std::string_view rest = utf8;
   int lineNumber = 0;
   bool ok = true;
+  std::string line;
+  std::string value;
+  std::string unquoted;
   while (!rest.empty()) {
     const std::size_t end = rest.find('\n');
     std::string_view lineView = rest.substr(0, end);
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     if (!lineView.empty() && lineView.back() == '\r') lineView.remove_suffix(1);
     ++lineNumber;
-    std::string line(lineView);
+    if (lineNumber == 1 && IsGoodsCsvHeader(lineView, separator)) {
+      report.headerSkipped = true;
+      continue;
+    }
+    line.assign(lineView);
     line.push_back(separator);
     std::string_view cursor = line;
     table.Append();
-    std::string value;
+    std::string code;
     for (int f = 0; f < kGoodsCsvReadFields; ++f) {
       if (!NextCsvValue(cursor, separator, value)) break;
-      if (!StoreCsvValue(table, f, value)) {
-        Error(std::string(kCsvBadValueText) + std::to_string(lineNumber) + ": " +
-                  std::string(TrimControls(value)),
+      const std::string_view trimmed = TrimControls(value);
+      const int column = c[f];
+      if (f == gfPrice) {
+        // A price that is not a number leaves the field empty.
+        Currency price;
+        if (trimmed.empty()) continue;
+        if (CurrencyFromText(LocalisePrice(std::string(trimmed)), price))
+          table.SetValue(column, price.raw);
+        else
+          report.Add({GoodsIssueKind::PriceNotNumber, lineNumber, code, std::string(trimmed), 0});
+        continue;
+      }
+      if (f == gfIsBlock) {
+        table.SetValue(column, StartsTrue(trimmed));
+        continue;
+      }
+      // Most values hold no double quote to undouble.
+      std::string_view text = trimmed;
+      if (trimmed.find('"') != std::string_view::npos) {
+        unquoted = UnquoteCsvField(trimmed);
+        text = unquoted;
+      }
+      const bool number = f != gfName && f != gfShtrih;
+      std::int64_t n = 0;
+      const WtResult stored = !number                ? table.SetText(column, text)
+                              : text.empty()         ? table.SetValue(column, WtValue{})
+                              : IntegerText(text, n) ? table.SetValue(column, n)
+                                                     : WtResult::ConversionError;
+      if (stored != WtResult::Ok) {
+        Error(std::string(kCsvBadValueText) + std::to_string(lineNumber) + ": " + std::string(trimmed) +
+                  " (поле " + std::string(FieldName(f)) + ")",
               true, true, true);
         ok = false;
         break;
       }
+      if (f == gfCode) code.assign(text);
+      if (f == gfName) NoteGoodsName(text, lineNumber, code, report);
+      if (f == gfShtrih && LongerThan(text, kGoodsBarcodeWidth))
+        report.Add({GoodsIssueKind::BarcodeCut, lineNumber, code, std::string(text), kGoodsBarcodeWidth});
     }
     if (!ok) {
       table.Cancel();
       break;
     }
-    table.SetCurrency(FieldName(gfCount), Currency{});
+    table.SetValue(c[gfCount], std::int64_t{0});
     table.Post();
+    report.rowPlaces.push_back(lineNumber);
+    ++report.rowsRead;
   }
   table.First();
   table.EnableControls();
   return ok;
 }
 
-bool ImportGoodsCsv(const std::string& path, TWorkTable& table) {
+bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table) {
+  GoodsImportReport report;
+  const bool ok = ImportGoodsCsvText(utf8, table, report);
+  PublishGoodsReport(report);
+  return ok;
+}
+
+bool ImportGoodsCsv(const std::string& path, TWorkTable& table, GoodsImportReport& report) {
+  report.Reset(BaseName(path), GoodsPlaceKind::Line);
   std::string bytes;
   if (!ReadTextFile(path, bytes)) {
     Error(std::string(kCsvReadFailedText) + ": " + path, true, true, true);
     return false;
   }
-  return ImportGoodsCsvText(Cp1251ToUtf8(bytes), table);
+  // UTF-16 ("Unicode text" of some spreadsheets) would read as garbage.
+  if (bytes.starts_with(kUtf16LeByteOrderMark) || bytes.starts_with(kUtf16BeByteOrderMark)) {
+    Error(std::string(kCsvReadFailedText) + ": " + path + std::string(kCsvUtf16Text), true, true, true);
+    return false;
+  }
+  GoodsTextEncoding encoding = GoodsTextEncoding::Cp1251;
+  const std::string text = GoodsCsvTextOf(bytes, encoding);
+  bytes = std::string();
+  const bool ok = ImportGoodsCsvText(text, table, report);
+  report.encoding = encoding;
+  return ok;
+}
+
+bool ImportGoodsCsv(const std::string& path, TWorkTable& table) {
+  GoodsImportReport report;
+  const bool ok = ImportGoodsCsv(path, table, report);
+  PublishGoodsReport(report);
+  return ok;
 }
 
 // ---------------------------------------------------------------------------
-// dBASE files
+// dBASE export and conversion (the dBASE import is in GoodsDbfImport.cpp)
 
 int GoodsImportLimit(const TKKM* kkm) {
   if (kkm != nullptr && kkm->info) return kkm->info->MaxCountGoods();
   return kGoodsImportLimitWithoutRegister;
-}
-
-bool ImportGoodsDbf(const std::string& path, TWorkTable& table, int limit) {
-  TDbfTable file;
-  if (file.Open(path, GoodsExchangeFields()) != DbfResult::Ok) {
-    Error(std::string(kDbfOpenFailedText), true, true, true);
-    WritelnLog(file.LastError());
-    return false;
-  }
-  ClearRows(table);
-  table.DisableControls();
-  const std::vector<DbfFieldDef>& fields = GoodsExchangeFields();
-  int rows = 0;
-  for (bool more = file.First(); more && !file.Eof() && rows < limit; more = file.Next()) {
-    table.Append();
-    for (int f = 0; f < kGoodsFieldCount; ++f) {
-      const DbfFieldDef& def = fields[static_cast<std::size_t>(f)];
-      const int index = file.FieldIndex(def.name);
-      const std::string_view name = FieldName(f);
-      if (file.IsBlank(index)) {
-        table.SetNull(name);
-        continue;
-      }
-      std::string text;
-      std::int64_t number = 0;
-      bool flag = false;
-      Currency value;
-      switch (f) {
-        case gfName:
-        case gfShtrih:
-          file.GetText(index, text);
-          table.SetText(name, text);
-          break;
-        case gfPrice:
-        case gfCount:
-          file.GetText(index, text);
-          // Number text of any locale: a point or a comma before the decimals.
-          if (CurrencyFromText(text, value))
-            table.SetCurrency(name, value);
-          else
-            table.SetNull(name);
-          break;
-        case gfIsBlock:
-          file.GetBool(index, flag);
-          table.SetBoolean(name, flag);
-          break;
-        default:
-          file.GetInt(index, number);
-          table.SetInteger(name, number);
-          break;
-      }
-    }
-    table.Post();
-    ++rows;
-  }
-  file.Close();
-  table.First();
-  table.EnableControls();
-  Mess(std::string(kDbfImportedText), false, true, true);
-  return true;
 }
 
 bool ExportGoodsDbf(TWorkTable& table, const std::string& path) {
@@ -413,22 +505,25 @@ bool ExportGoodsDbf(TWorkTable& table, const std::string& path) {
     return false;
   }
   const std::vector<DbfFieldDef>& fields = GoodsExchangeFields();
+  const GoodsColumns c(table);
+  int dbf[kGoodsFieldCount];
+  for (int f = 0; f < kGoodsFieldCount; ++f)
+    dbf[f] = file.FieldIndex(fields[static_cast<std::size_t>(f)].name);
   bool ok = true;
   table.DisableControls();
   for (table.First(); ok && !table.Eof(); table.Next()) {
     ok = file.Append() == DbfResult::Ok;
     for (int f = 0; ok && f < kGoodsFieldCount; ++f) {
-      const int index = file.FieldIndex(fields[static_cast<std::size_t>(f)].name);
-      const std::string_view name = FieldName(f);
+      const WtValue& v = table.Value(c[f]);
       DbfResult r = DbfResult::Ok;
-      if (table.IsNull(name))
-        r = file.SetBlank(index);
-      else if (f == gfName || f == gfShtrih || f == gfPrice || f == gfCount)
-        r = file.SetText(index, ValueText(table, f));
-      else if (f == gfIsBlock)
-        r = file.SetBool(index, table.Bool(name));
+      if (std::holds_alternative<std::monostate>(v))
+        r = file.SetBlank(dbf[f]);
+      else if (const auto* b = std::get_if<bool>(&v))
+        r = file.SetBool(dbf[f], *b);
+      else if (const auto* n = std::get_if<std::int64_t>(&v); n != nullptr && f != gfPrice && f != gfCount)
+        r = file.SetInt(dbf[f], *n);
       else
-        r = file.SetInt(index, table.Int(name));
+        r = file.SetText(dbf[f], ValueText(table, c, f));
       ok = r == DbfResult::Ok;
     }
     if (ok) ok = file.Post() == DbfResult::Ok;
@@ -443,6 +538,22 @@ bool ExportGoodsDbf(TWorkTable& table, const std::string& path) {
   }
   Mess(std::string(kDbfExportedText), false, true, true);
   return true;
+}
+
+bool ConvertGoodsFile(const std::string& in, const std::string& out, TWorkTable& table,
+                      GoodsImportReport& report) {
+  const GoodsFileKind from = GoodsFileKindOf(in);
+  const GoodsFileKind to = GoodsFileKindOf(out);
+  for (const auto& [kind, name] : {std::pair{from, &in}, std::pair{to, &out}})
+    if (kind == GoodsFileKind::Unknown) {
+      Error(*name + ": " + std::string(kGoodsFileKindText), true, true, true);
+      return false;
+    }
+  const bool read = from == GoodsFileKind::Csv
+                        ? ImportGoodsCsv(in, table, report)
+                        : ImportGoodsDbf(in, table, std::numeric_limits<int>::max(), report);
+  if (!read) return false;
+  return to == GoodsFileKind::Csv ? ExportGoodsCsv(table, out) : ExportGoodsDbf(table, out);
 }
 
 }  // namespace zarvik

@@ -159,6 +159,10 @@ class TWorkTable {
   std::string Text(int field) const;
   bool IsNull(std::string_view field) const;
   bool IsNull(int field) const;
+  // The stored value of `field` (an index) as it is: Currency fields hold the
+  // raw fixed point; null for an index out of range. For bulk readers that
+  // resolve their fields once.
+  const WtValue& Value(int field) const { return ValueOf(field); }
   // Numbers: an empty numeric field reads as 0; a String field is parsed and
   // an empty or non-numeric text is a conversion error.
   WtResult GetInteger(std::string_view field, std::int64_t& out) const;
@@ -257,7 +261,7 @@ class TWorkTable {
 // The visible rows of `table`: goes to the first one and counts to the end
 // (the cursor ends at the end of the table).
 int CountRows(TWorkTable& table);
-// Deletes the visible rows of `table`, from the first, until none is shown.
+// Deletes the visible rows of `table`, from the last, until none is shown.
 void ClearRows(TWorkTable& table);
 
 }  // namespace zarvik
