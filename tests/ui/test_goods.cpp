@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTableView>
@@ -16,6 +17,7 @@
 #include "UiTestSupport.h"
 #include "pages/GoodsPage.h"
 #include "protocol/U_protocolkkm.h"
+#include "shell/TextCodec.h"
 #include "store/GoodsExchange.h"
 #include "store/UnitBD.h"
 
@@ -266,6 +268,59 @@ class GoodsPageTest : public QObject {
     QCOMPARE(rig.page->bSaveTOBAP->text(), QString::fromUtf8("Записать все в ККМ"));
   }
 
+  void writeNamesTheRowsItSkipsBeforeTheTransfer() {
+    TRig rig(ShopScenario({}));
+    rig.w->Info()->maxCountDepat = 4;
+    TWorkTable& t = rig.Table();
+    // A file as the command line writes it, with its header line.
+    const QString file = rig.bed.Path("goods.csv");
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray::fromStdString(
+        Utf8ToCp1251("Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count\r\n"
+                     "1;170;Хлеб;1;25,50;1;1;;False;0\r\n"
+                     "5000;170;Далеко;1;1;1;1;;False;0\r\n"
+                     "3;170;Буквы;1;1;1;1;12A;False;0\r\n"
+                     "4;170;Секция;1;1;9;1;;False;0\r\n")));
+    f.close();
+    rig.page->runFileDialog = [&](QFileDialog&) { return file; };
+    rig.Trigger("tovarFromCSV");
+    QCOMPARE(t.RecordCount(), 4);
+    // Each row the register will not get is named with its line in the
+    // file, and the codes beyond its capacity counted, before the transfer.
+    const auto linesInOrder = [&](const QStringList& lines) {
+      const QString console = rig.bed.ConsoleText();
+      qsizetype at = 0;
+      for (const QString& l : lines) {
+        at = console.indexOf(l, at);
+        if (at < 0) return false;
+      }
+      return true;
+    };
+    rig.Trigger("tovarSaveAll");
+    QVERIFY(linesInOrder(
+        {QString::fromUtf8(
+             "Warning:Строка 3, код 5000 не записывается: код больше наибольшего номера товара ККМ (1000)"),
+         QString::fromUtf8(
+             "Warning:Строка 4, код 3 не записывается: штрих-код «12A» содержит не только цифры"),
+         QString::fromUtf8("Warning:Строка 5, код 4 не записывается: секция 9 вне диапазона 0..4"),
+         QString::fromUtf8("Warning:Кодов больше наибольшего номера товара ККМ (1000): 1"),
+         QString::fromUtf8("Записываем товар..."), QString::fromUtf8("Warning:Пропущено 3 тов."),
+         QString::fromUtf8("Записано 1 тов.")}));
+    QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Записано 1 тов.")));
+    QCOMPARE(int(rig.bed.Sim().State().goods.size()), 1);
+    QVERIFY(rig.bed.Boxes().empty());
+    // Once rows are deleted on the page they are numbered as the grid shows them.
+    t.First();
+    rig.bed.Answer({QueryButton::Ok});
+    rig.Trigger("tovarDelRec");
+    rig.Trigger("tovarSaveAll");
+    QVERIFY(linesInOrder({QString::fromUtf8("Warning:Строка 1, код 5000 не записывается"),
+                          QString::fromUtf8("Warning:Строка 2, код 3 не записывается"),
+                          QString::fromUtf8("Warning:Строка 3, код 4 не записывается"),
+                          QString::fromUtf8("Записано 0 тов.")}));
+  }
+
   void writeIsRefusedOutsideOffLineMode() {
     TRig rig(ShopScenario({}, 1));
     AddRow(rig.Table(), QString::fromUtf8("1|170|Хлеб|1|25.5|1|1||False|0"));
@@ -327,6 +382,8 @@ class GoodsPageTest : public QObject {
     const std::vector<uitest::TBox> boxes = rig.bed.TakeBoxes();
     QCOMPARE(int(boxes.size()), 1);
     QCOMPARE(QString::fromStdString(boxes[0].text), QString::fromUtf8("Товар не записан"));
+    QVERIFY(rig.bed.ConsoleText().contains(QString::fromUtf8(
+        "Warning:Строка 1, код 1 не записывается: штрих-код «46A00» содержит не только цифры")));
     QVERIFY(rig.bed.Sim().State().goods.empty());
     // Single-row mode writes the current row only.
     t.Next();

@@ -244,11 +244,62 @@ class GoodsFilesTest : public QObject {
     rig.Run("tovarFromDBF", dbf);
     QCOMPARE(t.RecordCount(), 150);
     // A register of 100 goods takes the first 100.
+    QVERIFY(!rig.bed.ConsoleText().contains("Warning:"));
     rig.w->Kkm().Info().maxCountGoods = 100;
     rig.Run("tovarFromDBF", dbf);
     QCOMPARE(t.RecordCount(), 100);
     t.Last();
     QCOMPARE(t.Text("Code"), std::string("100"));
+    // Not without a word.
+    QVERIFY(rig.bed.ConsoleText().contains(
+        QString::fromUtf8("Warning:Считано 100 зап. из 150: в таблицу товаров считывается не более 100")));
+    QCOMPARE(rig.page->ImportReport().recordsNotRead, 50);
+  }
+
+  void filesOfOtherProgramsAndOtherEncodings() {
+    TRig rig;
+    TWorkTable& t = rig.Table();
+    // A goods table written by GDAL's ogr2ogr, its text in UTF-8 as the .cpg
+    // file beside it says.
+    for (const char* ext : {".dbf", ".cpg"})
+      QVERIFY(QFile::copy(QString(ZARVIK_TEST_DATA) + "/store/gdal_goods_utf8" + ext,
+                          rig.bed.Path("gdal") + ext));
+    rig.Run("tovarFromDBF", rig.bed.Path("gdal.dbf"));
+    const QStringList gdalRows = {
+        QString::fromUtf8("1|170|Молоко утф8|1|25.5|1|1|4601234567890|False|12.5"),
+        QString::fromUtf8("2|165|Доставка по городу|2|100|2|||True|0"),
+        QString::fromUtf8("3|160|Ящик, тара|5|0.01||1|000123|False|"),
+        QString::fromUtf8("4|170|Ёлка № 4 «ель»|0|1999.99|4|2||True|3.25"),
+        QString::fromUtf8("5|170|Сыр плавленый сливочный 45% 100г|3|89.9|3|1|2100000000005|False|1000")};
+    QCOMPARE(AllRows(t), gdalRows);
+    QVERIFY(rig.bed.Boxes().empty());
+
+    // The same CSV text saved in code page 1251 and in UTF-8 (with and
+    // without a byte order mark) gives the same rows.
+    const char* text =
+        "1;170;Молоко утф8;1;25,50;1;1;4601234567890;False;0\r\n"
+        "4;170;Ёлка № 4 «ель»;0;1999.99;4;2;;True;0\r\n";
+    const std::pair<const char*, QByteArray> files[] = {{"cp1251.csv", Cp1251(text)},
+                                                        {"utf8.csv", QByteArray(text)},
+                                                        {"bom.csv", "\xEF\xBB\xBF" + QByteArray(text)}};
+    QStringList first;
+    for (const auto& [name, bytes] : files) {
+      WriteFile(rig.bed.Path(name), bytes);
+      rig.Run("tovarFromCSV", rig.bed.Path(name));
+      if (first.isEmpty()) first = AllRows(t);
+      QCOMPARE(AllRows(t), first);
+    }
+    QCOMPARE(first.front(), QString::fromUtf8("1|170|Молоко утф8|1|25.5|1|1|4601234567890|False|0"));
+    QVERIFY(rig.bed.ConsoleText().contains(QString::fromUtf8("Файл utf8.csv прочитан в кодировке UTF-8")));
+    QVERIFY(rig.bed.ConsoleText().contains(QString::fromUtf8("Файл bom.csv прочитан в кодировке UTF-8")));
+    QVERIFY(!rig.bed.ConsoleText().contains("cp1251.csv"));
+    // What the command line writes, with its header line, is read too.
+    WriteFile(rig.bed.Path("ctl.csv"),
+              QByteArray("Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count\r\n") + text);
+    rig.Run("tovarFromCSV", rig.bed.Path("ctl.csv"));
+    QCOMPARE(AllRows(t), first);
+    QVERIFY(rig.bed.ConsoleText().contains(QString::fromUtf8("Строка 1 - заголовок, пропущена")));
+    QVERIFY(rig.bed.Boxes().empty());
   }
 
   void filesThatCannotBeUsed() {

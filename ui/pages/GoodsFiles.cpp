@@ -22,6 +22,14 @@ const QString kCsvSuffix = QStringLiteral("csv");
 
 }  // namespace
 
+void TGoodsPage::TakeImportReport(bool imported, GoodsImportReport&& report) {
+  // A file that could not be read left the table as it was, and the report
+  // of the rows it holds stays; a file that failed part way brought rows.
+  if (!imported && report.rowPlaces.empty()) return;
+  report_ = std::move(report);
+  PublishGoodsReport(report_);
+}
+
 void TGoodsPage::ShowPopup(QMenu* menu, QWidget* button) {
   menu->popup(button->mapToGlobal(button->rect().center()));
 }
@@ -53,7 +61,9 @@ void TGoodsPage::tovarFromDBF() {
   TWorkTable& table = Table();
   table.DisableControls();
   const TScopeExit resume([&] { table.EnableControls(); });
-  ImportGoodsDbf(path.toStdString(), table, GoodsImportLimit(&host_.Kkm()));
+  GoodsImportReport report;
+  const bool imported = ImportGoodsDbf(path.toStdString(), table, GoodsImportLimit(&host_.Kkm()), report);
+  TakeImportReport(imported, std::move(report));
 }
 
 void TGoodsPage::tovarToDBF() {
@@ -79,7 +89,9 @@ void TGoodsPage::tovarFromCSV() {
   TWorkTable& table = Table();
   table.DisableControls();
   const TScopeExit resume([&] { table.EnableControls(); });
-  ImportGoodsCsv(path.toStdString(), table);
+  GoodsImportReport report;
+  const bool imported = ImportGoodsCsv(path.toStdString(), table, report);
+  TakeImportReport(imported, std::move(report));
 }
 
 void TGoodsPage::tovarToCSV() {

@@ -139,6 +139,9 @@ void TGoodsPage::BuildGrid() {
     }
     return s;
   };
+  // Rows added or deleted on the page are no longer numbered as in the file.
+  for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(&model, signal, this, [this] { report_.rowPlaces.clear(); });
   DBGridEhTOBAP->FitColumns();
   nameWidth_ = DBGridEhTOBAP->columnWidth(model.ColumnOf("Name"));
 }

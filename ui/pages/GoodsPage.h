@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "PageHost.h"
+#include "store/GoodsReport.h"
 
 class QCheckBox;
 class QFileDialog;
@@ -109,6 +110,11 @@ class TGoodsPage : public QWidget {
   void tovarFromCSV();
   void tovarToCSV();
 
+  // What the last import found (or, after a read from the register, the
+  // table itself): the file's line or record number of each row while the
+  // rows are those it brought, used to name the rows a write skips.
+  const GoodsImportReport& ImportReport() const { return report_; }
+
   // A barcode from the scanner: goes into `Shtrih` of the current row, which
   // is left in edit state. Nothing happens with an empty table.
   void EnterBarcode(const std::string& code);
@@ -135,13 +141,19 @@ class TGoodsPage : public QWidget {
   QString ChooseFile(QFileDialog& dialog, const QString& filter, const QString& defaultSuffix,
                      bool setSuffix);
   void ShowPopup(QMenu* menu, QWidget* button);
+  // Takes the report of an import into the table and shows it.
+  void TakeImportReport(bool imported, GoodsImportReport&& report);
+  // Names, before a write, each row the register will not get; returns the
+  // number of rows skipped.
+  int ReportRowsNotWritten(bool singleRow, const TKKMInfo& info);
   QToolBar* MainToolBar();
 
   TPageHost& host_;
   // A transfer of this page runs (also while transferProgress reads 0, as
   // before the first record arrives or after a repeated one).
   bool transferRunning_ = false;
-  int nameWidth_ = 0;        // the name column's display width
+  int nameWidth_ = 0;  // the name column's display width
+  GoodsImportReport report_;
   QElapsedTimer gridShown_;  // since the grid last showed the rows of a read-all
 };
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "DBGridEh.h"
 #include "GoodsPage.h"
@@ -15,6 +16,7 @@
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsReport.h"
 #include "store/UnitBD.h"
 
 namespace zarvik::ui {
@@ -69,6 +71,7 @@ void TGoodsPage::tovarLoadAll() {
     const TScopeExit end([this] { EndTransfer("tovarLoadAll", kLoadAllCaption); });
     if (!host_.EnsureConnected()) return;
     Mess("Загружаем товар...", false, true, true);
+    report_.Reset({}, GoodsPlaceKind::Line);
     TWorkTable& table = Table();
     // The grid shows the rows received in steps (see OnGoodsRecord).
     table.DisableControls();
@@ -201,6 +204,8 @@ void TGoodsPage::SaveGoods(bool singleRow) {
       Error(Str(kCannotWriteOffline), true, true, true);
       return;
     }
+    // Everything the register will not get is named before the transfer.
+    int skipped = ReportRowsNotWritten(singleRow, info);
     Mess("Записываем товар...", false, true, true);
     state.transferProgress = 0;
     state.goodsLastCode = 0;
@@ -218,15 +223,16 @@ void TGoodsPage::SaveGoods(bool singleRow) {
     const TScopeExit resume([&table] { table.EnableControls(); });
     gridShown_.start();
     const int sections = info.maxCountDepat;
-    const std::int64_t highestCode = info.MaxCountGoods();
+    const int highestCode = info.MaxCountGoods();
     int written = 0;
     while (!table.Eof()) {
       ShowWait(kGoodsWaitTime);
-      if (IsGoodsRowWritable(table, sections) && table.Int("Code") <= highestCode) {
+      if (!GoodsRowSkipReason(table, highestCode, sections)) {
         state.transferProgress = table.RecNo();
         if (!GoodsRowToRecord(table, info)) {
-          // A value the record cannot hold (a price below a kopeck, ...).
+          // A value the record cannot hold.
           Warning("Товар " + table.Text("Code") + " не записан", false, true, true);
+          ++skipped;
         } else {
           progress->setValue(table.RecNo());
           if (state.transferStopRequested || UiHooks().IsTerminating()) break;
@@ -249,11 +255,32 @@ void TGoodsPage::SaveGoods(bool singleRow) {
     if (state.transferStopRequested) {
       Warning("Товары записаны частично, " + count + " тов.", false, true, true);
     } else if (!singleRow || written != 0) {
+      if (!singleRow && skipped > 0)
+        Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
       Mess("Записано " + count + " тов.", false, true, true);
     } else {
       Error("Товар не записан", true, true, true);
     }
   });
+}
+
+int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info) {
+  TWorkTable& table = Table();
+  if (singleRow) {
+    if (table.IsEmpty()) return 0;
+    std::optional<GoodsIssue> issue = GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat);
+    if (!issue) return 0;
+    issue->place = report_.PlaceOfRow(table.RecNo() - 1);
+    Warning(GoodsIssueText(*issue, report_.placeKind), false, true, true);
+    return 1;
+  }
+  // Rows keep the numbers of the file they came from while they are its rows.
+  GoodsImportReport check;
+  check.Reset(report_.file, report_.placeKind);
+  check.rowPlaces = report_.rowPlaces;
+  CheckGoodsForRegister(table, info, check);
+  PublishGoodsReport(check);
+  return check.rowsSkipped;
 }
 
 }  // namespace zarvik::ui
