@@ -214,6 +214,24 @@ class GoodsPageTest : public QObject {
     QCOMPARE(t.RecordCount(), 40);
   }
 
+  void anotherPagesTransferIsNeitherJoinedNorStopped() {
+    TRig rig(ShopScenario({"1=a;1;1;1;;piece;0;0"}));
+    AddRow(rig.Table(), "9|170|mine|1|1|1|1||False|0");
+    const std::size_t commands = rig.bed.Sim().State().commandsExecuted.size();
+    // As while the journal is read: an exchange runs and counts records.
+    rig.w->RunTransfer([&] {
+      rig.w->Transfer().transferProgress = 5;
+      for (const char* action : {"tovarLoadAll", "tovarSaveAll", "tovarSaveOne", "tovarLoadOne"}) {
+        rig.Trigger(action);
+        QVERIFY2(!rig.w->Transfer().transferStopRequested, action);
+      }
+      rig.w->Transfer().transferProgress = 0;
+    });
+    QCOMPARE(rig.bed.Sim().State().commandsExecuted.size(), commands);
+    QCOMPARE(AllRows(rig.Table()), QStringList("9|170|mine|1|1|1|1||False|0"));
+    QVERIFY(rig.page->bLoadTOBAP->isEnabled());
+  }
+
   void readAllReportsARefusedRecordAndGoesOn() {
     TRig rig(ShopScenario({"1=a;1;1;1;;piece;0;0", "2=b;2;1;1;;piece;0;0"}));
     // The register answers the stream with result 3 ("wrong format").

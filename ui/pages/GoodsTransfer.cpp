@@ -58,11 +58,12 @@ void TGoodsPage::EndTransfer(std::string_view action, std::string_view caption) 
 void TGoodsPage::tovarLoadAll() {
   host_.SelectPage(pgGoods);
   TTransferState& state = host_.Transfer();
-  if (transferRunning_ || state.transferProgress != 0) {
+  if (transferRunning_) {
     state.transferStopRequested = true;  // the press was a stop request
     return;
   }
-  if (host_.RegisterBusy()) return;
+  // Another page's transfer (the journal) is neither joined nor stopped.
+  if (host_.RegisterBusy() || state.transferProgress != 0) return;
   transferRunning_ = true;
   ShowWait(kGoodsWaitTime);
   DisableGoodsActions();
@@ -186,11 +187,11 @@ void TGoodsPage::tovarLoadOne() {
 void TGoodsPage::SaveGoods(bool singleRow) {
   host_.SelectPage(pgGoods);
   TTransferState& state = host_.Transfer();
-  if (transferRunning_ || state.transferProgress != 0) {
+  if (transferRunning_) {
     state.transferStopRequested = true;
     return;
   }
-  if (host_.RegisterBusy()) return;
+  if (host_.RegisterBusy() || state.transferProgress != 0) return;
   transferRunning_ = true;
   ShowWait(kGoodsWaitTime);
   DBGridEhTOBAP->PostEditor();
