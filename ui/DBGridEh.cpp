@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyle>
 
 namespace zarvik::ui {
 
@@ -34,8 +35,8 @@ QWidget* TGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
 void TGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
   if (auto* box = qobject_cast<QComboBox*>(editor)) {
     const QString v = index.data(Qt::EditRole).toString();
-    const int i = box->findText(v);
-    box->setCurrentIndex(i);
+    const TGridColumn& c = model_.Columns()[static_cast<std::size_t>(index.column())];
+    box->setCurrentIndex(c.keyList.isEmpty() ? box->findText(v) : static_cast<int>(c.keyList.indexOf(v)));
     return;
   }
   QStyledItemDelegate::setEditorData(editor, index);
@@ -43,8 +44,11 @@ void TGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) con
 
 void TGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const {
   if (auto* box = qobject_cast<QComboBox*>(editor)) {
-    if (box->currentIndex() >= 0 && box->currentText() != index.data(Qt::EditRole).toString())
-      model->setData(index, box->currentText(), Qt::EditRole);
+    const TGridColumn& c = model_.Columns()[static_cast<std::size_t>(index.column())];
+    const int i = box->currentIndex();
+    if (i < 0) return;
+    const QString value = i < c.keyList.size() ? c.keyList[i] : box->currentText();
+    if (value != index.data(Qt::EditRole).toString()) model->setData(index, value, Qt::EditRole);
     return;
   }
   if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
@@ -66,6 +70,11 @@ TDBGridEh::TDBGridEh(TWorkTable& table, std::vector<TGridColumn> columns, QWidge
   setTabKeyNavigation(true);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  const QHeaderView* rowHeader = verticalHeader();
+  model_->rowHeaderMetrics = {
+      rowHeader->fontMetrics().horizontalAdvance(QLatin1Char('0')),
+      2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, rowHeader) + kColumnPadding,
+      rowHeader->defaultSectionSize()};
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->setStretchLastSection(true);
   setWordWrap(false);

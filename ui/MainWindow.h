@@ -13,6 +13,7 @@
 #include "MainSignals.h"
 #include "PageHost.h"
 #include "model/U_kkms.h"
+#include "port/Barcodescaner.h"
 #include "port/Comport.h"
 #include "protocol/U_protocolkkm.h"
 
@@ -58,6 +59,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TKKM& Kkm() override { return kkm_; }
   TProtocolKKM& Protocol() override { return protocol_; }
   TComPort& RegisterPort() override { return registerPort_; }
+  TBarCodeScaner& ScannerPort() override { return scannerPort_; }
   TBD& Bd() override { return *bd_; }
   TLoadedFlags& Flags() override { return flags_; }
   TTransferState& Transfer() override { return transfer_; }
@@ -88,7 +90,6 @@ class TfmMain : public QMainWindow, public TPageHost {
   TWaitForm& WaitForm() { return *waitForm_; }
   QtUiHooks& Hooks() { return *hooks_; }
   ConsoleWidget& Console() { return *console_; }
-  TComPort& ScannerPort() { return scannerPort_; }
   TActionList& Actions() { return *actions_; }
 
   // Identification steps (model, serial number, version, mode, date, time,
@@ -116,7 +117,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   void ClosePendingWindow();
 
   TComPort registerPort_;
-  TComPort scannerPort_;
+  TBarCodeScaner scannerPort_;
   TKKM kkm_;
   TProtocolKKM protocol_;
   std::unique_ptr<TBD> bd_;

@@ -16,6 +16,7 @@ class QWidget;
 
 namespace zarvik {
 class TBD;
+class TBarCodeScaner;
 class TComPort;
 class TKKM;
 class TKKMInfo;
@@ -59,6 +60,8 @@ class TPageHost {
   virtual TKKM& Kkm() = 0;
   virtual TProtocolKKM& Protocol() = 0;
   virtual TComPort& RegisterPort() = 0;
+  // The barcode scanner's port (not the register's).
+  virtual TBarCodeScaner& ScannerPort() = 0;
   virtual TBD& Bd() = 0;
   virtual TLoadedFlags& Flags() = 0;
   virtual TTransferState& Transfer() = 0;

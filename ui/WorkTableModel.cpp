@@ -1,6 +1,8 @@
 #include "WorkTableModel.h"
 
 #include <QBrush>
+#include <QSize>
+#include <algorithm>
 
 namespace zarvik::ui {
 
@@ -123,6 +125,13 @@ Qt::ItemFlags TWorkTableModel::flags(const QModelIndex& index) const {
 }
 
 QVariant TWorkTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role == Qt::SizeHintRole && orientation == Qt::Vertical && rowHeaderMetrics.digitWidth > 0) {
+    constexpr int kMinimumDigits = 2;
+    int digits = 1;
+    for (int n = rows_; n >= 10; n /= 10) ++digits;
+    return QSize(rowHeaderMetrics.digitWidth * std::max(digits, kMinimumDigits) + rowHeaderMetrics.padding,
+                 rowHeaderMetrics.height);
+  }
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
   if (section < 0 || section >= static_cast<int>(columns_.size())) return {};

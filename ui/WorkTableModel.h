@@ -26,6 +26,9 @@ struct TGridColumn {
   // Choices of a pick list (the editor becomes a drop-down list); the stored
   // value is the chosen text.
   QStringList pickList;
+  // Stored values of the pick list's choices, in the same order (empty: the
+  // chosen text itself is stored).
+  QStringList keyList;
   int widthChars = 0;  // 0: the field's display width
   Qt::Alignment alignment = {};
 };
@@ -58,6 +61,15 @@ class TWorkTableModel : public QAbstractTableModel, private IWorkTableObserver {
   // Whether an edit posts the row at once (default) or leaves it in edit
   // state for the next move.
   bool postOnEdit = true;
+  // Size of the row number sections, set by the grid: a digit's width times
+  // the digits of the row count, plus padding. With it the header needs no
+  // text layout per row, which keeps a grid of thousands of rows quick.
+  struct TRowHeaderMetrics {
+    int digitWidth = 0;  // 0: the header measures the numbers itself
+    int padding = 0;
+    int height = 0;
+  };
+  TRowHeaderMetrics rowHeaderMetrics;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include <QAction>
@@ -203,6 +207,15 @@ class MainWindowTest : public QObject {
     QFETCH(int, index);
     QFETCH(int, network);
     uitest::TTestBed bed;
+    // A pseudo-terminal stands for the scanner's COM2, so the ticked box
+    // opens it and stays ticked.
+    const int pty = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0);
+    SetPortDevice(2, ::ptsname(pty));
+    const auto unmap = qScopeGuard([pty] {
+      SetPortDevice(2, "");
+      ::close(pty);
+    });
     bed.WriteIni(
         "[Port]\r\nCOMPort=7\r\nSpeed=115200\r\n[PortScan]\r\nCOMPort=2\r\nSpeed=9600\r\nENABLED=1\r\n"
         "[NET]\r\nNUMBER=" +
@@ -216,6 +229,7 @@ class MainWindowTest : public QObject {
     QVERIFY(scanner.cbScaner->isChecked());
     QCOMPARE(scanner.cbSpeedPortScan->currentText(), QString("9600"));
     QCOMPARE(w.ScannerPort().PortNumber(), 2);
+    QVERIFY(w.ScannerPort().IsOpen());
     // A speed not in the list leaves no selection.
     bed.CloseWindow();
     bed.WriteIni("[Port]\r\nSpeed=300\r\n");

@@ -1,0 +1,287 @@
+// The goods page's transfers: the whole goods database or one record read
+// from the register, the table or the current row written to it. The long
+// ones keep the window working and stop at a second press of their button.
+#include <QAction>
+#include <QCheckBox>
+#include <QProgressBar>
+#include <QTimer>
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "DBGridEh.h"
+#include "GoodsPage.h"
+#include "model/U_kkms.h"
+#include "protocol/U_protocolkkm.h"
+#include "shell/DiaLog.h"
+#include "shell/UiHooks.h"
+#include "store/GoodsExchange.h"
+#include "store/GoodsReport.h"
+#include "store/UnitBD.h"
+
+namespace zarvik::ui {
+
+namespace {
+
+constexpr std::uint8_t kOffLineMode = 2;
+// Register replies of the stream: result code, then the record.
+constexpr std::size_t kReplyResultOffset = 2;
+constexpr std::size_t kReplyRecordOffset = 3;
+constexpr int kResultGoodsNotFound = 9;
+constexpr int kResultBadGoodsCode = 17;
+
+constexpr std::string_view kCannotWriteOffline = "Запись возможна только в OFF-LINE режиме";
+constexpr std::string_view kWrongReplySize = "Не верный размер полученых данных";
+
+std::string Str(std::string_view s) {
+  return std::string(s);
+}
+
+}  // namespace
+
+void TGoodsPage::EndTransfer(std::string_view action, std::string_view caption) {
+  EnableGoodsActions();
+  host_.Action(action)->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+  host_.ProgressBar()->hide();
+  TTransferState& state = host_.Transfer();
+  state.transferStopRequested = false;
+  state.transferProgress = 0;
+  transferRunning_ = false;
+  HideWait();
+  // The current row in full view once the grid has laid out its new rows.
+  QTimer::singleShot(0, DBGridEhTOBAP, [grid = DBGridEhTOBAP] { grid->scrollTo(grid->currentIndex()); });
+}
+
+// ---------------------------------------------------------------------------
+// Reading all goods
+
+void TGoodsPage::tovarLoadAll() {
+  host_.SelectPage(pgGoods);
+  TTransferState& state = host_.Transfer();
+  if (transferRunning_) {
+    state.transferStopRequested = true;  // the press was a stop request
+    return;
+  }
+  // Another page's transfer (the journal) is neither joined nor stopped.
+  if (host_.RegisterBusy() || state.transferProgress != 0) return;
+  transferRunning_ = true;
+  ShowWait(kGoodsWaitTime);
+  DisableGoodsActions();
+  host_.SetActionEnabled("tovarLoadAll", true);
+  host_.RunTransfer([this, &state] {
+    const TScopeExit end([this] { EndTransfer("tovarLoadAll", kLoadAllCaption); });
+    if (!host_.EnsureConnected()) return;
+    Mess("Загружаем товар...", false, true, true);
+    report_.Reset({}, GoodsPlaceKind::Line);
+    TWorkTable& table = Table();
+    // The grid shows the rows received in steps (see OnGoodsRecord).
+    table.DisableControls();
+    const TScopeExit resume([&table] { table.EnableControls(); });
+    ClearRows(table);
+    gridShown_.start();
+    state.transferProgress = 0;
+    state.goodsLastCode = 0;
+    host_.Action("tovarLoadAll")->setText(QString::fromUtf8(kStopCaption.data(), kStopCaption.size()));
+    QProgressBar* progress = host_.ProgressBar();
+    progress->reset();
+    progress->show();
+    if (TWorkField* price = table.FindField("Price")) price->displayFormat = "#0.00";
+    const bool ok = host_.Protocol().ReadAllGoods(
+        [this](TMessageBuffer& answer, bool& more) { OnGoodsRecord(answer, more); });
+    if (!ok) {
+      Error("Сбой при загрузке товара", false, true, true);
+    } else if (state.transferStopRequested) {
+      Warning("Товар частично загружен", false, true, true);
+    } else {
+      Mess("Товар загружен", false, true, true);
+    }
+  });
+}
+
+void TGoodsPage::OnGoodsRecord(TMessageBuffer& answer, bool& more) {
+  ShowWait(kGoodsWaitTime);
+  TTransferState& state = host_.Transfer();
+  TKKMInfo& info = host_.Kkm().Info();
+  const std::span<const std::uint8_t> bytes = answer.View();
+  const bool whole = bytes.size() >= kReplyRecordOffset + kGoodsRecordSize;
+  if (whole) std::copy_n(bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
+  QProgressBar* progress = host_.ProgressBar();
+  progress->setMaximum(info.MaxCountGoods());
+  progress->setValue(std::min(state.transferProgress, info.MaxCountGoods()));
+  ++state.transferProgress;
+  if (UiHooks().IsTerminating() || state.transferStopRequested) more = false;
+  if (bytes.size() <= kReplyResultOffset) return;
+  const int status = bytes[kReplyResultOffset];
+  if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
+  if (status != 0) {
+    Error(ErrorText(status), true, true, true);
+    return;
+  }
+  if (!whole) {
+    Error(Str(kWrongReplySize), true, true, true);
+    return;
+  }
+  std::int64_t code = 0;
+  if (!GoodsRecordCode(info, code)) {
+    // A record whose code is no number is reported and skipped.
+    Error(ErrorText(kResultBadGoodsCode), true, true, true);
+    return;
+  }
+  if (code <= state.goodsLastCode) {
+    state.transferProgress = 0;  // a repeated record
+    return;
+  }
+  state.goodsLastCode = code;
+  TWorkTable& table = Table();
+  table.Append();
+  GoodsRecordToRow(info, table);
+  table.Post();
+  // Redrawing the grid for every record would cost more than the record's
+  // way over the line; it catches up a few times a second.
+  if (gridShown_.hasExpired(kGridRefreshTime.count())) {
+    table.EnableControls();
+    table.DisableControls();
+    gridShown_.start();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reading the current record
+
+void TGoodsPage::tovarLoadOne() {
+  host_.SelectPage(pgGoods);
+  if (transferRunning_ || host_.RegisterBusy()) return;
+  DBGridEhTOBAP->PostEditor();
+  TWorkTable& table = Table();
+  if (table.IsEmpty() || table.IsNull("Code")) return;
+  const std::int64_t code = table.Int("Code");
+  transferRunning_ = true;
+  DisableGoodsActions();
+  host_.RunTransfer([&] {
+    const TScopeExit end([this] {
+      EnableGoodsActions();
+      host_.Transfer().transferProgress = 0;
+      transferRunning_ = false;
+    });
+    if (!host_.EnsureConnected()) return;
+    host_.Transfer().transferProgress = 0;
+    host_.Transfer().goodsLastCode = 0;
+    // A refusal of the register is reported by the command itself.
+    if (code < 0 || code > std::numeric_limits<int>::max() ||
+        !host_.Protocol().GetGoods(static_cast<int>(code)))
+      return;
+    if (table.Edit() != WtResult::Ok) return;
+    if (!GoodsRecordToRow(host_.Kkm().Info(), table)) {
+      table.Cancel();
+      Error(ErrorText(kResultBadGoodsCode), true, true, true);
+      return;
+    }
+    table.Post();
+    Mess("1 товар загружен", false, true, true);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Writing goods
+
+void TGoodsPage::SaveGoods(bool singleRow) {
+  host_.SelectPage(pgGoods);
+  TTransferState& state = host_.Transfer();
+  if (transferRunning_) {
+    state.transferStopRequested = true;
+    return;
+  }
+  if (host_.RegisterBusy() || state.transferProgress != 0) return;
+  transferRunning_ = true;
+  ShowWait(kGoodsWaitTime);
+  DBGridEhTOBAP->PostEditor();
+  DisableGoodsActions();
+  host_.SetActionEnabled("tovarSaveAll", true);
+  host_.RunTransfer([this, &state, singleRow] {
+    const TScopeExit end([this] { EndTransfer("tovarSaveAll", kSaveAllCaption); });
+    if (!host_.EnsureConnected()) return;
+    TKKMInfo& info = host_.Kkm().Info();
+    if (info.workMode != kOffLineMode) {
+      Error(Str(kCannotWriteOffline), true, true, true);
+      return;
+    }
+    // Everything the register will not get is named before the transfer.
+    int skipped = ReportRowsNotWritten(singleRow, info);
+    Mess("Записываем товар...", false, true, true);
+    state.transferProgress = 0;
+    state.goodsLastCode = 0;
+    // A ticked box makes the register reset the quantity sold.
+    info.keepSoldCount = !cbisSaveTOBAPCount->isChecked();
+    TWorkTable& table = Table();
+    if (!singleRow) table.First();
+    host_.Action("tovarSaveAll")->setText(QString::fromUtf8(kStopCaption.data(), kStopCaption.size()));
+    QProgressBar* progress = host_.ProgressBar();
+    progress->reset();
+    progress->setMaximum(table.RecordCount());
+    progress->show();
+    // The grid follows the rows a few times a second, not at every row.
+    table.DisableControls();
+    const TScopeExit resume([&table] { table.EnableControls(); });
+    gridShown_.start();
+    const int sections = info.maxCountDepat;
+    const int highestCode = info.MaxCountGoods();
+    int written = 0;
+    while (!table.Eof()) {
+      ShowWait(kGoodsWaitTime);
+      if (!GoodsRowSkipReason(table, highestCode, sections)) {
+        state.transferProgress = table.RecNo();
+        if (!GoodsRowToRecord(table, info)) {
+          // A value the record cannot hold.
+          Warning("Товар " + table.Text("Code") + " не записан", false, true, true);
+          ++skipped;
+        } else {
+          progress->setValue(table.RecNo());
+          if (state.transferStopRequested || UiHooks().IsTerminating()) break;
+          if (!host_.Protocol().SetGoods()) {
+            Error("Сбой при записи товара", true, true, true);
+            return;
+          }
+          ++written;
+        }
+      }
+      if (singleRow) break;
+      table.Next();
+      if (gridShown_.hasExpired(kGridRefreshTime.count())) {
+        table.EnableControls();
+        table.DisableControls();
+        gridShown_.start();
+      }
+    }
+    const std::string count = std::to_string(written);
+    if (state.transferStopRequested) {
+      Warning("Товары записаны частично, " + count + " тов.", false, true, true);
+    } else if (!singleRow || written != 0) {
+      if (!singleRow && skipped > 0)
+        Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
+      Mess("Записано " + count + " тов.", false, true, true);
+    } else {
+      Error("Товар не записан", true, true, true);
+    }
+  });
+}
+
+int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info) {
+  TWorkTable& table = Table();
+  if (singleRow) {
+    if (table.IsEmpty()) return 0;
+    std::optional<GoodsIssue> issue = GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat);
+    if (!issue) return 0;
+    issue->place = report_.PlaceOfRow(table.RecNo() - 1);
+    Warning(GoodsIssueText(*issue, report_.placeKind), false, true, true);
+    return 1;
+  }
+  // Rows keep the numbers of the file they came from while they are its rows.
+  GoodsImportReport check;
+  check.Reset(report_.file, report_.placeKind);
+  check.rowPlaces = report_.rowPlaces;
+  CheckGoodsForRegister(table, info, check);
+  PublishGoodsReport(check);
+  return check.rowsSkipped;
+}
+
+}  // namespace zarvik::ui
