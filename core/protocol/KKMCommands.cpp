@@ -356,14 +356,6 @@ bool TProtocolKKM::GetOptions() {
     info.optionCount = kFallbackOptionCount;
     return false;
   }
-  // An answer without option bytes that carries a result code is the
-  // register refusing the command, not a register without options: taken
-  // as an empty table it would wipe the options on display and be reported
-  // as read.
-  if (count == 0 && AnswerCode(answer_) > 0) {
-    CheckAnswer(answer_, static_cast<std::int32_t>(kOptionValuesOffset));
-    return false;
-  }
   info.optionCount = static_cast<std::uint8_t>(count);
   for (int i = 1; i <= count; ++i) {
     const auto k = static_cast<std::size_t>(i - 1);
