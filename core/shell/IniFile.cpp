@@ -1,13 +1,12 @@
 #include "shell/IniFile.h"
 
 #include <charconv>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
-#include <unistd.h>
 
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
 
 namespace zarvik {
 namespace {
@@ -210,27 +209,7 @@ bool TIniFile::UpdateFile() const {
     text += l.raw;
     text += "\r\n";
   }
-  const std::string bytes = Utf8ToCp1251(text);
-  const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path_, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  return WriteTextFile(path_, Utf8ToCp1251(text));
 }
 
 }  // namespace zarvik
