@@ -29,7 +29,18 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
   if (!in) return;
   std::ostringstream ss;
   ss << in.rdbuf();
-  Parse(Cp1251ToUtf8(ss.str()));
+  const std::string bytes = ss.str();
+  Parse(Cp1251ToUtf8(bytes));
+  // Line ends are single bytes in both texts, so the lines correspond.
+  std::size_t pos = 0;
+  for (Line& line : lines_) {
+    std::size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string_view raw(bytes.data() + pos, end - pos);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    line.fileBytes = std::string(raw);
+    pos = end + 1;
+  }
 }
 
 TIniFile TIniFile::FromText(std::string_view utf8Text) {
@@ -204,12 +215,12 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
 }
 
 bool TIniFile::UpdateFile() const {
-  std::string text;
+  std::string bytes;
   for (const Line& l : lines_) {
-    text += l.raw;
-    text += "\r\n";
+    bytes += l.fileBytes ? *l.fileBytes : Utf8ToCp1251(l.raw);
+    bytes += "\r\n";
   }
-  return WriteTextFile(path_, Utf8ToCp1251(text));
+  return WriteTextFile(path_, bytes);
 }
 
 }  // namespace zarvik
