@@ -220,6 +220,11 @@ TEST(SimScenario, BadValuesNameTheirKey) {
       {"[Departments]\n1=Открыто\n", "Departments/1"},
       {"[Taxes]\n1=НДС;100.00\n", "Taxes/1"},
       {"[Header]\n1=Текст без шрифта\n", "Header/1"},
+      // Texts longer than the register's 32-character fields.
+      {"[Header]\n2=0;Строка в тридцать три символа длины\n", "Header/2"},
+      {"[Footer]\n6=1;Спасибо за покупку! Приходите к нам ещё\n", "Footer/6"},
+      {"[Operators]\n1=Иванова Мария Петровна из смены номер 1;Кассир\n", "Operators/1"},
+      {"[Operators]\n2=Петров;Старший кассир торгового зала номер 2\n", "Operators/2"},
       {"[Goods]\n2001=Товар;1.00;1\n", "Goods/2001"},
       {"[Goods]\n1=Товар;1.00;1;9\n", "Goods/1"},
       {"[Goods]\n1=Товар;1.00;1;1;12a\n", "Goods/1"},
@@ -240,6 +245,11 @@ TEST(SimScenario, BadValuesNameTheirKey) {
   EXPECT_EQ(sc.faults,
             (std::vector<Fault>{{FaultKind::Wait, 2, 0, 1}, {FaultKind::Busy, 1, 0, kFaultForever}}));
   EXPECT_EQ(Load("[Register]\nmaxCountDepat=16\n").state.maxCountDepat, 16);
+  // Exactly 32 characters fit.
+  std::string full;
+  for (int i = 0; i < 32; ++i) full += "Ж";
+  EXPECT_EQ(Load("[Header]\n1=0;" + full + "\n").state.header[0].text, full);
+  EXPECT_EQ(Load("[Operators]\n1=" + full + ";" + full + "\n").state.positions[0], full);
   // An empty scenario is a working register with 64 options.
   EXPECT_EQ(Load("").state.options.size(), 64U);
 }
