@@ -475,6 +475,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ok && expected > 0) {
       FUZZ_CHECK(answer.count == expected && TProtocolKKM::AnswerCode(answer) == 0);
     }
+    if (ok && op == 8) FUZZ_CHECK(TProtocolKKM::AnswerCode(answer) == 0);
     if (ok || !before) continue;
     // A read that failed leaves what it reads as it was.
     const TKKMInfo& old = *before;

@@ -48,11 +48,11 @@ fi
 # Seeds from the test fixtures and the shipped data, by target.
 seed_files() {
   case $1 in
-    dbf | goods_dbf | profile) ls tests/data/store/*.dbf ;;
-    descriptor | ini) ls data/ECR_CFG/*.ini tests/data/model/*.ini ;;
-    language) ls data/lang/*.lng 2>/dev/null || true ;;
-    scenario) ls sim/scenarios/*.ini ;;
-    journal_render) ls tests/data/journal/*.txt ;;
+    dbf | goods_dbf | profile) printf '%s\n' tests/data/store/*.dbf ;;
+    descriptor | ini) printf '%s\n' data/ECR_CFG/*.ini tests/data/model/*.ini ;;
+    language) compgen -G 'data/lang/*.lng' || true ;;
+    scenario) printf '%s\n' sim/scenarios/*.ini ;;
+    journal_render) printf '%s\n' tests/data/journal/*.txt ;;
     *) ;;
   esac
 }
@@ -73,7 +73,9 @@ for name in "$@"; do
   mkdir -p "$corpus" "$build/artifacts/$name"
   work=$(mktemp -d)
   mkdir "$work/new" "$work/seeds"
-  for s in $(seed_files "$name"); do cp "$s" "$work/seeds/"; done
+  while IFS= read -r s; do
+    [ -n "$s" ] && cp "$s" "$work/seeds/"
+  done < <(seed_files "$name")
   # Targets that build their own seeds (register answers, profile files).
   ZARVIK_FUZZ_SEEDS="$work/seeds" "$exe" -runs=0 "$work/seeds" >/dev/null 2>&1 || true
   log="$build/fuzz_$name.log"
