@@ -72,6 +72,13 @@ bool IsValidUtf8(std::string_view s) {
     for (std::size_t k = 1; k <= n; ++k) {
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
     }
+    // No overlong forms, no surrogates, nothing above U+10FFFF: such bytes
+    // are code page 1251 text (say "р‹‹‹"), not UTF-8.
+    const auto second = n > 0 ? static_cast<unsigned char>(s[i + 1]) : 0;
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90)) {
+      return false;
+    }
     i += n + 1;
   }
   return true;

@@ -205,6 +205,20 @@ TEST(SimScenario, Cp1251AndUtf8FilesReadAlike) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(SimScenario, OnlyWellFormedUtf8IsTakenForUtf8) {
+  // Byte runs shaped like UTF-8 but overlong, a surrogate or above U+10FFFF
+  // are code page 1251 text.
+  for (const std::string cp :
+       {"\xF0\x8B\x8B\x8B", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "Model=\xF0\x8B\x8B\x8B\n"}) {
+    EXPECT_EQ(ScenarioTextToUtf8(cp), Cp1251ToUtf8(cp)) << cp;
+  }
+  // Well-formed UTF-8 at the edges of those ranges stays as it is.
+  for (const std::string utf8 :
+       {"\xE0\xA0\x80", "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "Зарвик"}) {
+    EXPECT_EQ(ScenarioTextToUtf8(utf8), utf8);
+  }
+}
+
 TEST(SimScenario, BadValuesNameTheirKey) {
   const struct {
     const char* text;
