@@ -41,8 +41,8 @@ ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
 # one, and every report also lands in build-asan/reports, which must stay
 # empty (it catches reports of child processes whose exit code no test sees).
 if [ "${ZARVIK_SANITIZE_RUN:-1}" = 1 ]; then
-  # Optimised lightly with line tables only: quicker to build, readable traces.
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1" \
+  # Unoptimised with line tables only: quickest to build, readable traces.
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS_SANITIZE="-O0 -g1" \
     -DZARVIK_SANITIZE=ON -DZARVIK_UI=ON -DZARVIK_TESTS=ON -DZARVIK_BENCH=OFF -DZARVIK_FUZZ=OFF >/dev/null
   build_without_warnings build-asan
   reports=$(pwd)/build-asan/reports
