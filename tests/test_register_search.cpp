@@ -223,6 +223,28 @@ TEST_F(RegisterSearchTest, OnlyTheRegistersOwnAnswerCounts) {
             "COM222 (" + silent.SlavePath() + ") 9600: нет ответа (5 байт не от ККМ)");
 }
 
+// A device that goes away in the middle of the search costs no waiting: its
+// port no longer opens, and its other speeds are not tried.
+TEST_F(RegisterSearchTest, ADeviceThatGoesAwayIsLeftAtOnce) {
+  StartSimulator(SearchedRegister(), kSimSpeed);
+  const auto start = Clock::now();
+  const TSearchResult r =
+      FindRegister(Request({kSilentPort, kSimPort}, 9600),
+                   {[&](const TSearchAttempt& a) {
+                      if (a.port == kSilentPort && a.outcome == TSearchOutcome::Trying && a.speed == 19200)
+                        silent.CloseMaster();
+                    },
+                    nullptr});
+  ASSERT_TRUE(r.found) << SearchResultText(r);
+  EXPECT_LT(Clock::now() - start, 1500ms);
+  ASSERT_EQ(r.attempts.size(), 4u);
+  EXPECT_EQ(SearchAttemptText(r.attempts[0]), "COM222 (" + silent.SlavePath() + ") 9600: нет ответа");
+  EXPECT_EQ(SearchAttemptText(r.attempts[1]),
+            "COM222 (" + silent.SlavePath() + ") 19200: нет ответа (порт не открылся)");
+  EXPECT_EQ(r.attempts[1].done, 5);
+  EXPECT_EQ(r.attempts[2].port, kSimPort);
+}
+
 TEST_F(RegisterSearchTest, RequestsThatCannotRun) {
   struct Case {
     const char* what;

@@ -66,7 +66,14 @@ void TfmMain::FindRegisterAction() {
   SelectPortItem(configSysPage_->Scanner().cbComPortScan, scannerPort_.PortNumber());
 
   TSearchRequest request;
-  for (const TPortEntry& e : listed) request.ports.push_back(e.number);
+  for (const TPortEntry& e : listed) {
+    // The scanner's own line is no register's.
+    if (scannerPort_.IsOpen() && e.number == scannerPort_.PortNumber()) {
+      Mess("COM" + std::to_string(e.number) + ": пропущен, порт сканера", false, true, true);
+      continue;
+    }
+    request.ports.push_back(e.number);
+  }
   std::vector<std::uint32_t> listSpeeds;
   for (int i = 0; i < side_->cbSpeedPort->count(); ++i) {
     bool ok = false;

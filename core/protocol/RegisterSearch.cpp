@@ -105,17 +105,24 @@ PollResult TSearch::Poll(TComPort& port, TProtocolKKM& protocol, std::string& he
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
-    port.readTotalTimeoutConstant = static_cast<std::uint32_t>(std::min(left, kSearchStopCheck).count());
+    const auto slice = std::min(left, kSearchStopCheck);
+    port.readTotalTimeoutConstant = static_cast<std::uint32_t>(slice.count());
     port.readTotalTimeoutMultiplier = 0;
     std::uint32_t count = static_cast<std::uint32_t>(bytes.size() - got);
+    const auto readStart = Clock::now();
     // A short read is the normal case here: count says what came.
-    port.Read(bytes.data() + got, count);
+    const bool complete = port.Read(bytes.data() + got, count);
     got += count;
     if (FindRegisterPacket(std::span(bytes.data(), got), address, control)) {
       result = PollResult::Answered;
       break;
     }
-    if (!port.IsOpen()) break;
+    // A read that gives up with nothing long before its time-out has failed
+    // (the device went away): waiting on would only spin.
+    if (!complete && count == 0 && Clock::now() - readStart < slice / 2) {
+      heard = "порт не читается";
+      break;
+    }
   }
   port.readTotalTimeoutConstant = savedConstant;
   port.readTotalTimeoutMultiplier = savedMultiplier;
@@ -140,6 +147,7 @@ bool TSearch::TryPort(int portNumber, const std::string& device, int& done) {
   TKKM kkm(&port);
   kkm.networkNumber = static_cast<std::uint8_t>(request_.networkNumber);
   TProtocolKKM protocol(&kkm);
+  const int last = done + static_cast<int>(request_.speeds.size());
   for (const std::uint32_t speed : request_.speeds) {
     if (StopAsked()) {
       result_.stopped = true;
@@ -151,10 +159,13 @@ bool TSearch::TryPort(int portNumber, const std::string& device, int& done) {
     ++done;
     attempt.done = done;
     if (!port.SetBaudRate(speed) || !port.Open()) {
-      // It opened a moment ago; whatever took it has said why.
+      // It opened a moment ago (the port has said why not now): the device
+      // went away or another program took it. Its other speeds are not tried.
       attempt.detail = "порт не открылся";
+      done = last;
+      attempt.done = done;
       Finish(attempt, TSearchOutcome::NoAnswer, start);
-      continue;
+      return false;
     }
     std::string heard;
     const PollResult poll = Poll(port, protocol, heard);

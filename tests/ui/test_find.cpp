@@ -154,8 +154,19 @@ class FindTest : public QObject {
     ui::TfmMain& w = bed.OpenWindow();
     ui::TSidePanel& side = w.Side();
 
+    // The scanner's open line is not searched.
+    test::PtyPair scannerLine;
+    QVERIFY(scannerLine.Ok());
+    SetPortDevice(kNullPort, scannerLine.SlavePath());
+    QVERIFY(w.ScannerPort().SetPortNumber(kNullPort));
+    QVERIFY(w.ScannerPort().Open());
+
     // Nothing answers anywhere: a warning box, the selection unchanged.
     w.Action("aFindKKM")->trigger();
+    QVERIFY(bed.ConsoleText().contains(U("COM152: пропущен, порт сканера")));
+    QVERIFY(!bed.ConsoleText().contains(U("COM152 (")));
+    QVERIFY(bed.ConsoleText().contains(U("COM150 (")));
+    w.ScannerPort().Close();
     std::vector<uitest::TBox> boxes = bed.TakeBoxes();
     QCOMPARE(boxes.size(), std::size_t{1});
     QCOMPARE(boxes[0].kind, BoxKind::Warning);
