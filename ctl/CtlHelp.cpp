@@ -25,7 +25,9 @@ constexpr std::string_view kCommands =
     "  goods write FILE              goods from a .csv or .dbf exchange file\n"
     "  goods convert IN OUT          a goods file from CSV to dBASE or back, no register\n"
     "  journal read [--data]         the electronic journal\n"
-    "  print [TEXT...]               free text on the register's printer\n";
+    "  print [TEXT...]               free text on the register's printer\n"
+    "  ports [--all]                 the serial ports: device, by-id name, state\n"
+    "  find [PORT...] [--save]       searches the ports and speeds for the register\n";
 
 constexpr std::string_view kOptionsAndStatus =
     "\n"
@@ -45,6 +47,7 @@ constexpr std::string_view kOptionsAndStatus =
     "SIGINT (Ctrl-C) or SIGTERM during goods read-all, goods write or journal read\n"
     "stops the transfer at the next record, says how far it got, leaves an --out\n"
     "file as it was and exits with 130; a second signal ends the program at once.\n"
+    "During find it stops the search the same way.\n"
     "\n"
     "Exit status: 0 done, 1 the register, port or a file failed (the message is on\n"
     "standard error), 2 bad arguments or a command CONFIG_STOP refuses, 130 stopped\n"
@@ -138,6 +141,27 @@ constexpr CommandHelp kCommandHelp[] = {
      "Prints each TEXT as one line (without TEXT, the lines of standard input) on\n"
      "the register's printer. N of --font is 0..the model's highest font (default\n"
      "0); brightness 0..5 (default 0). A line prints at most 32 characters.\n"},
+    {"ports",
+     "Usage: zarvikctl ports [--all]\n"
+     "Shows the serial ports the window program lists: the port (COMn), the device\n"
+     "behind it, its stable name in /dev/serial/by-id (USB adapters keep it whatever\n"
+     "ttyUSBn they get; use it in the section \"Devices\" of ZarvikConfig.ini), and\n"
+     "its state: free, BUSY (another program holds it), NO ACCESS (your user may not\n"
+     "open it, with the remedy: membership of the group dialout), NOT SERIAL (the\n"
+     "device is no serial line). --all also shows ports mapped in \"Devices\" whose\n"
+     "device is missing.\n"},
+    {"find",
+     "Usage: zarvikctl find [PORT...] [--save]\n"
+     "Searches for the register: every PORT given (numbers or COMn; without them\n"
+     "--port, else every port \"zarvikctl ports\" lists) at 9600, 19200, 38400, 57600\n"
+     "and 115200 baud, the configured speed (--speed or ZarvikConfig.ini) first, with\n"
+     "the configured network number. A port that does not open is skipped. Each speed\n"
+     "gets one poll; a port and speed that answer are confirmed by identifying the\n"
+     "register. One line per attempt says what was tried and what answered; the\n"
+     "first register found ends the search. A silent port costs about 1.5 s (five\n"
+     "polls of 0.3 s). --save writes the port and speed found into the section\n"
+     "\"Port\" of ZarvikConfig.ini. Exit status 1 when no register answered, 130 when\n"
+     "stopped by SIGINT or SIGTERM.\n"},
 };
 
 }  // namespace

@@ -109,6 +109,8 @@ class TCtlSession {
   int CmdGoodsConvert();
   int CmdJournalRead();
   int CmdPrint();
+  int CmdPorts();
+  int CmdFind();
 
   bool ReadReceipt();
   // Operators 1..count into the register model; false after a reported failure.

@@ -69,11 +69,13 @@ int TCtlSession::Run() {
       {"goods", "convert", &TCtlSession::CmdGoodsConvert, {}},
       {"journal", "read", &TCtlSession::CmdJournalRead, {"data", "out"}},
       {"print", "", &TCtlSession::CmdPrint, {"font", "brightness"}},
+      {"ports", "", &TCtlSession::CmdPorts, {"all"}},
+      {"find", "", &TCtlSession::CmdFind, {"save"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;
     if (!e.sub.empty() && e.sub != sub) continue;
-    if (e.sub.empty() && command != "print" && words_.size() > 1)
+    if (e.sub.empty() && command != "print" && command != "find" && words_.size() > 1)
       return Usage(command + " takes no arguments");
     if (!Allow(e.options)) return Usage(usageError_);
     if (e.writesSettings && args_.configStop)

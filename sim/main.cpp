@@ -1,17 +1,18 @@
 // zarvik-sim: a simulated register on a pseudo-terminal or a serial device.
 //
-//   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--fault SPEC]...
+//   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--match-speed]
+//              [--fault SPEC]...
 //
 // With --com N the device is written as COM<N> into the section "Devices" of
 // ZarvikConfig.ini in the current directory, so that the window program
 // reaches it as port N; the key is removed again on a clean exit. Runs until
 // SIGINT or SIGTERM.
-#include <filesystem>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +34,8 @@ constexpr auto kMainLoopTick = std::chrono::milliseconds(100);
 void Usage() {
   std::fprintf(stderr,
                "usage: zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] "
-               "[--fault SPEC]...\n"
+               "[--match-speed] [--fault SPEC]...\n"
+               "--match-speed: answer only a PC that set the line to --baud (pseudo-terminal)\n"
                "fault SPEC: KIND[=PARAM][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy rej\n"
                "            silence flood result=CMD:CODE; COUNT a number or inf (see sim/README.md)\n");
 }
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
   int com = 0;
   int baud = sim::kDefaultBaud;
   bool pace = false;
+  bool matchSpeed = false;
   std::vector<std::string> faults;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -74,6 +77,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--pace") {
       pace = true;
+    } else if (a == "--match-speed") {
+      matchSpeed = true;
     } else if (a == "--fault" && hasValue) {
       faults.emplace_back(argv[++i]);
     } else {
@@ -118,6 +123,7 @@ int main(int argc, char** argv) {
     path = device;
   }
   simulator.SetPacing(baud, pace);
+  simulator.SetSpeedMatch(matchSpeed);
 
   if (com > 0) {
     TIniFile ini(ProgramIniPath());
@@ -144,7 +150,8 @@ int main(int argc, char** argv) {
       "records, %s\n",
       state.model.c_str(), state.serialNumber.c_str(), state.version.c_str(), state.networkNumber,
       state.goods.size(), state.journal.size(),
-      pace ? ("paced at " + std::to_string(baud) + " baud").c_str() : "unpaced");
+      (pace ? "paced at " + std::to_string(baud) + " baud" : std::string("unpaced")).c_str());
+  if (matchSpeed) std::printf("zarvik-sim: answering only at %d baud\n", baud);
   std::fflush(stdout);
   while (!gStop) std::this_thread::sleep_for(kMainLoopTick);
   simulator.Close();

@@ -20,6 +20,8 @@
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "model/OptionTable.h"
+#include "port/Comport.h"
+#include "port/PortDevices.h"
 #include "shell/TextCodec.h"
 
 namespace zarvik {
@@ -131,6 +133,8 @@ TEST_F(ZarvikCtl, HelpForTheProgramAndEachCommand) {
       {{"help", "goods"}, "goods write FILE"},
       {{"journal", "read", "--help"}, "--data"},
       {{"print", "--help"}, "--brightness"},
+      {{"find", "--help"}, "Usage: zarvikctl find [PORT...] [--save]"},
+      {{"help", "ports"}, "NO ACCESS"},
   };
   for (const auto& [args, text] : cases) {
     const RunResult r = Run(args);
@@ -708,6 +712,92 @@ TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_LT(next.took, std::chrono::seconds(3));
   }
+}
+
+// The ports of the search: a missing device, a line nobody answers, and
+// the simulator answering only at 19200 baud.
+class ZarvikCtlFind : public ZarvikCtl {
+ protected:
+  void SetUp() override {
+    ZarvikCtl::SetUp();
+    ASSERT_TRUE(silent.Ok());
+    simulator->SetPacing(19200, false);
+    simulator->SetSpeedMatch(true);
+    test::WriteAll(dir.File("ZarvikConfig.ini"),
+                   "[Port]\r\nCOMPort=1\r\nSpeed=9600\r\n[NET]\r\nNUMBER=1\r\n[Devices]\r\nCOM200=" +
+                       simulator->DevicePath() + "\r\nCOM211=" + dir.File("no-such-tty") + "\r\nCOM212=" +
+                       silent.SlavePath() + "\r\nCOM213=" + held.SlavePath() + "\r\nCOM214=/dev/null\r\n");
+  }
+  test::PtyPair silent;
+  test::PtyPair held;
+};
+
+TEST_F(ZarvikCtlFind, SaysWhatItTriedAndWhatAnsweredAndSavesThePort) {
+  const RunResult r = Run({"find", "211", "COM212", "com200", "--save"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string sim = simulator->DevicePath();
+  const std::string pty = silent.SlavePath();
+  EXPECT_EQ(r.out, "COM211 (" + dir.File("no-such-tty") + "): пропущен, MISSING: нет устройства " +
+                       dir.File("no-such-tty") + "\n" + "COM212 (" + pty + ") 9600: нет ответа\n" +
+                       "COM212 (" + pty + ") 19200: нет ответа\n" + "COM212 (" + pty +
+                       ") 38400: нет ответа\n" + "COM212 (" + pty + ") 57600: нет ответа\n" + "COM212 (" +
+                       pty + ") 115200: нет ответа\n" + "COM200 (" + sim + ") 9600: нет ответа\n" +
+                       "COM200 (" + sim + ") 19200: ответила ККМ Зарвик-ТЕСТ № 000111222333, версия T 001\n" +
+                       "ККМ найдена: COM200, 19200\n" + "записано в " + dir.File("ZarvikConfig.ini") +
+                       " [Port]\n");
+  EXPECT_LT(r.took, std::chrono::seconds(6));
+  // The next command uses the port and speed found.
+  const RunResult info = Run({"info"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Has(info.out, "Скорость:        19200")) << info.out;
+
+  // Nothing answers: exit status 1 and the count; as CSV one row per attempt.
+  const RunResult none = Run({"--csv", "find", "212", "--speed", "115200"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(Has(none.err, "Error:ККМ не найдена (5 попыток за ")) << none.err;
+  EXPECT_TRUE(none.out.starts_with("Порт;Устройство;Скорость;Итог;Подробно\nCOM212;" + pty +
+                                   ";115200;нет ответа;\nCOM212;" + pty + ";9600;нет ответа;\n"))
+      << none.out;
+  const RunResult bad = Run({"find", "COM0"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(Has(bad.err, "\"COM0\" is not a port")) << bad.err;
+}
+
+TEST_F(ZarvikCtlFind, StopsAtASignal) {
+  test::CtlProcess process(dir.Path(), {"find", "212"});
+  ASSERT_TRUE(process.Started());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto signalled = std::chrono::steady_clock::now();
+  process.Signal(SIGINT);
+  const RunResult r = process.Wait(std::chrono::seconds(10));
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(500));
+  EXPECT_TRUE(Has(r.err, "Warning:Поиск ККМ остановлен (")) << r.err;
+  EXPECT_TRUE(r.out.starts_with("COM212 (" + silent.SlavePath() + ") 9600: нет ответа\n")) << r.out;
+}
+
+// The port table: a pseudo-terminal, a line another program holds, a device
+// that is no serial line, and (asked for) a mapped device that is missing.
+TEST_F(ZarvikCtlFind, PortsShowsDeviceAndState) {
+  TComPort holder;
+  ASSERT_TRUE(holder.SetPortNumber(213));
+  SetPortDevice(213, held.SlavePath());
+  ASSERT_TRUE(holder.Open());
+  SetPortDevice(213, "");
+  const std::string out = Ok({"ports", "--csv"});
+  EXPECT_TRUE(out.starts_with("Порт;Устройство;by-id;Состояние\n")) << out;
+  const std::vector<std::string> rows = {
+      "COM200;" + simulator->DevicePath() + ";;свободен\n",
+      "COM212;" + silent.SlavePath() + ";;свободен\n",
+      "COM213;" + held.SlavePath() + ";;BUSY: занят другой программой\n",
+      "COM214;/dev/null;;NOT SERIAL: /dev/null не последовательный порт\n",
+  };
+  for (const std::string& row : rows) EXPECT_TRUE(Has(out, row)) << row << out;
+  EXPECT_FALSE(Has(out, "COM211"));
+  const std::string all = Ok({"ports", "--all"});
+  EXPECT_TRUE(Has(all, "COM211  " + dir.File("no-such-tty") + "  ")) << all;
+  EXPECT_TRUE(Has(all, "MISSING: нет устройства " + dir.File("no-such-tty"))) << all;
+  EXPECT_EQ(Run({"ports", "extra"}).status, 2);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ const std::vector<TActionDef>& ActionDefinitions() {
   static const std::vector<TActionDef> defs = {
       // Connection.
       {"aConnectDisConnect", "Подключиться"},
+      {"aFindKKM", "Найти ККМ"},
       // Options.
       {"aLoadOptions", "считать из ККМ"},
       {"aSaveOptions", "записать в ККМ"},

@@ -17,6 +17,7 @@
 
 #include "ActionList.h"
 #include "ConsoleWidget.h"
+#include "PortListBox.h"
 #include "SidePanel.h"
 #include "SpeedButtonEx.h"
 #include "UiHooksQt.h"
@@ -226,6 +227,13 @@ void TfmMain::BuildFrame() {
     if (!RegisterBusy()) ToggleConnection();
   });
   connectAction->setEnabled(true);
+  QAction* find = actions_->Find("aFindKKM");
+  find->setToolTip(QString::fromUtf8(
+      "Ищет ККМ на всех портах списка на всех скоростях; нажатие во время поиска останавливает его"));
+  side_->bFindKKM->SetAction(find);
+  connect(find, &QAction::triggered, this, &TfmMain::FindRegisterAction);
+  connect(&signals_, &TMainSignals::connectionChanged, this, &TfmMain::UpdateFindAction);
+  UpdateFindAction();
   WireSidePanel();
 }
 
@@ -314,14 +322,14 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
   SelectPage(pgConfig);
 }
 
-void TfmMain::FillPortList() {
-  const QString list = QString::fromStdString(ListPorts());
-  const QStringList items = list.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+std::vector<TPortEntry> TfmMain::FillPortList() {
+  // The entries are those of ListPorts, with the device and its state beside.
+  std::vector<TPortEntry> ports = PortTable();
   for (QComboBox* box : {side_->cbComPort, configSysPage_->Scanner().cbComPortScan}) {
     const QSignalBlocker block(box);
-    box->clear();
-    box->addItems(items);
+    FillPortBox(box, ports);
   }
+  return ports;
 }
 
 // The number of a port item: characters 4 to 6 cut at the first blank.
@@ -330,14 +338,17 @@ static int PortItemNumber(const QString& item) {
 }
 
 void TfmMain::SelectPortItem(QComboBox* box, int port) {
-  const QSignalBlocker block(box);
-  box->setCurrentIndex(-1);
-  for (int i = 0; i < box->count(); ++i) {
-    if (PortItemNumber(box->itemText(i)) == port) {
-      box->setCurrentIndex(i);
-      return;
+  {
+    const QSignalBlocker block(box);
+    box->setCurrentIndex(-1);
+    for (int i = 0; i < box->count(); ++i) {
+      if (PortItemNumber(box->itemText(i)) == port) {
+        box->setCurrentIndex(i);
+        break;
+      }
     }
   }
+  DescribeCurrentPort(box);
 }
 
 void TfmMain::SelectSpeedItem(QComboBox* box, std::uint32_t speed) {
@@ -415,9 +426,11 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
   SelectPage(page);
   ++busy_;
   setEnabled(false);
+  UpdateFindAction();
   const TScopeExit done([this] {
     --busy_;
     setEnabled(true);
+    UpdateFindAction();
     ClosePendingWindow();
   });
   ShowWait(wait);
@@ -428,8 +441,10 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
 
 void TfmMain::RunTransfer(const std::function<void()>& body) {
   ++busy_;
+  UpdateFindAction();
   const TScopeExit done([this] {
     --busy_;
+    UpdateFindAction();
     ClosePendingWindow();
   });
   body();

@@ -15,6 +15,7 @@
 #include "model/U_kkms.h"
 #include "port/Barcodescaner.h"
 #include "port/Comport.h"
+#include "port/PortTable.h"
 #include "protocol/U_protocolkkm.h"
 
 class QComboBox;
@@ -98,13 +99,24 @@ class TfmMain : public QMainWindow, public TPageHost {
   // Reads the option table into the register's rows of the options table.
   bool FetchOptions() override;
 
+  // "Найти ККМ" (aFindKKM): searches every listed port at every speed of the
+  // speed list for the register; the first one found selects its port and
+  // speed in the side panel. Pressed while it runs, it stops the search.
+  void FindRegisterAction();
+  bool Searching() const { return searching_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildFrame();
   void OpenWindow(const std::vector<std::string>& args);
-  void FillPortList();
+  // Lists the ports in both port boxes (the selections are left to the
+  // caller); the ports listed.
+  std::vector<TPortEntry> FillPortList();
+  // The search may start only while disconnected and no exchange runs; while
+  // it runs, it may be stopped.
+  void UpdateFindAction();
   void SelectPortItem(QComboBox* box, int port);
   void SelectSpeedItem(QComboBox* box, std::uint32_t speed);
   void WireSidePanel();
@@ -130,6 +142,8 @@ class TfmMain : public QMainWindow, public TPageHost {
   bool configStop_ = false;
   int busy_ = 0;
   bool closePending_ = false;
+  bool searching_ = false;
+  bool searchStopRequested_ = false;
   int shownPageIndex_ = -1;
 
   TActionList* actions_ = nullptr;

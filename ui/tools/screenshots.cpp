@@ -12,6 +12,11 @@
 // LIST: names separated by commas, in any order (the pictures are taken in
 // the order below); default: all of them.
 //   start       the window as it opens, before connecting
+//   find        "Найти ККМ" while it searches (lines of this tool listed as
+//               ports 197 to 199, busy, not serial and silent, come before
+//               the register's port)
+//   ports       the register's port list opened over the window (after find:
+//               with those lines)
 //   connected   the window right after connecting (configuration page)
 //   options departments receipt taxes operators text
 //               the tabs of the configuration page
@@ -21,9 +26,16 @@
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
 // WORDs are the program's own switch words (okb shows the text tab, ...).
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -38,11 +50,13 @@
 
 #include "Application.h"
 #include "MainWindow.h"
+#include "SidePanel.h"
 #include "UiHooksQt.h"
 #include "WaitForm.h"
 #include "pages/ConfigPage.h"
 #include "pages/ProfilePanel.h"
 #include "port/Comport.h"
+#include "port/PortDevices.h"
 #include "shell/ProjectsVars.h"
 
 namespace {
@@ -53,9 +67,16 @@ constexpr int kSettleMs = 150;
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
 constexpr std::chrono::milliseconds kWaitShown{5000};
+// The ports of the lines the search picture shows, and when the picture is
+// taken after the search began.
+constexpr int kHeldPort = 197;
+constexpr int kNotSerialPort = 198;
+constexpr int kSilentPort = 199;
+constexpr int kFindShotMs = 700;
 
-const char* const kAllPages[] = {"start",     "connected", "options", "departments", "receipt",   "taxes",
-                                 "operators", "text",      "goods",   "journal",     "configsys", "wait"};
+const char* const kAllPages[] = {"start",       "find",    "ports",     "connected", "options",
+                                 "departments", "receipt", "taxes",     "operators", "text",
+                                 "goods",       "journal", "configsys", "wait"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -146,9 +167,55 @@ class Shooter {
     std::fflush(stdout);
   }
 
+  // The window during "Найти ККМ". Lines of this tool are listed before the
+  // register's port: one nobody serves (searched at every speed), one held
+  // by another open (skipped as busy) and one that is no serial line.
+  void ShootFind() {
+    if (!OpenSilentLine(silentMaster_, kSilentPort) || !OpenSilentLine(heldMaster_, kHeldPort)) {
+      std::fprintf(stderr, "zarvik-screenshots: no pseudo-terminal for the search picture\n");
+      failed = true;
+      return;
+    }
+    zarvik::SetPortDevice(kNotSerialPort, "/dev/null");
+    held_.SetPortNumber(kHeldPort);
+    held_.Open();
+    QTimer::singleShot(kFindShotMs, &window_, [this] {
+      const QString path = QDir(options_.out).filePath(QStringLiteral("find.png"));
+      if (window_.grab().save(path, "PNG")) {
+        std::printf("%s\n", path.toLocal8Bit().constData());
+      } else {
+        failed = true;
+      }
+    });
+    window_.Action("aFindKKM")->trigger();
+    Settle();
+  }
+
+  // The register's port list opened over the window.
+  void ShootPorts() {
+    QComboBox* box = window_.Side().cbComPort;
+    box->showPopup();
+    Settle();
+    QWidget* popup = box->view()->window();
+    QPixmap picture = window_.grab();
+    {
+      QPainter painter(&picture);
+      painter.drawPixmap(window_.mapFromGlobal(popup->mapToGlobal(QPoint(0, 0))), popup->grab());
+    }
+    box->hidePopup();
+    const QString path = QDir(options_.out).filePath(QStringLiteral("ports.png"));
+    if (picture.save(path, "PNG")) {
+      std::printf("%s\n", path.toLocal8Bit().constData());
+    } else {
+      failed = true;
+    }
+  }
+
   void Run() {
     window_.SelectPage(zarvik::ui::pgConfig);
     if (Wanted("start")) Shoot("start", window_);
+    if (Wanted("find")) ShootFind();
+    if (Wanted("ports")) ShootPorts();
     if (options_.connect && !window_.ToggleConnection())
       std::fprintf(stderr, "zarvik-screenshots: the register did not connect\n");
     for (const std::string& name : options_.triggers) {
@@ -192,7 +259,28 @@ class Shooter {
 
   bool failed = false;
 
+  ~Shooter() {
+    held_.Close();
+    for (const int fd : {silentMaster_, heldMaster_})
+      if (fd >= 0) ::close(fd);
+    for (const int port : {kHeldPort, kNotSerialPort, kSilentPort}) zarvik::SetPortDevice(port, "");
+  }
+
  private:
+  // A pseudo-terminal nobody serves, reached as `port`.
+  static bool OpenSilentLine(int& master, int port) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0)
+      return false;
+    zarvik::SetPortDevice(port, name);
+    return true;
+  }
+
+  int silentMaster_ = -1;
+  int heldMaster_ = -1;
+  zarvik::TComPort held_;
   const Options& options_;
   TfmMain& window_;
 };
