@@ -17,6 +17,8 @@
 //               the tabs of the configuration page
 //   goods journal configsys
 //               pages 2, 3 and 4
+//   monitor     the window with the line monitor open, after connecting
+//               again so that it shows the traffic
 //   wait        the wait window
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
@@ -37,6 +39,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "LineMonitor.h"
 #include "MainWindow.h"
 #include "UiHooksQt.h"
 #include "WaitForm.h"
@@ -53,9 +56,12 @@ constexpr int kSettleMs = 150;
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
 constexpr std::chrono::milliseconds kWaitShown{5000};
+constexpr int kMonitorExtraHeight = 240;
+constexpr int kMonitorHeight = 300;
 
-const char* const kAllPages[] = {"start",     "connected", "options", "departments", "receipt",   "taxes",
-                                 "operators", "text",      "goods",   "journal",     "configsys", "wait"};
+const char* const kAllPages[] = {"start",     "connected", "options", "departments", "receipt",
+                                 "taxes",     "operators", "text",    "goods",       "journal",
+                                 "configsys", "monitor",   "wait"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -183,6 +189,23 @@ class Shooter {
       Shoot(name, window_);
     }
     window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("monitor")) {
+      zarvik::ui::TLineMonitor& monitor = window_.LineMonitor();
+      // Taller, so that the pages keep their room and the monitor shows lines.
+      const QSize size = window_.size();
+      window_.resize(size.width(), size.height() + kMonitorExtraHeight);
+      monitor.show();
+      window_.resizeDocks({&monitor}, {kMonitorHeight}, Qt::Vertical);
+      // The connection once more, now that the monitor listens.
+      if (options_.connect && window_.RegisterPort().IsOpen()) {
+        window_.ToggleConnection();
+        window_.ToggleConnection();
+      }
+      monitor.Flush();
+      Shoot("monitor", window_);
+      monitor.hide();
+      window_.resize(size);
+    }
     if (Wanted("wait")) {
       window_.WaitForm().ShowWait(kWaitShown, QString());
       Shoot("wait", window_.WaitForm());
