@@ -164,8 +164,10 @@ TLineMonitor::TLineMonitor(TPageHost& host, QWidget* parent) : QDockWidget(paren
       filter_->SetCategory(category, on);
       // The port's bytes are traced only while they are shown: each byte read
       // makes a trace.
-      if (category == TLineCategory::Bytes && listenerId_ != 0)
-        SetTraceListenerDepth(listenerId_, WantedDepth());
+      if (category == TLineCategory::Bytes) {
+        wantedDepth_ = static_cast<int>(WantedDepth());
+        if (listenerId_ != 0) SetTraceListenerDepth(listenerId_, WantedDepth());
+      }
       UpdateCount();
     });
   }
@@ -219,9 +221,13 @@ TMessDepth TLineMonitor::WantedDepth() const {
 }
 
 void TLineMonitor::Listen(bool on) {
+  wantedDepth_ = static_cast<int>(WantedDepth());
   if (on && listenerId_ == 0) {
     listenerId_ = AddTraceListener(
         [this](const TTraceEvent& e) {
+          // The port's bytes the log takes at the run's depth "mdhardware"
+          // come here too; without "Байты" they are not kept.
+          if (static_cast<int>(e.depth) > wantedDepth_.load(std::memory_order_relaxed)) return;
           // Only queued here: the exchange that traces goes on at once.
           const auto us =
               std::chrono::duration_cast<std::chrono::microseconds>(e.time.time_since_epoch()).count();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -89,6 +90,7 @@ class TLineMonitor : public QDockWidget {
   TLineMonitorFilter* filter_ = nullptr;
   QTimer* flushTimer_ = nullptr;
   int listenerId_ = 0;
+  std::atomic<int> wantedDepth_{mdFunctional};
   std::mutex pendingMutex_;
   std::vector<TLineTrace> pending_;
 };

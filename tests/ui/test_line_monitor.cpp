@@ -62,7 +62,7 @@ QStringList Unstamped(const QStringList& lines) {
 }
 
 struct TBed {
-  explicit TBed(bool start = true) {
+  explicit TBed(bool start = true, std::vector<std::string> words = {}) : bed(std::move(words)) {
     bed.StartSimulator();
     bed.UseSimulatorPort();
     if (start) Open();
@@ -336,7 +336,7 @@ class LineMonitorTest : public QObject {
     QVERIFY(QFile::exists(typed));
     QVERIFY(b.bed.ConsoleText().contains(U("Монитор линии записан в файл ") + typed));
     // A folder that does not exist: an error box, the old file stays.
-    QTimer::singleShot(0, dialog, [dialog, this, &b] {
+    QTimer::singleShot(0, dialog, [dialog, &b] {
       dialog->findChild<QLineEdit*>("fileNameEdit")->setText(b.bed.Path("no/such/folder/x.txt"));
       static_cast<QDialog*>(dialog)->accept();
     });
@@ -395,6 +395,25 @@ class LineMonitorTest : public QObject {
                    !l.contains(QStringLiteral("ReadFromCOM")) && !l.contains(QStringLiteral("WaitKvit")),
                qPrintable(l));
     }
+  }
+
+  void atTheRunsHardwareDepthBytesComeOnlyWhenAskedFor() {
+    // The log takes every byte at this depth; the monitor only with "Байты".
+    TBed b(false, {"mdhardware"});
+    const qsizetype logged = b.bed.LogLines().size();
+    b.Open();
+    ui::TLineMonitor& m = *b.monitor;
+    b.w->Action("aLineMonitor")->trigger();
+    QVERIFY(b.bed.Connect());
+    std::vector<TLineRecord> rows = Shown(m);
+    QCOMPARE(CountCategory(rows, TLineCategory::Bytes), 0);
+    QVERIFY(CountCategory(rows, TLineCategory::Control) > 0);
+    m.cbMonBytes->setChecked(true);
+    QCOMPARE(CountCategory(Shown(m), TLineCategory::Bytes), 0);  // none were kept
+    QVERIFY(b.w->Protocol().GetDateTime());
+    QVERIFY(CountCategory(Shown(m), TLineCategory::Bytes) > 0);
+    const QStringList log = b.bed.LogLines().mid(logged);
+    QVERIFY(std::any_of(log.begin(), log.end(), [](const QString& l) { return l.contains("ReadFromCOM:"); }));
   }
 
   void keepsUpWithAGoodsReadWithinItsRowLimit() {
