@@ -1,11 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <csignal>
-#include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -79,43 +73,6 @@ TEST(FileHelpers, WriteReadAndNulBytes) {
   EXPECT_EQ(back, std::string("a b\r\n\xC0 ", 7));
   EXPECT_FALSE(ReadTextFile(dir.File("missing"), back));
   EXPECT_FALSE(WriteTextFile(dir.File("no/such/folder/x"), "x"));
-}
-
-TEST(FileHelpers, WriteReplacesTheFileInOneStep) {
-  test::TempDir dir;
-  const std::string path = dir.File("journal.txt");
-  ASSERT_TRUE(WriteTextFile(path, "old\r\n"));
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  ASSERT_EQ(::symlink(path.c_str(), dir.File("link.txt").c_str()), 0);
-  // Through the link: the file it points to gets the text, the link stays,
-  // the mode is kept, and no temporary file is left.
-  ASSERT_TRUE(WriteTextFile(dir.File("link.txt"), "new\r\n"));
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.txt")));
-  EXPECT_EQ(test::ReadAll(path), "new\r\n");
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(
-      std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator{}),
-      2);
-  // A write that fails half-way (here the size limit of the process) leaves
-  // the old text whole.
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 1000;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = WriteTextFile(path, std::string(5000, 'x'));
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(test::ReadAll(path), "new\r\n");
-  EXPECT_EQ(
-      std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator{}),
-      2);
-  // A device is written as it is.
-  EXPECT_TRUE(WriteTextFile("/dev/null", "x"));
 }
 
 TEST(FileHelpers, ReadsFilesLargerThanOneBlock) {

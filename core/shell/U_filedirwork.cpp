@@ -1,12 +1,6 @@
 #include "shell/U_filedirwork.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -26,66 +20,12 @@ void EnsureFolder(const std::string& path) {
   std::filesystem::create_directories(path, ec);
 }
 
-namespace {
-
-bool WriteInPlace(const std::string& path, const std::string& bytes) {
+bool WriteTextFile(const std::string& path, const std::string& bytes) {
   FilePtr f(std::fopen(path.c_str(), "wb"));
   if (!f) return false;
   const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), f.get());
   const bool flushed = std::fflush(f.get()) == 0;
   return written == bytes.size() && flushed;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
-bool WriteTextFile(const std::string& path, const std::string& bytes) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path target(path);
-  // Through a symbolic link the file it points to is replaced; the link stays.
-  if (fs::is_symlink(target, ec)) {
-    const fs::path real = fs::canonical(target, ec);
-    if (!ec) target = real;
-  }
-  const fs::file_status status = fs::status(target, ec);
-  // A device or a pipe is written as it is.
-  if (fs::exists(status) && !fs::is_regular_file(status)) return WriteInPlace(target.string(), bytes);
-
-  // The text goes to a new file beside the old one, which is synced and then
-  // renamed over it: a crash, a full disk or a size limit leaves the old file
-  // or the new one, never a part of either.
-  static std::atomic<unsigned> counter{0};
-  const std::string finalPath = target.string();
-  const std::string temp =
-      finalPath + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  struct stat old {};
-  if (::stat(finalPath.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);  // keep the old file's mode
-  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temp.c_str(), finalPath.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);  // makes the rename last; the content is complete either way
-    ::close(dirFd);
-  }
-  return true;
 }
 
 bool ReadTextFile(const std::string& path, std::string& bytes) {

@@ -9,10 +9,8 @@ namespace zarvik {
 
 // Creates the folder (and its parents) when missing; failure is not reported.
 void EnsureFolder(const std::string& path);
-// Writes the bytes unchanged as the whole new content of the file; true only
-// when every byte was written. The file is replaced in one step (a new file
-// beside it, synced, renamed over it, its mode kept), so a failure or a crash
-// leaves the old content; a device or a pipe is written directly.
+// Creates or truncates the file and writes the bytes unchanged; true only when
+// every byte was written.
 bool WriteTextFile(const std::string& path, const std::string& bytes);
 // Reads the whole file; every NUL byte becomes a blank. False when the file
 // cannot be opened.
