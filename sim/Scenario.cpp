@@ -25,6 +25,7 @@ constexpr std::uint8_t kFiscalMark = 75;  // 'K'
 constexpr std::uint8_t kUnsetDateByte = 0xFF;
 constexpr int kMaxReceipts = 100000;
 constexpr int kMaxLines = 1000;
+constexpr std::size_t kTextFieldChars = 32;    // receipt lines, operator names and positions
 constexpr std::uint64_t kRoundTender = 10000;  // "round": the next 100 roubles
 
 std::string Trim(std::string_view s) {
@@ -70,6 +71,13 @@ bool IsValidUtf8(std::string_view s) {
     if (n > 0 && i + n >= s.size()) return false;
     for (std::size_t k = 1; k <= n; ++k) {
       if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    // No overlong forms, no surrogates, nothing above U+10FFFF: such bytes
+    // are code page 1251 text (say "р‹‹‹"), not UTF-8.
+    const auto second = n > 0 ? static_cast<unsigned char>(s[i + 1]) : 0;
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90)) {
+      return false;
     }
     i += n + 1;
   }
@@ -247,6 +255,10 @@ void ReadTextLines(Reader& r, std::string_view sec, std::array<TextLine, kTextLi
       r.Fail(std::string(sec) + "/" + key, "expected font;text");
       return;
     }
+    if (Utf8Length(value.substr(semi + 1)) > kTextFieldChars) {
+      r.Fail(std::string(sec) + "/" + key, "text longer than 32 characters");
+      return;
+    }
     lines[static_cast<std::size_t>(n - 1)] =
         TextLine{static_cast<std::uint8_t>(font), value.substr(semi + 1)};
   }
@@ -258,8 +270,13 @@ void ReadOperators(Reader& r, RegisterState& s) {
     const std::string key = std::to_string(n);
     if (!r.Ini().ValueExists(sec, key)) continue;
     const auto f = Split(r.Str(sec, key, ""), ';');
+    const std::string position = f.size() > 1 ? f[1] : std::string();
+    if (Utf8Length(f[0]) > kTextFieldChars || Utf8Length(position) > kTextFieldChars) {
+      r.Fail(std::string(sec) + "/" + key, "name or position longer than 32 characters");
+      return;
+    }
     s.operatorNames[static_cast<std::size_t>(n - 1)] = f[0];
-    s.positions[static_cast<std::size_t>(n - 1)] = f.size() > 1 ? f[1] : std::string();
+    s.positions[static_cast<std::size_t>(n - 1)] = position;
   }
 }
 

@@ -114,6 +114,46 @@ TEST_F(ComPortTest, InterByteGapEndsAShortRead) {
   EXPECT_LT(elapsed, 1000ms);  // the 6 ms gap, not the 2090 ms total, ended it
 }
 
+// The idle hook runs while a read waits, without changing when the read
+// ends: a silent line still takes the whole time-out, a byte ends the wait
+// at once, and a hook that closes the port ends the read as failed.
+TEST_F(ComPortTest, IdleHookRunsDuringWaitsWithoutChangingTheTimeOuts) {
+  ASSERT_TRUE(port.Open());
+  int idle = 0;
+  port.onIdle = [&] { ++idle; };
+  std::uint8_t buf[5];
+  std::uint32_t count = 5;
+  auto start = Clock::now();
+  EXPECT_FALSE(port.Read(buf, count));
+  auto elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, 290ms);
+  EXPECT_LT(elapsed, 900ms);
+  // 295 ms in slices of 20 ms; a loaded machine may run fewer.
+  EXPECT_GE(idle, 5);
+  EXPECT_LE(idle, 15);
+
+  idle = 0;
+  port.readTotalTimeoutConstant = 2000;
+  std::thread sender([&] {
+    std::this_thread::sleep_for(100ms);
+    pty.Send({0x01, 0x02, 0x03});
+  });
+  count = 3;
+  start = Clock::now();
+  EXPECT_TRUE(port.Read(buf, count));
+  elapsed = Clock::now() - start;
+  sender.join();
+  EXPECT_EQ(count, 3u);
+  EXPECT_GE(idle, 2);
+  EXPECT_LT(elapsed, 1000ms);
+
+  port.onIdle = [&] { port.Close(); };
+  count = 1;
+  EXPECT_FALSE(port.Read(buf, count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(port.IsOpen());
+}
+
 TEST_F(ComPortTest, HardwareTracesOnlyAtHardwareDepth) {
   RecordingConsole console;
   SetConsole(&console);
@@ -235,7 +275,8 @@ TEST_F(ComPortTest, MissingDeviceIsFileNotFound) {
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(LastErrorMessage, "Selected СОМ-port inaccessible!(file not found)");
   EXPECT_TRUE(hooks.boxes.empty());  // console and log only
-  EXPECT_NE(console.AllText().find("Error:Selected СОМ-port inaccessible!(file not found)"), std::string::npos);
+  EXPECT_NE(console.AllText().find("Error:Selected СОМ-port inaccessible!(file not found)"),
+            std::string::npos);
 }
 
 TEST_F(ComPortTest, NotATerminalFailsConfigurationWithABox) {
@@ -352,9 +393,10 @@ TEST(ComPort, PortNumberRange) {
 TEST(ComPort, LoadSettingsRefusesBadValuesButReadsTheRest) {
   MessageStateGuard guard;
   const std::string ini = guard.Dir().File("ZarvikConfig.ini");
-  test::WriteAll(ini,
-                 "[Port]\r\nCOMPort=3\r\nSpeed=300\r\nReadTotalTimeoutConstant=500\r\nReadIntervalTimeout=20\r\n"
-                 "[PortScan]\r\nCOMPort=999\r\nSpeed=9600\r\n");
+  test::WriteAll(
+      ini,
+      "[Port]\r\nCOMPort=3\r\nSpeed=300\r\nReadTotalTimeoutConstant=500\r\nReadIntervalTimeout=20\r\n"
+      "[PortScan]\r\nCOMPort=999\r\nSpeed=9600\r\n");
   TComPort port;
   EXPECT_FALSE(port.LoadSettings(ini, "Port"));
   EXPECT_EQ(LastErrorMessage, "invalid speed");

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <optional>
-#include <regex>
+#include <random>
+#include <string_view>
 #include <thread>
 
 #include "TestSupport.h"
+#include "WriterKill.h"
 #include "shell/TextCodec.h"
 
 namespace zarvik {
@@ -32,6 +37,20 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
   return lines;
 }
 
+// Whether `line` starts with a time stamp of `mask` (every letter of the mask
+// a digit, everything else as it stands); `rest` is what follows it.
+bool MatchStamp(std::string_view line, std::string_view mask, std::string& rest) {
+  if (line.size() < mask.size()) return false;
+  for (std::size_t i = 0; i < mask.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (std::isalpha(static_cast<unsigned char>(mask[i])) != 0 ? std::isdigit(c) == 0 : line[i] != mask[i]) {
+      return false;
+    }
+  }
+  rest = std::string(line.substr(mask.size()));
+  return true;
+}
+
 TEST(Log, LinesAreCp1251WithCrLfAndTheTimestampMask) {
   MessageStateGuard guard;
   Mess("Старт", false, false, true);
@@ -39,14 +58,18 @@ TEST(Log, LinesAreCp1251WithCrLfAndTheTimestampMask) {
   Error("сбой", false, false, true);
   const auto lines = SplitCrLf(guard.LogText());
   ASSERT_EQ(lines.size(), 3u);
-  const std::regex stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d (.*)$)");
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(lines[0], m, stamp)) << lines[0];
-  EXPECT_EQ(m[1].str(), "\xD1\xF2\xE0\xF0\xF2");  // "Старт" in code page 1251
-  ASSERT_TRUE(std::regex_match(lines[1], m, stamp));
-  EXPECT_EQ(Cp1251ToUtf8(m[1].str()), "Warning:осторожно");
-  ASSERT_TRUE(std::regex_match(lines[2], m, stamp));
-  EXPECT_EQ(Cp1251ToUtf8(m[1].str()), "Error:сбой");
+  const std::string_view mask = "dd.mm.yy hh:nn:ss ";
+  std::string text;
+  ASSERT_TRUE(MatchStamp(lines[0], mask, text)) << lines[0];
+  EXPECT_EQ(text, "\xD1\xF2\xE0\xF0\xF2");  // "Старт" in code page 1251
+  ASSERT_TRUE(MatchStamp(lines[1], mask, text)) << lines[1];
+  EXPECT_EQ(Cp1251ToUtf8(text), "Warning:осторожно");
+  ASSERT_TRUE(MatchStamp(lines[2], mask, text)) << lines[2];
+  EXPECT_EQ(Cp1251ToUtf8(text), "Error:сбой");
+  // A digit missing or a separator changed is no stamp.
+  EXPECT_FALSE(MatchStamp("01.02.2x 10:11:12 a", mask, text));
+  EXPECT_FALSE(MatchStamp("01.02.23 10-11:12 a", mask, text));
+  EXPECT_FALSE(MatchStamp("01.02.23", mask, text));
   EXPECT_EQ(NameLogFile, guard.LogPath());
 }
 
@@ -56,11 +79,11 @@ TEST(Log, DebugStampsCarryMilliseconds) {
   SetConsole(&console);
   ParseSwitches({"debug"});
   Mess("x", false, true, true);
-  const std::regex stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d \d\d\d x\r\n$)");
-  EXPECT_TRUE(std::regex_match(guard.LogText(), stamp)) << guard.LogText();
+  const std::string_view mask = "dd.mm.yy hh:nn:ss zzz ";
+  std::string text;
+  EXPECT_TRUE(MatchStamp(guard.LogText(), mask, text) && text == "x\r\n") << guard.LogText();
   ASSERT_EQ(console.lines.size(), 1u);
-  EXPECT_TRUE(std::regex_match(console.lines[0].text, std::regex(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d \d\d\d x$)")))
-      << console.lines[0].text;
+  EXPECT_TRUE(MatchStamp(console.lines[0].text, mask, text) && text == "x") << console.lines[0].text;
 }
 
 TEST(Log, LineBreaksStayInTheLogButNotOnTheConsole) {
@@ -95,6 +118,78 @@ TEST(Log, FallsBackToTheStateFolderWhenTheProgramFolderIsNotWritable) {
   } else {
     ::unsetenv("XDG_STATE_HOME");
   }
+}
+
+TEST(Log, AFirstLineAfterACutLineStartsOnALineOfItsOwn) {
+  MessageStateGuard guard;
+  test::WriteAll(guard.LogPath(), "01.02.23 10:11:12 cut sho");
+  Mess("next", false, false, true);
+  Mess("and on", false, false, true);
+  const auto lines = SplitCrLf(guard.LogText());
+  ASSERT_EQ(lines.size(), 3u) << guard.LogText();
+  EXPECT_EQ(lines[0], "01.02.23 10:11:12 cut sho");
+  std::string text;
+  EXPECT_TRUE(MatchStamp(lines[1], DateMaskaForLog, text) && text == "next") << lines[1];
+  EXPECT_TRUE(MatchStamp(lines[2], DateMaskaForLog, text) && text == "and on") << lines[2];
+}
+
+TEST(Log, AWriterKilledWhileLoggingLosesAtMostItsLastLine) {
+  MessageStateGuard guard;
+  const std::string filler(1500, 'x');
+  std::minstd_rand random(1234);
+  std::uniform_int_distribution<int> micros(0, 4000);
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    EXPECT_TRUE(test::KillWriterAfter(
+        [&] {
+          for (int i = 0;; ++i) {
+            Mess("r" + std::to_string(round) + " n" + std::to_string(i) + " " + filler, false, false, true);
+          }
+        },
+        std::chrono::microseconds(micros(random))));
+  }
+  Mess("after", false, false, true);
+  // Every round's lines are numbered from 0 without a gap; only a round's
+  // last line may be cut, and the line after it starts on a line of its own.
+  const auto lines = SplitCrLf(guard.LogText());
+  ASSERT_FALSE(lines.empty());
+  const auto parse = [&](const std::string& line, int& r, int& n) {
+    std::string text;
+    if (!MatchStamp(line, DateMaskaForLog, text) || !text.ends_with(" " + filler)) return false;
+    return std::sscanf(text.c_str(), "r%d n%d ", &r, &n) == 2;
+  };
+  int round = -1;
+  int next = 0;
+  bool cutBefore = false;
+  for (std::size_t k = 0; k + 1 < lines.size(); ++k) {
+    int r = 0;
+    int n = 0;
+    if (parse(lines[k], r, n)) {
+      if (r == round) {
+        EXPECT_FALSE(cutBefore) << "line " << k << " follows a cut line of its own round";
+        EXPECT_EQ(n, next) << "line " << k;
+      } else {
+        EXPECT_GT(r, round) << "line " << k;
+        EXPECT_EQ(n, 0) << "line " << k;
+        round = r;
+      }
+      next = n + 1;
+      cutBefore = false;
+    } else {
+      // A cut line: the beginning of the line that was being written.
+      const std::string want = "r" + std::to_string(round) + " n" + std::to_string(next) + " " + filler;
+      std::string text;
+      if (lines[k].size() > DateMaskaForLog.size()) {
+        EXPECT_TRUE(MatchStamp(lines[k], DateMaskaForLog, text) && want.starts_with(text)) << "line " << k;
+      }
+      EXPECT_FALSE(cutBefore) << "line " << k;
+      cutBefore = true;
+    }
+  }
+  EXPECT_LT(round, kRounds);
+  EXPECT_GE(round, kRounds / 2);  // most rounds wrote lines
+  std::string text;
+  EXPECT_TRUE(MatchStamp(lines.back(), DateMaskaForLog, text) && text == "after") << lines.back();
 }
 
 TEST(Messages, ErrorUnderAutonomWritesEverywhereButShowsNoBox) {
@@ -329,10 +424,9 @@ class RecordingListener {
 // The log without its timestamps: what a listener must never change.
 std::vector<std::string> LogBodies(const std::string& log) {
   std::vector<std::string> bodies;
-  const std::regex stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d (.*)$)");
   for (const std::string& line : SplitCrLf(log)) {
-    std::smatch m;
-    bodies.push_back(std::regex_match(line, m, stamp) ? m[1].str() : line);
+    std::string body;
+    bodies.push_back(MatchStamp(line, "dd.mm.yy hh:nn:ss ", body) ? body : line);
   }
   return bodies;
 }

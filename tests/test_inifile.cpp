@@ -1,11 +1,17 @@
 #include "shell/IniFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <random>
+#include <string>
 
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
+#include "WriterKill.h"
 
 namespace zarvik {
 namespace {
@@ -112,6 +118,64 @@ TEST(IniFile, UnwritableFolderFailsWithoutTouchingAnything) {
   TIniFile ini("/nonexistent-folder/x.ini");
   ini.WriteInteger("A", "B", 1);
   EXPECT_FALSE(ini.UpdateFile());
+}
+
+TEST(IniFile, RewritingKeepsTheBytesOfLinesItDidNotChange) {
+  test::TempDir dir;
+  const std::string path = dir.File("ZarvikConfig.ini");
+  // A comment saved by a UTF-8 editor ("И" is D0 98, and 98 has no character
+  // in code page 1251), a line without its CR, a raw 98 in a value.
+  const std::string comment = "; \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD: \xD0\x9F\xD0\xBE\xD1\x80\xD1\x82";
+  const std::string devices = "[Devices]\r\nCOM5=/dev/serial/by-id/usb-\x98\xC0-port0\n";
+  test::WriteAll(path, comment + "\r\n[Port]\r\nCOMPort=1\r\n\r\n" + devices);
+  TIniFile ini(path);
+  ini.WriteInteger("Port", "COMPort", 7);
+  ini.WriteInteger("Port", "Speed", 9600);
+  ASSERT_TRUE(ini.UpdateFile());
+  EXPECT_EQ(test::ReadAll(path), comment + "\r\n[Port]\r\nCOMPort=7\r\nSpeed=9600\r\n\r\n" +
+                                     "[Devices]\r\nCOM5=/dev/serial/by-id/usb-\x98\xC0-port0\r\n");
+  // A line the program changes is written in code page 1251.
+  ini.WriteString("Devices", "COM5", "/dev/ttyUSB0 Ж");
+  ASSERT_TRUE(ini.UpdateFile());
+  EXPECT_NE(test::ReadAll(path).find("COM5=/dev/ttyUSB0 \xC6\r\n"), std::string::npos);
+}
+
+// A file of many sections with every value set from `version`.
+void WriteVersion(const std::string& path, int version) {
+  TIniFile ini(path);
+  for (int s = 0; s < 400; ++s) {
+    ini.WriteInteger("Раздел" + std::to_string(s), "Value", version * 1000 + s);
+    ini.WriteString("Раздел" + std::to_string(s), "Text", std::string(40, version == 1 ? 'a' : 'b'));
+  }
+  ini.UpdateFile();
+}
+
+TEST(IniFile, AWriterKilledAtRandomPointsLeavesTheOldOrTheNewFile) {
+  test::TempDir dir;
+  const std::string path = dir.File("ZarvikConfig.ini");
+  WriteVersion(path, 1);
+  const std::string first = test::ReadAll(path);
+  WriteVersion(path, 2);
+  const std::string second = test::ReadAll(path);
+  ASSERT_NE(first, second);
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  std::minstd_rand random(4711);
+  std::uniform_int_distribution<int> micros(0, 30000);
+  for (int round = 0; round < 25; ++round) {
+    EXPECT_TRUE(test::KillWriterAfter(
+        [&] {
+          for (int i = 0;; ++i) WriteVersion(path, 1 + i % 2);
+        },
+        std::chrono::microseconds(micros(random))));
+    const std::string got = test::ReadAll(path);
+    EXPECT_TRUE(got == first || got == second) << "round " << round << ": " << got.size() << " bytes";
+    EXPECT_LE(test::CountTemporaryFiles(dir.Path()), 1);
+    test::RemoveTemporaryFiles(dir.Path());
+  }
+  // Every replacement kept the mode of the file the user set.
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, mode_t{0600});
 }
 
 }  // namespace

@@ -253,6 +253,23 @@ TEST_F(CommandsFixture, OptionCountComesFromTheAnswerLength) {
   EXPECT_TRUE(trace.Contains("Error:ККМ вернула 67"));
   EXPECT_EQ(reg.Discs(), 3);
 
+  // An error answer is no option table: reported, and the values read
+  // before stay.
+  kkm.info->optionCount = 40;
+  const struct {
+    Bytes answer;
+    const char* box;
+  } errors[] = {{Answer(0x09, 2), "Команда недоступна в текущем режиме"},
+                {Answer(0x09, 3, Bytes(10, 0x01)), "Неверный формат команды или данных"}};
+  for (const auto& e : errors) {
+    answers[0x09] = e.answer;
+    hooks.boxes.clear();
+    EXPECT_FALSE(protocol.GetOptions());
+    EXPECT_EQ(kkm.info->optionCount, 40);
+    EXPECT_EQ(kkm.info->optionValues[0], 1);
+    EXPECT_EQ(hooks.boxes, std::vector<std::string>{e.box});
+  }
+
   // Writing sends the values of the count in force.
   kkm.info->optionCount = 3;
   kkm.info->optionValues[2] = 0x7F;

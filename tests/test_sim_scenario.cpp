@@ -242,6 +242,20 @@ TEST(SimScenario, Cp1251AndUtf8FilesReadAlike) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(SimScenario, OnlyWellFormedUtf8IsTakenForUtf8) {
+  // Byte runs shaped like UTF-8 but overlong, a surrogate or above U+10FFFF
+  // are code page 1251 text.
+  for (const std::string cp :
+       {"\xF0\x8B\x8B\x8B", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "Model=\xF0\x8B\x8B\x8B\n"}) {
+    EXPECT_EQ(ScenarioTextToUtf8(cp), Cp1251ToUtf8(cp)) << cp;
+  }
+  // Well-formed UTF-8 at the edges of those ranges stays as it is.
+  for (const std::string utf8 :
+       {"\xE0\xA0\x80", "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF", "Зарвик"}) {
+    EXPECT_EQ(ScenarioTextToUtf8(utf8), utf8);
+  }
+}
+
 TEST(SimScenario, BadValuesNameTheirKey) {
   const struct {
     const char* text;
@@ -257,6 +271,11 @@ TEST(SimScenario, BadValuesNameTheirKey) {
       {"[Departments]\n1=Открыто\n", "Departments/1"},
       {"[Taxes]\n1=НДС;100.00\n", "Taxes/1"},
       {"[Header]\n1=Текст без шрифта\n", "Header/1"},
+      // Texts longer than the register's 32-character fields.
+      {"[Header]\n2=0;Строка в тридцать три символа длины\n", "Header/2"},
+      {"[Footer]\n6=1;Спасибо за покупку! Приходите к нам ещё\n", "Footer/6"},
+      {"[Operators]\n1=Иванова Мария Петровна из смены номер 1;Кассир\n", "Operators/1"},
+      {"[Operators]\n2=Петров;Старший кассир торгового зала номер 2\n", "Operators/2"},
       {"[Goods]\n2001=Товар;1.00;1\n", "Goods/2001"},
       {"[Goods]\n1=Товар;1.00;1;9\n", "Goods/1"},
       {"[Goods]\n1=Товар;1.00;1;1;12a\n", "Goods/1"},
@@ -277,6 +296,11 @@ TEST(SimScenario, BadValuesNameTheirKey) {
   EXPECT_EQ(sc.faults,
             (std::vector<Fault>{{FaultKind::Wait, 2, 0, 1}, {FaultKind::Busy, 1, 0, kFaultForever}}));
   EXPECT_EQ(Load("[Register]\nmaxCountDepat=16\n").state.maxCountDepat, 16);
+  // Exactly 32 characters fit.
+  std::string full;
+  for (int i = 0; i < 32; ++i) full += "Ж";
+  EXPECT_EQ(Load("[Header]\n1=0;" + full + "\n").state.header[0].text, full);
+  EXPECT_EQ(Load("[Operators]\n1=" + full + ";" + full + "\n").state.positions[0], full);
   // An empty scenario is a working register with 64 options.
   EXPECT_EQ(Load("").state.options.size(), 64U);
 }

@@ -11,7 +11,9 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "ActionList.h"
 #include "ConsoleWidget.h"
@@ -55,6 +57,20 @@ constexpr const char* kRegisterPortSection = "Port";
 // The boxes that list the print fonts (receipt header, receipt footer, free text).
 constexpr const char* kFontBoxes[] = {"cbDbTitleFont", "cbDbfooterFont", "cbFontText"};
 
+// Longest stretch of a pause without processing the window's events.
+constexpr std::chrono::milliseconds kPauseSlice{10};
+
+void PauseProcessingEvents(std::chrono::milliseconds pause) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + pause;
+  for (;;) {
+    UiHooks().ProcessEvents();
+    const auto left = end - Clock::now();
+    if (left <= Clock::duration::zero()) return;
+    std::this_thread::sleep_for(std::min<Clock::duration>(left, kPauseSlice));
+  }
+}
+
 }  // namespace
 
 TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
@@ -73,6 +89,11 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
   hooks_ = std::make_unique<QtUiHooks>();
   hooks_->SetWaitForm(waitForm_.get());
   SetUiHooks(hooks_.get());
+  // The window keeps painting and answering during exchanges: the port's
+  // waits for bytes and the link's pauses process its events in short
+  // slices (what must not start meanwhile checks RegisterBusy).
+  registerPort_.onIdle = [] { UiHooks().ProcessEvents(); };
+  protocol_.sleep = [](std::chrono::milliseconds pause) { PauseProcessingEvents(pause); };
 
   actions_ = new TActionList(this);
   BuildFrame();

@@ -29,14 +29,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::array<std::uint32_t, 10> kAllowedRates = {2400,  4800,  9600,   14400,  19200,
+constexpr std::array<std::uint32_t, 10> kAllowedRates = {2400,  4800,  9600,  14400,  19200,
                                                          38400, 56000, 57600, 115200, 128000};
 constexpr std::size_t kMaxSystemErrorText = 1000;
 constexpr std::uint32_t kNoTimeout = 0xFFFFFFFFu;  // MAXDWORD as an interval time-out
 
 int g_lastErrno = 0;
 
-void RememberErrno() { g_lastErrno = errno; }
+void RememberErrno() {
+  g_lastErrno = errno;
+}
 
 std::string HexBytes(const std::uint8_t* p, std::size_t n) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -72,10 +74,8 @@ OpenOutcome OpenDevice(const std::string& path, int& fd) {
       case ENXIO:
       case ENODEV:
       case EIO:
-      case ENOTDIR:
-        return OpenOutcome::Missing;
-      default:
-        return OpenOutcome::Busy;
+      case ENOTDIR: return OpenOutcome::Missing;
+      default: return OpenOutcome::Busy;
     }
   }
   if (::flock(h, LOCK_EX | LOCK_NB) != 0) {
@@ -158,7 +158,9 @@ std::string SystemErrorText() {
   return text;
 }
 
-TComPort::~TComPort() { CloseHandle(); }
+TComPort::~TComPort() {
+  CloseHandle();
+}
 
 bool TComPort::SetPortNumber(int n) {
   if (n < kMinPortNumber || n > kMaxPortNumber) return false;
@@ -173,9 +175,13 @@ bool TComPort::SetBaudRate(std::uint32_t rate) {
   return true;
 }
 
-std::string TComPort::PortName() const { return "\\\\.\\COM" + std::to_string(portNumber_); }
+std::string TComPort::PortName() const {
+  return "\\\\.\\COM" + std::to_string(portNumber_);
+}
 
-std::string TComPort::DevicePath() const { return PortDevicePath(portNumber_); }
+std::string TComPort::DevicePath() const {
+  return PortDevicePath(portNumber_);
+}
 
 bool TComPort::Open() {
   MT(PortName() + " " + std::to_string(baudRate_), mdHardWare);
@@ -202,8 +208,7 @@ bool TComPort::Open() {
             true);
       Error("Selected СОМ-port busy!", false, true, true);
       return false;
-    case OpenOutcome::Opened:
-      break;
+    case OpenOutcome::Opened: break;
   }
   fd_ = fd;
   openDevice_ = device;
@@ -239,8 +244,8 @@ int TComPort::ConfigureLine() {
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   // No XON/XOFF either way, no byte replacement or translation; NUL bytes
   // and breaks are delivered as data. Parity checking keeps its setting.
-  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | PARMRK | ISTRIP | INLCR | IGNCR |
-                                        ICRNL | IGNBRK | BRKINT | IUCLC | IMAXBEL);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IGNBRK | BRKINT | IUCLC | IMAXBEL);
   // 8 data bits, receiver on, no modem-control or hardware flow control.
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CRTSCTS);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
@@ -290,8 +295,8 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     RememberErrno();
   }
   const auto start = Clock::now();
-  const bool immediate = readIntervalTimeout == kNoTimeout && readTotalTimeoutConstant == 0 &&
-                         readTotalTimeoutMultiplier == 0;
+  const bool immediate =
+      readIntervalTimeout == kNoTimeout && readTotalTimeoutConstant == 0 && readTotalTimeoutMultiplier == 0;
   const bool totalBound = readTotalTimeoutConstant != 0 || readTotalTimeoutMultiplier != 0;
   const auto totalDeadline =
       start + std::chrono::milliseconds(static_cast<std::uint64_t>(readTotalTimeoutConstant) +
@@ -312,8 +317,12 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     // the driver: they arrived in time, and only this process was late to
     // look (a busy machine).
     const bool last = waitMs == 0 && !immediate;
+    // With an idle hook a long wait is cut into slices, the hook running
+    // between them.
+    const int slice = static_cast<int>(kIdleSlice.count());
+    const bool sliced = onIdle && (waitMs < 0 || waitMs > slice);
     pollfd p{fd_, POLLIN, 0};
-    const int r = ::poll(&p, 1, waitMs);
+    const int r = ::poll(&p, 1, sliced ? slice : waitMs);
     if (r < 0) {
       if (errno == EINTR) continue;
       RememberErrno();
@@ -322,6 +331,15 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     }
     if (r == 0) {
       if (immediate || last) break;
+      if (sliced) {
+        onIdle();
+        if (!IsOpen()) {
+          errno = EBADF;
+          RememberErrno();
+          failed = true;
+          break;
+        }
+      }
       continue;  // the deadline is checked at the top
     }
     if ((p.revents & POLLIN) != 0) {
@@ -365,9 +383,9 @@ bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
   std::uint32_t done = 0;
   bool failed = !IsOpen();
   const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;
-  const auto deadline =
-      Clock::now() + std::chrono::milliseconds(static_cast<std::uint64_t>(writeTotalTimeoutConstant) +
-                                               static_cast<std::uint64_t>(wanted) * writeTotalTimeoutMultiplier);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(
+                                           static_cast<std::uint64_t>(writeTotalTimeoutConstant) +
+                                           static_cast<std::uint64_t>(wanted) * writeTotalTimeoutMultiplier);
   while (!failed && done < wanted) {
     const ssize_t n = ::write(fd_, buffer + done, wanted - done);
     if (n > 0) {
@@ -530,11 +548,8 @@ std::string ListPorts() {
   for (int n = kMinPortNumber; n <= kMaxPortNumber; ++n) {
     int fd = -1;
     switch (OpenDevice(table[static_cast<std::size_t>(n)], fd)) {
-      case OpenOutcome::Missing:
-        break;
-      case OpenOutcome::Busy:
-        list += "COM" + std::to_string(n) + "  BUSY\r\n";
-        break;
+      case OpenOutcome::Missing: break;
+      case OpenOutcome::Busy: list += "COM" + std::to_string(n) + "  BUSY\r\n"; break;
       case OpenOutcome::Opened:
         ::ioctl(fd, TIOCNXCL);
         ::flock(fd, LOCK_UN);

@@ -3,7 +3,9 @@
 // settings kept in a section of an INI file.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zarvik {
@@ -64,6 +66,14 @@ class TComPort {
   std::uint32_t readIntervalTimeout = kDefaultReadIntervalTimeout;
   std::uint32_t writeTotalTimeoutConstant = kDefaultWriteTotalTimeoutConstant;
   std::uint32_t writeTotalTimeoutMultiplier = kDefaultWriteTotalTimeoutMultiplier;
+
+  // Called at least every kIdleSlice while a read waits for bytes that have
+  // not come yet (the window processes its events there, so it keeps
+  // painting during an exchange). It must not use this port. The read's
+  // time-outs are not changed by it: a byte that arrives ends the wait at
+  // once, and the deadlines are kept on the clock.
+  std::function<void()> onIdle;
+  static constexpr std::chrono::milliseconds kIdleSlice{20};
 
  private:
   // 0 on success; -2 settings unreadable, -3 settings refused, -4 time-outs,

@@ -348,6 +348,11 @@ bool TProtocolKKM::GetOptions() {
   MT("получаем опции из ККМ", mdFunctional);
   NewRequest({kRequestMark, cmdGetOptions}, 2);
   if (!Ask(true)) return false;
+  // An answer with an error code carries no option values.
+  if (const int code = AnswerCode(answer_); code > 0) {
+    Error(ErrorText(code), true, true, true);
+    return false;
+  }
   TKKMInfo& info = kkm->Info();
   // The count is the answer's length less its head, modulo 256.
   const int count = ((answer_.count - static_cast<std::int32_t>(kOptionValuesOffset)) % 256 + 256) % 256;

@@ -1,7 +1,12 @@
 #include "shell/DiaLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -68,11 +73,43 @@ void Append2(std::string& out, int v) {
   out.push_back(static_cast<char>('0' + v % 10));
 }
 
+// The log file this process has checked for a cut last line.
+std::string g_checkedLog;
+
+// Whether the file ends in the middle of a line (a writer killed during its
+// write).
+bool EndsInsideALine(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  char last = '\n';
+  const bool cut = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+                   ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+  ::close(fd);
+  return cut;
+}
+
+// Appends one line with a single write on a file opened for appending, so
+// that lines of several writers never interleave and a process killed while
+// logging loses at most the line it was writing. The first line of a run
+// that finds the file ending inside a line starts on a new line.
 bool AppendLine(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  std::string line;
+  if (g_checkedLog != path) {
+    g_checkedLog = path;
+    if (EndsInsideALine(path)) line = "\r\n";
+  }
+  line += bytes;
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && done == line.size();
 }
 
 void ShowBox(BoxKind kind, const std::string& text) {

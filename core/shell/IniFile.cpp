@@ -9,10 +9,10 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <unistd.h>
 
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
 
 namespace zarvik {
 namespace {
@@ -62,6 +62,16 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
     }
   }
   Parse(Cp1251ToUtf8(bytes));
+  // Line ends are single bytes in both texts, so the lines correspond.
+  std::size_t pos = 0;
+  for (Line& l : lines_) {
+    std::size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string_view raw(bytes.data() + pos, end - pos);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    l.fileBytes = std::string(raw);
+    pos = end + 1;
+  }
 }
 
 bool TIniFile::ReportProblem() const {
@@ -248,32 +258,12 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view key) {
 }
 
 bool TIniFile::UpdateFile() const {
-  std::string text;
+  std::string bytes;
   for (const Line& l : lines_) {
-    text += l.raw;
-    text += "\r\n";
+    bytes += l.fileBytes ? *l.fileBytes : Utf8ToCp1251(l.raw);
+    bytes += "\r\n";
   }
-  const std::string bytes = Utf8ToCp1251(text);
-  const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path_, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  return WriteTextFile(path_, bytes);
 }
 
 }  // namespace zarvik

@@ -63,6 +63,9 @@ class TIniFile {
   TIniFile() = default;
   struct Line {
     std::string raw;      // the line as it was, UTF-8
+    // The line's bytes in the file, written back as they were while the line
+    // is not changed (a byte code page 1251 lacks would not survive UTF-8).
+    std::optional<std::string> fileBytes;
     std::string section;  // for a section line: its name
     std::string key;      // for a key line: key (trimmed)
     std::string value;    // for a key line: value (trimmed)
