@@ -49,6 +49,8 @@ const std::vector<TActionDef>& ActionDefinitions() {
       {"aSaveDataMagazin", "Сохранить данные в файл"},
       // The configurator's own page.
       {"aConfigConfig", "Настройки конфигуратора"},
+      // The line monitor (checked while it is open).
+      {"aLineMonitor", "Монитор линии"},
   };
   return defs;
 }
@@ -153,6 +155,8 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
     QObject::connect(configConfig, &QAction::enabledChanged, item, &QAction::setEnabled);
     item->setEnabled(configConfig->isEnabled());
   }
+  own->addSeparator();
+  add(own, {"aLineMonitor"});
   top(own);
 }
 

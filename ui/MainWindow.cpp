@@ -17,6 +17,7 @@
 
 #include "ActionList.h"
 #include "ConsoleWidget.h"
+#include "LineMonitor.h"
 #include "PortListBox.h"
 #include "SidePanel.h"
 #include "SpeedButtonEx.h"
@@ -102,6 +103,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
+  // The monitor stops listening before anything it shows goes away.
+  delete lineMonitor_;
+  lineMonitor_ = nullptr;
   // The pages go first: their grids and labels follow the data module's
   // tables, which are members and would be gone before the base class
   // deletes its children.
@@ -218,6 +222,16 @@ void TfmMain::BuildFrame() {
   setCentralWidget(central);
   resize(kDefaultWidth, kDefaultHeight);
 
+  // The line monitor, docked below the pages, closed until asked for.
+  lineMonitor_ = new TLineMonitor(*this, this);
+  addDockWidget(Qt::BottomDockWidgetArea, lineMonitor_);
+  lineMonitor_->hide();
+  QAction* monitorAction = actions_->Find("aLineMonitor");
+  monitorAction->setCheckable(true);
+  monitorAction->setEnabled(true);
+  connect(monitorAction, &QAction::toggled, lineMonitor_, &TLineMonitor::setVisible);
+  connect(lineMonitor_, &TLineMonitor::openChanged, monitorAction, &QAction::setChecked);
+
   connect(side_, &TSidePanel::pageRequested, this, &TfmMain::SelectPage);
   QAction* configConfig = actions_->Find("aConfigConfig");
   connect(configConfig, &QAction::triggered, this, [this] { SelectPage(pgConfigSys); });
@@ -287,6 +301,7 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     kkm_.networkNumber = static_cast<std::uint8_t>(net & 0xFF);
     scanner.cbScaner->setChecked(file.ReadBool(kScannerSection, kScannerEnabledKey, false));
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
+    lineMonitor_->LoadSettings(file);
   } catch (const std::exception&) {
     Error("не загружен ZarvikConfig.ini", true, true, true);
   }
@@ -482,6 +497,7 @@ void TfmMain::SaveConfiguration() {
     TIniFile file(ini);
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
+    lineMonitor_->SaveSettings(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
   } catch (const std::exception&) {
     Error("не удалось записать конфигурацию", false, true, true);

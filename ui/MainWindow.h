@@ -38,6 +38,7 @@ class TConfigPage;
 class TConfigSysPage;
 class TGoodsPage;
 class TJournalPage;
+class TLineMonitor;
 class TSidePanel;
 class TWaitForm;
 
@@ -92,6 +93,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   QtUiHooks& Hooks() { return *hooks_; }
   ConsoleWidget& Console() { return *console_; }
   TActionList& Actions() { return *actions_; }
+  TLineMonitor& LineMonitor() { return *lineMonitor_; }
 
   // Identification steps (model, serial number, version, mode, date, time,
   // options) with their messages; false after a reported failure.
@@ -156,6 +158,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TGoodsPage* goodsPage_ = nullptr;
   TJournalPage* journalPage_ = nullptr;
   TConfigSysPage* configSysPage_ = nullptr;
+  TLineMonitor* lineMonitor_ = nullptr;
 };
 
 }  // namespace zarvik::ui

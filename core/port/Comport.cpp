@@ -338,21 +338,22 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     }
   }
   count = got;
-  if (MessDepth == mdHardWare) {
+  // The byte traces cost a text per read: built only when someone takes them.
+  if (TraceWanted(mdHardWare)) {
     if (failed) {
-      Error("no read from СОМ port:" + SystemErrorText(), false, true, true);
+      ET("no read from СОМ port:" + SystemErrorText(), mdHardWare);
     } else if (got < wanted) {
-      Error("no read from СОМ port(Length):" + SystemErrorText(), false, true, true);
+      ET("no read from СОМ port(Length):" + SystemErrorText(), mdHardWare);
     }
   }
   if (failed || got != wanted) return false;
-  MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
+  if (TraceWanted(mdHardWare)) MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
   return true;
 }
 
 bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
   const std::uint32_t wanted = count;
-  MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
+  if (TraceWanted(mdHardWare)) MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
   std::uint32_t done = 0;
   bool failed = !IsOpen();
   const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;

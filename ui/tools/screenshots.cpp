@@ -22,6 +22,8 @@
 //               the tabs of the configuration page
 //   goods journal configsys
 //               pages 2, 3 and 4
+//   monitor     the window with the line monitor open, after connecting
+//               again so that it shows the traffic
 //   wait        the wait window
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
@@ -49,6 +51,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "LineMonitor.h"
 #include "MainWindow.h"
 #include "SidePanel.h"
 #include "UiHooksQt.h"
@@ -73,10 +76,12 @@ constexpr int kHeldPort = 197;
 constexpr int kNotSerialPort = 198;
 constexpr int kSilentPort = 199;
 constexpr int kFindShotMs = 700;
+constexpr int kMonitorExtraHeight = 240;
+constexpr int kMonitorHeight = 300;
 
-const char* const kAllPages[] = {"start",       "find",    "ports",     "connected", "options",
-                                 "departments", "receipt", "taxes",     "operators", "text",
-                                 "goods",       "journal", "configsys", "wait"};
+const char* const kAllPages[] = {"start",     "find",    "ports",   "connected", "options",
+                                 "departments", "receipt", "taxes",  "operators", "text",
+                                 "goods",     "journal", "configsys", "monitor", "wait"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -250,6 +255,23 @@ class Shooter {
       Shoot(name, window_);
     }
     window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("monitor")) {
+      zarvik::ui::TLineMonitor& monitor = window_.LineMonitor();
+      // Taller, so that the pages keep their room and the monitor shows lines.
+      const QSize size = window_.size();
+      window_.resize(size.width(), size.height() + kMonitorExtraHeight);
+      monitor.show();
+      window_.resizeDocks({&monitor}, {kMonitorHeight}, Qt::Vertical);
+      // The connection once more, now that the monitor listens.
+      if (options_.connect && window_.RegisterPort().IsOpen()) {
+        window_.ToggleConnection();
+        window_.ToggleConnection();
+      }
+      monitor.Flush();
+      Shoot("monitor", window_);
+      monitor.hide();
+      window_.resize(size);
+    }
     if (Wanted("wait")) {
       window_.WaitForm().ShowWait(kWaitShown, QString());
       Shoot("wait", window_.WaitForm());
