@@ -257,6 +257,8 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     const std::int32_t net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
     kkm_.networkNumber = static_cast<std::uint8_t>(net & 0xFF);
     scanner.cbScaner->setChecked(file.ReadBool(kScannerSection, kScannerEnabledKey, false));
+    writeSafety_.backup.Read(file);
+    configSysPage_->ShowBackupSettings();
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
   } catch (const std::exception&) {
     Error("не загружен ZarvikConfig.ini", true, true, true);
@@ -446,6 +448,7 @@ void TfmMain::SaveConfiguration() {
     TIniFile file(ini);
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
+    writeSafety_.backup.Write(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
   } catch (const std::exception&) {
     Error("не удалось записать конфигурацию", false, true, true);
