@@ -196,7 +196,7 @@ int TCtlSession::CmdGoodsWrite() {
   const TStopSignals signals;
   // What the register holds is kept first, when something will be written.
   if (toWrite > 0 && BackupsOn()) {
-    if (const int status = BackupAllGoods(); status != ceOk) return status;
+    if (const int status = BackupGoodsOf(t); status != ceOk) return status;
   }
   Mess("Записываем товар...", false, true, true);
   i.keepSoldCount = !args_.resetSold;

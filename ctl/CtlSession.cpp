@@ -221,11 +221,12 @@ bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
   return true;
 }
 
-int TCtlSession::BackupAllGoods() {
+int TCtlSession::BackupGoodsOf(TWorkTable& table) {
   const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
   const std::string path = GoodsBackupPath(folder, Info().serialNumber, std::chrono::system_clock::now());
   TProgress progress(err_, "резервная копия товаров");
-  const bool ok = BackupGoods(protocol_, path, std::nullopt, [&](int received) {
+  const std::vector<int> codes = GoodsBackupCodes(table, Info());
+  const bool ok = BackupGoods(protocol_, path, codes, [&](int received) {
     progress.Show(received);
     return !TStopSignals::Requested();
   });

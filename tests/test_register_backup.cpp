@@ -61,6 +61,12 @@ Rows Shown(TWorkTable& t, const std::vector<const char*>& fields) {
   return out;
 }
 
+std::vector<std::string> cfgCodes(const TWorkTable& t) {
+  std::vector<std::string> out;
+  for (int r = 0; r < t.ViewRowCount(); ++r) out.push_back(t.ViewText(r, t.FieldIndex("Code")));
+  return out;
+}
+
 TDepRec Dep(const char* status, const char* name, const char* group, double price) {
   TDepRec d;
   d.status = status;
@@ -362,13 +368,47 @@ TEST_F(BackupRegisterTest, AFailedReadIsReportedAndKeepsNoHalfBackup) {
   EXPECT_EQ(bd.mtProfile.RecordCount(), 2);
 }
 
+// Few rows to write: those goods one by one; many, or codes a single read
+// does not reach: the whole goods table.
+TEST(GoodsBackupCodes, FewRowsAreReadOneByOne) {
+  LangResStrHandler.SetDefaults();
+  TKKMInfo info;
+  info.maxCountGoods = 20000;
+  info.maxCountDepat = 4;
+  TBD bd;
+  TWorkTable& t = bd.mtTOBAP;
+  const auto add = [&t](int code, const char* price) {
+    t.Append();
+    t.SetInteger("Code", code);
+    t.SetText("Name", "x");
+    t.SetText("Price", price);
+    t.Post();
+  };
+  add(5, "1");
+  add(6, "");  // not written: no price
+  add(9, "2");
+  EXPECT_EQ(GoodsBackupCodes(t, info), (std::vector<int>{5, 9}));
+  EXPECT_EQ(t.RecNo(), 1);
+  ASSERT_TRUE(t.SetRecNo(3));
+  EXPECT_EQ(GoodsBackupCode(t), std::vector<int>{9});
+  add(10000, "1");
+  EXPECT_TRUE(GoodsBackupCodes(t, info).empty());
+  t.Last();
+  EXPECT_TRUE(GoodsBackupCode(t).empty());
+  t.Delete();
+  for (int code = 100; code < 100 + kMostGoodsReadOneByOne - 2; ++code) add(code, "1");
+  EXPECT_EQ(GoodsBackupCodes(t, info).size(), static_cast<std::size_t>(kMostGoodsReadOneByOne));
+  add(500, "1");
+  EXPECT_TRUE(GoodsBackupCodes(t, info).empty());
+}
+
 TEST_F(BackupRegisterTest, GoodsBackupFiles) {
   const std::string folder = GoodsBackupFolder(dir_.File("bd"));
   const auto when = LocalTime(2026, 12, 10, 14, 3, 12);
   const std::string all = GoodsBackupPath(folder, kSerial, when);
   EXPECT_EQ(fs::path(all).filename(), "goods_002100457731_20261210_140312.dbf");
   int calls = 0;
-  ASSERT_TRUE(BackupGoods(protocol_, all, std::nullopt, [&](int) { return ++calls > 0; }));
+  ASSERT_TRUE(BackupGoods(protocol_, all, {}, [&](int) { return ++calls > 0; }));
   EXPECT_GE(calls, 60);
   TBD read;
   ASSERT_TRUE(ImportGoodsDbf(all, read.mtTOBAP, 4000));
@@ -378,18 +418,21 @@ TEST_F(BackupRegisterTest, GoodsBackupFiles) {
   // A second backup in the same second gets a name of its own.
   const std::string one = GoodsBackupPath(folder, kSerial, when);
   EXPECT_EQ(fs::path(one).filename(), "goods_002100457731_20261210_140312_2.dbf");
-  ASSERT_TRUE(BackupGoods(protocol_, one, 7, {}));
+  ASSERT_TRUE(BackupGoods(protocol_, one, {7}, {}));
   ASSERT_TRUE(ImportGoodsDbf(one, read.mtTOBAP, 4000));
   ASSERT_EQ(read.mtTOBAP.RecordCount(), 1);
   EXPECT_EQ(read.mtTOBAP.Int("Code"), 7);
-  // A code the register does not hold: an empty backup, no failure.
+  // Codes the register does not hold are left out, without a failure.
   const std::string none = GoodsBackupPath(folder, kSerial, when + std::chrono::seconds(1));
-  ASSERT_TRUE(BackupGoods(protocol_, none, 1500, {}));
+  ASSERT_TRUE(BackupGoods(protocol_, none, {1500, 9, 3}, {}));
+  ASSERT_TRUE(ImportGoodsDbf(none, read.mtTOBAP, 4000));
+  EXPECT_EQ(cfgCodes(read.mtTOBAP), (std::vector<std::string>{"9", "3"}));
+  ASSERT_TRUE(BackupGoods(protocol_, none, {1500}, {}));
   ASSERT_TRUE(ImportGoodsDbf(none, read.mtTOBAP, 4000));
   EXPECT_EQ(read.mtTOBAP.RecordCount(), 0);
   // Stopped: no file.
   const std::string stopped = GoodsBackupPath(folder, kSerial, when + std::chrono::seconds(2));
-  EXPECT_FALSE(BackupGoods(protocol_, stopped, std::nullopt, [](int received) { return received < 10; }));
+  EXPECT_FALSE(BackupGoods(protocol_, stopped, {}, [](int received) { return received < 10; }));
   EXPECT_FALSE(fs::exists(stopped));
   simulator_->DropPendingAnswer();
 

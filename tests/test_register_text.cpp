@@ -96,9 +96,10 @@ TEST(RegisterText, GoodsNamesTheRegisterCannotPrintAreReported) {
   EXPECT_EQ(CheckGoodsForRegister(t, info, report), 4);
   EXPECT_EQ(report.rowsSkipped, 0);
   ASSERT_EQ(report.changes.size(), std::size_t{2});
-  EXPECT_EQ(GoodsIssueText(report.changes[0], GoodsPlaceKind::Line),
-            "Строка 2, код 2: наименование «Кофе «Арабика» ø»: ККМ не печатает знаки ««», «»», «ø», они не "
-            "будут записаны");
+  EXPECT_EQ(
+      GoodsIssueText(report.changes[0], GoodsPlaceKind::Line),
+      "Строка 2, код 2: наименование «Кофе «Арабика» ø»: ККМ не печатает знаки ««», «»», «ø U+00F8», они не "
+      "будут записаны");
   EXPECT_EQ(report.changes[1].code, "4");
   EXPECT_EQ(report.changes[1].value, "Сыр №1");
 }

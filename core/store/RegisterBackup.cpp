@@ -9,6 +9,7 @@
 #include "shell/IniFile.h"
 #include "shell/U_filedirwork.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsReport.h"
 #include "store/ProfileStore.h"
 #include "store/UnitBD.h"
 
@@ -172,7 +173,30 @@ std::string GoodsBackupPath(const std::string& folder, const std::string& serial
   return path;
 }
 
-bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::optional<int>& code,
+std::vector<int> GoodsBackupCodes(TWorkTable& table, const TKKMInfo& info) {
+  std::vector<int> codes;
+  bool beyond = false;
+  table.DisableControls();
+  for (table.First(); !table.Eof() && !beyond; table.Next()) {
+    if (GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat)) continue;
+    const std::int64_t code = table.Int("Code");
+    beyond =
+        code > kHighestSingleGoodsRead || codes.size() >= static_cast<std::size_t>(kMostGoodsReadOneByOne);
+    codes.push_back(static_cast<int>(code));
+  }
+  table.First();
+  table.EnableControls();
+  if (beyond) codes.clear();
+  return codes;
+}
+
+std::vector<int> GoodsBackupCode(const TWorkTable& table) {
+  const std::int64_t code = table.Int("Code");
+  if (code < 0 || code > kHighestSingleGoodsRead) return {};
+  return {static_cast<int>(code)};
+}
+
+bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
                  const TGoodsBackupProgress& progress) {
   if (protocol.kkm == nullptr) return false;
   TKKMInfo& info = protocol.kkm->Info();
@@ -187,19 +211,29 @@ bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::opt
     return true;
   };
   bool ok = true;
-  if (code) {
-    // A code the register does not know leaves the backup empty: there was
-    // nothing to keep.
+  if (!codes.empty()) {
+    // A code the register does not know is left out: there was nothing to keep.
     const TMessageBuffer& answer = protocol.LastAnswer();
-    ok = protocol.ProbeGoods(*code);
-    if (ok && TProtocolKKM::AnswerCode(answer) == 0) {
-      ok = answer.count == kGoodsAnswerLength;
-      if (ok) {
-        std::copy_n(answer.bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
-        ok = take();
+    int received = 0;
+    for (const int code : codes) {
+      ok = protocol.ProbeGoods(code);
+      if (ok && TProtocolKKM::AnswerCode(answer) == 0) {
+        ok = answer.count == kGoodsAnswerLength;
+        if (ok) {
+          std::copy_n(answer.bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
+          ok = take();
+        }
+      }
+      if (!ok) {
+        Error("не удалось прочитать товар " + std::to_string(code) + " из ККМ", true, true, true);
+        break;
+      }
+      if (progress && !progress(++received)) {
+        Warning("Товар частично загружен", false, true, true);
+        ok = false;
+        break;
       }
     }
-    if (!ok) Error("не удалось прочитать товар " + std::to_string(*code) + " из ККМ", true, true, true);
   } else {
     std::int64_t last = 0;
     int received = 0;

@@ -33,6 +33,7 @@
 namespace zarvik {
 
 class TIniFile;
+class TWorkTable;
 class TProfileStore;
 class TProtocolKKM;
 
@@ -120,12 +121,28 @@ std::string GoodsBackupFolder(const std::string& profileFolder);
 std::string GoodsBackupPath(const std::string& folder, const std::string& serialNumber,
                             std::chrono::system_clock::time_point when);
 
+// A goods write of at most this many rows keeps just those goods, read one
+// by one (about 0.15 s each at 9600 baud); a larger one keeps the whole goods
+// table, read as one stream (about 0.09 s per goods record).
+inline constexpr int kMostGoodsReadOneByOne = 50;
+// The highest code a single goods read reaches.
+inline constexpr int kHighestSingleGoodsRead = 9999;
+
+// The codes a goods backup before writing `table` reads one by one: those of
+// the rows the write sends (GoodsRowSkipReason), when they are few enough
+// and within reach; empty when the whole goods table is to be read. The
+// first row is current afterwards.
+std::vector<int> GoodsBackupCodes(TWorkTable& table, const TKKMInfo& info);
+// The same for the current row alone.
+std::vector<int> GoodsBackupCode(const TWorkTable& table);
+
 // Called with the count of records received so far; false stops the read.
 using TGoodsBackupProgress = std::function<bool(int received)>;
-// Reads the register's goods (all of them, or only `code`) into the goods
-// backup file `path` (the folder is created). Reports the file and the
-// count (console and log). False after a reported failure or a stop.
-bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::optional<int>& code,
+// Reads the register's goods `codes` (a code it does not hold is left out),
+// or all of them when `codes` is empty, into the goods backup file `path`
+// (the folder is created). Reports the file and the count (console and
+// log). False after a reported failure or a stop.
+bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
                  const TGoodsBackupProgress& progress);
 // Deletes the oldest goods backups of `serialNumber` in `folder` beyond
 // `keep`; the number deleted.

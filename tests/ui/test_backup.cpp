@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 #include "ConfigTestSupport.h"
@@ -278,6 +279,33 @@ class BackupTest : public QObject {
     QCOMPARE(files.size(), 2);
     QVERIFY(ImportGoodsDbf(bed.Path("bd/backup/" + files[1]).toStdString(), read.mtTOBAP, 100));
     QCOMPARE(cfgtest::Column(read.mtTOBAP, "Code"), std::vector<std::string>{"3"});
+  }
+
+  void theStopButtonStopsTheGoodsBackupAndTheWrite() {
+    cfgtest::TConfigBed bed;
+    sim::Scenario sc = cfgtest::ShopScenario();
+    sc.state.goodsCapacity = 1000;
+    for (int code = 1; code <= 60; ++code) sc.state.goods[code] = sim::GeneratedGoods(code, 4);
+    ui::TfmMain& w = cfgtest::OpenConnected(bed, sc);
+    TWorkTable& t = w.Bd().mtTOBAP;
+    w.Action("tovarLoadAll")->trigger();
+    QVERIFY(uitest::WaitFor([&] { return !w.RegisterBusy(); }));
+    QCOMPARE(t.RecordCount(), 60);  // more than are read one by one: the whole table is kept
+    // The stop button, pressed while the goods are being kept.
+    QTimer press;
+    connect(&press, &QTimer::timeout, this, [&] {
+      if (!bed.ConsoleText().contains(QString::fromUtf8("Резервная копия товаров ККМ..."))) return;
+      press.stop();
+      w.GoodsPage().bSaveTOBAP->click();
+    });
+    press.start(0);
+    w.Action("tovarSaveAll")->trigger();
+    QVERIFY(uitest::WaitFor([&] { return !w.RegisterBusy(); }));
+    QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>{std::string(kBackupFailedText)});
+    QCOMPARE(cfgtest::Executed(bed, kSetGoods), 0);
+    QVERIFY(GoodsBackupFiles(bed).isEmpty());
+    QVERIFY(!w.Transfer().transferStopRequested);
+    QCOMPARE(w.GoodsPage().bSaveTOBAP->text(), QString::fromUtf8("Записать все в ККМ"));
   }
 
   // --- differences -------------------------------------------------------------

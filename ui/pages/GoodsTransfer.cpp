@@ -305,23 +305,16 @@ int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info, int& 
 bool TGoodsPage::BackupGoodsBeforeWrite(bool singleRow) {
   TKKMInfo& info = host_.Kkm().Info();
   TTransferState& state = host_.Transfer();
-  std::optional<int> code;
-  if (singleRow) {
-    const std::int64_t c = Table().Int("Code");
-    if (c < 0 || c > std::numeric_limits<int>::max()) return false;
-    code = static_cast<int>(c);
-  }
+  // The row written, a few rows one by one, or the whole goods table.
+  const std::vector<int> codes = singleRow ? GoodsBackupCode(Table()) : GoodsBackupCodes(Table(), info);
   const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
   const std::string path = GoodsBackupPath(folder, info.serialNumber, std::chrono::system_clock::now());
   Mess("Резервная копия товаров ККМ...", false, true, true);
-  QProgressBar* progress = host_.ProgressBar();
-  progress->reset();
-  progress->setMaximum(info.MaxCountGoods());
-  progress->show();
-  // The grid keeps the table's rows: the backup reads into a table of its own.
-  const bool ok = BackupGoods(host_.Protocol(), path, code, [&](int received) {
+  // The grid keeps the table's rows: the backup reads into a table of its
+  // own. The wait window stays up while records come; the progress bar is
+  // the write's. The stop button stops the backup, and then the write.
+  const bool ok = BackupGoods(host_.Protocol(), path, codes, [&](int) {
     ShowWait(kGoodsWaitTime);
-    progress->setValue(std::min(received, info.MaxCountGoods()));
     return !state.transferStopRequested && !UiHooks().IsTerminating();
   });
   if (ok) PruneGoodsBackups(folder, info.serialNumber, host_.WriteSafety().backup.keep);

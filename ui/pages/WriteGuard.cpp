@@ -1,5 +1,7 @@
 #include "WriteGuard.h"
 
+#include <vector>
+
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
@@ -28,9 +30,18 @@ void TWriteGuard::Finish(const std::string& backupKey, const std::string& shownK
   const TKKMInfo* info = host_.Info();
   if (info == nullptr) return;
   TProfileStore& store = host_.Profiles();
+  // The rebuild moves through the list; the user's place in each table is
+  // kept.
+  std::vector<int> places;
+  for (TWorkTable* t : host_.Bd().ProfileTables()) places.push_back(t->RecNo());
   store.PruneBackups(info->serialNumber, host_.WriteSafety().backup.keep, shownKey);
   host_.RefreshProfileList();
-  store.SelectEntry(shownKey);
+  if (!store.SelectEntry(shownKey)) return;
+  std::size_t i = 0;
+  for (TWorkTable* t : host_.Bd().ProfileTables()) {
+    const int place = places[i++];
+    if (place > 0 && place <= t->RecordCount()) t->SetRecNo(place);
+  }
 }
 
 void TWriteGuard::BeginBatch() {
