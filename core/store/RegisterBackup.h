@@ -122,7 +122,7 @@ std::string GoodsBackupPath(const std::string& folder, const std::string& serial
                             std::chrono::system_clock::time_point when);
 
 // A goods write of at most this many rows keeps just those goods, read one
-// by one (about 0.15 s each at 9600 baud); a larger one keeps the whole goods
+// by one (about 0.23 s each at 9600 baud); a larger one keeps the whole goods
 // table, read as one stream (about 0.09 s per goods record).
 inline constexpr int kMostGoodsReadOneByOne = 50;
 // The highest code a single goods read reaches.
