@@ -111,6 +111,8 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
       ok = flag(out.all);
     } else if (name == "save") {
       ok = flag(out.save);
+    } else if (name == "no-backup") {
+      ok = flag(out.noBackup);
     } else if (name == "port") {
       ok = takeValue() && IntOption(name, value, kMinPortNumber, kMaxPortNumber, out.port, error);
     } else if (name == "speed") {

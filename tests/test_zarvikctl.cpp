@@ -23,6 +23,12 @@
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "shell/U_language.h"
+#include "store/GoodsExchange.h"
+#include "store/ProfileStore.h"
+#include "store/RegisterBackup.h"
+#include "store/UnitBD.h"
 
 namespace zarvik {
 namespace {
@@ -537,7 +543,10 @@ TEST_F(ZarvikCtl, MessagesNameWhatFailed) {
        2,
        {"name: the register cannot print \"é\" (character 4 of \"Café\")"},
        {"22 characters"}},
-      {{"operators", "set", "1", "position=Кассир №½"}, 2, {"position: the register cannot print \"½\""}, {}},
+      {{"operators", "set", "1", "position=Кассир №½"},
+       2,
+       {"position: the register cannot print \"№\" (character 8), \"½\" (character 9) of \"Кассир №½\""},
+       {}},
       {{"receipt", "set", "footer.2=Tab\there"}, 2, {"footer.2: the register cannot print \"\\x09\""}, {}},
       {{"options", "set", "99=1"},
        2,
@@ -671,7 +680,8 @@ TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
   const std::vector<Case> cases = {
       {{"goods", "read-all", "--out", "goods.csv"}, SIGINT, "Warning:Товар частично загружен: получено "},
       {{"journal", "read", "--out", "journal.txt"}, SIGTERM, "Warning:ОТЧЕТ частично загружен: получено "},
-      {{"goods", "write", "all.csv"}, SIGINT, "Warning:Товары записаны частично, "},
+      // (the backup before the write would take the first seconds)
+      {{"goods", "write", "all.csv", "--no-backup"}, SIGINT, "Warning:Товары записаны частично, "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -798,6 +808,105 @@ TEST_F(ZarvikCtlFind, PortsShowsDeviceAndState) {
   EXPECT_TRUE(Has(all, "COM211  " + dir.File("no-such-tty") + "  ")) << all;
   EXPECT_TRUE(Has(all, "MISSING: нет устройства " + dir.File("no-such-tty"))) << all;
   EXPECT_EQ(Run({"ports", "extra"}).status, 2);
+}
+
+// Before a write the register's values are kept where the window program
+// finds them: settings as a backup profile of the register in bd/, goods in
+// bd/backup. --no-backup and [Backup] ENABLED=0 skip it, KEEP bounds it.
+TEST_F(ZarvikCtl, WritesKeepABackupUnlessToldNotTo) {
+  const auto backups = [this] {
+    LangResStrHandler.SetDefaults();
+    TKKM kkm;
+    kkm.Info().serialNumber = "000111222333";
+    kkm.Info().version = "T 001";
+    TBD bd;
+    bd.kkm = &kkm;
+    TProfileStore store(bd, dir.File("bd"));
+    EXPECT_TRUE(store.RefreshProfileList("000111222333", "T 001"));
+    std::vector<std::vector<std::string>> out;  // per backup: the department names
+    for (int i = 2; i <= bd.mtProfile.RecordCount(); ++i) {
+      bd.mtProfile.SetRecNo(i);
+      EXPECT_TRUE(IsBackupName(bd.mtProfile.Text("Name")));
+      std::vector<std::string> names;
+      for (bd.mtDepatment.First(); !bd.mtDepatment.Eof(); bd.mtDepatment.Next())
+        names.push_back(bd.mtDepatment.Text("Name"));
+      out.push_back(names);
+    }
+    return out;
+  };
+  RunResult r = Run({"departments", "set", "2", "name=Курьер"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "Резервная копия сохранена: «Авто ")) << r.err;
+  // All four departments were read once, for the backup and the change.
+  const auto executed = State().commandsExecuted;
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{7}), 4);
+  EXPECT_EQ(State().departments[1].name, "Курьер");
+  EXPECT_EQ(backups(), (std::vector<std::vector<std::string>>{{"Бакалея", "Доставка", "", "Молоко"}}));
+
+  EXPECT_EQ(Run({"departments", "set", "2", "name=Склад", "--no-backup"}).status, 0);
+  EXPECT_EQ(backups().size(), std::size_t{1});
+  test::WriteAll(dir.File("ZarvikConfig.ini"),
+                 test::ReadAll(dir.File("ZarvikConfig.ini")) + "[Backup]\r\nENABLED=0\r\n");
+  EXPECT_EQ(Run({"operators", "set", "1", "name=Сидорова"}).status, 0);
+  EXPECT_EQ(backups().size(), std::size_t{1});
+  EXPECT_EQ(State().operatorNames[0], "Сидорова");
+
+  // Kept: the last two; a write with nothing left to keep fails before writing.
+  const std::string ini = test::ReadAll(dir.File("ZarvikConfig.ini"));
+  test::WriteAll(dir.File("ZarvikConfig.ini"),
+                 ini.substr(0, ini.find("[Backup]")) + "[Backup]\r\nKEEP=2\r\n");
+  for (const char* name : {"name=Один", "name=Два", "name=Три"})
+    EXPECT_EQ(Run({"departments", "set", "4", name}).status, 0);
+  const auto kept = backups();
+  ASSERT_EQ(kept.size(), std::size_t{2});
+  EXPECT_EQ(kept[0][3], "Два");  // the newest first: what department 4 held before "Три"
+  EXPECT_EQ(kept[1][3], "Один");
+
+  // Goods: the register's goods the file writes, in a file before they are written.
+  test::WriteAll(dir.File("new.csv"), "1;170;Хлеб ржаной;1;60;1;1;;False\r\n");
+  r = Run({"goods", "write", "new.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> files = ListFiles(dir.File("bd/backup"), ".dbf");
+  ASSERT_EQ(files.size(), std::size_t{1});
+  EXPECT_EQ(files[0].rfind("goods_000111222333_", 0), 0u) << files[0];
+  TBD read;
+  ASSERT_TRUE(ImportGoodsDbf(dir.File("bd/backup/" + files[0]), read.mtTOBAP, 100));
+  EXPECT_EQ(read.mtTOBAP.RecordCount(), 1);
+  EXPECT_EQ(read.mtTOBAP.Text("Name"), "Хлеб");
+  EXPECT_EQ(read.mtTOBAP.Text("Price"), "52.9");
+  EXPECT_EQ(State().goods.at(1).name, "Хлеб ржаной");
+}
+
+// Characters the register cannot print are named, not lost unseen: a
+// printed line warns and prints the rest; a setting is refused.
+TEST_F(ZarvikCtl, CharactersTheRegisterCannotPrintAreNamed) {
+  RunResult r = Run({"print", "日本 ø", "Проверка"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "напечатано\n");
+  EXPECT_TRUE(
+      Has(r.err,
+          "Warning:Строка 1: ККМ не печатает знаки «日 U+65E5», «本 U+672C», «ø U+00F8» в тексте «日本 ø»"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "Строка 2")) << r.err;
+  ASSERT_EQ(State().printed.size(), std::size_t{2});
+  EXPECT_EQ(State().printed[1].text, "Проверка");
+  r = Run({"receipt", "set", "header.1=ООО «Ромашка»"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err,
+                  "header.1: the register cannot print \"«\" (character 5), \"»\" (character 13) of "
+                  "\"ООО «Ромашка»\""))
+      << r.err;
+  EXPECT_EQ(State().header[0].text, "ООО \"Ромашка\"");
+  // A goods name is written without them, and said so.
+  test::WriteAll(dir.File("g.csv"), "7;170;Кофе «Арабика»;1;100;1;1;;False\r\n");
+  r = Run({"goods", "write", "g.csv", "--no-backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(
+      Has(r.err,
+          "Warning:Строка 1, код 7: наименование «Кофе «Арабика»»: ККМ не печатает знаки ««», «»», они не "
+          "будут записаны"))
+      << r.err;
+  EXPECT_EQ(State().goods.at(7).name, "Кофе Арабика");
 }
 
 }  // namespace

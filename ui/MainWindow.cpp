@@ -300,6 +300,8 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     const std::int32_t net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
     kkm_.networkNumber = static_cast<std::uint8_t>(net & 0xFF);
     scanner.cbScaner->setChecked(file.ReadBool(kScannerSection, kScannerEnabledKey, false));
+    writeSafety_.backup.Read(file);
+    configSysPage_->ShowBackupSettings();
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
     lineMonitor_->LoadSettings(file);
   } catch (const std::exception&) {
@@ -498,6 +500,7 @@ void TfmMain::SaveConfiguration() {
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
     lineMonitor_->SaveSettings(file);
+    writeSafety_.backup.Write(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
   } catch (const std::exception&) {
     Error("не удалось записать конфигурацию", false, true, true);

@@ -65,6 +65,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TBD& Bd() override { return *bd_; }
   TLoadedFlags& Flags() override { return flags_; }
   TTransferState& Transfer() override { return transfer_; }
+  TWriteSafety& WriteSafety() override { return writeSafety_; }
   TKKMInfo* Info() override { return kkm_.info.get(); }
   QAction* Action(std::string_view name) override;
   void SetActionEnabled(std::string_view name, bool enabled) override;
@@ -141,6 +142,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TMainSignals signals_;
   TLoadedFlags flags_;
   TTransferState transfer_;
+  TWriteSafety writeSafety_;
   bool configStop_ = false;
   int busy_ = 0;
   bool closePending_ = false;

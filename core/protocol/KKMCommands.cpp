@@ -330,14 +330,10 @@ bool TProtocolKKM::SetDepartment(int n) {
     }
     // Hundredths rounded to four decimals; only a whole number of them of at
     // most ten digits is sent, anything else leaves the field zero.
-    const double hundredths = std::round(dep.price * 100.0 * 10000.0) / 10000.0;
-    if (std::isfinite(hundredths) && hundredths >= 0.0 && hundredths < 1e10 &&
-        hundredths == std::floor(hundredths)) {
-      const std::string digits = std::to_string(static_cast<std::int64_t>(hundredths));
-      if (digits.size() <= static_cast<std::size_t>(kMaxPriceDigits)) {
-        TNumberKKM price(r + kSetDepPriceOffset, kDepPriceLength);
-        price.FromText(digits);
-      }
+    const std::string digits = std::to_string(DepartmentPriceHundredths(dep.price));
+    if (digits.size() <= static_cast<std::size_t>(kMaxPriceDigits)) {
+      TNumberKKM price(r + kSetDepPriceOffset, kDepPriceLength);
+      price.FromText(digits);
     }
   }
   return Tell();

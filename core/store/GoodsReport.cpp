@@ -5,8 +5,10 @@
 #include <utility>
 #include <variant>
 
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "shell/DiaLog.h"
+#include "shell/TextCodec.h"
 #include "store/GoodsExchange.h"
 #include "store/UnitBD.h"
 
@@ -28,6 +30,9 @@ std::string Reason(const GoodsIssue& i) {
     case GoodsIssueKind::NameNotCp1251:
       return "наименование " + Quoted(i.value) +
              " содержит знаки вне кодировки 1251, они будут записаны как «?»";
+    case GoodsIssueKind::NameUnprintable:
+      return "наименование " + Quoted(i.value) + ": ККМ не печатает знаки " +
+             UnprintableList(UnprintableChars(i.value)) + ", они не будут записаны";
     case GoodsIssueKind::BarcodeCut:
       return "штрих-код " + Quoted(i.value) + " длиннее " + limit + " знаков, обрезан";
     case GoodsIssueKind::PriceNotNumber: return "цена " + Quoted(i.value) + " не число, цена не задана";
@@ -72,6 +77,7 @@ bool IsGoodsSkip(GoodsIssueKind kind) {
   switch (kind) {
     case GoodsIssueKind::NameCut:
     case GoodsIssueKind::NameNotCp1251:
+    case GoodsIssueKind::NameUnprintable:
     case GoodsIssueKind::BarcodeCut:
     case GoodsIssueKind::PriceNotNumber:
     case GoodsIssueKind::CountNotNumber: return false;
@@ -182,6 +188,19 @@ std::optional<GoodsIssue> GoodsRowSkipReason(const TWorkTable& table, int maxCou
   return std::nullopt;
 }
 
+std::optional<GoodsIssue> GoodsNameIssue(const TWorkTable& table) {
+  const GoodsColumns c(table);
+  // A row marked for deletion only needs its code.
+  if (IntAt(table, c[gfType]).value_or(0) == kGoodsTypeNone) return std::nullopt;
+  const std::string name = TextAt(table, c[gfName]);
+  if (IsPrintableText(Utf8Left(name, kGoodsNameWidth))) return std::nullopt;
+  GoodsIssue issue;
+  issue.kind = GoodsIssueKind::NameUnprintable;
+  issue.value = name;
+  if (const std::optional<std::int64_t> code = IntAt(table, c[gfCode])) issue.code = std::to_string(*code);
+  return issue;
+}
+
 int CheckGoodsForRegister(TWorkTable& table, const TKKMInfo& info, GoodsImportReport& report) {
   report.checked = true;
   report.maxCountGoods = info.MaxCountGoods();
@@ -192,6 +211,10 @@ int CheckGoodsForRegister(TWorkTable& table, const TKKMInfo& info, GoodsImportRe
     std::optional<GoodsIssue> issue = GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat);
     if (!issue) {
       ++report.rowsToWrite;
+      if (std::optional<GoodsIssue> name = GoodsNameIssue(table)) {
+        name->place = report.PlaceOfRow(row);
+        report.Add(std::move(*name));
+      }
       continue;
     }
     issue->place = report.PlaceOfRow(row);

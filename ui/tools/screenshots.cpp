@@ -25,6 +25,12 @@
 //   monitor     the window with the line monitor open, after connecting
 //               again so that it shows the traffic
 //   wait        the wait window
+//   differences the departments of the register's stored profile, edited so
+//               that rows differ from the register and a name holds
+//               characters the register cannot print (reads all and saves
+//               the stored profile first)
+//   backup      after writing those departments with "только отличия": the
+//               backup profile in the list and the messages
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
 // WORDs are the program's own switch words (okb shows the text tab, ...).
@@ -50,17 +56,21 @@
 #include <string>
 #include <vector>
 
+#include <QCheckBox>
 #include "Application.h"
 #include "LineMonitor.h"
 #include "MainWindow.h"
 #include "SidePanel.h"
+#include "SpeedButtonEx.h"
 #include "UiHooksQt.h"
 #include "WaitForm.h"
 #include "pages/ConfigPage.h"
+#include "pages/DepartmentsTab.h"
 #include "pages/ProfilePanel.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "shell/ProjectsVars.h"
+#include "store/UnitBD.h"
 
 namespace {
 
@@ -79,9 +89,10 @@ constexpr int kFindShotMs = 700;
 constexpr int kMonitorExtraHeight = 240;
 constexpr int kMonitorHeight = 300;
 
-const char* const kAllPages[] = {"start",     "find",    "ports",   "connected", "options",
-                                 "departments", "receipt", "taxes",  "operators", "text",
-                                 "goods",     "journal", "configsys", "monitor", "wait"};
+const char* const kAllPages[] = {"start",     "find",      "ports",     "connected", "options",
+                                 "departments", "receipt", "taxes",     "operators", "text",
+                                 "goods",     "journal",   "configsys", "monitor",   "wait",
+                                 "differences", "backup"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -277,6 +288,35 @@ class Shooter {
       Shoot("wait", window_.WaitForm());
       window_.WaitForm().HideWait();
     }
+    if (Wanted("differences") || Wanted("backup")) Differences();
+  }
+
+  // The stored profile with departments that differ from the register's.
+  void Differences() {
+    if (!window_.RegisterPort().IsOpen()) return;
+    Trigger("aLoadAll");
+    window_.ConfigPage().Profiles().bSavePropKKMtoBD->click();
+    zarvik::TWorkTable& t = window_.Bd().mtDepatment;
+    const auto set = [&t](int recNo, const char* field, const char* text) {
+      if (!t.SetRecNo(recNo)) return;
+      t.Edit();
+      t.SetText(field, text);
+      t.Post();
+    };
+    set(2, "Name", "Кофе «Арабика» ø");
+    set(3, "Price", "2500");
+    t.First();
+    QTabWidget& tabs = window_.ConfigPage().Tabs();
+    tabs.setCurrentWidget(&window_.ConfigPage().Departments());
+    if (Wanted("differences")) Shoot("differences", window_);
+    window_.ConfigPage().OnlyDifferences().setChecked(true);
+    Trigger("aDepSave");
+    if (Wanted("backup")) Shoot("backup", window_);
+  }
+
+  void Trigger(const char* name) {
+    if (QAction* a = window_.Action(name); a != nullptr && a->isEnabled()) a->trigger();
+    while (window_.RegisterBusy()) Settle(50);
   }
 
   bool failed = false;
