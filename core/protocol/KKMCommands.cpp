@@ -298,8 +298,10 @@ bool TProtocolKKM::GetDepartment(int n) {
   if (status == kDepGoods || status == kDepService) {
     dep.status = LangResStrHandler.Text(status == kDepGoods ? ltDepGoods : ltDepService);
     dep.name = TextFromField(a + kDepNameOffset, kDepNameWidth);
-    const auto letter = static_cast<char>(static_cast<std::uint8_t>(a[kDepTaxOffset] + kTaxLetterBase));
-    dep.taxGroup = Cp1251ToUtf8(std::string(1, letter));
+    // The tax group is shown as a letter; a byte that would make a control
+    // character of it (NUL would even end the text) shows no tax group.
+    const auto letter = static_cast<std::uint8_t>(a[kDepTaxOffset] + kTaxLetterBase);
+    dep.taxGroup = letter < 0x20 || letter == 0x7F ? "0" : Cp1251ToUtf8(std::string(1, static_cast<char>(letter)));
     dep.price = HundredthsToMoney(BcdValue(a + kDepPriceOffset, kDepPriceLength));
   } else {
     dep.status = LangResStrHandler.Text(ltDepClosed);
