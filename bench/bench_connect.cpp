@@ -34,6 +34,7 @@
 #include <sys/prctl.h>
 
 #include "Application.h"
+#include "BenchSupport.h"
 #include "MainWindow.h"
 #include "Scenario.h"
 #include "Simulator.h"
@@ -45,13 +46,13 @@
 
 namespace {
 
+using zarvik::bench::CountingLine;
+using zarvik::bench::kBitsPerByte;
+using zarvik::bench::TuneTimedThread;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kBenchPort = 251;
-constexpr int kBitsPerByte = 10;
-constexpr unsigned long kTimerSlackNs = 1000;
-constexpr int kRealtimePriority = 10;
 constexpr double kAllowedRatio = 1.05;
 constexpr double kOpenLimitSeconds = 1.0;
 
@@ -98,34 +99,6 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     if (!zarvik::IsAllowedBaudRate(static_cast<std::uint32_t>(b))) return false;
   return o.runs >= 1 && o.opens >= 1;
 }
-
-// The window's line: its register port, every byte counted.
-class CountingLine final : public zarvik::IByteStream {
- public:
-  explicit CountingLine(zarvik::TComPort& port) : port_(port) {}
-  bool Read(std::uint8_t* buffer, std::uint32_t& count) override {
-    const bool ok = port_.Read(buffer, count);
-    in += count;
-    if (count > 0) unanswered = 0;
-    return ok;
-  }
-  bool Write(const std::uint8_t* buffer, std::uint32_t& count) override {
-    const bool ok = port_.Write(buffer, count);
-    out += count;
-    unanswered += count;
-    return ok;
-  }
-  bool Open() override { return port_.Open(); }
-  bool Close() override { return port_.Close(); }
-  bool IsOpen() const override { return port_.IsOpen(); }
-
-  std::uint64_t in = 0;
-  std::uint64_t out = 0;
-  std::uint64_t unanswered = 0;
-
- private:
-  zarvik::TComPort& port_;
-};
 
 struct Row {
   std::string task;
@@ -259,15 +232,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // The model descriptor ("B 003") is looked up next to the program.
   zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_connect").string());
-  ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
-  if (options.realtime) {
-    sched_param param{};
-    param.sched_priority = kRealtimePriority;
-    if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
-      std::perror("bench_connect: real-time priority");
-      return 1;
-    }
-  }
+  if (!TuneTimedThread("bench_connect", options.realtime)) return 1;
   int qtArgc = 1;
   zarvik::ui::TApplication app(qtArgc, argv);
   QTemporaryDir folder;

@@ -32,6 +32,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include "BenchSupport.h"
 #include "MainWindow.h"
 #include "Scenario.h"
 #include "Simulator.h"
@@ -46,15 +47,18 @@
 
 namespace {
 
+using zarvik::bench::kBitsPerByte;
+using zarvik::bench::Percentile;
+using zarvik::bench::ShopScenario;
+using zarvik::bench::StderrConsole;
+using zarvik::bench::ThreadCpuSeconds;
+using zarvik::bench::TuneTimedThread;
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 using std::chrono::milliseconds;
 
 constexpr int kBenchPort = 251;
-constexpr int kBitsPerByte = 10;
 constexpr int kTickMs = 10;
-constexpr unsigned long kTimerSlackNs = 1000;
-constexpr int kRealtimePriority = 10;
 // The view scaling run: batches of this many lines, this many batches.
 constexpr int kBatchLines = 40;
 constexpr int kBatches = 5000;
@@ -101,37 +105,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 std::string ScenarioText(const Options& o) {
-  return "[Register]\n"
-         "Model=Зарвик-02Ф\n"
-         "SerialNumber=002100457731\n"
-         "Version=B 003\n"
-         "WorkMode=2\n"
-         "NetworkNumber=1\n"
-         "DateTime=15.12.10 14:05:00\n"
-         "GoodsCapacity=4000\n"
-         "Departments=16\n"
-         "OperatorCount=8\n"
-         "[Departments]\n"
-         "1=Товар;Бакалея;A;10000.00\n"
-         "2=Товар;Молочные продукты;B;5000.00\n"
-         "[Goods]\n"
-         "Generate=4000\n"
-         "[Journal]\n"
-         "GenerateReceipts=" +
-         std::to_string(o.receipts) + "\n";
+  return ShopScenario(4000, o.receipts);
 }
-
-// Messages of the program on standard error.
-class StderrConsole final : public zarvik::IConsole {
- public:
-  void Reset(zarvik::TColor) override {}
-  int LineCount() const override { return 0; }
-  void DeleteFirstLine() override {}
-  void AppendLine(const zarvik::ConsoleLine& line) override {
-    std::fprintf(stderr, "%s\n", line.text.c_str());
-  }
-  void ScrollToEnd() override {}
-};
 
 // The window's UI hooks with the time spent processing events measured.
 class TimedHooks final : public zarvik::IUiHooks {
@@ -165,20 +140,6 @@ class TimedHooks final : public zarvik::IUiHooks {
  private:
   zarvik::IUiHooks& inner_;
 };
-
-double ThreadCpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_THREAD, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
-  return v[i];
-}
 
 // The read: the window connected to the paced register, then one press of
 // "Считать все из ККМ", timed to the end of its outcome message.
@@ -343,15 +304,7 @@ int main(int argc, char** argv) {
   if (!dir.isValid()) return 1;
   QDir::setCurrent(dir.path());
   zarvik::NameLogFile = dir.filePath("bench_journal_page.log").toStdString();
-  ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
-  if (options.realtime) {
-    sched_param param{};
-    param.sched_priority = kRealtimePriority;
-    if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
-      std::perror("bench_journal_page: real-time priority");
-      return 1;
-    }
-  }
+  if (!TuneTimedThread("bench_journal_page", options.realtime)) return 1;
   const bool ok = !options.read || ReadJournal(options);
   if (options.views) ViewScaling();
   return ok ? 0 : 1;

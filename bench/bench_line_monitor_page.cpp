@@ -35,6 +35,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include "BenchSupport.h"
 #include "LineMonitor.h"
 #include "MainWindow.h"
 #include "Scenario.h"
@@ -48,13 +49,15 @@
 
 namespace {
 
+using zarvik::bench::Percentile;
+using zarvik::bench::ShopScenario;
+using zarvik::bench::ThreadCpuSeconds;
+using zarvik::bench::TuneTimedThread;
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
 constexpr int kBenchPort = 252;
 constexpr int kTickMs = 10;
-constexpr unsigned long kTimerSlackNs = 1000;
-constexpr int kRealtimePriority = 10;
 // The replay: batches of this many traces (what 100 ms of a byte-traced
 // read at 115200 baud brings).
 constexpr std::size_t kReplayBatch = 1500;
@@ -95,36 +98,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 std::string ScenarioText(const Options& o) {
-  const int capacity = std::max(o.goods, 4000);
-  return "[Register]\n"
-         "Model=Зарвик-02Ф\n"
-         "SerialNumber=002100457731\n"
-         "Version=B 003\n"
-         "WorkMode=2\n"
-         "NetworkNumber=1\n"
-         "DateTime=15.12.10 14:05:00\n"
-         "GoodsCapacity=" +
-         std::to_string(capacity) +
-         "\n"
-         "Departments=16\n"
-         "OperatorCount=8\n"
-         "[Goods]\n"
-         "Generate=" +
-         std::to_string(o.goods) + "\n";
-}
-
-double ThreadCpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_THREAD, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
-  return v[i];
+  return ShopScenario(o.goods, 0);
 }
 
 enum class Mode { Closed, Open, Bytes };
@@ -341,15 +315,7 @@ int main(int argc, char** argv) {
   if (!dir.isValid()) return 1;
   QDir::setCurrent(dir.path());
   zarvik::NameLogFile = dir.filePath("bench_line_monitor_page.log").toStdString();
-  ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
-  if (options.realtime) {
-    sched_param param{};
-    param.sched_priority = kRealtimePriority;
-    if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
-      std::perror("bench_line_monitor_page: real-time priority");
-      return 1;
-    }
-  }
+  if (!TuneTimedThread("bench_line_monitor_page", options.realtime)) return 1;
   std::printf("goods read in the window, %d baud, %d goods\n\n", options.baud, options.goods);
   std::printf(
       "| monitor | measured, s | vs closed | GUI thread CPU, s | longest event-loop gap, ms | 99th "

@@ -31,6 +31,7 @@
 #include <sched.h>
 #include <sys/prctl.h>
 
+#include "BenchSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "port/Comport.h"
@@ -41,14 +42,17 @@
 
 namespace {
 
+using zarvik::bench::CountingLine;
+using zarvik::bench::kBitsPerByte;
+using zarvik::bench::ShopScenario;
+using zarvik::bench::SplitList;
+using zarvik::bench::StderrConsole;
+using zarvik::bench::TuneTimedThread;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kBenchPort = 250;
-constexpr int kBitsPerByte = 10;
 constexpr std::size_t kStreamRecordOffset = 3;  // frame: 01 10 00 + record
-constexpr unsigned long kTimerSlackNs = 1000;
-constexpr int kRealtimePriority = 10;
 
 struct Options {
   std::vector<int> bauds{19200, 115200};
@@ -59,17 +63,6 @@ struct Options {
   bool trace = false;
   std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
 };
-
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', pos), text.size());
-    if (comma > pos) out.push_back(text.substr(pos, comma - pos));
-    pos = comma + 1;
-  }
-  return out;
-}
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
@@ -114,87 +107,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 // The simulated register: a shop with 16 departments, 8 operators, taxes,
 // receipt texts, a full goods table and a long journal.
 std::string ScenarioText(const Options& o) {
-  return "[Register]\n"
-         "Model=Зарвик-02Ф\n"
-         "SerialNumber=002100457731\n"
-         "Version=B 003\n"
-         "WorkMode=2\n"
-         "NetworkNumber=1\n"
-         "DateTime=15.12.10 14:05:00\n"
-         "GoodsCapacity=4000\n"
-         "Departments=16\n"
-         "OperatorCount=8\n"
-         "[Options]\n"
-         "Count=64\n"
-         "Values=1,0,2,0,1,1,0,0,3,0,1,0,0,0,1,0,5,0,0,1,0,0,0,0,2,0,0,0,0,1,0,0\n"
-         "[Departments]\n"
-         "1=Товар;Бакалея;A;10000.00\n"
-         "2=Товар;Молочные продукты;B;5000.00\n"
-         "3=Товар;Овощи и фрукты;A;3000.00\n"
-         "4=Услуга;Доставка;A;0\n"
-         "5=Закрыто\n"
-         "[Taxes]\n"
-         "1=НДС 18%;18.00;1\n"
-         "2=НДС 10%;10.00;1\n"
-         "3=НДС 0%;0;1\n"
-         "[Header]\n"
-         "1=1;ООО \"ПРОДУКТЫ У ДОМА\"\n"
-         "2=0;г. Тверь, ул. Советская, 12\n"
-         "[Footer]\n"
-         "1=1;СПАСИБО ЗА ПОКУПКУ!\n"
-         "[Operators]\n"
-         "1=Иванова Анна Петровна;Старший кассир\n"
-         "2=Петров Сергей;Кассир\n"
-         "[Goods]\n"
-         "Generate=" +
-         std::to_string(o.goods) +
-         "\n"
-         "[Journal]\n"
-         "GenerateReceipts=" +
-         std::to_string(o.receipts) + "\n";
+  return ShopScenario(o.goods, o.receipts);
 }
-
-// The program's messages (and with --trace the link trace) on standard error.
-class StderrConsole final : public zarvik::IConsole {
- public:
-  void Reset(zarvik::TColor) override {}
-  int LineCount() const override { return 0; }
-  void DeleteFirstLine() override {}
-  void AppendLine(const zarvik::ConsoleLine& line) override {
-    std::fprintf(stderr, "%s\n", line.text.c_str());
-  }
-  void ScrollToEnd() override {}
-};
-
-// The protocol's line: the serial port itself, with every byte counted.
-class CountingLine final : public zarvik::IByteStream {
- public:
-  explicit CountingLine(zarvik::TComPort& port) : port_(port) {}
-  bool Read(std::uint8_t* buffer, std::uint32_t& count) override {
-    const bool ok = port_.Read(buffer, count);
-    in += count;
-    if (count > 0) unanswered = 0;
-    return ok;
-  }
-  bool Write(const std::uint8_t* buffer, std::uint32_t& count) override {
-    const bool ok = port_.Write(buffer, count);
-    out += count;
-    unanswered += count;
-    return ok;
-  }
-  bool Open() override { return port_.Open(); }
-  bool Close() override { return port_.Close(); }
-  bool IsOpen() const override { return port_.IsOpen(); }
-
-  std::uint64_t in = 0;
-  std::uint64_t out = 0;
-  // Bytes written since the PC last received one: still crossing the line
-  // when the PC starts a wait right after them.
-  std::uint64_t unanswered = 0;
-
- private:
-  zarvik::TComPort& port_;
-};
 
 struct Row {
   std::string name;
@@ -408,15 +322,7 @@ int main(int argc, char** argv) {
   StderrConsole console;
   zarvik::SetConsole(&console);
   // The prescribed waits are slept on this thread: wake-ups close to them.
-  ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
-  if (options.realtime) {
-    sched_param param{};
-    param.sched_priority = kRealtimePriority;
-    if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
-      std::perror("bench_link: real-time priority");
-      return 1;
-    }
-  }
+  if (!TuneTimedThread("bench_link", options.realtime)) return 1;
 
   PrintHeader();
   double worst = 0.0;

@@ -26,6 +26,7 @@
 
 #include <sys/prctl.h>
 
+#include "BenchSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "port/Comport.h"
@@ -36,6 +37,9 @@
 
 namespace {
 
+using zarvik::bench::IntList;
+using zarvik::bench::ShopScenario;
+using zarvik::bench::StderrConsole;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kBenchPort = 251;
@@ -51,17 +55,6 @@ struct Options {
   bool trace = false;
   std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
 };
-
-std::vector<int> IntList(const std::string& text) {
-  std::vector<int> out;
-  std::size_t pos = 0;
-  while (pos <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', pos), text.size());
-    if (comma > pos) out.push_back(std::atoi(text.substr(pos, comma - pos).c_str()));
-    pos = comma + 1;
-  }
-  return out;
-}
 
 bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
@@ -106,39 +99,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 std::string ScenarioText(const Options& o) {
-  return "[Register]\nModel=Зарвик-02Ф\nSerialNumber=002100457731\nVersion=B 003\nWorkMode=2\n"
-         "NetworkNumber=1\nDateTime=15.12.10 14:05:00\nGoodsCapacity=4000\nDepartments=16\nOperatorCount=4\n"
-         "[Goods]\nGenerate=" +
-         std::to_string(o.goods) + "\n[Journal]\nGenerateReceipts=" + std::to_string(o.receipts) + "\n";
+  return ShopScenario(o.goods, o.receipts);
 }
-
-// The program's messages on standard error; with --trace the link trace is
-// kept, and its last lines are shown when a read fails.
-class StderrConsole final : public zarvik::IConsole {
- public:
-  explicit StderrConsole(bool keepTrace) : keepTrace_(keepTrace) {}
-  void Reset(zarvik::TColor) override {}
-  int LineCount() const override { return 0; }
-  void DeleteFirstLine() override {}
-  void AppendLine(const zarvik::ConsoleLine& line) override {
-    if (!keepTrace_) {
-      std::fprintf(stderr, "%s\n", line.text.c_str());
-      return;
-    }
-    last_.push_back(line.text);
-    if (last_.size() > kKeptLines) last_.pop_front();
-  }
-  void ScrollToEnd() override {}
-  void ShowKept() {
-    for (const std::string& l : last_) std::fprintf(stderr, "  %s\n", l.c_str());
-    last_.clear();
-  }
-
- private:
-  static constexpr std::size_t kKeptLines = 80;
-  bool keepTrace_;
-  std::deque<std::string> last_;
-};
 
 // Busy threads at normal priority until destroyed.
 class CpuLoad {
