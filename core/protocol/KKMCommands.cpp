@@ -212,7 +212,14 @@ bool TProtocolKKM::GetInfo() {
   info.LoadDescriptor();
   info.maxCountGoods = 0;
   for (int number : kGoodsProbeNumbers) {
-    if (!ProbeGoods(number)) break;
+    if (!ProbeGoods(number)) {
+      // A register that answers and refuses the number has the goods
+      // numbers probed so far. A probe without an answer tells nothing:
+      // taking it for a refusal would make a smaller register of it, so
+      // the identification has failed.
+      if (kkm->linkState != lsDone) return false;
+      break;
+    }
     info.maxCountGoods = number;
   }
   return true;
