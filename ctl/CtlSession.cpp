@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "CtlOutput.h"
+#include "model/Typessimpledata.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
@@ -70,7 +71,10 @@ bool FitsRegisterText(const std::string& what, const std::string& text, std::siz
                       std::string& error) {
   const std::u32string chars = Utf8ToU32(text);
   for (std::size_t k = 0; k < chars.size(); ++k) {
-    if (Cp1251FromCodePoint(chars[k]) >= 0 && chars[k] >= U' ') continue;
+    // The register's own characters: code page 1251 has more (№, «, €),
+    // and those would be left out of the field without a word.
+    const int byte = Cp1251FromCodePoint(chars[k]);
+    if (byte >= 0 && IsRegisterChar(static_cast<std::uint8_t>(byte))) continue;
     std::string shown;
     AppendUtf8(shown, chars[k]);
     if (chars[k] < U' ')

@@ -533,7 +533,14 @@ TEST_F(ZarvikCtl, MessagesNameWhatFailed) {
        2,
        {"name: the register cannot print \"é\" (character 4 of \"Café\")"},
        {"22 characters"}},
-      {{"operators", "set", "1", "position=Кассир №½"}, 2, {"position: the register cannot print \"½\""}, {}},
+      {{"operators", "set", "1", "position=Кассир №½"}, 2, {"position: the register cannot print \"№\""}, {}},
+      // Code page 1251 has them, the register's character set has not: they
+      // would be left out of the text without a word.
+      {{"departments", "set", "2", "name=Молоко «Домик»"},
+       2,
+       {"name: the register cannot print \"«\" (character 8 of \"Молоко «Домик»\")"},
+       {}},
+      {{"receipt", "set", "header.1=Цена 5€"}, 2, {"header.1: the register cannot print \"€\""}, {}},
       {{"receipt", "set", "footer.2=Tab\there"}, 2, {"footer.2: the register cannot print \"\\x09\""}, {}},
       {{"options", "set", "99=1"},
        2,
