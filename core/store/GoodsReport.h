@@ -20,6 +20,7 @@ enum class GoodsIssueKind {
   // The import changed a value; the row stays.
   NameCut,         // name longer than 32 characters
   NameNotCp1251,   // characters the register cannot show, written as "?"
+  NameNotPrintable,  // characters the register does not print, left out of its record
   BarcodeCut,      // barcode longer than 20 characters
   PriceNotNumber,  // the price is left empty
   CountNotNumber,  // the quantity sold is left empty
@@ -126,7 +127,9 @@ void PublishGoodsReport(const GoodsImportReport& report);
 std::optional<GoodsIssue> GoodsRowSkipReason(const TWorkTable& table, int maxCountGoods, int maxCountDepat);
 // Runs GoodsRowSkipReason over every row before a transfer: each row that
 // will not be written is added to `report`, rows beyond the register's goods
-// capacity are counted. Returns the number of rows to write; the first row is
+// capacity are counted; a row that is written with a name holding characters
+// the register does not print (they are left out of its record) is added as
+// a changed value. Returns the number of rows to write; the first row is
 // current afterwards.
 int CheckGoodsForRegister(TWorkTable& table, const TKKMInfo& info, GoodsImportReport& report);
 
