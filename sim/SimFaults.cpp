@@ -106,6 +106,13 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
       error = "fault \"" + std::string(spec) + "\" needs result=COMMAND:CODE";
       return false;
     }
+  } else if (f.kind == FaultKind::Wait && param.find(':') != std::string_view::npos) {
+    const std::size_t colon = param.find(':');
+    if (!ToInt(param.substr(0, colon), f.param) || !ToInt(param.substr(colon + 1), f.command) || f.param < 1 ||
+        f.param > kMaxParam || f.command < 0 || f.command > 255) {
+      error = "fault \"" + std::string(spec) + "\" needs wait=COUNT:COMMAND";
+      return false;
+    }
   } else if (!param.empty()) {
     if (!takesNumber || !ToInt(param, f.param) || f.param < 1 || f.param > kMaxParam) {
       error = "bad fault parameter in \"" + std::string(spec) + "\"";
@@ -126,6 +133,7 @@ std::string FaultText(const Fault& f) {
   } else if (f.kind == FaultKind::Drop || f.kind == FaultKind::Extra || f.kind == FaultKind::Wait ||
              f.kind == FaultKind::Flood) {
     text += "=" + std::to_string(f.param);
+    if (f.kind == FaultKind::Wait && f.command >= 0) text += ":" + std::to_string(f.command);
   }
   if (f.chance != kChanceScale) text += "@" + ChanceText(f.chance);
   if (f.count == kFaultForever) {
@@ -140,6 +148,7 @@ const Fault* FaultSet::Fire(FaultKind kind, int command) {
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->kind != kind) continue;
     if (kind == FaultKind::Result && it->param != command) continue;
+    if (kind == FaultKind::Wait && it->command >= 0 && it->command != command) continue;
     if (it->chance < kChanceScale &&
         std::uniform_int_distribution<int>(0, kChanceScale - 1)(random_) >= it->chance)
       continue;

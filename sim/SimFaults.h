@@ -11,8 +11,9 @@
 //   drop[=N]     the next data frame loses its last N bytes (default 1)
 //   extra[=N]    N junk bytes (0xA5, default 1) follow the next data frame
 //   seq          the next data frame carries a wrong packet number
-//   wait[=K]     the next command's answer is preceded by K WAIT packets
-//                (default 1): one in place of each poll that would fetch it
+//   wait[=K[:C]] the next command's answer is preceded by K WAIT packets
+//                (default 1): one in place of each poll that would fetch it;
+//                with :C only the answer of command C (decimal code)
 //   busy         the next poll is answered with BUSY
 //   rej          the next poll is answered with REJ
 //   silence      the next packet from the PC is ignored (no answer at all)
@@ -48,6 +49,7 @@ struct Fault {
   int result = 0;  // result code of result
   int count = 1;   // times left to fire; kFaultForever never runs out
   int chance = kChanceScale;  // millionths: how likely it fires where it could
+  int command = -1;           // wait: only for this command (-1: any)
   bool operator==(const Fault&) const = default;
 };
 
@@ -62,7 +64,8 @@ class FaultSet {
   void Clear() { faults_.clear(); }
   // Restarts the random numbers of the chance faults.
   void Seed(std::uint64_t seed) { random_.seed(seed); }
-  // Fires the first armed fault of `kind` (for Result: of that command) that
+  // Fires the first armed fault of `kind` (for Result, and Wait with a
+  // command: of that command) that
   // its chance lets fire; returns it, or nullptr when none does. The pointer
   // is valid until the next call.
   const Fault* Fire(FaultKind kind, int command = -1);

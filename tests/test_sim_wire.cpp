@@ -143,6 +143,7 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
     FaultKind kind;
     int param, result, count;
     int chance = kChanceScale;
+    int command = -1;
   };
   const Case good[] = {
       {"crc", FaultKind::Crc, 1, 0, 1},
@@ -161,19 +162,21 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
       {"silence@0", FaultKind::Silence, 1, 0, 1, 0},
       {"busy@100", FaultKind::Busy, 1, 0, 1, kChanceScale},
       {"result=16:9@50", FaultKind::Result, 16, 9, 1, 500000},
+      {"wait=9:21*2", FaultKind::Wait, 9, 0, 2, kChanceScale, 21},
   };
   for (const auto& c : good) {
     Fault f;
     std::string err;
     ASSERT_TRUE(ParseFault(c.spec, f, err)) << c.spec << ": " << err;
-    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count, c.chance})) << c.spec;
+    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count, c.chance, c.command})) << c.spec;
     Fault back;
     ASSERT_TRUE(ParseFault(FaultText(f), back, err)) << FaultText(f);
     EXPECT_EQ(back, f) << c.spec;
   }
   for (const char* bad : {"", "crcx", "crc=2", "wait=0", "busy*0", "busy*x", "result=16", "result=a:b",
                           "result=300:1", "drop=-1", "wait=2*", "crc@", "crc@101",
-                          "crc@100.5", "crc@-1", "crc@1.00001", "crc@1.", "crc@1.-5", "crc@x", "crc@2@3"}) {
+                          "crc@100.5", "crc@-1", "crc@1.00001", "crc@1.", "crc@1.-5", "crc@x", "crc@2@3", "wait=2:", "wait=:7",
+                          "wait=0:7", "wait=2:300", "drop=2:7"}) {
     Fault f;
     std::string err;
     EXPECT_FALSE(ParseFault(bad, f, err)) << bad;
@@ -230,6 +233,10 @@ TEST(SimFaults, ChanceFaultsFireAtTheirRateAndFollowTheSeed) {
   // Never and always.
   set.Add(Fault{FaultKind::Reject, 1, 0, kFaultForever, 0});
   for (int i = 0; i < 1000; ++i) EXPECT_EQ(set.Fire(FaultKind::Reject), nullptr);
+  // A wait for one command lets the others by.
+  set.Add(Fault{FaultKind::Wait, 9, 0, 1, kChanceScale, 21});
+  EXPECT_EQ(set.Fire(FaultKind::Wait, 7), nullptr);
+  ASSERT_NE(set.Fire(FaultKind::Wait, 21), nullptr);
   // A fault passed by leaves the place to the next armed fault of its kind.
   set.Add(Fault{FaultKind::Wait, 2, 0, kFaultForever, 0});
   set.Add(Fault{FaultKind::Wait, 5, 0, 1});
