@@ -87,7 +87,12 @@ int TCtlSession::CmdDepartmentsSet() {
   if (number > i.DepartmentCount())
     return Usage("the register has " + std::to_string(i.DepartmentCount()) + " departments");
   const int n = static_cast<int>(number);
-  if (!protocol_.GetDepartment(n)) return Fail("не удалось получить информацию о отделах");
+  // The backup reads every department, this one among them.
+  if (BackupsOn()) {
+    if (!BackupSettings(stDepartments)) return ceFailed;
+  } else if (!protocol_.GetDepartment(n)) {
+    return Fail("не удалось получить информацию о отделах");
+  }
   TDepRec& d = i.departments[static_cast<std::size_t>(n - 1)];
   if (hasStatus) d.status = status;
   if (hasName) d.name = name;

@@ -192,6 +192,12 @@ int TCtlSession::CmdGoodsWrite() {
   // Everything the register will not get is named before the transfer starts.
   const int toWrite = CheckGoodsForRegister(t, i, report);
   PublishGoodsReport(report);
+  // A signal stops the backup as it stops the write.
+  const TStopSignals signals;
+  // What the register holds is kept first, when something will be written.
+  if (toWrite > 0 && BackupsOn()) {
+    if (const int status = BackupGoodsOf(t); status != ceOk) return status;
+  }
   Mess("Записываем товар...", false, true, true);
   i.keepSoldCount = !args_.resetSold;
   int written = 0;
@@ -204,7 +210,6 @@ int TCtlSession::CmdGoodsWrite() {
            (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);
   };
   TProgress progress(err_, "товар");
-  const TStopSignals signals;
   for (t.First(); !t.Eof(); t.Next()) {
     ++row;
     if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;

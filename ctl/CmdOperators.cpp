@@ -74,7 +74,7 @@ int TCtlSession::CmdOperatorsSet() {
   if (count == 0 && kkm_.linkState != lsDone) return Fail(kOperatorsFailed);
   if (count == 0) return Fail("Данная ККМ не поддерживает программирование операторов");
   if (number > count) return Usage("the register has " + std::to_string(count) + " operators");
-  if (!ReadOperators(count)) return ceFailed;
+  if (BackupsOn() ? !BackupSettings(stOperators, count) : !ReadOperators(count)) return ceFailed;
   TKKMInfo& i = Info();
   const auto index = static_cast<std::size_t>(number - 1);
   if (hasName) i.operatorNames[index] = name;

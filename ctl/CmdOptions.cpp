@@ -53,7 +53,12 @@ int TCtlSession::CmdOptionsSet() {
   }
   if (changes.empty()) return Usage("options set needs at least one N=V");
   if (!Connect()) return ceFailed;
-  if (!protocol_.GetOptions()) return Fail(kOptionsFailed);
+  // The backup reads the options the change starts from.
+  if (BackupsOn()) {
+    if (!BackupSettings(stOptions)) return ceFailed;
+  } else if (!protocol_.GetOptions()) {
+    return Fail(kOptionsFailed);
+  }
   TKKMInfo& i = Info();
   for (const auto& [n, v] : changes) {
     if (n > i.OptionCount())

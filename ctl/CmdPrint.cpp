@@ -1,6 +1,7 @@
 #include "CtlSession.h"
 
 #include "CtlOutput.h"
+#include "model/RegisterText.h"
 #include "shell/DiaLog.h"
 
 namespace zarvik::ctl {
@@ -30,8 +31,12 @@ int TCtlSession::CmdPrint() {
   const int brightness = args_.brightness < 0 ? kDefaultBrightness : args_.brightness;
   if (font > Info().maxCountFont)
     return Usage("--font: the register's fonts are 0.." + std::to_string(Info().maxCountFont));
-  for (const std::string& line : lines)
-    if (!protocol_.PrintLine(font, brightness, line)) return Fail("не удалось напечатать текст");
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    // The register prints what it has; the rest is named, not lost unseen.
+    if (const std::string w = PrintedLineWarning(static_cast<int>(n + 1), lines[n]); !w.empty())
+      Warning(w, false, true, true);
+    if (!protocol_.PrintLine(font, brightness, lines[n])) return Fail("не удалось напечатать текст");
+  }
   Done("напечатано");
   return ceOk;
 }

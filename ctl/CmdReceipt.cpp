@@ -71,7 +71,7 @@ int TCtlSession::CmdReceiptSet() {
       return Usage("font " + std::to_string(font) + ": the register's fonts are 0.." +
                    std::to_string(i.maxCountFont));
   }
-  if (!ReadReceipt()) return ceFailed;
+  if (BackupsOn() ? !BackupSettings(stReceipt) : !ReadReceipt()) return ceFailed;
   // A font the register reported that has no name here is written as 0, as
   // the window program's font list does.
   const auto keep = [&](std::uint8_t font) {

@@ -107,6 +107,12 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
       ok = flag(out.data);
     } else if (name == "reset-sold") {
       ok = flag(out.resetSold);
+    } else if (name == "all") {
+      ok = flag(out.all);
+    } else if (name == "save") {
+      ok = flag(out.save);
+    } else if (name == "no-backup") {
+      ok = flag(out.noBackup);
     } else if (name == "port") {
       ok = takeValue() && IntOption(name, value, kMinPortNumber, kMaxPortNumber, out.port, error);
     } else if (name == "speed") {

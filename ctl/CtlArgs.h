@@ -26,6 +26,9 @@ struct CtlArgs {
   bool help = false;
   bool data = false;            // --data
   bool resetSold = false;       // --reset-sold
+  bool all = false;             // --all (ports)
+  bool save = false;            // --save (find)
+  bool noBackup = false;        // --no-backup
   std::set<std::string> given;  // names of the options given (without "--")
   // The word "CONFIG_STOP" (exact case) was given, anywhere: the settings
   // cannot be written in this run, as in the window program.

@@ -25,7 +25,9 @@ constexpr std::string_view kCommands =
     "  goods write FILE              goods from a .csv or .dbf exchange file\n"
     "  goods convert IN OUT          a goods file from CSV to dBASE or back, no register\n"
     "  journal read [--data]         the electronic journal\n"
-    "  print [TEXT...]               free text on the register's printer\n";
+    "  print [TEXT...]               free text on the register's printer\n"
+    "  ports [--all]                 the serial ports: device, by-id name, state\n"
+    "  find [PORT...] [--save]       searches the ports and speeds for the register\n";
 
 constexpr std::string_view kOptionsAndStatus =
     "\n"
@@ -36,7 +38,20 @@ constexpr std::string_view kOptionsAndStatus =
     "  --depth WORD   trace depth: mdapplied, mdfunctional, mdsystem, mdhardware, debug;\n"
     "                 the trace goes to standard error\n"
     "  --csv          tables as semicolon-separated values\n"
+    "  --no-backup    (commands that write) no backup of the register's values first\n"
     "  --help, -h     this text; with a command, that command's help\n"
+    "\n"
+    "Before a command writes settings or goods, the register's values of what it\n"
+    "writes are read and kept, as the window program keeps them: settings as a\n"
+    "profile \"Авто DD.MM.YYYY HH:MM:SS\" of the register in bd/ (the window's\n"
+    "profile list shows it; select it there and write it back to undo the change),\n"
+    "goods as bd/backup/goods_SERIAL_YYYYMMDD_HHMMSS.dbf (zarvikctl goods write takes\n"
+    "it back): the goods written when they are at most 50, else all of them. The\n"
+    "last 10 of each kind are kept per register ([Backup] KEEP of ZarvikConfig.ini);\n"
+    "[Backup] ENABLED=0 or --no-backup skips the backup. The read costs one command\n"
+    "per department, receipt line, operator name and position and goods record\n"
+    "(at 9600 baud about 0.14 s each, 0.23 s per goods record read alone, 0.09 s\n"
+    "per goods record of a whole table).\n"
     "\n"
     "The word CONFIG_STOP among the arguments switches off the commands that write\n"
     "settings (options, departments, receipt and operators set), as it does in the\n"
@@ -45,6 +60,7 @@ constexpr std::string_view kOptionsAndStatus =
     "SIGINT (Ctrl-C) or SIGTERM during goods read-all, goods write or journal read\n"
     "stops the transfer at the next record, says how far it got, leaves an --out\n"
     "file as it was and exits with 130; a second signal ends the program at once.\n"
+    "During find it stops the search the same way.\n"
     "\n"
     "Exit status: 0 done, 1 the register, port or a file failed (the message is on\n"
     "standard error), 2 bad arguments or a command CONFIG_STOP refuses, 130 stopped\n"
@@ -79,7 +95,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "get shows number, value, interval and description of every option. set reads\n"
      "the options, changes option N to value V and writes them all back; a value\n"
      "outside the option's interval (from the model descriptor) is refused and\n"
-     "nothing is written.\n"},
+     "nothing is written. set keeps the register's options as a backup first\n"
+     "(--no-backup skips it).\n"},
     {"departments",
      "Usage: zarvikctl departments get\n"
      "       zarvikctl departments set N [status=S] [name=TEXT] [group=G] [price=P]\n"
@@ -87,14 +104,19 @@ constexpr CommandHelp kCommandHelp[] = {
      "department N, changes the given fields and writes it. S is Товар, Услуга or\n"
      "Закрыто (or goods, service, closed); a closed department has no name, tax\n"
      "group or price. G is a tax group A..E; TEXT at most 22 characters; P the price\n"
-     "limit in roubles with at most two decimals.\n"},
+     "limit in roubles with at most two decimals. A character the register cannot\n"
+     "print (outside its code page 1251 letters, digits and signs) is refused with\n"
+     "its name. set keeps all the register's departments as a backup first\n"
+     "(--no-backup skips it).\n"},
     {"receipt",
      "Usage: zarvikctl receipt get\n"
      "       zarvikctl receipt set [--header-font N] [--footer-font N] [header.L=TEXT]\n"
      "                             [footer.L=TEXT]...\n"
      "get shows the six header and six footer lines with their fonts. set reads them,\n"
      "changes the given lines (L = 1..6, TEXT at most 32 characters) and fonts\n"
-     "(0..the model's highest font) and writes all twelve lines back.\n"},
+     "(0..the model's highest font) and writes all twelve lines back. Characters the\n"
+     "register cannot print are refused; the lines are kept as a backup first\n"
+     "(--no-backup skips it).\n"},
     {"taxes",
      "Usage: zarvikctl taxes get\n"
      "Shows the five tax rates (the register's taxes cannot be written).\n"},
@@ -103,7 +125,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "       zarvikctl operators set N [name=TEXT] [position=TEXT]\n"
      "get shows the names and positions of the register's 4 or 8 operators. set reads\n"
      "them, changes operator N (name at most 20, position at most 18 characters) and\n"
-     "writes them all back.\n"},
+     "writes them all back. Characters the register cannot print are refused; the\n"
+     "operators are kept as a backup first (--no-backup skips it).\n"},
     {"goods",
      "Usage: zarvikctl goods get CODE\n"
      "       zarvikctl goods read-all [--out FILE]\n"
@@ -127,7 +150,10 @@ constexpr CommandHelp kCommandHelp[] = {
      "register's departments) is named with its line or record number and reason,\n"
      "the first twenty in full and then a count, and skipped; names cut to 32\n"
      "characters and barcodes cut to 20 are named too. The quantity sold is kept\n"
-     "unless --reset-sold is given.\n"},
+     "unless --reset-sold is given. A name with characters the register cannot print\n"
+     "is named with them (they are left out of the record). Before writing, the\n"
+     "register's goods the file writes (all of its goods when they are more than 50)\n"
+     "are read into a backup file (--no-backup skips it).\n"},
     {"journal",
      "Usage: zarvikctl journal read [--data] [--out FILE]\n"
      "Reads the electronic journal and shows it as receipt text, or with --data as\n"
@@ -137,7 +163,30 @@ constexpr CommandHelp kCommandHelp[] = {
      "Usage: zarvikctl print [--font N] [--brightness N] [TEXT...]\n"
      "Prints each TEXT as one line (without TEXT, the lines of standard input) on\n"
      "the register's printer. N of --font is 0..the model's highest font (default\n"
-     "0); brightness 0..5 (default 0). A line prints at most 32 characters.\n"},
+     "0); brightness 0..5 (default 0). A line prints at most 32 characters. A line\n"
+     "with characters the register cannot print is printed all the same, with a\n"
+     "warning naming them.\n"},
+    {"ports",
+     "Usage: zarvikctl ports [--all]\n"
+     "Shows the serial ports the window program lists: the port (COMn), the device\n"
+     "behind it, its stable name in /dev/serial/by-id (USB adapters keep it whatever\n"
+     "ttyUSBn they get; use it in the section \"Devices\" of ZarvikConfig.ini), and\n"
+     "its state: free, BUSY (another program holds it), NO ACCESS (your user may not\n"
+     "open it, with the remedy: membership of the group dialout), NOT SERIAL (the\n"
+     "device is no serial line). --all also shows ports mapped in \"Devices\" whose\n"
+     "device is missing.\n"},
+    {"find",
+     "Usage: zarvikctl find [PORT...] [--save]\n"
+     "Searches for the register: every PORT given (numbers or COMn; without them\n"
+     "--port, else every port \"zarvikctl ports\" lists) at 9600, 19200, 38400, 57600\n"
+     "and 115200 baud, the configured speed (--speed or ZarvikConfig.ini) first, with\n"
+     "the configured network number. A port that does not open is skipped. Each speed\n"
+     "gets one poll; a port and speed that answer are confirmed by identifying the\n"
+     "register. One line per attempt says what was tried and what answered; the\n"
+     "first register found ends the search. A silent port costs about 1.5 s (five\n"
+     "polls of 0.3 s). --save writes the port and speed found into the section\n"
+     "\"Port\" of ZarvikConfig.ini. Exit status 1 when no register answered, 130 when\n"
+     "stopped by SIGINT or SIGTERM.\n"},
 };
 
 }  // namespace

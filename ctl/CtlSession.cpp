@@ -6,11 +6,13 @@
 #include <iterator>
 
 #include "CtlOutput.h"
-#include "model/Typessimpledata.h"
+#include "model/RegisterText.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "store/ProfileStore.h"
 
 namespace zarvik::ctl {
 namespace {
@@ -70,18 +72,28 @@ bool SplitAssignment(const std::string& operand, std::string& key, std::string& 
 bool FitsRegisterText(const std::string& what, const std::string& text, std::size_t width,
                       std::string& error) {
   const std::u32string chars = Utf8ToU32(text);
-  for (std::size_t k = 0; k < chars.size(); ++k) {
-    // The register's own characters: code page 1251 has more (№, «, €),
-    // and those would be left out of the field without a word.
-    const int byte = Cp1251FromCodePoint(chars[k]);
-    if (byte >= 0 && IsRegisterChar(static_cast<std::uint8_t>(byte))) continue;
-    std::string shown;
-    AppendUtf8(shown, chars[k]);
-    if (chars[k] < U' ')
-      shown = "\\x" + std::string(1, "0123456789abcdef"[chars[k] >> 4]) +
-              std::string(1, "0123456789abcdef"[chars[k] & 0xF]);
-    error = what + ": the register cannot print \"" + shown + "\" (character " + std::to_string(k + 1) +
-            " of \"" + text + "\")";
+  const std::u32string unprintable = UnprintableChars(text);
+  if (!unprintable.empty()) {
+    // Each character the register cannot print, with where it first stands.
+    const auto shown = [](char32_t c) {
+      std::string s;
+      if (c >= U' ') {
+        AppendUtf8(s, c);
+        return s;
+      }
+      return "\\x" + std::string(1, "0123456789abcdef"[c >> 4]) + std::string(1, "0123456789abcdef"[c & 0xF]);
+    };
+    const auto place = [&](char32_t c) { return std::to_string(chars.find(c) + 1); };
+    error = what + ": the register cannot print ";
+    if (unprintable.size() == 1) {
+      error +=
+          "\"" + shown(unprintable[0]) + "\" (character " + place(unprintable[0]) + " of \"" + text + "\")";
+    } else {
+      for (std::size_t k = 0; k < unprintable.size(); ++k)
+        error +=
+            (k > 0 ? ", \"" : "\"") + shown(unprintable[k]) + "\" (character " + place(unprintable[k]) + ")";
+      error += " of \"" + text + "\"";
+    }
     return false;
   }
   if (chars.size() > width) {
@@ -186,7 +198,46 @@ bool TCtlSession::Setup() {
     }
   }
   kkm_.networkNumber = static_cast<std::uint8_t>(net);
+  backup_.Read(TIniFile(ini));
   return true;
+}
+
+void TCtlSession::Note(const std::string& text) {
+  if (MessDepth <= mdUser) PrintLine(err_, text);
+}
+
+bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
+  // The profile folder of the window program, created as it creates it.
+  EnsureFolder(std::string(kProfileFolder));
+  TProfileStore store(*bd_);
+  TRegisterSnapshot snapshot;
+  TBackupMade made;
+  if (!BackupRegisterTables(protocol_, store, tables, operatorCount, snapshot, made)) {
+    Error(std::string(kBackupFailedText), true, true, true);
+    return false;
+  }
+  Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + std::string(kProfileFolder) + "/)");
+  store.PruneBackups(Info().serialNumber, backup_.keep, {});
+  return true;
+}
+
+int TCtlSession::BackupGoodsOf(TWorkTable& table) {
+  const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
+  const std::string path = GoodsBackupPath(folder, Info().serialNumber, std::chrono::system_clock::now());
+  TProgress progress(err_, "резервная копия товаров");
+  const std::vector<int> codes = GoodsBackupCodes(table, Info());
+  const bool ok = BackupGoods(protocol_, path, codes, [&](int received) {
+    progress.Show(received);
+    return !TStopSignals::Requested();
+  });
+  progress.Done();
+  if (!ok) {
+    if (TStopSignals::Requested()) return Interrupted(std::string(kBackupFailedText));
+    return Fail(kBackupFailedText);
+  }
+  Note(std::string(kBackupSavedText) + path);
+  PruneGoodsBackups(folder, Info().serialNumber, backup_.keep);
+  return ceOk;
 }
 
 bool TCtlSession::Connect() {

@@ -16,6 +16,7 @@
 #include "model/U_kkms.h"
 #include "port/Comport.h"
 #include "protocol/U_protocolkkm.h"
+#include "store/RegisterBackup.h"
 #include "store/UnitBD.h"
 
 namespace zarvik::ctl {
@@ -92,6 +93,22 @@ class TCtlSession {
   // system's warning with the count) is reported.
   int Interrupted(const std::string& text);
   TKKMInfo& Info() { return kkm_.Info(); }
+  // Whether the register's values are kept before a write: [Backup] ENABLED
+  // of ZarvikConfig.ini, unless --no-backup.
+  bool BackupsOn() const { return backup_.enabled && !args_.noBackup; }
+  // Reads `tables` of the register and keeps them as a backup profile in bd/
+  // (as the window program does), the oldest beyond the number kept deleted.
+  // The register model then holds the values read. False after a reported
+  // failure: nothing may be written.
+  bool BackupSettings(unsigned tables, int operatorCount = 0);
+  // The same for goods: those the rows of `table` will write (when few) or
+  // all of them, in a goods file in bd/backup. Returns ceOk, or the exit
+  // status of a failure or a stop (the caller's TStopSignals catches the
+  // signals).
+  int BackupGoodsOf(TWorkTable& table);
+  // A line for the person at the terminal (standard error), unless the
+  // trace shows the same message already.
+  void Note(const std::string& text);
 
   // The commands (one file per group).
   int CmdInfo();
@@ -110,6 +127,8 @@ class TCtlSession {
   int CmdGoodsConvert();
   int CmdJournalRead();
   int CmdPrint();
+  int CmdPorts();
+  int CmdFind();
 
   bool ReadReceipt();
   // Operators 1..count into the register model; false after a reported failure.
@@ -124,6 +143,7 @@ class TCtlSession {
   TKKM kkm_{&port_};
   TProtocolKKM protocol_{&kkm_};
   std::unique_ptr<TBD> bd_;
+  TBackupSettings backup_;
 };
 
 }  // namespace zarvik::ctl

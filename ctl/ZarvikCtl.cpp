@@ -55,25 +55,27 @@ int TCtlSession::Run() {
   static const Entry kEntries[] = {
       {"info", "", &TCtlSession::CmdInfo, {}},
       {"options", "get", &TCtlSession::CmdOptionsGet, {}},
-      {"options", "set", &TCtlSession::CmdOptionsSet, {}, true},
+      {"options", "set", &TCtlSession::CmdOptionsSet, {"no-backup"}, true},
       {"departments", "get", &TCtlSession::CmdDepartmentsGet, {}},
-      {"departments", "set", &TCtlSession::CmdDepartmentsSet, {}, true},
+      {"departments", "set", &TCtlSession::CmdDepartmentsSet, {"no-backup"}, true},
       {"receipt", "get", &TCtlSession::CmdReceiptGet, {}},
-      {"receipt", "set", &TCtlSession::CmdReceiptSet, {"header-font", "footer-font"}, true},
+      {"receipt", "set", &TCtlSession::CmdReceiptSet, {"header-font", "footer-font", "no-backup"}, true},
       {"taxes", "get", &TCtlSession::CmdTaxesGet, {}},
       {"operators", "get", &TCtlSession::CmdOperatorsGet, {}},
-      {"operators", "set", &TCtlSession::CmdOperatorsSet, {}, true},
+      {"operators", "set", &TCtlSession::CmdOperatorsSet, {"no-backup"}, true},
       {"goods", "get", &TCtlSession::CmdGoodsGet, {}},
       {"goods", "read-all", &TCtlSession::CmdGoodsReadAll, {"out"}},
-      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold"}},
+      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold", "no-backup"}},
       {"goods", "convert", &TCtlSession::CmdGoodsConvert, {}},
       {"journal", "read", &TCtlSession::CmdJournalRead, {"data", "out"}},
       {"print", "", &TCtlSession::CmdPrint, {"font", "brightness"}},
+      {"ports", "", &TCtlSession::CmdPorts, {"all"}},
+      {"find", "", &TCtlSession::CmdFind, {"save"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;
     if (!e.sub.empty() && e.sub != sub) continue;
-    if (e.sub.empty() && command != "print" && words_.size() > 1)
+    if (e.sub.empty() && command != "print" && command != "find" && words_.size() > 1)
       return Usage(command + " takes no arguments");
     if (!Allow(e.options)) return Usage(usageError_);
     if (e.writesSettings && args_.configStop)

@@ -3,6 +3,7 @@
 // port device table and the network number. Then the settings of the ports
 // are saved as the window does when it closes: read again, they are what was
 // saved, and every other section reads exactly as before.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -51,13 +52,11 @@ bool SamePort(const TComPort& a, const TComPort& b) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   NameLogFile = "/dev/null";
   isAUTONOM = true;
-  // The program reads ZarvikConfig.ini of its working folder.
-  if (::chdir(fuzz::ScratchFolder().c_str()) != 0) std::abort();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string path = ProgramIniPath();
+  static const std::string path = fuzz::ScratchFile(std::string(kProgramIniName));
   fuzz::WriteBytes(path, fuzz::AsText(data, size));
 
   const TIniFile ini(path);
@@ -71,8 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ini.ReadBool(section, key, false);
     }
   }
-  // What the programs read from it.
+  // What the programs read from it; the device table reads the file of the
+  // working folder.
+  static const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (home < 0 || ::chdir(fuzz::ScratchFolder().c_str()) != 0) std::abort();
   const auto table = PortDeviceTable();
+  if (::fchdir(home) != 0) std::abort();
   for (const std::string& device : table) FUZZ_CHECK(device.find('\n') == std::string::npos);
   ini.ReadInteger("NET", "NetNumber", 1);
   TComPort port;

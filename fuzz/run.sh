@@ -31,6 +31,7 @@ while getopts "t:mb:" opt; do
   esac
 done
 shift $((OPTIND - 1))
+case $build in /*) ;; *) build="$root/$build" ;; esac
 
 JOBS=${JOBS:-2}
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -69,8 +70,9 @@ for name in "$@"; do
     status=1
     continue
   fi
-  corpus="fuzz/corpus/$name"
-  mkdir -p "$corpus" "$build/artifacts/$name"
+  corpus="$root/fuzz/corpus/$name"
+  artifacts="$build/artifacts/$name"
+  mkdir -p "$corpus" "$artifacts"
   work=$(mktemp -d)
   mkdir "$work/new" "$work/seeds"
   while IFS= read -r s; do
@@ -81,7 +83,7 @@ for name in "$@"; do
   log="$build/fuzz_$name.log"
   result=ok
   if ! nice -n 19 "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$build/artifacts/$name/" \
+      -print_final_stats=1 -artifact_prefix="$artifacts/" \
       "$work/new" "$corpus" "$work/seeds" >"$log" 2>&1; then
     result="FAILED (see $log)"
     status=1

@@ -10,8 +10,9 @@
 #   scripts/screenshots.sh [--out DIR] [--pages LIST] [--trigger ACTIONS] [WORD...]
 #
 # --out      the folder for the pictures (default: screenshots/ in the checkout)
-# --pages    some of: start,connected,options,departments,receipt,taxes,
-#            operators,text,goods,journal,configsys,wait (default: all)
+# --pages    some of: start,find,ports,connected,options,departments,receipt,
+#            taxes,operators,text,goods,journal,configsys,monitor,wait,
+#            differences,backup (default: all)
 # --trigger  actions run after connecting, e.g. aLoadAll,tovarLoadAll
 # WORDs go to the program (okb shows the text tab, debug, ...).
 # Environment: JOBS (build jobs), ZARVIK_SIM_BAUD (simulator line speed;
@@ -28,7 +29,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --out) OUT=$(realpath -m "$2"); shift 2 ;;
     --pages|--trigger|--size) ARGS+=("$1" "$2"); shift 2 ;;
-    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) ARGS+=("$1"); shift ;;
   esac
 done

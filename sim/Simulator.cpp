@@ -123,6 +123,11 @@ void Simulator::SetPacing(int baud, bool pace) {
   pace_ = pace;
 }
 
+void Simulator::SetSpeedMatch(bool match) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  speedMatch_ = match;
+}
+
 bool Simulator::Start() {
   if (fd_ < 0 || running_) {
     SetError(fd_ < 0 ? "no device is open" : "the simulator runs already");
@@ -317,11 +322,17 @@ void Simulator::Serve() {
         lastByte = readAt;
         bytesFromPc_ += static_cast<std::uint64_t>(n);
         int pacedBaud = 0;
+        int matchBaud = 0;
         {
           std::lock_guard<std::mutex> lock(mutex_);
           if (pace_) pacedBaud = baud_;
+          if (speedMatch_) matchBaud = baud_;
         }
-        if (pacedBaud == 0) {
+        if (matchBaud > 0 && zarvik::detail::LineSpeed(fd_) != static_cast<std::uint32_t>(matchBaud)) {
+          // Sent at another speed: the register hears noise, nothing it
+          // could frame.
+          wrongSpeedBytes_ += static_cast<std::uint64_t>(n);
+        } else if (pacedBaud == 0) {
           std::vector<Bytes> out;
           {
             std::lock_guard<std::mutex> lock(mutex_);

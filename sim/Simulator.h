@@ -88,6 +88,14 @@ class Simulator {
   // not early unless kMaxPacketHold says so. Without `pace`, bytes go as
   // fast as the device takes them (the default).
   void SetPacing(int baud, bool pace);
+  // Speed matching: on a pseudo-terminal, the register hears the PC only
+  // while the PC has set the line to the register's speed (`baud` of
+  // SetPacing, kDefaultBaud unless set); bytes sent at another speed are
+  // noise to it and are dropped unheard, as a real register's receiver
+  // would garble them. Off by default (a pseudo-terminal has no speed).
+  void SetSpeedMatch(bool match);
+  // Bytes dropped because the PC's line speed was not the register's.
+  std::uint64_t WrongSpeedBytes() const { return wrongSpeedBytes_.load(); }
 
   // Starts the serving thread; false when no device is open or it runs.
   bool Start();
@@ -165,6 +173,7 @@ class Simulator {
   std::string devicePath_;
   int baud_ = kDefaultBaud;
   bool pace_ = false;
+  bool speedMatch_ = false;
   // Paced schedules of the serving thread: when the line in each direction
   // is free again (the end of the last byte on it).
   Clock::time_point txLineEnd_{};
@@ -176,6 +185,7 @@ class Simulator {
   std::atomic<long long> longestStallMs_{0};
   std::atomic<std::uint64_t> bytesFromPc_{0};
   std::atomic<std::uint64_t> bytesToPc_{0};
+  std::atomic<std::uint64_t> wrongSpeedBytes_{0};
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};

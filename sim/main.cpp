@@ -1,19 +1,19 @@
 // zarvik-sim: a simulated register on a pseudo-terminal or a serial device.
 //
-//   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--fault SPEC]...
-//              [--fault-seed N]
+//   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--match-speed]
+//              [--fault SPEC]... [--fault-seed N]
 //
 // With --com N the device is written as COM<N> into the section "Devices" of
 // ZarvikConfig.ini in the current directory, so that the window program
 // reaches it as port N; the key is removed again on a clean exit. Runs until
 // SIGINT or SIGTERM.
-#include <filesystem>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +35,8 @@ constexpr auto kMainLoopTick = std::chrono::milliseconds(100);
 void Usage() {
   std::fprintf(stderr,
                "usage: zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] "
-               "[--fault SPEC]... [--fault-seed N]\n"
+               "[--match-speed] [--fault SPEC]... [--fault-seed N]\n"
+               "--match-speed: answer only a PC that set the line to --baud (pseudo-terminal)\n"
                "fault SPEC: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy\n"
                "            rej silence flood result=CMD:CODE; PERCENT the chance it fires where it could;\n"
                "            COUNT a number or inf (see sim/README.md)\n");
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
   int com = 0;
   int baud = sim::kDefaultBaud;
   bool pace = false;
+  bool matchSpeed = false;
   std::vector<std::string> faults;
   unsigned long long faultSeed = sim::kDefaultFaultSeed;
   for (int i = 1; i < argc; ++i) {
@@ -78,6 +80,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--pace") {
       pace = true;
+    } else if (a == "--match-speed") {
+      matchSpeed = true;
     } else if (a == "--fault" && hasValue) {
       faults.emplace_back(argv[++i]);
     } else if (a == "--fault-seed" && hasValue) {
@@ -132,6 +136,7 @@ int main(int argc, char** argv) {
     path = device;
   }
   simulator.SetPacing(baud, pace);
+  simulator.SetSpeedMatch(matchSpeed);
 
   if (com > 0) {
     TIniFile ini(ProgramIniPath());
@@ -158,7 +163,8 @@ int main(int argc, char** argv) {
       "records, %s\n",
       state.model.c_str(), state.serialNumber.c_str(), state.version.c_str(), state.networkNumber,
       state.goods.size(), state.journal.size(),
-      pace ? ("paced at " + std::to_string(baud) + " baud").c_str() : "unpaced");
+      (pace ? "paced at " + std::to_string(baud) + " baud" : std::string("unpaced")).c_str());
+  if (matchSpeed) std::printf("zarvik-sim: answering only at %d baud\n", baud);
   std::fflush(stdout);
   while (!gStop) std::this_thread::sleep_for(kMainLoopTick);
   simulator.Close();

@@ -185,6 +185,41 @@ TEST_F(ComPortTest, HardwareTracesOnlyAtHardwareDepth) {
   EXPECT_EQ(console.AllText(), "");
 }
 
+TEST_F(ComPortTest, ByteTracesGoToAListenerThatAsksWithoutTouchingConsoleOrLog) {
+  RecordingConsole console;
+  SetConsole(&console);
+  for (const TMessDepth listenerDepth : {mdFunctional, mdHardWare}) {
+    std::vector<std::pair<TTraceKind, std::string>> heard;
+    const int id = AddTraceListener(
+        [&](const TTraceEvent& e) { heard.emplace_back(e.kind, std::string(e.text)); }, listenerDepth);
+    ASSERT_TRUE(port.Open());
+    ASSERT_TRUE(pty.Send({0x7F, 0x02, 0x01, 0xC5, 0x3A}));
+    std::uint8_t buf[5];
+    std::uint32_t count = 5;
+    ASSERT_TRUE(port.Read(buf, count));
+    const std::uint8_t out[] = {0x7F, 0x03};
+    count = 2;
+    ASSERT_TRUE(port.Write(out, count));
+    count = 3;
+    EXPECT_FALSE(port.Read(buf, count));
+    port.Close();
+    RemoveTraceListener(id);
+    if (listenerDepth == mdFunctional) {
+      EXPECT_TRUE(heard.empty());
+      continue;
+    }
+    ASSERT_EQ(heard.size(), 6u);
+    EXPECT_EQ(heard[0].second, "\\\\.\\COM200 19200");
+    EXPECT_EQ(heard[3].second, "ReadFromCOM:7F 02 01 C5 3A");
+    EXPECT_EQ(heard[4].second, "WriteToCOM:7F 03");
+    EXPECT_EQ(heard[5].first, TTraceKind::Error);
+    EXPECT_TRUE(heard[5].second.starts_with("no read from СОМ port(Length):")) << heard[5].second;
+  }
+  EXPECT_TRUE(console.lines.empty()) << console.AllText();
+  EXPECT_EQ(guard.LogText(), "");
+  EXPECT_EQ(LastErrorMessage, "");
+}
+
 TEST_F(ComPortTest, OpenOnAnOpenPortTracesAndKeepsIt) {
   RecordingConsole console;
   SetConsole(&console);

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
-#include <cstdio>
-#include <string_view>
-
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <random>
+#include <string_view>
+#include <thread>
 
 #include "TestSupport.h"
 #include "WriterKill.h"
@@ -174,11 +176,21 @@ TEST(Log, AWriterKilledWhileLoggingLosesAtMostItsLastLine) {
       next = n + 1;
       cutBefore = false;
     } else {
-      // A cut line: the beginning of the line that was being written.
-      const std::string want = "r" + std::to_string(round) + " n" + std::to_string(next) + " " + filler;
+      // A cut line: the beginning of the line that was being written, the
+      // next one of the current round or the first one of a later round.
       std::string text;
       if (lines[k].size() > DateMaskaForLog.size()) {
-        EXPECT_TRUE(MatchStamp(lines[k], DateMaskaForLog, text) && want.starts_with(text)) << "line " << k;
+        const auto line = [&](int ofRound, int number) {
+          return "r" + std::to_string(ofRound) + " n" + std::to_string(number) + " " + filler;
+        };
+        bool known = MatchStamp(lines[k], DateMaskaForLog, text) && line(round, next).starts_with(text);
+        for (int later = round + 1; !known && later < kRounds; ++later) {
+          if (line(later, 0).starts_with(text)) {
+            known = true;
+            round = later;
+          }
+        }
+        EXPECT_TRUE(known) << "line " << k << ": " << lines[k].substr(0, 60);
       }
       EXPECT_FALSE(cutBefore) << "line " << k;
       cutBefore = true;
@@ -387,6 +399,229 @@ TEST(ConsoleMarkup, MalformedTagsNeverFail) {
 TEST(ConsoleMarkup, ColorTag) {
   EXPECT_EQ(colorToStrR(0x00FF00), "<c:0000FF00>");
   EXPECT_EQ(colorToStrR(0xF0CAA6), "<c:00F0CAA6>");
+}
+
+// A listener that keeps what it received; removed again on destruction.
+class RecordingListener {
+ public:
+  explicit RecordingListener(TMessDepth depth)
+      : id_(AddTraceListener(
+            [this](const TTraceEvent& e) {
+              events.push_back({e.depth, e.kind, std::string(e.text), e.time});
+            },
+            depth)) {}
+  ~RecordingListener() { RemoveTraceListener(id_); }
+  RecordingListener(const RecordingListener&) = delete;
+  RecordingListener& operator=(const RecordingListener&) = delete;
+  int Id() const { return id_; }
+  std::string Texts() const {
+    std::string s;
+    for (const Event& e : events) s += e.text + "\n";
+    return s;
+  }
+  struct Event {
+    TMessDepth depth;
+    TTraceKind kind;
+    std::string text;
+    std::chrono::system_clock::time_point time;
+  };
+  std::vector<Event> events;
+
+ private:
+  int id_;
+};
+
+// The log without its timestamps: what a listener must never change.
+std::vector<std::string> LogBodies(const std::string& log) {
+  std::vector<std::string> bodies;
+  for (const std::string& line : SplitCrLf(log)) {
+    std::string body;
+    bodies.push_back(MatchStamp(line, "dd.mm.yy hh:nn:ss ", body) ? body : line);
+  }
+  return bodies;
+}
+
+TEST(TraceListener, GetsTracesDownToItsDepthWhateverMessDepthSays) {
+  struct Case {
+    const char* depthWord;  // switch word for MessDepth, "" for the default
+    TMessDepth listenerDepth;
+    TMessDepth traceDepth;
+    bool listened;  // the listener gets the trace
+    bool logged;    // console and log get it
+  };
+  const Case cases[] = {
+      {"", mdFunctional, mdFunctional, true, false},
+      {"", mdFunctional, mdHardWare, false, false},
+      {"", mdHardWare, mdHardWare, true, false},
+      {"", mdUser, mdUser, true, true},
+      {"", mdUser, mdApplied, false, false},
+      {"mdfunctional", mdUser, mdFunctional, true, true},  // what goes to the log reaches every listener
+      {"mdfunctional", mdFunctional, mdHardWare, false, false},
+      {"mdhardware", mdFunctional, mdHardWare, true, true},
+      {"mdsystem", mdHardWare, mdHardWare, true, false},
+  };
+  for (const Case& c : cases) {
+    MessageStateGuard guard;
+    RecordingConsole console;
+    SetConsole(&console);
+    if (*c.depthWord != '\0') ParseSwitches({c.depthWord});
+    RecordingListener listener(c.listenerDepth);
+    MT("m", c.traceDepth);
+    WT("w", c.traceDepth);
+    ET("e", c.traceDepth);
+    const std::string label =
+        std::string(c.depthWord) + "/" + std::to_string(c.listenerDepth) + "/" + std::to_string(c.traceDepth);
+    if (c.listened) {
+      ASSERT_EQ(listener.events.size(), 3u) << label;
+      const TTraceKind kinds[] = {TTraceKind::Trace, TTraceKind::Warning, TTraceKind::Error};
+      for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(listener.events[i].kind, kinds[i]) << label;
+        EXPECT_EQ(listener.events[i].depth, c.traceDepth) << label;
+      }
+      EXPECT_EQ(listener.Texts(), "m\nw\ne\n") << label;
+    } else {
+      EXPECT_TRUE(listener.events.empty()) << label << ": " << listener.Texts();
+    }
+    EXPECT_EQ(console.lines.size(), c.logged ? 3u : 0u) << label;
+    EXPECT_EQ(LogBodies(guard.LogText()).size(), c.logged ? 3u : 0u) << label;
+    // An error trace kept from the log is not the last error either.
+    EXPECT_EQ(LastErrorMessage, c.logged ? "e" : "") << label;
+  }
+}
+
+TEST(TraceListener, ConsoleAndLogAreTheSameWithAndWithoutListeners) {
+  const auto script = [] {
+    Mess("Подключились!", false, true, true);
+    MT("----- начало синхронизации с ККМ -----", mdFunctional);
+    MT("ReadFromCOM:7F 02 01 C5 3A", mdHardWare);
+    WT("Sync>WaitKvit:нет ответа", mdFunctional);
+    ET("зацикливание", mdFunctional);
+    Warning("осторожно", false, true, true);
+    Error("сбой", false, true, false);
+    MT("всегда", mdUser);
+  };
+  for (const char* word : {"", "mdfunctional", "mdhardware"}) {
+    std::vector<std::string> consoles[2];
+    std::vector<std::string> logs[2];
+    for (int withListener = 0; withListener < 2; ++withListener) {
+      MessageStateGuard guard;
+      RecordingConsole console;
+      SetConsole(&console);
+      if (*word != '\0') ParseSwitches({word});
+      std::optional<RecordingListener> listener;
+      if (withListener == 1) listener.emplace(mdHardWare);
+      script();
+      for (const ConsoleLine& l : console.lines) consoles[withListener].push_back(l.text.substr(9));
+      logs[withListener] = LogBodies(guard.LogText());
+      if (listener) {
+        EXPECT_EQ(listener->events.size(), 8u) << word;
+      }
+    }
+    EXPECT_EQ(consoles[0], consoles[1]) << word;
+    EXPECT_EQ(logs[0], logs[1]) << word;
+  }
+}
+
+TEST(TraceListener, MessagesAndQuestionsThatReachConsoleOrLog) {
+  MessageStateGuard guard;
+  RecordingHooks hooks;
+  SetUiHooks(&hooks);
+  RecordingListener listener(mdUser);
+  const auto before = std::chrono::system_clock::now();
+  Mess("сведения", false, true, false);
+  Warning("осторожно", false, false, true);
+  Error("сбой", true, true, true);
+  Mess("только в окне", true, false, false);  // a box alone is no trace
+  hooks.answer = QueryButton::Yes;
+  QueryYesNoCancel("Записать?", true, true, QueryButton::No);
+  QueryOkCancel("не пишется", false, false, QueryButton::Ok);
+  const auto after = std::chrono::system_clock::now();
+  ASSERT_EQ(listener.events.size(), 4u) << listener.Texts();
+  EXPECT_EQ(listener.Texts(), "сведения\nосторожно\nсбой\nQuery:Записать? - Yes\n");
+  const TTraceKind kinds[] = {TTraceKind::Message, TTraceKind::Warning, TTraceKind::Error,
+                              TTraceKind::Message};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(listener.events[i].kind, kinds[i]) << i;
+    EXPECT_EQ(listener.events[i].depth, mdUser) << i;
+    EXPECT_GE(listener.events[i].time, before) << i;
+    EXPECT_LE(listener.events[i].time, after) << i;
+    if (i > 0) {
+      EXPECT_GE(listener.events[i].time, listener.events[i - 1].time) << i;
+    }
+  }
+  // The boxes are shown as before.
+  EXPECT_EQ(hooks.boxes.size(), 2u);
+}
+
+TEST(TraceListener, SeveralListenersDepthChangesAndRemoval) {
+  MessageStateGuard guard;
+  EXPECT_FALSE(TraceWanted(mdFunctional));
+  std::optional<RecordingListener> shallow(std::in_place, mdFunctional);
+  RecordingListener deep(mdHardWare);
+  EXPECT_TRUE(TraceWanted(mdFunctional));
+  EXPECT_TRUE(TraceWanted(mdHardWare));
+  MT("f", mdFunctional);
+  MT("h", mdHardWare);
+  EXPECT_EQ(shallow->Texts(), "f\n");
+  EXPECT_EQ(deep.Texts(), "f\nh\n");
+
+  SetTraceListenerDepth(deep.Id(), mdApplied);
+  EXPECT_TRUE(TraceWanted(mdFunctional));
+  EXPECT_FALSE(TraceWanted(mdHardWare));
+  MT("h2", mdHardWare);
+  MT("f2", mdFunctional);
+  EXPECT_EQ(deep.Texts(), "f\nh\n");
+  EXPECT_EQ(shallow->Texts(), "f\nf2\n");
+
+  shallow.reset();
+  EXPECT_FALSE(TraceWanted(mdFunctional));
+  MT("f3", mdFunctional);
+  MT("a", mdApplied);
+  EXPECT_EQ(deep.Texts(), "f\nh\na\n");
+  RemoveTraceListener(12345);  // an unknown id changes nothing
+  MT("a2", mdApplied);
+  EXPECT_EQ(deep.events.size(), 4u);
+  // Nothing of it reached the log.
+  EXPECT_EQ(guard.LogText(), "");
+}
+
+TEST(TraceListener, MessagesRaisedByAListenerAreNotPassedOnAgain) {
+  MessageStateGuard guard;
+  int calls = 0;
+  const int id = AddTraceListener(
+      [&](const TTraceEvent& e) {
+        ++calls;
+        Mess("heard: " + std::string(e.text), false, false, true);
+        MT("deeper", mdFunctional);
+      },
+      mdFunctional);
+  MT("one", mdFunctional);
+  RemoveTraceListener(id);
+  EXPECT_EQ(calls, 1);
+  // The listener's own message still goes where its flags say.
+  EXPECT_EQ(LogBodies(guard.LogText()), std::vector<std::string>{"heard: one"});
+  MT("two", mdFunctional);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(TraceListener, ReportsFromAnotherThreadWhileListenersComeAndGo) {
+  MessageStateGuard guard;
+  std::atomic<bool> stop{false};
+  std::atomic<int> heard{0};
+  std::thread reporter([&] {
+    while (!stop) MT("x", mdFunctional);
+  });
+  for (int i = 0; i < 200; ++i) {
+    const int id = AddTraceListener([&](const TTraceEvent&) { ++heard; }, mdFunctional);
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+    RemoveTraceListener(id);
+  }
+  stop = true;
+  reporter.join();
+  const int total = heard.load();
+  MT("after", mdFunctional);
+  EXPECT_EQ(heard.load(), total);  // nothing is called once every listener is gone
+  EXPECT_EQ(guard.LogText(), "");
 }
 
 }  // namespace

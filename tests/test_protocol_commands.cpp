@@ -144,16 +144,23 @@ TEST_F(CommandsFixture, DepartmentsDecodeByStatus) {
     std::uint8_t status;
     std::string state, name, taxGroup;
     double price;
+    std::uint8_t tax;
   };
   const Case cases[] = {
-      {0xA1, "Товар", "Бакалея", "B", 12.34},
-      {0xA2, "Услуга", "Доставка", "A", 12.34},
-      {0xA3, "Закрыто", "", "0", 0.0},
-      {0x00, "Закрыто", "", "0", 0.0},
+      {0xA1, "Товар", "Бакалея", "B", 12.34, 2},
+      {0xA2, "Услуга", "Доставка", "A", 12.34, 1},
+      {0xA3, "Закрыто", "", "0", 0.0, 1},
+      {0x00, "Закрыто", "", "0", 0.0, 1},
+      // A tax byte that would give a control character (NUL, 0x15, DEL) is
+      // no letter: the department shows no tax group.
+      {0xA1, "Товар", "Бакалея", "0", 12.34, 0xC0},
+      {0xA1, "Товар", "Бакалея", "0", 12.34, 0xD5},
+      {0xA1, "Товар", "Бакалея", "\x7F" == std::string() ? "" : "0", 12.34, 0x3F},
+      {0xA1, "Товар", "Бакалея", "Я", 12.34, 0x9F},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.state);
-    const std::uint8_t tax = c.taxGroup == "B" ? 2 : 1;
+    SCOPED_TRACE(c.state + " " + std::to_string(c.tax));
+    const std::uint8_t tax = c.tax;
     answers[0x07] = Answer(
         0x07, 0,
         test::Cat({{0x00, c.status}, Field(c.state == "Закрыто" ? "X" : c.name, 22), {0, 0, 0, tax}, price}));

@@ -20,7 +20,15 @@
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "model/OptionTable.h"
+#include "port/Comport.h"
+#include "port/PortDevices.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "shell/U_language.h"
+#include "store/GoodsExchange.h"
+#include "store/ProfileStore.h"
+#include "store/RegisterBackup.h"
+#include "store/UnitBD.h"
 
 namespace zarvik {
 namespace {
@@ -131,6 +139,8 @@ TEST_F(ZarvikCtl, HelpForTheProgramAndEachCommand) {
       {{"help", "goods"}, "goods write FILE"},
       {{"journal", "read", "--help"}, "--data"},
       {{"print", "--help"}, "--brightness"},
+      {{"find", "--help"}, "Usage: zarvikctl find [PORT...] [--save]"},
+      {{"help", "ports"}, "NO ACCESS"},
   };
   for (const auto& [args, text] : cases) {
     const RunResult r = Run(args);
@@ -562,14 +572,17 @@ TEST_F(ZarvikCtl, MessagesNameWhatFailed) {
        2,
        {"name: the register cannot print \"é\" (character 4 of \"Café\")"},
        {"22 characters"}},
-      {{"operators", "set", "1", "position=Кассир №½"}, 2, {"position: the register cannot print \"№\""}, {}},
+      {{"operators", "set", "1", "position=Кассир №½"},
+       2,
+       {"position: the register cannot print \"№\" (character 8), \"½\" (character 9) of \"Кассир №½\""},
+       {}},
       // Code page 1251 has them, the register's character set has not: they
       // would be left out of the text without a word.
       {{"departments", "set", "2", "name=Молоко «Домик»"},
        2,
-       {"name: the register cannot print \"«\" (character 8 of \"Молоко «Домик»\")"},
+       {"name: the register cannot print \"«\" (character 8), \"»\" (character 14) of \"Молоко «Домик»\""},
        {}},
-      {{"receipt", "set", "header.1=Цена 5€"}, 2, {"header.1: the register cannot print \"€\""}, {}},
+      {{"receipt", "set", "header.1=Цена 5€"}, 2, {"header.1: the register cannot print \"€\" (character 7"}, {}},
       {{"receipt", "set", "footer.2=Tab\there"}, 2, {"footer.2: the register cannot print \"\\x09\""}, {}},
       {{"options", "set", "99=1"},
        2,
@@ -703,7 +716,8 @@ TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
   const std::vector<Case> cases = {
       {{"goods", "read-all", "--out", "goods.csv"}, SIGINT, "Warning:Товар частично загружен: получено "},
       {{"journal", "read", "--out", "journal.txt"}, SIGTERM, "Warning:ОТЧЕТ частично загружен: получено "},
-      {{"goods", "write", "all.csv"}, SIGINT, "Warning:Товары записаны частично, "},
+      // (the backup before the write would take the first seconds)
+      {{"goods", "write", "all.csv", "--no-backup"}, SIGINT, "Warning:Товары записаны частично, "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -744,6 +758,191 @@ TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_LT(next.took, std::chrono::seconds(3));
   }
+}
+
+// The ports of the search: a missing device, a line nobody answers, and
+// the simulator answering only at 19200 baud.
+class ZarvikCtlFind : public ZarvikCtl {
+ protected:
+  void SetUp() override {
+    ZarvikCtl::SetUp();
+    ASSERT_TRUE(silent.Ok());
+    simulator->SetPacing(19200, false);
+    simulator->SetSpeedMatch(true);
+    test::WriteAll(dir.File("ZarvikConfig.ini"),
+                   "[Port]\r\nCOMPort=1\r\nSpeed=9600\r\n[NET]\r\nNUMBER=1\r\n[Devices]\r\nCOM200=" +
+                       simulator->DevicePath() + "\r\nCOM211=" + dir.File("no-such-tty") + "\r\nCOM212=" +
+                       silent.SlavePath() + "\r\nCOM213=" + held.SlavePath() + "\r\nCOM214=/dev/null\r\n");
+  }
+  test::PtyPair silent;
+  test::PtyPair held;
+};
+
+TEST_F(ZarvikCtlFind, SaysWhatItTriedAndWhatAnsweredAndSavesThePort) {
+  const RunResult r = Run({"find", "211", "COM212", "com200", "--save"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string sim = simulator->DevicePath();
+  const std::string pty = silent.SlavePath();
+  EXPECT_EQ(r.out, "COM211 (" + dir.File("no-such-tty") + "): пропущен, MISSING: нет устройства " +
+                       dir.File("no-such-tty") + "\n" + "COM212 (" + pty + ") 9600: нет ответа\n" +
+                       "COM212 (" + pty + ") 19200: нет ответа\n" + "COM212 (" + pty +
+                       ") 38400: нет ответа\n" + "COM212 (" + pty + ") 57600: нет ответа\n" + "COM212 (" +
+                       pty + ") 115200: нет ответа\n" + "COM200 (" + sim + ") 9600: нет ответа\n" +
+                       "COM200 (" + sim + ") 19200: ответила ККМ Зарвик-ТЕСТ № 000111222333, версия T 001\n" +
+                       "ККМ найдена: COM200, 19200\n" + "записано в " + dir.File("ZarvikConfig.ini") +
+                       " [Port]\n");
+  EXPECT_LT(r.took, std::chrono::seconds(6));
+  // The next command uses the port and speed found.
+  const RunResult info = Run({"info"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(Has(info.out, "Скорость:        19200")) << info.out;
+
+  // Nothing answers: exit status 1 and the count; as CSV one row per attempt.
+  const RunResult none = Run({"--csv", "find", "212", "--speed", "115200"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(Has(none.err, "Error:ККМ не найдена (5 попыток за ")) << none.err;
+  EXPECT_TRUE(none.out.starts_with("Порт;Устройство;Скорость;Итог;Подробно\nCOM212;" + pty +
+                                   ";115200;нет ответа;\nCOM212;" + pty + ";9600;нет ответа;\n"))
+      << none.out;
+  const RunResult bad = Run({"find", "COM0"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(Has(bad.err, "\"COM0\" is not a port")) << bad.err;
+}
+
+TEST_F(ZarvikCtlFind, StopsAtASignal) {
+  test::CtlProcess process(dir.Path(), {"find", "212"});
+  ASSERT_TRUE(process.Started());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto signalled = std::chrono::steady_clock::now();
+  process.Signal(SIGINT);
+  const RunResult r = process.Wait(std::chrono::seconds(10));
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(500));
+  EXPECT_TRUE(Has(r.err, "Warning:Поиск ККМ остановлен (")) << r.err;
+  EXPECT_TRUE(r.out.starts_with("COM212 (" + silent.SlavePath() + ") 9600: нет ответа\n")) << r.out;
+}
+
+// The port table: a pseudo-terminal, a line another program holds, a device
+// that is no serial line, and (asked for) a mapped device that is missing.
+TEST_F(ZarvikCtlFind, PortsShowsDeviceAndState) {
+  TComPort holder;
+  ASSERT_TRUE(holder.SetPortNumber(213));
+  SetPortDevice(213, held.SlavePath());
+  ASSERT_TRUE(holder.Open());
+  SetPortDevice(213, "");
+  const std::string out = Ok({"ports", "--csv"});
+  EXPECT_TRUE(out.starts_with("Порт;Устройство;by-id;Состояние\n")) << out;
+  const std::vector<std::string> rows = {
+      "COM200;" + simulator->DevicePath() + ";;свободен\n",
+      "COM212;" + silent.SlavePath() + ";;свободен\n",
+      "COM213;" + held.SlavePath() + ";;BUSY: занят другой программой\n",
+      "COM214;/dev/null;;NOT SERIAL: /dev/null не последовательный порт\n",
+  };
+  for (const std::string& row : rows) EXPECT_TRUE(Has(out, row)) << row << out;
+  EXPECT_FALSE(Has(out, "COM211"));
+  const std::string all = Ok({"ports", "--all"});
+  EXPECT_TRUE(Has(all, "COM211  " + dir.File("no-such-tty") + "  ")) << all;
+  EXPECT_TRUE(Has(all, "MISSING: нет устройства " + dir.File("no-such-tty"))) << all;
+  EXPECT_EQ(Run({"ports", "extra"}).status, 2);
+}
+
+// Before a write the register's values are kept where the window program
+// finds them: settings as a backup profile of the register in bd/, goods in
+// bd/backup. --no-backup and [Backup] ENABLED=0 skip it, KEEP bounds it.
+TEST_F(ZarvikCtl, WritesKeepABackupUnlessToldNotTo) {
+  const auto backups = [this] {
+    LangResStrHandler.SetDefaults();
+    TKKM kkm;
+    kkm.Info().serialNumber = "000111222333";
+    kkm.Info().version = "T 001";
+    TBD bd;
+    bd.kkm = &kkm;
+    TProfileStore store(bd, dir.File("bd"));
+    EXPECT_TRUE(store.RefreshProfileList("000111222333", "T 001"));
+    std::vector<std::vector<std::string>> out;  // per backup: the department names
+    for (int i = 2; i <= bd.mtProfile.RecordCount(); ++i) {
+      bd.mtProfile.SetRecNo(i);
+      EXPECT_TRUE(IsBackupName(bd.mtProfile.Text("Name")));
+      std::vector<std::string> names;
+      for (bd.mtDepatment.First(); !bd.mtDepatment.Eof(); bd.mtDepatment.Next())
+        names.push_back(bd.mtDepatment.Text("Name"));
+      out.push_back(names);
+    }
+    return out;
+  };
+  RunResult r = Run({"departments", "set", "2", "name=Курьер"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.err, "Резервная копия сохранена: «Авто ")) << r.err;
+  // All four departments were read once, for the backup and the change.
+  const auto executed = State().commandsExecuted;
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{7}), 4);
+  EXPECT_EQ(State().departments[1].name, "Курьер");
+  EXPECT_EQ(backups(), (std::vector<std::vector<std::string>>{{"Бакалея", "Доставка", "", "Молоко"}}));
+
+  EXPECT_EQ(Run({"departments", "set", "2", "name=Склад", "--no-backup"}).status, 0);
+  EXPECT_EQ(backups().size(), std::size_t{1});
+  test::WriteAll(dir.File("ZarvikConfig.ini"),
+                 test::ReadAll(dir.File("ZarvikConfig.ini")) + "[Backup]\r\nENABLED=0\r\n");
+  EXPECT_EQ(Run({"operators", "set", "1", "name=Сидорова"}).status, 0);
+  EXPECT_EQ(backups().size(), std::size_t{1});
+  EXPECT_EQ(State().operatorNames[0], "Сидорова");
+
+  // Kept: the last two; a write with nothing left to keep fails before writing.
+  const std::string ini = test::ReadAll(dir.File("ZarvikConfig.ini"));
+  test::WriteAll(dir.File("ZarvikConfig.ini"),
+                 ini.substr(0, ini.find("[Backup]")) + "[Backup]\r\nKEEP=2\r\n");
+  for (const char* name : {"name=Один", "name=Два", "name=Три"})
+    EXPECT_EQ(Run({"departments", "set", "4", name}).status, 0);
+  const auto kept = backups();
+  ASSERT_EQ(kept.size(), std::size_t{2});
+  EXPECT_EQ(kept[0][3], "Два");  // the newest first: what department 4 held before "Три"
+  EXPECT_EQ(kept[1][3], "Один");
+
+  // Goods: the register's goods the file writes, in a file before they are written.
+  test::WriteAll(dir.File("new.csv"), "1;170;Хлеб ржаной;1;60;1;1;;False\r\n");
+  r = Run({"goods", "write", "new.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> files = ListFiles(dir.File("bd/backup"), ".dbf");
+  ASSERT_EQ(files.size(), std::size_t{1});
+  EXPECT_EQ(files[0].rfind("goods_000111222333_", 0), 0u) << files[0];
+  TBD read;
+  ASSERT_TRUE(ImportGoodsDbf(dir.File("bd/backup/" + files[0]), read.mtTOBAP, 100));
+  EXPECT_EQ(read.mtTOBAP.RecordCount(), 1);
+  EXPECT_EQ(read.mtTOBAP.Text("Name"), "Хлеб");
+  EXPECT_EQ(read.mtTOBAP.Text("Price"), "52.9");
+  EXPECT_EQ(State().goods.at(1).name, "Хлеб ржаной");
+}
+
+// Characters the register cannot print are named, not lost unseen: a
+// printed line warns and prints the rest; a setting is refused.
+TEST_F(ZarvikCtl, CharactersTheRegisterCannotPrintAreNamed) {
+  RunResult r = Run({"print", "日本 ø", "Проверка"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "напечатано\n");
+  EXPECT_TRUE(
+      Has(r.err,
+          "Warning:Строка 1: ККМ не печатает знаки «日 U+65E5», «本 U+672C», «ø U+00F8» в тексте «日本 ø»"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "Строка 2")) << r.err;
+  ASSERT_EQ(State().printed.size(), std::size_t{2});
+  EXPECT_EQ(State().printed[1].text, "Проверка");
+  r = Run({"receipt", "set", "header.1=ООО «Ромашка»"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(Has(r.err,
+                  "header.1: the register cannot print \"«\" (character 5), \"»\" (character 13) of "
+                  "\"ООО «Ромашка»\""))
+      << r.err;
+  EXPECT_EQ(State().header[0].text, "ООО \"Ромашка\"");
+  // A goods name is written without them, and said so.
+  test::WriteAll(dir.File("g.csv"), "7;170;Кофе «Арабика»;1;100;1;1;;False\r\n");
+  r = Run({"goods", "write", "g.csv", "--no-backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(
+      Has(r.err,
+          "Warning:Строка 1, код 7: наименование «Кофе «Арабика»»: ККМ не печатает знаки ««», «»», они не "
+          "будут записаны"))
+      << r.err;
+  EXPECT_EQ(State().goods.at(7).name, "Кофе Арабика");
 }
 
 }  // namespace

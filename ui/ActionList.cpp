@@ -11,6 +11,7 @@ const std::vector<TActionDef>& ActionDefinitions() {
   static const std::vector<TActionDef> defs = {
       // Connection.
       {"aConnectDisConnect", "Подключиться"},
+      {"aFindKKM", "Найти ККМ"},
       // Options.
       {"aLoadOptions", "считать из ККМ"},
       {"aSaveOptions", "записать в ККМ"},
@@ -48,6 +49,8 @@ const std::vector<TActionDef>& ActionDefinitions() {
       {"aSaveDataMagazin", "Сохранить данные в файл"},
       // The configurator's own page.
       {"aConfigConfig", "Настройки конфигуратора"},
+      // The line monitor (checked while it is open).
+      {"aLineMonitor", "Монитор линии"},
   };
   return defs;
 }
@@ -152,6 +155,8 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
     QObject::connect(configConfig, &QAction::enabledChanged, item, &QAction::setEnabled);
     item->setEnabled(configConfig->isEnabled());
   }
+  own->addSeparator();
+  add(own, {"aLineMonitor"});
   top(own);
 }
 

@@ -17,6 +17,8 @@
 
 #include "ActionList.h"
 #include "ConsoleWidget.h"
+#include "LineMonitor.h"
+#include "PortListBox.h"
 #include "SidePanel.h"
 #include "SpeedButtonEx.h"
 #include "UiHooksQt.h"
@@ -101,6 +103,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
 
 TfmMain::~TfmMain() {
   SetConsole(nullptr);
+  // The monitor stops listening before anything it shows goes away.
+  delete lineMonitor_;
+  lineMonitor_ = nullptr;
   // The pages go first: their grids and labels follow the data module's
   // tables, which are members and would be gone before the base class
   // deletes its children.
@@ -217,6 +222,16 @@ void TfmMain::BuildFrame() {
   setCentralWidget(central);
   resize(kDefaultWidth, kDefaultHeight);
 
+  // The line monitor, docked below the pages, closed until asked for.
+  lineMonitor_ = new TLineMonitor(*this, this);
+  addDockWidget(Qt::BottomDockWidgetArea, lineMonitor_);
+  lineMonitor_->hide();
+  QAction* monitorAction = actions_->Find("aLineMonitor");
+  monitorAction->setCheckable(true);
+  monitorAction->setEnabled(true);
+  connect(monitorAction, &QAction::toggled, lineMonitor_, &TLineMonitor::setVisible);
+  connect(lineMonitor_, &TLineMonitor::openChanged, monitorAction, &QAction::setChecked);
+
   connect(side_, &TSidePanel::pageRequested, this, &TfmMain::SelectPage);
   QAction* configConfig = actions_->Find("aConfigConfig");
   connect(configConfig, &QAction::triggered, this, [this] { SelectPage(pgConfigSys); });
@@ -226,6 +241,13 @@ void TfmMain::BuildFrame() {
     if (!RegisterBusy()) ToggleConnection();
   });
   connectAction->setEnabled(true);
+  QAction* find = actions_->Find("aFindKKM");
+  find->setToolTip(QString::fromUtf8(
+      "Ищет ККМ на всех портах списка на всех скоростях; нажатие во время поиска останавливает его"));
+  side_->bFindKKM->SetAction(find);
+  connect(find, &QAction::triggered, this, &TfmMain::FindRegisterAction);
+  connect(&signals_, &TMainSignals::connectionChanged, this, &TfmMain::UpdateFindAction);
+  UpdateFindAction();
   WireSidePanel();
 }
 
@@ -278,7 +300,10 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     const std::int32_t net = file.ReadInteger(kNetSection, kNetKey, kDefaultNetworkNumber);
     kkm_.networkNumber = static_cast<std::uint8_t>(net & 0xFF);
     scanner.cbScaner->setChecked(file.ReadBool(kScannerSection, kScannerEnabledKey, false));
+    writeSafety_.backup.Read(file);
+    configSysPage_->ShowBackupSettings();
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
+    lineMonitor_->LoadSettings(file);
   } catch (const std::exception&) {
     Error("не загружен ZarvikConfig.ini", true, true, true);
   }
@@ -314,14 +339,14 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
   SelectPage(pgConfig);
 }
 
-void TfmMain::FillPortList() {
-  const QString list = QString::fromStdString(ListPorts());
-  const QStringList items = list.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+std::vector<TPortEntry> TfmMain::FillPortList() {
+  // The entries are those of ListPorts, with the device and its state beside.
+  std::vector<TPortEntry> ports = PortTable();
   for (QComboBox* box : {side_->cbComPort, configSysPage_->Scanner().cbComPortScan}) {
     const QSignalBlocker block(box);
-    box->clear();
-    box->addItems(items);
+    FillPortBox(box, ports);
   }
+  return ports;
 }
 
 // The number of a port item: characters 4 to 6 cut at the first blank.
@@ -330,14 +355,17 @@ static int PortItemNumber(const QString& item) {
 }
 
 void TfmMain::SelectPortItem(QComboBox* box, int port) {
-  const QSignalBlocker block(box);
-  box->setCurrentIndex(-1);
-  for (int i = 0; i < box->count(); ++i) {
-    if (PortItemNumber(box->itemText(i)) == port) {
-      box->setCurrentIndex(i);
-      return;
+  {
+    const QSignalBlocker block(box);
+    box->setCurrentIndex(-1);
+    for (int i = 0; i < box->count(); ++i) {
+      if (PortItemNumber(box->itemText(i)) == port) {
+        box->setCurrentIndex(i);
+        break;
+      }
     }
   }
+  DescribeCurrentPort(box);
 }
 
 void TfmMain::SelectSpeedItem(QComboBox* box, std::uint32_t speed) {
@@ -415,9 +443,11 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
   SelectPage(page);
   ++busy_;
   setEnabled(false);
+  UpdateFindAction();
   const TScopeExit done([this] {
     --busy_;
     setEnabled(true);
+    UpdateFindAction();
     ClosePendingWindow();
   });
   ShowWait(wait);
@@ -428,8 +458,10 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
 
 void TfmMain::RunTransfer(const std::function<void()>& body) {
   ++busy_;
+  UpdateFindAction();
   const TScopeExit done([this] {
     --busy_;
+    UpdateFindAction();
     ClosePendingWindow();
   });
   body();
@@ -467,6 +499,8 @@ void TfmMain::SaveConfiguration() {
     TIniFile file(ini);
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
+    lineMonitor_->SaveSettings(file);
+    writeSafety_.backup.Write(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
   } catch (const std::exception&) {
     Error("не удалось записать конфигурацию", false, true, true);

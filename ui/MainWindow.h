@@ -15,6 +15,7 @@
 #include "model/U_kkms.h"
 #include "port/Barcodescaner.h"
 #include "port/Comport.h"
+#include "port/PortTable.h"
 #include "protocol/U_protocolkkm.h"
 
 class QComboBox;
@@ -37,6 +38,7 @@ class TConfigPage;
 class TConfigSysPage;
 class TGoodsPage;
 class TJournalPage;
+class TLineMonitor;
 class TSidePanel;
 class TWaitForm;
 
@@ -63,6 +65,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TBD& Bd() override { return *bd_; }
   TLoadedFlags& Flags() override { return flags_; }
   TTransferState& Transfer() override { return transfer_; }
+  TWriteSafety& WriteSafety() override { return writeSafety_; }
   TKKMInfo* Info() override { return kkm_.info.get(); }
   QAction* Action(std::string_view name) override;
   void SetActionEnabled(std::string_view name, bool enabled) override;
@@ -91,6 +94,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   QtUiHooks& Hooks() { return *hooks_; }
   ConsoleWidget& Console() { return *console_; }
   TActionList& Actions() { return *actions_; }
+  TLineMonitor& LineMonitor() { return *lineMonitor_; }
 
   // Identification steps (model, serial number, version, mode, date, time,
   // options) with their messages; false after a reported failure.
@@ -98,13 +102,24 @@ class TfmMain : public QMainWindow, public TPageHost {
   // Reads the option table into the register's rows of the options table.
   bool FetchOptions() override;
 
+  // "Найти ККМ" (aFindKKM): searches every listed port at every speed of the
+  // speed list for the register; the first one found selects its port and
+  // speed in the side panel. Pressed while it runs, it stops the search.
+  void FindRegisterAction();
+  bool Searching() const { return searching_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildFrame();
   void OpenWindow(const std::vector<std::string>& args);
-  void FillPortList();
+  // Lists the ports in both port boxes (the selections are left to the
+  // caller); the ports listed.
+  std::vector<TPortEntry> FillPortList();
+  // The search may start only while disconnected and no exchange runs; while
+  // it runs, it may be stopped.
+  void UpdateFindAction();
   void SelectPortItem(QComboBox* box, int port);
   void SelectSpeedItem(QComboBox* box, std::uint32_t speed);
   void WireSidePanel();
@@ -127,9 +142,12 @@ class TfmMain : public QMainWindow, public TPageHost {
   TMainSignals signals_;
   TLoadedFlags flags_;
   TTransferState transfer_;
+  TWriteSafety writeSafety_;
   bool configStop_ = false;
   int busy_ = 0;
   bool closePending_ = false;
+  bool searching_ = false;
+  bool searchStopRequested_ = false;
   int shownPageIndex_ = -1;
 
   TActionList* actions_ = nullptr;
@@ -142,6 +160,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TGoodsPage* goodsPage_ = nullptr;
   TJournalPage* journalPage_ = nullptr;
   TConfigSysPage* configSysPage_ = nullptr;
+  TLineMonitor* lineMonitor_ = nullptr;
 };
 
 }  // namespace zarvik::ui

@@ -6,6 +6,7 @@
 
 #include "ActionList.h"
 #include "MainWindow.h"
+#include "PortListBox.h"
 #include "SidePanel.h"
 #include "shell/DiaLog.h"
 #include "shell/U_language.h"
@@ -73,10 +74,13 @@ bool TfmMain::Connect() {
     const QSignalBlocker block(ports);
     ports->setItemText(i, ports->itemText(i).section(QLatin1Char(' '), 0, 0));
     ports->setCurrentIndex(i);
+    MarkPortInUse(ports, i);
   }
   ++busy_;
+  UpdateFindAction();
   const TScopeExit done([this] {
     --busy_;
+    UpdateFindAction();
     ClosePendingWindow();
   });
   // C3 to C6.

@@ -7,8 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
+
+#include "store/RegisterBackup.h"
 
 class QAction;
 class QProgressBar;
@@ -53,6 +57,27 @@ struct TTransferState {
   std::int64_t goodsLastCode = 0;
 };
 
+// "Записать все настройки в ККМ" reads (and backs up) the register's values
+// of all its tables once, in the frame of its first step that connects; the
+// later steps use that snapshot.
+struct TWriteBatch {
+  unsigned tables = 0;  // TSnapshotTable bits
+  bool read = false;    // the snapshot holds the register's values
+  bool failed = false;  // reading or the backup failed: no step writes
+  TRegisterSnapshot snapshot;
+  std::string backupKey;  // the backup profile made, "" when none
+  std::string shownKey;   // the profile on display when it was made
+};
+
+// What protects the register's settings and goods from a wrong write: the
+// backup before each write (page 4, ZarvikConfig.ini [Backup]) and the box
+// "только отличия" of the configuration page.
+struct TWriteSafety {
+  TBackupSettings backup;
+  bool onlyDifferences = false;
+  std::optional<TWriteBatch> batch;  // while write-all runs
+};
+
 class TPageHost {
  public:
   virtual ~TPageHost() = default;
@@ -65,6 +90,7 @@ class TPageHost {
   virtual TBD& Bd() = 0;
   virtual TLoadedFlags& Flags() = 0;
   virtual TTransferState& Transfer() = 0;
+  virtual TWriteSafety& WriteSafety() = 0;
   // The register information, or nullptr before the first identification.
   virtual TKKMInfo* Info() = 0;
 

@@ -146,6 +146,11 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
   auto* buttonRow = new QVBoxLayout;
   buttonRow->setContentsMargins(2, 0, 6, 0);
   buttonRow->addWidget(bConnect);
+  bFindKKM = new TSpeedButtonEx(this);
+  bFindKKM->setObjectName("bFindKKM");
+  bFindKKM->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  bFindKKM->setMinimumHeight(26);
+  buttonRow->addWidget(bFindKKM);
   layout->addLayout(buttonRow);
   MarkSelected(1);
 }

@@ -1,6 +1,7 @@
 // The side panel "PanelMenu": the four page selectors at the top, the
 // register's identity (model, serial number, version, mode, date, time) and
-// the connection controls (port, speed, network number, connect button).
+// the connection controls (port, speed, network number, connect button and
+// the register search).
 #pragma once
 
 #include <QColor>
@@ -45,6 +46,9 @@ class TSidePanel : public QFrame {
   QComboBox* cbSpeedPort = nullptr;
   QComboBox* cbNetNum = nullptr;
   TSpeedButtonEx* bConnect = nullptr;
+  // "Найти ККМ": searches the ports and speeds for the register; pressed
+  // again while it searches, it stops.
+  TSpeedButtonEx* bFindKKM = nullptr;
 
   // All six identity labels in one colour.
   void SetIdentityColor(const QColor& color);

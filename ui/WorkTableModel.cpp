@@ -72,9 +72,11 @@ QVariant TWorkTableModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::BackgroundRole:
     case Qt::ForegroundRole:
-    case Qt::FontRole: {
+    case Qt::FontRole:
+    case Qt::ToolTipRole: {
       if (!cellStyle) return {};
       const TCellStyle s = cellStyle(index.row(), index.column());
+      if (role == Qt::ToolTipRole) return s.toolTip ? QVariant(*s.toolTip) : QVariant();
       if (role == Qt::BackgroundRole && s.background) return QBrush(*s.background);
       if (role == Qt::ForegroundRole && s.foreground) return QBrush(*s.foreground);
       if (role == Qt::FontRole && s.bold) {

@@ -38,6 +38,7 @@ struct TCellStyle {
   std::optional<QColor> background;
   std::optional<QColor> foreground;
   std::optional<bool> bold;
+  std::optional<QString> toolTip;
 };
 
 class TWorkTableModel : public QAbstractTableModel, private IWorkTableObserver {

@@ -83,6 +83,16 @@ double HundredthsToMoney(std::int64_t hundredths) {
   return static_cast<double>(hundredths) / kHundredthsPerUnit;
 }
 
+std::int64_t DepartmentPriceHundredths(double price) {
+  constexpr double kLargestPrice = 1e10;  // ten BCD digits of hundredths
+  constexpr double kFourDecimals = 10000.0;
+  const double hundredths = std::round(price * 100.0 * kFourDecimals) / kFourDecimals;
+  if (!std::isfinite(hundredths) || hundredths < 0.0 || hundredths >= kLargestPrice ||
+      hundredths != std::floor(hundredths))
+    return 0;
+  return static_cast<std::int64_t>(hundredths);
+}
+
 double RoundMoney(double value) {
   return HundredthsToMoney(MoneyToHundredths(value));
 }

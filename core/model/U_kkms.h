@@ -87,6 +87,10 @@ std::int64_t MoneyToHundredths(double value);
 double HundredthsToMoney(std::int64_t hundredths);
 // The value rounded to the nearest hundredth.
 double RoundMoney(double value);
+// The price limit of a department as SetDepartment sends it, in hundredths:
+// the value times 100 rounded to four decimals when that is a whole number
+// of at most ten digits, else 0 (the field is left zero).
+std::int64_t DepartmentPriceHundredths(double price);
 
 class TKKMInfo {
  public:

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,7 +18,9 @@
 #include <map>
 #include <string_view>
 
+#include "port/PortAccess.h"
 #include "port/PortDevices.h"
+#include "port/PortTable.h"
 #include "port/SerialSpeed.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
@@ -50,43 +51,6 @@ std::string HexBytes(const std::uint8_t* p, std::size_t n) {
     s.push_back(kDigits[p[i] & 0x0F]);
   }
   return s;
-}
-
-enum class OpenOutcome { Opened, Missing, Busy };
-
-// Opens a device read/write and takes the exclusive lock that tells another
-// holder. Errors that say there is no device (no node, or a node with no
-// hardware behind it, as unused ttyS nodes answer EIO) are "missing"; any
-// other refusal, and a lock held by another open, are "busy". The kernel's
-// exclusive-open flag is not enough here, because root ignores it.
-OpenOutcome OpenDevice(const std::string& path, int& fd) {
-  fd = -1;
-  if (path.empty()) {
-    errno = ENOENT;
-    RememberErrno();
-    return OpenOutcome::Missing;
-  }
-  const int h = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (h < 0) {
-    RememberErrno();
-    switch (errno) {
-      case ENOENT:
-      case ENXIO:
-      case ENODEV:
-      case EIO:
-      case ENOTDIR: return OpenOutcome::Missing;
-      default: return OpenOutcome::Busy;
-    }
-  }
-  if (::flock(h, LOCK_EX | LOCK_NB) != 0) {
-    RememberErrno();
-    ::close(h);
-    return OpenOutcome::Busy;
-  }
-  // Keeps other non-root processes out as well; not every device has it.
-  ::ioctl(h, TIOCEXCL);
-  fd = h;
-  return OpenOutcome::Opened;
 }
 
 // Line errors counted by the driver. The driver keeps totals since boot, so
@@ -189,11 +153,17 @@ bool TComPort::Open() {
   MT("init COM", mdHardWare);
   const std::string device = DevicePath();
   int fd = -1;
+  int error = 0;
+  const detail::OpenOutcome outcome = detail::OpenDevice(device, fd, error);
+  if (outcome != detail::OpenOutcome::Opened) {
+    errno = error;
+    RememberErrno();
+  }
   // Which port and device failed goes in a line of its own before the
   // system's message.
   const std::string which = "COM" + std::to_string(portNumber_);
-  switch (OpenDevice(device, fd)) {
-    case OpenOutcome::Missing:
+  switch (outcome) {
+    case detail::OpenOutcome::Missing:
       if (device.empty()) {
         Error(which + ": no device stands for this port number (name one as " + PortKey(portNumber_) +
                   "=/dev/... in the section \"" + kDevicesSection + "\" of ZarvikConfig.ini)",
@@ -203,12 +173,18 @@ bool TComPort::Open() {
       }
       Error("Selected СОМ-port inaccessible!(file not found)", false, true, true);
       return false;
-    case OpenOutcome::Busy:
+    case detail::OpenOutcome::NoAccess:
+      Error(which + " (" + device + "): " + SystemErrorText() + "; " +
+                NoAccessRemedy(DeviceAccessGroup(device)),
+            false, true, true);
+      Error("Selected СОМ-port busy!", false, true, true);
+      return false;
+    case detail::OpenOutcome::Busy:
       Error(which + " (" + device + "): " + SystemErrorText() + "; another program may hold it", false, true,
             true);
       Error("Selected СОМ-port busy!", false, true, true);
       return false;
-    case OpenOutcome::Opened: break;
+    case detail::OpenOutcome::Opened: break;
   }
   fd_ = fd;
   openDevice_ = device;
@@ -273,9 +249,7 @@ int TComPort::ConfigureLine() {
 void TComPort::CloseHandle() {
   if (fd_ < 0) return;
   RememberLineCounts(fd_, openDevice_);
-  ::ioctl(fd_, TIOCNXCL);
-  ::flock(fd_, LOCK_UN);
-  ::close(fd_);
+  detail::CloseDevice(fd_);
   fd_ = -1;
   openDevice_.clear();
 }
@@ -364,21 +338,22 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     }
   }
   count = got;
-  if (MessDepth == mdHardWare) {
+  // The byte traces cost a text per read: built only when someone takes them.
+  if (TraceWanted(mdHardWare)) {
     if (failed) {
-      Error("no read from СОМ port:" + SystemErrorText(), false, true, true);
+      ET("no read from СОМ port:" + SystemErrorText(), mdHardWare);
     } else if (got < wanted) {
-      Error("no read from СОМ port(Length):" + SystemErrorText(), false, true, true);
+      ET("no read from СОМ port(Length):" + SystemErrorText(), mdHardWare);
     }
   }
   if (failed || got != wanted) return false;
-  MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
+  if (TraceWanted(mdHardWare)) MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
   return true;
 }
 
 bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
   const std::uint32_t wanted = count;
-  MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
+  if (TraceWanted(mdHardWare)) MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
   std::uint32_t done = 0;
   bool failed = !IsOpen();
   const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;
@@ -542,21 +517,8 @@ void TComPort::SaveSettings(const std::string& iniFileName, const std::string& s
 }
 
 std::string ListPorts() {
-  const auto table = PortDeviceTable();
   std::string list;
-  for (int n = kMinPortNumber; n <= kMaxPortNumber; ++n) {
-    int fd = -1;
-    switch (OpenDevice(table[static_cast<std::size_t>(n)], fd)) {
-      case OpenOutcome::Missing: break;
-      case OpenOutcome::Busy: list += "COM" + std::to_string(n) + "  BUSY\r\n"; break;
-      case OpenOutcome::Opened:
-        ::ioctl(fd, TIOCNXCL);
-        ::flock(fd, LOCK_UN);
-        ::close(fd);
-        list += "COM" + std::to_string(n) + "\r\n";
-        break;
-    }
-  }
+  for (const TPortEntry& entry : PortTable()) list += PortListItem(entry) + "\r\n";
   return list;
 }
 

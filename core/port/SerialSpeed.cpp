@@ -17,4 +17,10 @@ bool SetLineSpeed(int fd, std::uint32_t baud) {
   return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
+std::uint32_t LineSpeed(int fd) {
+  struct termios2 tio {};
+  if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+  return tio.c_ospeed;
+}
+
 }  // namespace zarvik::detail

@@ -9,5 +9,8 @@ namespace zarvik::detail {
 
 // True when the speed was applied.
 bool SetLineSpeed(int fd, std::uint32_t baud);
+// The output speed the line is set to, or 0 when it cannot be read. On the
+// master side of a pseudo-terminal: the speed its slave side was given.
+std::uint32_t LineSpeed(int fd);
 
 }  // namespace zarvik::detail

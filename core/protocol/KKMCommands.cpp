@@ -305,8 +305,10 @@ bool TProtocolKKM::GetDepartment(int n) {
   if (status == kDepGoods || status == kDepService) {
     dep.status = LangResStrHandler.Text(status == kDepGoods ? ltDepGoods : ltDepService);
     dep.name = TextFromField(a + kDepNameOffset, kDepNameWidth);
-    const auto letter = static_cast<char>(static_cast<std::uint8_t>(a[kDepTaxOffset] + kTaxLetterBase));
-    dep.taxGroup = Cp1251ToUtf8(std::string(1, letter));
+    // The tax group is shown as a letter; a byte that would make a control
+    // character of it (NUL would even end the text) shows no tax group.
+    const auto letter = static_cast<std::uint8_t>(a[kDepTaxOffset] + kTaxLetterBase);
+    dep.taxGroup = letter < 0x20 || letter == 0x7F ? "0" : Cp1251ToUtf8(std::string(1, static_cast<char>(letter)));
     dep.price = HundredthsToMoney(BcdValue(a + kDepPriceOffset, kDepPriceLength));
   } else {
     dep.status = LangResStrHandler.Text(ltDepClosed);
@@ -337,14 +339,10 @@ bool TProtocolKKM::SetDepartment(int n) {
     }
     // Hundredths rounded to four decimals; only a whole number of them of at
     // most ten digits is sent, anything else leaves the field zero.
-    const double hundredths = std::round(dep.price * 100.0 * 10000.0) / 10000.0;
-    if (std::isfinite(hundredths) && hundredths >= 0.0 && hundredths < 1e10 &&
-        hundredths == std::floor(hundredths)) {
-      const std::string digits = std::to_string(static_cast<std::int64_t>(hundredths));
-      if (digits.size() <= static_cast<std::size_t>(kMaxPriceDigits)) {
-        TNumberKKM price(r + kSetDepPriceOffset, kDepPriceLength);
-        price.FromText(digits);
-      }
+    const std::string digits = std::to_string(DepartmentPriceHundredths(dep.price));
+    if (digits.size() <= static_cast<std::size_t>(kMaxPriceDigits)) {
+      TNumberKKM price(r + kSetDepPriceOffset, kDepPriceLength);
+      price.FromText(digits);
     }
   }
   return Tell();

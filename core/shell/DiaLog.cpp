@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
@@ -19,6 +22,48 @@ namespace {
 
 IConsole* g_console = nullptr;
 std::mutex g_logMutex;
+
+struct TListenerSlot {
+  int id = 0;
+  TMessDepth depth = mdUser;
+  TTraceListener listener;
+};
+std::mutex g_listenerMutex;
+std::vector<TListenerSlot> g_listeners;
+int g_nextListenerId = 1;
+// The deepest depth any listener wants, -1 without listeners: the one test
+// every report makes when nobody listens.
+std::atomic<int> g_listenerDepth{-1};
+// Set while the listeners of this thread are being called.
+thread_local bool t_notifying = false;
+
+void UpdateListenerDepth() {
+  int deepest = -1;
+  for (const TListenerSlot& s : g_listeners) deepest = std::max(deepest, static_cast<int>(s.depth));
+  g_listenerDepth.store(deepest, std::memory_order_relaxed);
+}
+
+bool ListenerWants(TMessDepth depth) {
+  return static_cast<int>(depth) <= g_listenerDepth.load(std::memory_order_relaxed);
+}
+
+// `reported`: the text goes to console or log as well, so every listener gets
+// it; otherwise only those that asked for its depth.
+void Notify(TMessDepth depth, TTraceKind kind, std::string_view text, bool reported) {
+  if (g_listenerDepth.load(std::memory_order_relaxed) < 0 || t_notifying) return;
+  if (!reported && !ListenerWants(depth)) return;
+  const TTraceEvent event{depth, kind, text, std::chrono::system_clock::now()};
+  std::lock_guard lock(g_listenerMutex);
+  struct TFlag {
+    TFlag() { t_notifying = true; }
+    ~TFlag() { t_notifying = false; }
+    TFlag(const TFlag&) = delete;
+    TFlag& operator=(const TFlag&) = delete;
+  } flag;
+  for (const TListenerSlot& s : g_listeners) {
+    if (reported || depth <= s.depth) s.listener(event);
+  }
+}
 
 const std::string& LogMask() { return isDEBUG ? DateMaskaForLogDEBUG : DateMaskaForLog; }
 const std::string& ConsoleMask() { return isDEBUG ? DateMaskaForLogDEBUG : DateMaskaForConsole; }
@@ -184,40 +229,93 @@ void WritelnConsole(std::string text, TColor color) {
   g_console->ScrollToEnd();
 }
 
-void Mess(std::string text, bool box, bool console, bool log) {
+int AddTraceListener(TTraceListener listener, TMessDepth depth) {
+  std::lock_guard lock(g_listenerMutex);
+  const int id = g_nextListenerId++;
+  g_listeners.push_back({id, depth, std::move(listener)});
+  UpdateListenerDepth();
+  return id;
+}
+
+void SetTraceListenerDepth(int id, TMessDepth depth) {
+  std::lock_guard lock(g_listenerMutex);
+  for (TListenerSlot& s : g_listeners) {
+    if (s.id == id) s.depth = depth;
+  }
+  UpdateListenerDepth();
+}
+
+void RemoveTraceListener(int id) {
+  std::lock_guard lock(g_listenerMutex);
+  std::erase_if(g_listeners, [id](const TListenerSlot& s) { return s.id == id; });
+  UpdateListenerDepth();
+}
+
+bool TraceWanted(TMessDepth depth) {
+  return MessDepth >= depth || ListenerWants(depth);
+}
+
+namespace {
+
+// The three kinds of message to log, console and box, in that order.
+void WriteMessage(const std::string& text, bool box, bool console, bool log) {
   if (log) WritelnLog(text);
   if (console) WritelnConsole(text, C_Message);
   if (box) ShowBox(BoxKind::Information, text);
 }
 
-void Warning(std::string text, bool box, bool console, bool log) {
+void WriteWarning(const std::string& text, bool box, bool console, bool log) {
   if (log) WritelnLog("Warning:" + text);
   if (console) WritelnConsole("Warning:" + colorToStrR(C_Message) + text, C_Warning);
   if (box) ShowBox(BoxKind::Warning, text);
 }
 
-void Error(std::string text, bool box, bool console, bool log) {
+void WriteError(const std::string& text, bool box, bool console, bool log) {
   LastErrorMessage = text;
   if (log) WritelnLog("Error:" + text);
   if (console) WritelnConsole("Error:" + colorToStrR(C_Message) + text, C_Error);
   if (box) ShowBox(BoxKind::Error, text);
 }
 
+}  // namespace
+
+void Mess(std::string text, bool box, bool console, bool log) {
+  if (console || log) Notify(mdUser, TTraceKind::Message, text, true);
+  WriteMessage(text, box, console, log);
+}
+
+void Warning(std::string text, bool box, bool console, bool log) {
+  if (console || log) Notify(mdUser, TTraceKind::Warning, text, true);
+  WriteWarning(text, box, console, log);
+}
+
+void Error(std::string text, bool box, bool console, bool log) {
+  if (console || log) Notify(mdUser, TTraceKind::Error, text, true);
+  WriteError(text, box, console, log);
+}
+
 void MT(std::string text, TMessDepth depth) {
-  if (MessDepth >= depth) Mess(std::move(text), false, true, true);
+  const bool reported = MessDepth >= depth;
+  Notify(depth, TTraceKind::Trace, text, reported);
+  if (reported) WriteMessage(text, false, true, true);
 }
 
 void WT(std::string text, TMessDepth depth) {
-  if (MessDepth >= depth) Warning(std::move(text), false, true, true);
+  const bool reported = MessDepth >= depth;
+  Notify(depth, TTraceKind::Warning, text, reported);
+  if (reported) WriteWarning(text, false, true, true);
 }
 
 void ET(std::string text, TMessDepth depth) {
-  if (MessDepth >= depth) Error(std::move(text), false, true, true);
+  const bool reported = MessDepth >= depth;
+  Notify(depth, TTraceKind::Error, text, reported);
+  if (reported) WriteError(text, false, true, true);
 }
 
 namespace {
 void WriteQuery(const std::string& text, const char* suffix, bool console, bool log) {
   const std::string body = "Query:" + text + suffix;
+  if (console || log) Notify(mdUser, TTraceKind::Message, body, true);
   if (log) WritelnLog(body);
   if (console) WritelnConsole(body, C_Query);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,35 @@ void ET(std::string text, TMessDepth depth);
 // "Query:" + text + suffix to log and console.
 QueryButton QueryOkCancel(std::string text, bool console, bool log, QueryButton def);
 QueryButton QueryYesNoCancel(std::string text, bool console, bool log, QueryButton def);
+
+// Trace listeners: observers of what the message helpers report (a window
+// that shows the line traffic, for example). A listener receives every
+// message that goes to the console or the log, and besides the depth-filtered
+// traces (MT, WT, ET) down to the depth it asked for, even when MessDepth
+// keeps them from console and log. Console and log follow MessDepth alone: a
+// listener never changes what they get.
+enum class TTraceKind { Message, Warning, Error, Trace };
+
+struct TTraceEvent {
+  TMessDepth depth = mdUser;              // mdUser for Mess, Warning, Error and questions
+  TTraceKind kind = TTraceKind::Message;  // MT is Trace; WT and ET are Warning and Error
+  std::string_view text;                  // the text as the caller gave it, without "Warning:" or "Error:"
+  std::chrono::system_clock::time_point time;
+};
+
+// Called on the thread that reports (the GUI thread in the window program).
+// A listener must be quick and must not report itself: messages it would
+// raise while called are not passed to any listener again.
+using TTraceListener = std::function<void(const TTraceEvent&)>;
+
+// Installs a listener that wants the traces down to `depth`; returns its id.
+int AddTraceListener(TTraceListener listener, TMessDepth depth);
+// Changes the depth a listener wants.
+void SetTraceListenerDepth(int id, TMessDepth depth);
+void RemoveTraceListener(int id);
+// True when a trace of that depth goes anywhere (console and log by
+// MessDepth, or a listener). Callers test it before building a costly text.
+bool TraceWanted(TMessDepth depth);
 
 void WritelnLog(const std::string& text);
 void WritelnConsole(std::string text, TColor color);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
@@ -21,20 +22,6 @@ std::string Quoted(std::string_view value) {
   return "«" + std::string(value) + "»";
 }
 
-// The characters of `name` the register does not print, each once, in order.
-std::string UnprintableChars(std::string_view name) {
-  std::u32string seen;
-  std::string chars;
-  for (const char32_t ch : Utf8ToU32(name)) {
-    const int byte = Cp1251FromCodePoint(ch);
-    if (byte >= 0 && IsRegisterChar(static_cast<std::uint8_t>(byte))) continue;
-    if (seen.find(ch) != std::u32string::npos) continue;
-    seen.push_back(ch);
-    AppendUtf8(chars, ch);
-  }
-  return chars;
-}
-
 std::string Reason(const GoodsIssue& i) {
   const std::string limit = std::to_string(i.limit);
   switch (i.kind) {
@@ -43,9 +30,9 @@ std::string Reason(const GoodsIssue& i) {
     case GoodsIssueKind::NameNotCp1251:
       return "наименование " + Quoted(i.value) +
              " содержит знаки вне кодировки 1251, они будут записаны как «?»";
-    case GoodsIssueKind::NameNotPrintable:
-      return "наименование " + Quoted(i.value) + " содержит знаки, которых ККМ не печатает (" +
-             UnprintableChars(i.value) + "), в ККМ оно записывается без них";
+    case GoodsIssueKind::NameUnprintable:
+      return "наименование " + Quoted(i.value) + ": ККМ не печатает знаки " +
+             UnprintableList(UnprintableChars(i.value)) + ", они не будут записаны";
     case GoodsIssueKind::BarcodeCut:
       return "штрих-код " + Quoted(i.value) + " длиннее " + limit + " знаков, обрезан";
     case GoodsIssueKind::PriceNotNumber: return "цена " + Quoted(i.value) + " не число, цена не задана";
@@ -90,7 +77,7 @@ bool IsGoodsSkip(GoodsIssueKind kind) {
   switch (kind) {
     case GoodsIssueKind::NameCut:
     case GoodsIssueKind::NameNotCp1251:
-    case GoodsIssueKind::NameNotPrintable:
+    case GoodsIssueKind::NameUnprintable:
     case GoodsIssueKind::BarcodeCut:
     case GoodsIssueKind::PriceNotNumber:
     case GoodsIssueKind::CountNotNumber: return false;
@@ -201,24 +188,32 @@ std::optional<GoodsIssue> GoodsRowSkipReason(const TWorkTable& table, int maxCou
   return std::nullopt;
 }
 
+std::optional<GoodsIssue> GoodsNameIssue(const TWorkTable& table) {
+  const GoodsColumns c(table);
+  // A row marked for deletion only needs its code.
+  if (IntAt(table, c[gfType]).value_or(0) == kGoodsTypeNone) return std::nullopt;
+  const std::string name = TextAt(table, c[gfName]);
+  if (IsPrintableText(Utf8Left(name, kGoodsNameWidth))) return std::nullopt;
+  GoodsIssue issue;
+  issue.kind = GoodsIssueKind::NameUnprintable;
+  issue.value = name;
+  if (const std::optional<std::int64_t> code = IntAt(table, c[gfCode])) issue.code = std::to_string(*code);
+  return issue;
+}
+
 int CheckGoodsForRegister(TWorkTable& table, const TKKMInfo& info, GoodsImportReport& report) {
   report.checked = true;
   report.maxCountGoods = info.MaxCountGoods();
   report.rowsToWrite = 0;
   int row = 0;
   table.DisableControls();
-  const GoodsColumns c(table);
   for (table.First(); !table.Eof(); table.Next(), ++row) {
     std::optional<GoodsIssue> issue = GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat);
     if (!issue) {
       ++report.rowsToWrite;
-      // The record keeps only what the register prints of the name (its
-      // first 32 characters); the rest would go without a word.
-      const std::string name = Utf8Left(TextAt(table, c[gfName]), kGoodsNameWidth);
-      if (IntAt(table, c[gfType]).value_or(0) != kGoodsTypeNone && !UnprintableChars(name).empty()) {
-        const std::optional<std::int64_t> code = IntAt(table, c[gfCode]);
-        report.Add({GoodsIssueKind::NameNotPrintable, report.PlaceOfRow(row),
-                    code ? std::to_string(*code) : std::string(), name, 0});
+      if (std::optional<GoodsIssue> name = GoodsNameIssue(table)) {
+        name->place = report.PlaceOfRow(row);
+        report.Add(std::move(*name));
       }
       continue;
     }

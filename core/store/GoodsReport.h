@@ -18,12 +18,12 @@ class TWorkTable;
 
 enum class GoodsIssueKind {
   // The import changed a value; the row stays.
-  NameCut,         // name longer than 32 characters
-  NameNotCp1251,   // characters the register cannot show, written as "?"
-  NameNotPrintable,  // characters the register does not print, left out of its record
-  BarcodeCut,      // barcode longer than 20 characters
-  PriceNotNumber,  // the price is left empty
-  CountNotNumber,  // the quantity sold is left empty
+  NameCut,          // name longer than 32 characters
+  NameNotCp1251,    // characters the register cannot show, written as "?"
+  NameUnprintable,  // on the way to the register: characters it cannot print, left out
+  BarcodeCut,       // barcode longer than 20 characters
+  PriceNotNumber,   // the price is left empty
+  CountNotNumber,   // the quantity sold is left empty
   // The row is not written to the register.
   NoCode,
   BadCode,             // below 1 or above the six digits of the record
@@ -125,12 +125,15 @@ void PublishGoodsReport(const GoodsImportReport& report);
 // barcode of digits only (or none) and a section 0..maxCountDepat. The place
 // of the issue is left 0.
 std::optional<GoodsIssue> GoodsRowSkipReason(const TWorkTable& table, int maxCountGoods, int maxCountDepat);
+// An issue NameUnprintable (the name in `value`) when the name of the
+// current row holds characters the register cannot print, which the record
+// leaves out; nothing for a row marked for deletion (type 0).
+std::optional<GoodsIssue> GoodsNameIssue(const TWorkTable& table);
 // Runs GoodsRowSkipReason over every row before a transfer: each row that
-// will not be written is added to `report`, rows beyond the register's goods
-// capacity are counted; a row that is written with a name holding characters
-// the register does not print (they are left out of its record) is added as
-// a changed value. Returns the number of rows to write; the first row is
-// current afterwards.
+// will not be written is added to `report`, and so is each row to write
+// whose name holds characters the register cannot print (GoodsNameIssue);
+// rows beyond the register's goods capacity are counted. Returns the number
+// of rows to write; the first row is current afterwards.
 int CheckGoodsForRegister(TWorkTable& table, const TKKMInfo& info, GoodsImportReport& report);
 
 }  // namespace zarvik

@@ -8,6 +8,7 @@
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
 #include "shell/U_language.h"
+#include "store/RegisterBackup.h"
 
 namespace zarvik {
 
@@ -166,23 +167,45 @@ bool TProfileStore::RefreshProfileList(const std::string& serialNumber, const st
 
   TDbfTable& p = File(ProfileFile::Profile);
   storedFound_ = 0;
-  const auto appendEntries = [&](const std::string& prefix) {
+  struct Entry {
+    std::string name;
+    std::string ln;
+    std::int64_t key = 0;
+  };
+  const auto read = [&]() {
+    std::vector<Entry> entries;
     for (bool more = p.First(); more; more = p.Next()) {
-      std::string name, ln;
-      p.GetText("NAME", name);
-      p.GetText("LN", ln);
-      list.Append();
-      list.SetText("Name", name);
-      list.SetText("LN", prefix + ln);
-      list.Post();
-      if (prefix.empty()) ++storedFound_;
+      Entry e;
+      p.GetText("NAME", e.name);
+      p.GetText("LN", e.ln);
+      ParseKey(e.ln, e.key);
+      entries.push_back(std::move(e));
     }
+    return entries;
+  };
+  const auto append = [&](const Entry& e, const std::string& prefix) {
+    list.Append();
+    list.SetText("Name", e.name);
+    list.SetText("LN", prefix + e.ln);
+    list.Post();
   };
   if (!FilterProfiles({{"sn", serialNumber}})) return false;
-  appendEntries({});
+  // The stored profile first, then the backups, newest first.
+  std::vector<Entry> backups;
+  for (Entry& e : read()) {
+    if (IsBackupName(e.name)) {
+      backups.push_back(std::move(e));
+    } else {
+      append(e, {});
+      ++storedFound_;
+    }
+  }
+  std::stable_sort(backups.begin(), backups.end(),
+                   [](const Entry& a, const Entry& b) { return a.key > b.key; });
+  for (const Entry& e : backups) append(e, {});
   if (!FilterProfiles({{"sn", ""}, {"TypeKKM", version}})) return false;
   bd_.profileOptionCopy = bd_.registerOptionCopy;
-  appendEntries(std::string(kTemplateKeyPrefix));
+  for (const Entry& e : read()) append(e, std::string(kTemplateKeyPrefix));
   p.SetFiltered(false);
 
   // Settles on row 1 after the change events ran (the stored profile's rows
@@ -511,13 +534,7 @@ bool TProfileStore::SaveProfile(const std::string& name, const std::string& seri
 bool TProfileStore::DeleteProfile() {
   TWorkTable& list = bd_.mtProfile;
   if (!SetProfileFilters(list.Text("Name"), list.Text("LN"))) return false;
-  bool ok = true;
-  for (ProfileFile f : {ProfileFile::Tax, ProfileFile::Check, ProfileFile::Operators, ProfileFile::CheckFont,
-                        ProfileFile::Options, ProfileFile::Dept}) {
-    TDbfTable& t = File(f);
-    for (t.First(); ok && !t.Eof();) ok = Check(t.Delete(), t);
-  }
-  if (!ok) return false;
+  if (!DeleteDetailRows()) return false;
   for (TWorkTable* t : {&bd_.mtDepatment, &bd_.mtOptions, &bd_.mtTax, &bd_.mtTitle, &bd_.tmOperators,
                         &bd_.mtFooter, &bd_.mtCheckFont})
     ClearRows(*t);
@@ -529,6 +546,16 @@ bool TProfileStore::DeleteProfile() {
   list.Delete();
   ApplyProfileFilter();
   return true;
+}
+
+bool TProfileStore::DeleteDetailRows() {
+  bool ok = true;
+  for (ProfileFile f : {ProfileFile::Tax, ProfileFile::Check, ProfileFile::Operators, ProfileFile::CheckFont,
+                        ProfileFile::Options, ProfileFile::Dept}) {
+    TDbfTable& t = File(f);
+    for (t.First(); ok && !t.Eof();) ok = Check(t.Delete(), t);
+  }
+  return ok;
 }
 
 void TProfileStore::DropOptionRows(const std::string& ln) {
@@ -586,6 +613,144 @@ bool TProfileStore::DeleteSelectedProfile() {
   if (list.RecNo() <= 1) return false;
   if (list.Text("Name") == kStoredProfileName) bd_.profileOptionCopy = bd_.registerOptionCopy;
   return DeleteProfile();
+}
+
+// ---- backups ------------------------------------------------------------------
+
+void TProfileStore::DropProfileRows(const std::string& ln) {
+  mtProfileBeforeScroll(bd_.mtProfile);
+  for (TWorkTable* t : bd_.ProfileTables()) {
+    t->DisableControls();
+    t->SetFilter("LN='" + ln + "'");
+    t->SetFiltered(false);
+    t->SetFiltered(true);
+    ClearRows(*t);
+  }
+  ApplyProfileFilter();
+  for (TWorkTable* t : bd_.ProfileTables()) t->EnableControls();
+}
+
+bool TProfileStore::SaveSnapshot(const std::string& name, const std::string& serialNumber,
+                                 const std::string& version, const TRegisterSnapshot& snapshot,
+                                 std::string& key) {
+  if (!OpenFiles()) return false;
+  TDbfTable& p = File(ProfileFile::Profile);
+  p.SetFiltered(false);
+  key = std::to_string(NewProfileKey());
+  if (!Check(p.Append(), p) || !Check(p.SetText("LN", key), p) || !Check(p.SetText("NAME", name), p) ||
+      !Check(p.SetText("SN", serialNumber), p) || !Check(p.SetText("TYPEKKM", version), p) ||
+      !Check(p.Post(), p))
+    return false;
+  if (!SetProfileFilters(name, key)) return false;
+  const auto row = [&](ProfileFile which, const std::function<bool(TDbfTable&)>& fill) {
+    TDbfTable& f = File(which);
+    const bool ok = Check(f.Append(), f) && fill(f) && Check(f.SetText("OLN", key), f) && Check(f.Post(), f);
+    if (!ok) f.Cancel();
+    return ok;
+  };
+  const auto number = [this](TDbfTable& f, std::string_view field, std::int64_t value) {
+    return Check(f.SetInt(field, value), f);
+  };
+  const auto text = [this](TDbfTable& f, std::string_view field, const std::string& value) {
+    return Check(f.SetText(field, value), f);
+  };
+  bool ok = true;
+  if (snapshot.options) {
+    std::int64_t n = 0;
+    for (const std::uint8_t value : *snapshot.options) {
+      ++n;
+      ok = ok && row(ProfileFile::Options,
+                     [&](TDbfTable& f) { return number(f, "NUM", n) && number(f, "VAL", value); });
+    }
+  }
+  if (snapshot.departments) {
+    std::int64_t n = 0;
+    for (const TDepRec& d : *snapshot.departments) {
+      ++n;
+      Currency price;
+      if (!CurrencyFromDouble(d.price, price)) price = Currency{};
+      ok = ok && row(ProfileFile::Dept, [&](TDbfTable& f) {
+             return number(f, "Sec", n) && number(f, "Status", StatusCode(d.status)) &&
+                    text(f, "Name", d.name) && number(f, "ng", TaxGroupCode(d.taxGroup)) &&
+                    text(f, "Price", CurrencyToText(price, DecimalSeparator()));
+           });
+    }
+  }
+  if (snapshot.receipt) {
+    const TReceiptSnapshot& r = *snapshot.receipt;
+    for (int part = 0; part < 2; ++part) {
+      const auto& lines = part == 0 ? r.header : r.footer;
+      for (int n = 1; n <= kReceiptLineCount; ++n) {
+        ok = ok && row(ProfileFile::Check, [&](TDbfTable& f) {
+               return number(f, "LINE", part == 0 ? n : n + kFooterLineOffset) &&
+                      text(f, "NAME", lines[static_cast<std::size_t>(n - 1)]);
+             });
+      }
+    }
+    ok = ok && row(ProfileFile::CheckFont, [&](TDbfTable& f) {
+           return number(f, "TITLEFONT", r.headerFont) && number(f, "FOOTERFONT", r.footerFont);
+         });
+  }
+  if (snapshot.operators) {
+    for (const TOperatorSnapshot& o : *snapshot.operators) {
+      ok = ok && row(ProfileFile::Operators,
+                     [&](TDbfTable& f) { return text(f, "NAME", o.name) && text(f, "DOLGN", o.position); });
+    }
+  }
+  // Details before the profile row that refers to them.
+  const bool flushed = FlushAll(false);
+  return ok && flushed;
+}
+
+int TProfileStore::PruneBackups(const std::string& serialNumber, int keep, std::string_view shownKey) {
+  if (!OpenFiles()) return -1;
+  TDbfTable& p = File(ProfileFile::Profile);
+  struct Backup {
+    std::string name;
+    std::string ln;
+    std::int64_t key = 0;
+  };
+  std::vector<Backup> backups;
+  if (!FilterProfiles({{"sn", serialNumber}})) return -1;
+  for (bool more = p.First(); more; more = p.Next()) {
+    Backup b;
+    p.GetText("NAME", b.name);
+    p.GetText("LN", b.ln);
+    if (IsBackupName(b.name) && ParseKey(b.ln, b.key)) backups.push_back(std::move(b));
+  }
+  p.SetFiltered(false);
+  std::stable_sort(backups.begin(), backups.end(),
+                   [](const Backup& a, const Backup& b) { return a.key > b.key; });
+  int deleted = 0;
+  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 1)); i < backups.size(); ++i) {
+    const Backup& b = backups[i];
+    if (b.ln == shownKey) continue;
+    if (!SetProfileFilters(b.name, b.ln) || !DeleteDetailRows()) return -1;
+    if (p.First() && !Check(p.Delete(), p)) return -1;
+    DropProfileRows(b.ln);
+    ++deleted;
+  }
+  if (deleted > 0 && !FlushAll(true)) return -1;
+  return deleted;
+}
+
+bool TProfileStore::SelectEntry(std::string_view ln) {
+  TWorkTable& list = bd_.mtProfile;
+  const int field = list.FieldIndex("LN");
+  for (int r = 0; r < list.ViewRowCount(); ++r)
+    if (list.ViewText(r, field) == ln) return list.RecNo() == r + 1 || list.SetRecNo(r + 1);
+  return false;
+}
+
+std::string TProfileStore::StoredProfileKey() const {
+  const TWorkTable& list = bd_.mtProfile;
+  const int name = list.FieldIndex("Name");
+  const int ln = list.FieldIndex("LN");
+  for (int r = 1; r < list.ViewRowCount(); ++r) {
+    const std::string key = list.ViewText(r, ln);
+    if (list.ViewText(r, name) == kStoredProfileName && !IsTemplateKey(key)) return key;
+  }
+  return {};
 }
 
 }  // namespace zarvik

@@ -36,6 +36,7 @@
 namespace zarvik {
 
 class TKKMInfo;
+struct TRegisterSnapshot;
 
 inline constexpr std::string_view kStoredProfileName = "Сохраненная";
 inline constexpr std::string_view kTemplateSavedText = "Шаблон записан";
@@ -66,10 +67,11 @@ class TProfileStore {
 
   // Opens the seven files that are not open yet, creating missing ones.
   bool OpenFiles();
-  // Rebuilds the list for a register: its stored profiles, then the
-  // templates of its version; settles on row 1.
+  // Rebuilds the list for a register: its stored profile, its backups
+  // (newest first), then the templates of its version; settles on row 1.
   bool RefreshProfileList(const std::string& serialNumber, const std::string& version);
-  // Stored profiles the last rebuild found for the register's serial number.
+  // Stored profiles the last rebuild found for the register's serial number
+  // (backups do not count).
   int StoredProfilesFound() const { return storedFound_; }
 
   // Selects the profile row of `name` and `key` (a leading "-" dropped) in
@@ -101,6 +103,21 @@ class TProfileStore {
   // Deletes the current entry; nothing on row 1 (false).
   bool DeleteSelectedProfile();
 
+  // Backups (RegisterBackup.h). Stores the tables of `snapshot` as a new
+  // profile `name` of the register `serialNumber` (the tables not read get
+  // no rows); `key` is its key. The list is not rebuilt.
+  bool SaveSnapshot(const std::string& name, const std::string& serialNumber, const std::string& version,
+                    const TRegisterSnapshot& snapshot, std::string& key);
+  // Deletes the backups of `serialNumber` beyond the newest `keep`, except
+  // the one with key `shownKey` (the profile on display); their rows in
+  // memory go too. The number deleted, or -1 after a reported failure. The
+  // list is not rebuilt.
+  int PruneBackups(const std::string& serialNumber, int keep, std::string_view shownKey);
+  // Moves the list to the entry with key `ln`; false when it has none.
+  bool SelectEntry(std::string_view ln);
+  // The key of the register's stored profile in the list, "" when it has none.
+  std::string StoredProfileKey() const;
+
   // The list's events.
   void mtProfileBeforeScroll(TWorkTable& list);
   void mtProfileAfterScroll(TWorkTable& list);
@@ -124,6 +141,10 @@ class TProfileStore {
                  const std::function<bool(TDbfTable&, TWorkTable&, int)>& fill);
   bool FlushAll(bool profileFirst);
   void DropOptionRows(const std::string& ln);
+  // Every row of profile `ln` in the seven working tables.
+  void DropProfileRows(const std::string& ln);
+  // Deletes the rows the detail files' filters select (SetProfileFilters).
+  bool DeleteDetailRows();
 
   bool LoadOptions(const TKKMInfo* info);
   bool LoadDepartments();

@@ -965,7 +965,8 @@ const WtValue& TWorkTable::ViewValue(int row, int field) const {
     // Without a filter the view row is the row itself: no scan, so a grid of
     // thousands of rows draws in constant time per cell.
     const auto i = static_cast<std::size_t>(row);
-    if (i < rows_.size()) values = state_ == State::Edit && i == cursor_ ? &pending_.values : &rows_[i].values;
+    if (i < rows_.size())
+      values = state_ == State::Edit && i == cursor_ ? &pending_.values : &rows_[i].values;
   } else {
     int n = 0;
     for (std::size_t i = 0; i < rows_.size() && values == nullptr; ++i)
@@ -979,6 +980,14 @@ const WtValue& TWorkTable::ViewValue(int row, int field) const {
     return calc_.size() > f ? calc_[f] : kNull;
   }
   return (*values)[f];
+}
+
+const WtValue& TWorkTable::StoredValue(int row, int field) const {
+  static const WtValue kNull;
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || field < 0 || field >= FieldCount() ||
+      fields_[static_cast<std::size_t>(field)].IsCalculated())
+    return kNull;
+  return rows_[static_cast<std::size_t>(row)].values[static_cast<std::size_t>(field)];
 }
 
 std::string TWorkTable::ViewText(int row, int field) const {

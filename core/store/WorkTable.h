@@ -202,6 +202,11 @@ class TWorkTable {
   std::string ViewText(int row, int field) const;
   const WtValue& ViewValue(int row, int field) const;
   int CurrentViewRow() const;
+  // Every posted row whatever the filter shows, in table order (rows of all
+  // profiles side by side): for comparing the rows of two profiles. Null for
+  // a row or field out of range and for calculated fields.
+  int StoredRowCount() const { return static_cast<int>(rows_.size()); }
+  const WtValue& StoredValue(int row, int field) const;
   void AddObserver(IWorkTableObserver* observer);
   void RemoveObserver(IWorkTableObserver* observer);
   void DisableControls();

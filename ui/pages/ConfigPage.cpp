@@ -1,6 +1,7 @@
 #include "ConfigPage.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -14,8 +15,10 @@
 #include "SpeedButtonEx.h"
 #include "TaxesTab.h"
 #include "TextTab.h"
+#include "WriteGuard.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
+#include "store/UnitBD.h"
 
 namespace zarvik::ui {
 
@@ -36,6 +39,15 @@ TConfigPage::TConfigPage(TPageHost& host, QWidget* parent) : QWidget(parent), ho
     b->setFont(f);
     all->addWidget(b);
   }
+  cbOnlyDifferences_ = new QCheckBox(QString::fromUtf8(kOnlyDifferencesCaption), this);
+  cbOnlyDifferences_->setObjectName("cbOnlyDifferences");
+  cbOnlyDifferences_->setAccessibleName(QString::fromUtf8(kOnlyDifferencesCaption));
+  cbOnlyDifferences_->setToolTip(QString::fromUtf8(kOnlyDifferencesTip));
+  cbOnlyDifferences_->setChecked(host_.WriteSafety().onlyDifferences);
+  connect(cbOnlyDifferences_, &QCheckBox::toggled, this,
+          [this](bool on) { host_.WriteSafety().onlyDifferences = on; });
+  all->addSpacing(8);
+  all->addWidget(cbOnlyDifferences_);
   all->addStretch(1);
   left->addLayout(all);
 
@@ -92,9 +104,28 @@ void TConfigPage::LoadAll() {
 void TConfigPage::SaveAll() {
   if (host_.RegisterBusy()) return;
   host_.SelectPage(pgConfig);
-  options_->SaveOptions();
-  departments_->SaveDepartments();
-  receipt_->SaveReceiptText();
+  TBD& bd = host_.Bd();
+  // The register's values of every table are read (and backed up) once, by
+  // the first step that reaches the register.
+  TWriteGuard batch(host_, stAllSettings);
+  batch.BeginBatch();
+  // A profile that lacks a table (a backup of other tables) leaves the
+  // register's one as it is.
+  const auto missing = [](const char* what) {
+    Mess(std::string(what) + ": в настройке нет строк, не записаны", false, true, true);
+  };
+  if (bd.mtOptions.RecordCount() > 0)
+    options_->SaveOptions();
+  else
+    missing("Опции");
+  if (bd.mtDepatment.RecordCount() > 0)
+    departments_->SaveDepartments();
+  else
+    missing("Отделы");
+  if (bd.mtTitle.RecordCount() > 0 || bd.mtFooter.RecordCount() > 0)
+    receipt_->SaveReceiptText();
+  else
+    missing("Заголовок и окончание чека");
   if (HasOperators()) operators_->SaveOperators();
   Mess("Запись" + colorToStrR(C_Query) + " завершена!", false, true, true);
 }

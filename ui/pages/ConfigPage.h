@@ -6,9 +6,15 @@
 
 #include "PageHost.h"
 
+class QCheckBox;
 class QTabWidget;
 
 namespace zarvik::ui {
+
+inline constexpr const char* kOnlyDifferencesCaption = "только отличия";
+inline constexpr const char* kOnlyDifferencesTip =
+    "Записывать в ККМ только то, что отличается от её текущих значений "
+    "(перед записью они считываются из ККМ)";
 
 class TOptionsTab;
 class TDepartmentsTab;
@@ -32,6 +38,8 @@ class TConfigPage : public QWidget {
   TTextTab& Text() { return *text_; }
   TProfilePanel& Profiles() { return *profiles_; }
   QTabWidget& Tabs() { return *tabs_; }
+  // "только отличия": the writes send only what differs from the register.
+  QCheckBox& OnlyDifferences() { return *cbOnlyDifferences_; }
 
   // The free-text tab is shown only with the switch "okb".
   void SetTextTabVisible(bool visible);
@@ -56,6 +64,7 @@ class TConfigPage : public QWidget {
   TProfilePanel* profiles_ = nullptr;
   TSpeedButtonEx* bLoadAllOptions_ = nullptr;
   TSpeedButtonEx* bSaveAllOptions_ = nullptr;
+  QCheckBox* cbOnlyDifferences_ = nullptr;
 };
 
 }  // namespace zarvik::ui

@@ -1,5 +1,6 @@
 #include "ConfigSysPage.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -8,6 +9,7 @@
 
 #include "ScannerPanel.h"
 #include "WebLabel.h"
+#include "store/RegisterBackup.h"
 
 namespace zarvik::ui {
 
@@ -42,6 +44,22 @@ QPlainTextEdit* Memo(const QString& text, const char* name, const char* accessib
 
 }  // namespace
 
+void TConfigSysPage::ShowBackupSettings() {
+  const TBackupSettings& b = host_.WriteSafety().backup;
+  cbBackupBeforeWrite_->setChecked(b.enabled);
+  backupNote_->setText(
+      QString::fromUtf8("Перед каждой записью настроек или товаров программа считывает из ККМ то, что "
+                        "будет перезаписано: настройки записываемых таблиц, записываемые товары (если их "
+                        "не больше 50) или всю базу товаров. Это занимает время: при 9600 бод около "
+                        "0,14 с на отдел, строку чека, имя или должность оператора, 0,23 с на товар, "
+                        "0,09 с на товар при чтении всей базы. "
+                        "Настройки сохраняются в списке настроек под именем «Авто дата время», товары - "
+                        "файлом DBF в папке bd/backup. Для каждой ККМ хранятся последние %1 копий "
+                        "каждого вида (ZarvikConfig.ini, [Backup] KEEP).")
+          .arg(b.keep));
+  backupNote_->setAccessibleName(backupNote_->text());
+}
+
 QString TConfigSysPage::HistoryText() {
   static const THistoryEntry entries[] = {
       {"10.12.2026",
@@ -63,11 +81,32 @@ QString TConfigSysPage::HistoryText() {
   return text;
 }
 
-TConfigSysPage::TConfigSysPage(TPageHost& host, QWidget* parent) : QWidget(parent) {
+TConfigSysPage::TConfigSysPage(TPageHost& host, QWidget* parent) : QWidget(parent), host_(host) {
   setObjectName("TabSheetConfigSys");
   auto* layout = new QVBoxLayout(this);
   scanner_ = new TScannerPanel(host, this);
   layout->addWidget(scanner_);
+
+  // The backup before writes.
+  auto* backup = new QFrame(this);
+  backup->setObjectName("PanelBackup");
+  backup->setFrameShape(QFrame::StyledPanel);
+  auto* backupLayout = new QVBoxLayout(backup);
+  cbBackupBeforeWrite_ = new QCheckBox(QString::fromUtf8(kBackupBoxCaption), backup);
+  cbBackupBeforeWrite_->setObjectName("cbBackupBeforeWrite");
+  cbBackupBeforeWrite_->setAccessibleName(QString::fromUtf8(kBackupBoxCaption));
+  QFont bold = cbBackupBeforeWrite_->font();
+  bold.setBold(true);
+  cbBackupBeforeWrite_->setFont(bold);
+  connect(cbBackupBeforeWrite_, &QCheckBox::toggled, this,
+          [this](bool on) { host_.WriteSafety().backup.enabled = on; });
+  backupLayout->addWidget(cbBackupBeforeWrite_);
+  backupNote_ = new QLabel(backup);
+  backupNote_->setObjectName("lBackupNote");
+  backupNote_->setWordWrap(true);
+  backupLayout->addWidget(backupNote_);
+  layout->addWidget(backup);
+  ShowBackupSettings();
 
   auto* panel2 = new QWidget(this);
   panel2->setObjectName("Panel2");

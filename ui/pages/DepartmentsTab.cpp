@@ -7,8 +7,11 @@
 
 #include "ConfigTabSupport.h"
 #include "DBGridEh.h"
+#include "DiffMarks.h"
 #include "MainSignals.h"
 #include "SpeedButtonEx.h"
+#include "WriteGuard.h"
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
@@ -48,6 +51,16 @@ TDepartmentsTab::TDepartmentsTab(TPageHost& host, QWidget* parent) : QWidget(par
   grid_->setAccessibleName(QString::fromUtf8(kCaption));
   grid_->verticalHeader()->hide();
   grid_->horizontalHeader()->setStretchLastSection(false);
+  TWorkTableModel& model = grid_->Model();
+  const int numColumn = model.ColumnOf("Num");
+  const int nameColumn = model.ColumnOf("Name");
+  model.cellStyle = [this, numColumn, nameColumn](int row, int column) {
+    TCellStyle s;
+    const TWorkTable& t = host_.Bd().mtDepatment;
+    if (column == numColumn && RowDiffers(host_, t, TDiffTable::Departments, row)) MarkDifference(s);
+    if (column == nameColumn) MarkUnprintable(s, t.ViewText(row, t.FieldIndex("Name")));
+    return s;
+  };
   grid_->FitColumns();
   FitGridWidth(*grid_);
   layout->addWidget(grid_, 1, Qt::AlignLeft);
@@ -131,6 +144,9 @@ void TDepartmentsTab::WriteDepartments() {
           true, true, true);
     return;
   }
+  TWriteGuard guard(host_, stDepartments);
+  if (!guard.Prepare()) return;
+  const TRegisterSnapshot* snapshot = guard.Snapshot();
   const int keep = t.RecNo();
   t.First();
   for (int i = 1; i <= count; ++i) {
@@ -142,7 +158,33 @@ void TDepartmentsTab::WriteDepartments() {
     t.Next();
   }
   if (keep > 0) t.SetRecNo(keep);
+  // Only the departments that differ from the register's, when asked.
+  std::vector<int> sent;
   for (int i = 1; i <= count; ++i) {
+    const auto k = static_cast<std::size_t>(i - 1);
+    if (guard.OnlyDifferences() && snapshot->departments && k < snapshot->departments->size() &&
+        SameDepartment(info.departments[k], (*snapshot->departments)[k]))
+      continue;
+    sent.push_back(i);
+  }
+  if (guard.OnlyDifferences()) {
+    if (sent.empty()) {
+      Mess("Отделы не отличаются от ККМ, запись не нужна", false, true, true);
+      HideWait();
+      return;
+    }
+    std::string list;
+    for (const int i : sent) list += (list.empty() ? "" : ", ") + std::to_string(i);
+    Mess("Записываются отличающиеся отделы: " + list, false, true, true);
+  }
+  for (const int i : sent) {
+    const TDepRec& d = info.departments[static_cast<std::size_t>(i - 1)];
+    // A closed department is written without its name.
+    if (!IsOpenDepartment(d)) continue;
+    if (const std::string w = UnprintableWarning("Отдел " + std::to_string(i), d.name); !w.empty())
+      Warning(w + ", они не будут записаны", false, true, true);
+  }
+  for (const int i : sent) {
     if (!host_.Protocol().SetDepartment(i)) {
       Error("не удалось записать информацию о отделах", true, true, true);
       return;

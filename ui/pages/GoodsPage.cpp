@@ -14,9 +14,12 @@
 #include <array>
 
 #include "DBGridEh.h"
+#include "DiffMarks.h"
 #include "SpeedButtonEx.h"
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "shell/DiaLog.h"
+#include "shell/TextCodec.h"
 #include "store/GoodsExchange.h"
 #include "store/UnitBD.h"
 
@@ -127,7 +130,8 @@ void TGoodsPage::BuildGrid() {
   };
   model.cellStyle = [this](int row, int column) {
     TCellStyle s;
-    switch (CellState(row, column)) {
+    const TGoodsCellState state = CellState(row, column);
+    switch (state) {
       case TGoodsCellState::Deleted:
         s.background = palette().color(QPalette::Button);
         s.foreground = palette().color(QPalette::WindowText);
@@ -137,13 +141,21 @@ void TGoodsPage::BuildGrid() {
         if (row % 2 == 0) s.background = kGoodsOddRowColor;  // rows 1, 3, 5, ... as numbered
         break;
     }
+    if (column == nameColumn_ && state == TGoodsCellState::Error) {
+      const TWorkTable& t = Table();
+      if (const QString tip =
+              UnprintableTip(Utf8Left(t.ViewText(row, t.FieldIndex("Name")), kGoodsNameWidth));
+          !tip.isEmpty())
+        s.toolTip = tip;
+    }
     return s;
   };
   // Rows added or deleted on the page are no longer numbered as in the file.
   for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
     connect(&model, signal, this, [this] { report_.rowPlaces.clear(); });
+  nameColumn_ = model.ColumnOf("Name");
   DBGridEhTOBAP->FitColumns();
-  nameWidth_ = DBGridEhTOBAP->columnWidth(model.ColumnOf("Name"));
+  nameWidth_ = DBGridEhTOBAP->columnWidth(nameColumn_);
 }
 
 void TGoodsPage::FitNameColumn() {
@@ -295,7 +307,13 @@ TGoodsCellState TGoodsPage::CellState(int row, int column) {
     if (std::holds_alternative<std::monostate>(value("Price"))) state = TGoodsCellState::Error;
   }
   std::int64_t n = 0;
-  if (field == "Shtrih") {
+  if (field == "Name" && type != kGoodsTypeNone) {
+    // Characters the register cannot print are left out of the record.
+    const WtValue& v = value("Name");
+    if (const auto* s = std::get_if<std::string>(&v);
+        s != nullptr && !IsPrintableText(Utf8Left(*s, kGoodsNameWidth)))
+      state = TGoodsCellState::Error;
+  } else if (field == "Shtrih") {
     const WtValue& v = value("Shtrih");
     if (const auto* s = std::get_if<std::string>(&v); s != nullptr && !AllDigits(*s))
       state = TGoodsCellState::Error;

@@ -143,9 +143,13 @@ class TGoodsPage : public QWidget {
   void ShowPopup(QMenu* menu, QWidget* button);
   // Takes the report of an import into the table and shows it.
   void TakeImportReport(bool imported, GoodsImportReport&& report);
-  // Names, before a write, each row the register will not get; returns the
-  // number of rows skipped.
-  int ReportRowsNotWritten(bool singleRow, const TKKMInfo& info);
+  // Names, before a write, each row the register will not get (and each
+  // name it cannot print whole); returns the number of rows skipped and
+  // gives the number to write.
+  int ReportRowsNotWritten(bool singleRow, const TKKMInfo& info, int& toWrite);
+  // The register's goods (all, or only the current row's) kept in a goods
+  // backup file before a write; false after a reported failure or a stop.
+  bool BackupGoodsBeforeWrite(bool singleRow);
   QToolBar* MainToolBar();
 
   TPageHost& host_;
@@ -153,6 +157,7 @@ class TGoodsPage : public QWidget {
   // before the first record arrives or after a repeated one).
   bool transferRunning_ = false;
   int nameWidth_ = 0;  // the name column's display width
+  int nameColumn_ = -1;
   GoodsImportReport report_;
   QElapsedTimer gridShown_;  // since the grid last showed the rows of a read-all
 };

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -17,6 +18,7 @@
 #include "shell/UiHooks.h"
 #include "store/GoodsExchange.h"
 #include "store/GoodsReport.h"
+#include "store/RegisterBackup.h"
 #include "store/UnitBD.h"
 
 namespace zarvik::ui {
@@ -206,7 +208,14 @@ void TGoodsPage::SaveGoods(bool singleRow) {
       return;
     }
     // Everything the register will not get is named before the transfer.
-    int skipped = ReportRowsNotWritten(singleRow, info);
+    int toWrite = 0;
+    int skipped = ReportRowsNotWritten(singleRow, info, toWrite);
+    // What the register holds is kept first, when something will be written.
+    host_.Action("tovarSaveAll")->setText(QString::fromUtf8(kStopCaption.data(), kStopCaption.size()));
+    if (toWrite > 0 && host_.WriteSafety().backup.enabled && !BackupGoodsBeforeWrite(singleRow)) {
+      Error(std::string(kBackupFailedText), true, true, true);
+      return;
+    }
     Mess("Записываем товар...", false, true, true);
     state.transferProgress = 0;
     state.goodsLastCode = 0;
@@ -265,13 +274,22 @@ void TGoodsPage::SaveGoods(bool singleRow) {
   });
 }
 
-int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info) {
+int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info, int& toWrite) {
   TWorkTable& table = Table();
+  toWrite = 0;
   if (singleRow) {
     if (table.IsEmpty()) return 0;
+    const int place = report_.PlaceOfRow(table.RecNo() - 1);
     std::optional<GoodsIssue> issue = GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat);
-    if (!issue) return 0;
-    issue->place = report_.PlaceOfRow(table.RecNo() - 1);
+    if (!issue) {
+      toWrite = 1;
+      if (std::optional<GoodsIssue> name = GoodsNameIssue(table)) {
+        name->place = place;
+        Warning(GoodsIssueText(*name, report_.placeKind), false, true, true);
+      }
+      return 0;
+    }
+    issue->place = place;
     Warning(GoodsIssueText(*issue, report_.placeKind), false, true, true);
     return 1;
   }
@@ -279,9 +297,28 @@ int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info) {
   GoodsImportReport check;
   check.Reset(report_.file, report_.placeKind);
   check.rowPlaces = report_.rowPlaces;
-  CheckGoodsForRegister(table, info, check);
+  toWrite = CheckGoodsForRegister(table, info, check);
   PublishGoodsReport(check);
   return check.rowsSkipped;
+}
+
+bool TGoodsPage::BackupGoodsBeforeWrite(bool singleRow) {
+  TKKMInfo& info = host_.Kkm().Info();
+  TTransferState& state = host_.Transfer();
+  // The row written, a few rows one by one, or the whole goods table.
+  const std::vector<int> codes = singleRow ? GoodsBackupCode(Table()) : GoodsBackupCodes(Table(), info);
+  const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
+  const std::string path = GoodsBackupPath(folder, info.serialNumber, std::chrono::system_clock::now());
+  Mess("Резервная копия товаров ККМ...", false, true, true);
+  // The grid keeps the table's rows: the backup reads into a table of its
+  // own. The wait window stays up while records come; the progress bar is
+  // the write's. The stop button stops the backup, and then the write.
+  const bool ok = BackupGoods(host_.Protocol(), path, codes, [&](int) {
+    ShowWait(kGoodsWaitTime);
+    return !state.transferStopRequested && !UiHooks().IsTerminating();
+  });
+  if (ok) PruneGoodsBackups(folder, info.serialNumber, host_.WriteSafety().backup.keep);
+  return ok;
 }
 
 }  // namespace zarvik::ui

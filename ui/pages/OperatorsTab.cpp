@@ -8,8 +8,11 @@
 
 #include "ConfigTabSupport.h"
 #include "DBGridEh.h"
+#include "DiffMarks.h"
 #include "MainSignals.h"
 #include "SpeedButtonEx.h"
+#include "WriteGuard.h"
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
@@ -59,6 +62,18 @@ TOperatorsTab::TOperatorsTab(TPageHost& host, QWidget* parent) : QWidget(parent)
   grid_->setAccessibleName(QString::fromUtf8(kCaption));
   grid_->verticalHeader()->hide();
   grid_->horizontalHeader()->setStretchLastSection(false);
+  TWorkTableModel& model = grid_->Model();
+  const int numColumn = model.ColumnOf("Num");
+  const int nameColumn = model.ColumnOf("operator");
+  const int positionColumn = model.ColumnOf("dolgn");
+  model.cellStyle = [this, numColumn, nameColumn, positionColumn](int row, int column) {
+    TCellStyle s;
+    const TWorkTable& t = host_.Bd().tmOperators;
+    if (column == numColumn && RowDiffers(host_, t, TDiffTable::Operators, row)) MarkDifference(s);
+    if (column == nameColumn || column == positionColumn)
+      MarkUnprintable(s, t.ViewText(row, t.FieldIndex(column == nameColumn ? "operator" : "dolgn")));
+    return s;
+  };
   SetGridFont(*grid_, FixedPitchFont(grid_->font()));
   grid_->horizontalHeader()->setFont(OwnFont(font()));
   grid_->FitColumns();
@@ -129,6 +144,10 @@ void TOperatorsTab::SaveOperators() {
 void TOperatorsTab::WriteOperators() {
   TWorkTable& t = host_.Bd().tmOperators;
   TProtocolKKM& protocol = host_.Protocol();
+  // The register's values are read before the rows fill the register model.
+  // An empty table sends nothing and needs no backup.
+  TWriteGuard guard(host_, stOperators);
+  if (t.RecordCount() > 0 && !guard.Prepare()) return;
   TKKMInfo& info = host_.Kkm().Info();
   const int keep = t.RecNo();
   t.First();
@@ -141,14 +160,45 @@ void TOperatorsTab::WriteOperators() {
     ++count;
   }
   if (keep > 0) t.SetRecNo(keep);
+  const TRegisterSnapshot* snapshot = guard.Snapshot();
+  const bool onlyDifferences = guard.OnlyDifferences() && snapshot->operators.has_value() && count > 0;
+  // With "только отличия" a name and a position are each sent only when they
+  // differ from the register's (an operator the register did not report
+  // differs).
+  const auto differs = [&](int i, bool position) {
+    if (!onlyDifferences) return true;
+    const auto k = static_cast<std::size_t>(i - 1);
+    if (k >= snapshot->operators->size()) return true;
+    const TOperatorSnapshot& o = (*snapshot->operators)[k];
+    return position ? !SameRegisterText(info.positions[k], o.position)
+                    : !SameRegisterText(info.operatorNames[k], o.name);
+  };
+  int toSend = 0;
+  for (int i = 1; i <= count; ++i) {
+    const auto k = static_cast<std::size_t>(i - 1);
+    for (const bool position : {false, true}) {
+      if (!differs(i, position)) continue;
+      ++toSend;
+      const std::string what = (position ? "Должность " : "Оператор ") + std::to_string(i);
+      if (const std::string w =
+              UnprintableWarning(what, position ? info.positions[k] : info.operatorNames[k]);
+          !w.empty())
+        zarvik::Warning(w + ", они не будут записаны", false, true, true);
+    }
+  }
+  if (onlyDifferences && toSend == 0) {
+    Mess("Операторы не отличаются от ККМ, запись не нужна", false, true, true);
+    HideWait();
+    return;
+  }
   const auto written = [](int i) { return "Записано только " + std::to_string(i - 1) + " стр."; };
   for (int i = 1; i <= count; ++i) {
-    if (!protocol.SetOperatorName(i)) {
+    if (differs(i, false) && !protocol.SetOperatorName(i)) {
       Error(i == 1 ? std::string("не удалось записать информацию о операторах") : written(i), true, true,
             true);
       return;
     }
-    if (!protocol.SetPosition(i)) {
+    if (differs(i, true) && !protocol.SetPosition(i)) {
       Error(i == 1 ? std::string("не удалось записать информацию о должностях") : written(i), true, true,
             true);
       return;

@@ -10,6 +10,7 @@
 #include <QStackedLayout>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ConfigTabSupport.h"
 #include "DBGridEh.h"
@@ -17,6 +18,7 @@
 #include "OptionCardGrid.h"
 #include "OptionRules.h"
 #include "SpeedButtonEx.h"
+#include "WriteGuard.h"
 #include "model/OptionTable.h"
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
@@ -269,6 +271,8 @@ void TOptionsTab::WriteOptions() {
         true, true, true);
     return;
   }
+  TWriteGuard guard(host_, stOptions);
+  if (!guard.Prepare()) return;
   const int keep = t.RecNo();
   t.First();
   for (int i = 1; i <= count; ++i) {
@@ -278,6 +282,16 @@ void TOptionsTab::WriteOptions() {
     t.Next();
   }
   if (keep > 0) t.SetRecNo(keep);
+  // The options go in one command: with "только отличия" they are written
+  // when any of them differs from the register's, else not at all.
+  if (const TRegisterSnapshot* snapshot = guard.Snapshot();
+      guard.OnlyDifferences() && snapshot->options &&
+      std::equal(snapshot->options->begin(), snapshot->options->end(), info->optionValues.begin(),
+                 info->optionValues.begin() + count)) {
+    Mess("Опции не отличаются от ККМ, запись не нужна", false, true, true);
+    HideWait();
+    return;
+  }
   if (host_.Protocol().SetOptions())
     Mess("опции записаны", false, true, true);
   else

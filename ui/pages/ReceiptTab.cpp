@@ -10,7 +10,10 @@
 #include "ConfigTabSupport.h"
 #include "DBComboBox.h"
 #include "DBGridEh.h"
+#include "DiffMarks.h"
 #include "SpeedButtonEx.h"
+#include "WriteGuard.h"
+#include "model/RegisterText.h"
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
@@ -24,9 +27,17 @@ namespace {
 constexpr int kLineNumberChars = 3;
 constexpr int kLineChars = 33;
 
-TDBGridEh* LineGrid(TWorkTable& table, const char* name, QWidget* parent) {
+TDBGridEh* LineGrid(TPageHost& host, TWorkTable& table, TDiffTable kind, const char* name, QWidget* parent) {
   auto* grid = new TDBGridEh(
       table, {ReadOnlyColumn("Num", kLineNumberChars), Column("Caption", {false, kLineChars})}, parent);
+  const int numColumn = grid->Model().ColumnOf("Num");
+  const int captionColumn = grid->Model().ColumnOf("Caption");
+  grid->Model().cellStyle = [&host, &table, kind, numColumn, captionColumn](int row, int column) {
+    TCellStyle s;
+    if (column == numColumn && RowDiffers(host, table, kind, row)) MarkDifference(s);
+    if (column == captionColumn) MarkUnprintable(s, table.ViewText(row, table.FieldIndex("Caption")));
+    return s;
+  };
   grid->setObjectName(name);
   grid->setAccessibleName(QString::fromStdString(table.Field(table.FieldIndex("Caption")).Caption()));
   grid->verticalHeader()->hide();
@@ -92,15 +103,16 @@ TReceiptTab::TReceiptTab(TPageHost& host, QWidget* parent) : QWidget(parent), ho
   auto* blocks = new QGridLayout;
   blocks->setHorizontalSpacing(10);
   blocks->setVerticalSpacing(8);
-  title_ = LineGrid(bd.mtTitle, "DBGridEhTitleCheck", this);
-  footer_ = LineGrid(bd.mtFooter, "DBGridEhFooterCheck", this);
+  title_ = LineGrid(host_, bd.mtTitle, TDiffTable::Header, "DBGridEhTitleCheck", this);
+  footer_ = LineGrid(host_, bd.mtFooter, TDiffTable::Footer, "DBGridEhFooterCheck", this);
   int row = 0;
-  for (auto [grid, box, name, labelName] :
-       {std::tuple{title_, &titleFont_, "cbDbTitleFont", "LabelTitleFont"},
-        std::tuple{footer_, &footerFont_, "cbDbfooterFont", "LabelFooterFont"}}) {
+  for (auto [grid, box, name, labelName, labelSlot] :
+       {std::tuple{title_, &titleFont_, "cbDbTitleFont", "LabelTitleFont", &titleFontLabel_},
+        std::tuple{footer_, &footerFont_, "cbDbfooterFont", "LabelFooterFont", &footerFontLabel_}}) {
     auto* fontColumn = new QVBoxLayout;
     fontColumn->setSpacing(2);
     auto* label = new QLabel(QString::fromUtf8("Шрифт"), this);
+    *labelSlot = label;
     label->setObjectName(labelName);
     *box = new TDBComboBox(this);
     (*box)->setObjectName(name);
@@ -123,10 +135,41 @@ TReceiptTab::TReceiptTab(TPageHost& host, QWidget* parent) : QWidget(parent), ho
   footerFont_->SetDataSource(&bd.mtCheckFont, "footerFont");
   SetFontNames(AllPrintFontNames());
 
+  // The font labels follow the profile on display and the edits.
+  for (TDBGridEh* grid : {title_, footer_}) {
+    connect(&grid->Model(), &QAbstractItemModel::modelReset, this, &TReceiptTab::UpdateFontMarks);
+    connect(&grid->Model(), &QAbstractItemModel::dataChanged, this, &TReceiptTab::UpdateFontMarks);
+  }
+  for (TDBComboBox* box : {titleFont_, footerFont_})
+    connect(box, &QComboBox::currentIndexChanged, this, &TReceiptTab::UpdateFontMarks);
+  UpdateFontMarks();
+
   connect(host_.Action("aCheckLoad"), &QAction::triggered, this, &TReceiptTab::LoadReceiptText);
   connect(host_.Action("aCheckSave"), &QAction::triggered, this, &TReceiptTab::SaveReceiptText);
   host_.SetActionEnabled("aCheckLoad", true);
   host_.SetActionEnabled("aCheckSave", true);
+}
+
+bool TReceiptTab::FontDiffersShown(bool footer) {
+  return FontDiffers(host_.Bd().mtCheckFont, footer, ComparisonKey(host_));
+}
+
+void TReceiptTab::UpdateFontMarks() {
+  for (auto [label, footer] : {std::pair{titleFontLabel_, false}, std::pair{footerFontLabel_, true}}) {
+    const bool differs = FontDiffersShown(footer);
+    QFont f = font();
+    f.setBold(differs);
+    label->setFont(f);
+    QPalette p = palette();
+    if (differs) p.setColor(QPalette::WindowText, kDifferColor);
+    label->setPalette(p);
+    label->setToolTip(differs ? QString::fromUtf8("Шрифт отличается") : QString());
+  }
+}
+
+void TReceiptTab::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  UpdateFontMarks();
 }
 
 void TReceiptTab::SetFontNames(const QStringList& names) {
@@ -191,6 +234,17 @@ void TReceiptTab::WriteReceiptText() {
   TProtocolKKM& protocol = host_.Protocol();
   TWorkTable& fonts = bd.mtCheckFont;
   if (fonts.GetState() != TWorkTable::State::Browse) fonts.Post();
+  // A profile without receipt lines (a backup of other tables) would blank
+  // the register's lines.
+  if (bd.mtTitle.RecordCount() == 0 && bd.mtFooter.RecordCount() == 0) {
+    HideWait();
+    Error("заголовок и окончание чека не записаны: в настройке нет строк", true, true, true);
+    return;
+  }
+  TWriteGuard guard(host_, stReceipt);
+  if (!guard.Prepare()) return;
+  const TRegisterSnapshot* snapshot = guard.Snapshot();
+  const bool onlyDifferences = guard.OnlyDifferences() && snapshot->receipt.has_value();
   TKKMInfo& info = host_.Kkm().Info();
   const bool haveFonts = fonts.RecordCount() > 0;
   if (haveFonts) fonts.First();
@@ -200,15 +254,41 @@ void TReceiptTab::WriteReceiptText() {
       static_cast<std::uint8_t>(FontNumber(haveFonts ? fonts.Text("footerFont") : std::string()));
 
   TakeLines(bd.mtTitle, info.headerLines);
-  for (int i = 1; i <= kReceiptLineCount; ++i) {
+  TakeLines(bd.mtFooter, info.footerLines);
+  // Only the lines that differ; a changed font goes with every line of its block.
+  const auto lines = [&](bool footer) {
+    std::vector<int> sent;
+    const auto& mine = footer ? info.footerLines : info.headerLines;
+    for (int i = 1; i <= kReceiptLineCount; ++i) {
+      const auto k = static_cast<std::size_t>(i - 1);
+      if (onlyDifferences) {
+        const TReceiptSnapshot& r = *snapshot->receipt;
+        const bool fontSame = footer ? r.footerFont == info.footerFont : r.headerFont == info.headerFont;
+        if (fontSame && SameRegisterText(mine[k], (footer ? r.footer : r.header)[k])) continue;
+      }
+      sent.push_back(i);
+      const std::string what =
+          std::string(footer ? "Окончание чека" : "Заголовок чека") + ", строка " + std::to_string(i);
+      if (const std::string w = UnprintableWarning(what, mine[k]); !w.empty())
+        Warning(w + ", они не будут записаны", false, true, true);
+    }
+    return sent;
+  };
+  const std::vector<int> header = lines(false);
+  const std::vector<int> footer = lines(true);
+  if (onlyDifferences && header.empty() && footer.empty()) {
+    Mess("Заголовок и окончание чека не отличаются от ККМ, запись не нужна", false, true, true);
+    HideWait();
+    return;
+  }
+  for (const int i : header) {
     if (!protocol.SetHeaderLine(i)) {
       Error("не удалось записать информацию о заголовках", true, true, true);
       return;
     }
   }
   Mess("Начало Footer", false, true, true);
-  TakeLines(bd.mtFooter, info.footerLines);
-  for (int i = 1; i <= kReceiptLineCount; ++i) {
+  for (const int i : footer) {
     if (!protocol.SetFooterLine(i)) {
       Error("не удалось записать информацию об окончаниях", true, true, true);
       return;

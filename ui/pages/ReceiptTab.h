@@ -8,6 +8,8 @@
 
 #include "PageHost.h"
 
+class QLabel;
+
 namespace zarvik::ui {
 
 class TDBComboBox;
@@ -33,6 +35,9 @@ class TReceiptTab : public QWidget {
   // empty name.
   static int FontNumber(const std::string& name);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  signals:
   // A header load narrowed the print fonts to the register's ones.
   void fontNamesChanged(const QStringList& names);
@@ -41,12 +46,18 @@ class TReceiptTab : public QWidget {
   void ReadReceiptText();
   void WriteReceiptText();
   void SetFontNames(const QStringList& names);
+  // The "Шрифт" label of a block in blue and bold while the block's font
+  // differs from the comparison profile's.
+  void UpdateFontMarks();
+  bool FontDiffersShown(bool footer);
 
   TPageHost& host_;
   TDBGridEh* title_ = nullptr;
   TDBGridEh* footer_ = nullptr;
   TDBComboBox* titleFont_ = nullptr;
   TDBComboBox* footerFont_ = nullptr;
+  QLabel* titleFontLabel_ = nullptr;
+  QLabel* footerFontLabel_ = nullptr;
 };
 
 // The nine print font names.

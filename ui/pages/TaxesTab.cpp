@@ -8,6 +8,7 @@
 
 #include "ConfigTabSupport.h"
 #include "DBGridEh.h"
+#include "DiffMarks.h"
 #include "SpeedButtonEx.h"
 #include "model/U_kkms.h"
 #include "protocol/U_protocolkkm.h"
@@ -60,6 +61,12 @@ TTaxesTab::TTaxesTab(TPageHost& host, QWidget* parent) : QWidget(parent), host_(
   const int typeColumn = grid_->Model().ColumnOf("Type");
   grid_->Model().displayText = [typeColumn](int, int column, const QString& text) {
     return column == typeColumn ? TaxKindText(text) : text;
+  };
+  const int numColumn = grid_->Model().ColumnOf("Num");
+  grid_->Model().cellStyle = [this, numColumn](int row, int column) {
+    TCellStyle s;
+    if (column == numColumn && RowDiffers(host_, host_.Bd().mtTax, TDiffTable::Taxes, row)) MarkDifference(s);
+    return s;
   };
   grid_->FitColumns();
   FitGridToRows(*grid_, kDefaultTaxRows);

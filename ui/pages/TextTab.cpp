@@ -10,6 +10,7 @@
 #include "ConfigTabSupport.h"
 #include "ReceiptTab.h"
 #include "SpeedButtonEx.h"
+#include "model/RegisterText.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 
@@ -107,8 +108,11 @@ void TTextTab::bPrintTextClick() {
 void TTextTab::PrintLines() {
   const int font = std::max(cbFontText->currentIndex(), 0);
   const int brightness = std::max(cbLiteLetter->currentIndex(), 0);
-  for (const QString& line : TextLines()) {
-    if (!host_.Protocol().PrintLine(font, brightness, line.toStdString())) {
+  const QStringList lines = TextLines();
+  for (int n = 0; n < lines.size(); ++n) {
+    const std::string line = lines[n].toStdString();
+    if (const std::string w = PrintedLineWarning(n + 1, line); !w.empty()) Warning(w, false, true, true);
+    if (!host_.Protocol().PrintLine(font, brightness, line)) {
       Error("не удалось напечатать текст", true, true, true);
       return;
     }

@@ -12,18 +12,38 @@
 // LIST: names separated by commas, in any order (the pictures are taken in
 // the order below); default: all of them.
 //   start       the window as it opens, before connecting
+//   find        "Найти ККМ" while it searches (lines of this tool listed as
+//               ports 197 to 199, busy, not serial and silent, come before
+//               the register's port)
+//   ports       the register's port list opened over the window (after find:
+//               with those lines)
 //   connected   the window right after connecting (configuration page)
 //   options departments receipt taxes operators text
 //               the tabs of the configuration page
 //   goods journal configsys
 //               pages 2, 3 and 4
+//   monitor     the window with the line monitor open, after connecting
+//               again so that it shows the traffic
 //   wait        the wait window
+//   differences the departments of the register's stored profile, edited so
+//               that rows differ from the register and a name holds
+//               characters the register cannot print (reads all and saves
+//               the stored profile first)
+//   backup      after writing those departments with "только отличия": the
+//               backup profile in the list and the messages
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
 // WORDs are the program's own switch words (okb shows the text tab, ...).
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -36,14 +56,21 @@
 #include <string>
 #include <vector>
 
+#include <QCheckBox>
 #include "Application.h"
+#include "LineMonitor.h"
 #include "MainWindow.h"
+#include "SidePanel.h"
+#include "SpeedButtonEx.h"
 #include "UiHooksQt.h"
 #include "WaitForm.h"
 #include "pages/ConfigPage.h"
+#include "pages/DepartmentsTab.h"
 #include "pages/ProfilePanel.h"
 #include "port/Comport.h"
+#include "port/PortDevices.h"
 #include "shell/ProjectsVars.h"
+#include "store/UnitBD.h"
 
 namespace {
 
@@ -53,9 +80,19 @@ constexpr int kSettleMs = 150;
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
 constexpr std::chrono::milliseconds kWaitShown{5000};
+// The ports of the lines the search picture shows, and when the picture is
+// taken after the search began.
+constexpr int kHeldPort = 197;
+constexpr int kNotSerialPort = 198;
+constexpr int kSilentPort = 199;
+constexpr int kFindShotMs = 700;
+constexpr int kMonitorExtraHeight = 240;
+constexpr int kMonitorHeight = 300;
 
-const char* const kAllPages[] = {"start",     "connected", "options", "departments", "receipt",   "taxes",
-                                 "operators", "text",      "goods",   "journal",     "configsys", "wait"};
+const char* const kAllPages[] = {"start",     "find",      "ports",     "connected", "options",
+                                 "departments", "receipt", "taxes",     "operators", "text",
+                                 "goods",     "journal",   "configsys", "monitor",   "wait",
+                                 "differences", "backup"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -146,9 +183,55 @@ class Shooter {
     std::fflush(stdout);
   }
 
+  // The window during "Найти ККМ". Lines of this tool are listed before the
+  // register's port: one nobody serves (searched at every speed), one held
+  // by another open (skipped as busy) and one that is no serial line.
+  void ShootFind() {
+    if (!OpenSilentLine(silentMaster_, kSilentPort) || !OpenSilentLine(heldMaster_, kHeldPort)) {
+      std::fprintf(stderr, "zarvik-screenshots: no pseudo-terminal for the search picture\n");
+      failed = true;
+      return;
+    }
+    zarvik::SetPortDevice(kNotSerialPort, "/dev/null");
+    held_.SetPortNumber(kHeldPort);
+    held_.Open();
+    QTimer::singleShot(kFindShotMs, &window_, [this] {
+      const QString path = QDir(options_.out).filePath(QStringLiteral("find.png"));
+      if (window_.grab().save(path, "PNG")) {
+        std::printf("%s\n", path.toLocal8Bit().constData());
+      } else {
+        failed = true;
+      }
+    });
+    window_.Action("aFindKKM")->trigger();
+    Settle();
+  }
+
+  // The register's port list opened over the window.
+  void ShootPorts() {
+    QComboBox* box = window_.Side().cbComPort;
+    box->showPopup();
+    Settle();
+    QWidget* popup = box->view()->window();
+    QPixmap picture = window_.grab();
+    {
+      QPainter painter(&picture);
+      painter.drawPixmap(window_.mapFromGlobal(popup->mapToGlobal(QPoint(0, 0))), popup->grab());
+    }
+    box->hidePopup();
+    const QString path = QDir(options_.out).filePath(QStringLiteral("ports.png"));
+    if (picture.save(path, "PNG")) {
+      std::printf("%s\n", path.toLocal8Bit().constData());
+    } else {
+      failed = true;
+    }
+  }
+
   void Run() {
     window_.SelectPage(zarvik::ui::pgConfig);
     if (Wanted("start")) Shoot("start", window_);
+    if (Wanted("find")) ShootFind();
+    if (Wanted("ports")) ShootPorts();
     if (options_.connect && !window_.ToggleConnection())
       std::fprintf(stderr, "zarvik-screenshots: the register did not connect\n");
     for (const std::string& name : options_.triggers) {
@@ -183,16 +266,83 @@ class Shooter {
       Shoot(name, window_);
     }
     window_.SelectPage(zarvik::ui::pgConfig);
+    if (Wanted("monitor")) {
+      zarvik::ui::TLineMonitor& monitor = window_.LineMonitor();
+      // Taller, so that the pages keep their room and the monitor shows lines.
+      const QSize size = window_.size();
+      window_.resize(size.width(), size.height() + kMonitorExtraHeight);
+      monitor.show();
+      window_.resizeDocks({&monitor}, {kMonitorHeight}, Qt::Vertical);
+      // The connection once more, now that the monitor listens.
+      if (options_.connect && window_.RegisterPort().IsOpen()) {
+        window_.ToggleConnection();
+        window_.ToggleConnection();
+      }
+      monitor.Flush();
+      Shoot("monitor", window_);
+      monitor.hide();
+      window_.resize(size);
+    }
     if (Wanted("wait")) {
       window_.WaitForm().ShowWait(kWaitShown, QString());
       Shoot("wait", window_.WaitForm());
       window_.WaitForm().HideWait();
     }
+    if (Wanted("differences") || Wanted("backup")) Differences();
+  }
+
+  // The stored profile with departments that differ from the register's.
+  void Differences() {
+    if (!window_.RegisterPort().IsOpen()) return;
+    Trigger("aLoadAll");
+    window_.ConfigPage().Profiles().bSavePropKKMtoBD->click();
+    zarvik::TWorkTable& t = window_.Bd().mtDepatment;
+    const auto set = [&t](int recNo, const char* field, const char* text) {
+      if (!t.SetRecNo(recNo)) return;
+      t.Edit();
+      t.SetText(field, text);
+      t.Post();
+    };
+    set(2, "Name", "Кофе «Арабика» ø");
+    set(3, "Price", "2500");
+    t.First();
+    QTabWidget& tabs = window_.ConfigPage().Tabs();
+    tabs.setCurrentWidget(&window_.ConfigPage().Departments());
+    if (Wanted("differences")) Shoot("differences", window_);
+    window_.ConfigPage().OnlyDifferences().setChecked(true);
+    Trigger("aDepSave");
+    if (Wanted("backup")) Shoot("backup", window_);
+  }
+
+  void Trigger(const char* name) {
+    if (QAction* a = window_.Action(name); a != nullptr && a->isEnabled()) a->trigger();
+    while (window_.RegisterBusy()) Settle(50);
   }
 
   bool failed = false;
 
+  ~Shooter() {
+    held_.Close();
+    for (const int fd : {silentMaster_, heldMaster_})
+      if (fd >= 0) ::close(fd);
+    for (const int port : {kHeldPort, kNotSerialPort, kSilentPort}) zarvik::SetPortDevice(port, "");
+  }
+
  private:
+  // A pseudo-terminal nobody serves, reached as `port`.
+  static bool OpenSilentLine(int& master, int port) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0)
+      return false;
+    zarvik::SetPortDevice(port, name);
+    return true;
+  }
+
+  int silentMaster_ = -1;
+  int heldMaster_ = -1;
+  zarvik::TComPort held_;
   const Options& options_;
   TfmMain& window_;
 };

@@ -1,0 +1,291 @@
+#include "store/RegisterBackup.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+
+#include "protocol/U_protocolkkm.h"
+#include "shell/DiaLog.h"
+#include "shell/IniFile.h"
+#include "shell/U_filedirwork.h"
+#include "store/GoodsExchange.h"
+#include "store/GoodsReport.h"
+#include "store/ProfileStore.h"
+#include "store/UnitBD.h"
+
+namespace zarvik {
+
+namespace {
+
+constexpr int kTmBaseYear = 1900;
+// Replies of the goods stream: result code, then the record.
+constexpr std::size_t kReplyResultOffset = 2;
+constexpr std::size_t kReplyRecordOffset = 3;
+constexpr int kResultGoodsNotFound = 9;
+constexpr int kResultBadGoodsCode = 17;
+constexpr std::int32_t kGoodsAnswerLength = 67;
+
+std::tm LocalTime(std::chrono::system_clock::time_point when) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return local;
+}
+
+std::string TwoDigits(int n) {
+  return std::string(1, static_cast<char>('0' + n / 10 % 10)) + static_cast<char>('0' + n % 10);
+}
+
+// "10.12.2026 14:03:12"
+std::string DisplayMoment(const std::tm& t) {
+  return TwoDigits(t.tm_mday) + "." + TwoDigits(t.tm_mon + 1) + "." +
+         std::to_string(t.tm_year + kTmBaseYear) + " " + TwoDigits(t.tm_hour) + ":" + TwoDigits(t.tm_min) +
+         ":" + TwoDigits(t.tm_sec);
+}
+
+// "20261210_140312": file names sort by it.
+std::string FileMoment(const std::tm& t) {
+  return std::to_string(t.tm_year + kTmBaseYear) + TwoDigits(t.tm_mon + 1) + TwoDigits(t.tm_mday) + "_" +
+         TwoDigits(t.tm_hour) + TwoDigits(t.tm_min) + TwoDigits(t.tm_sec);
+}
+
+// The serial number as a part of a file name.
+std::string FileNamePart(const std::string& serialNumber) {
+  std::string out;
+  for (const char c : serialNumber) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+    out.push_back(plain ? c : '_');
+  }
+  return out.empty() ? std::string("_") : out;
+}
+
+bool ReadOperators(TProtocolKKM& protocol, int count, std::vector<TOperatorSnapshot>& out) {
+  const TKKMInfo& info = protocol.kkm->Info();
+  for (int n = 1; n <= count; ++n) {
+    if (!protocol.GetOperatorName(n)) {
+      Error("не удалось получить информацию о операторах", true, true, true);
+      return false;
+    }
+    if (!protocol.GetPosition(n)) {
+      Error("не удалось получить информацию о должностях", true, true, true);
+      return false;
+    }
+    const auto i = static_cast<std::size_t>(n - 1);
+    out.push_back({info.operatorNames[i], info.positions[i]});
+  }
+  return true;
+}
+
+}  // namespace
+
+void TBackupSettings::Read(const TIniFile& ini) {
+  enabled = ini.ReadBool(kBackupSection, kBackupEnabledKey, true);
+  const int n = ini.ReadInteger(kBackupSection, kBackupKeepKey, kDefaultBackupsKept);
+  keep = n >= 1 && n <= kMostBackupsKept ? n : kDefaultBackupsKept;
+}
+
+void TBackupSettings::Write(TIniFile& ini) const {
+  ini.WriteBool(kBackupSection, kBackupEnabledKey, enabled);
+  ini.WriteInteger(kBackupSection, kBackupKeepKey, keep);
+}
+
+unsigned TRegisterSnapshot::Tables() const {
+  return (options ? stOptions : 0u) | (departments ? stDepartments : 0u) | (receipt ? stReceipt : 0u) |
+         (operators ? stOperators : 0u);
+}
+
+std::string BackupProfileName(std::chrono::system_clock::time_point when) {
+  return std::string(kBackupNamePrefix) + DisplayMoment(LocalTime(when));
+}
+
+bool IsBackupName(std::string_view name) {
+  return name.substr(0, kBackupNamePrefix.size()) == kBackupNamePrefix;
+}
+
+bool ReadRegisterSnapshot(TProtocolKKM& protocol, unsigned tables, int operatorCount,
+                          TRegisterSnapshot& snapshot) {
+  if (protocol.kkm == nullptr) return false;
+  snapshot = TRegisterSnapshot{};
+  TKKMInfo& info = protocol.kkm->Info();
+  if ((tables & stOptions) != 0) {
+    if (!protocol.GetOptions()) {
+      Error("не удалось получить опции", true, true, true);
+      return false;
+    }
+    snapshot.options.emplace(info.optionValues.begin(), info.optionValues.begin() + info.OptionCount());
+  }
+  if ((tables & stDepartments) != 0) {
+    const int count = std::clamp(info.maxCountDepat, 0, kMaxDepartments);
+    for (int i = 1; i <= count; ++i) {
+      if (!protocol.GetDepartment(i)) {
+        Error("не удалось получить информацию о отделах", true, true, true);
+        return false;
+      }
+    }
+    snapshot.departments.emplace(info.departments.begin(), info.departments.begin() + count);
+  }
+  if ((tables & stReceipt) != 0) {
+    for (int n = 1; n <= kReceiptLineCount; ++n) {
+      if (!protocol.GetHeaderLine(n)) {
+        Error("не удалось получить информацию о заголовках", true, true, true);
+        return false;
+      }
+    }
+    for (int n = 1; n <= kReceiptLineCount; ++n) {
+      if (!protocol.GetFooterLine(n)) {
+        Error("не удалось получить информацию об окончании чека", true, true, true);
+        return false;
+      }
+    }
+    snapshot.receipt.emplace(
+        TReceiptSnapshot{info.headerLines, info.footerLines, info.headerFont, info.footerFont});
+  }
+  if ((tables & stOperators) != 0 && operatorCount > 0) {
+    std::vector<TOperatorSnapshot> operators;
+    if (!ReadOperators(protocol, std::min(operatorCount, kOperatorCount), operators)) return false;
+    snapshot.operators = std::move(operators);
+  }
+  return true;
+}
+
+bool BackupRegisterTables(TProtocolKKM& protocol, TProfileStore& store, unsigned tables, int operatorCount,
+                          TRegisterSnapshot& snapshot, TBackupMade& made) {
+  if (!ReadRegisterSnapshot(protocol, tables, operatorCount, snapshot)) return false;
+  const TKKMInfo& info = protocol.kkm->Info();
+  made.name = BackupProfileName(store.clock());
+  if (!store.SaveSnapshot(made.name, info.serialNumber, info.version, snapshot, made.key)) return false;
+  Mess(std::string(kBackupSavedText) + "«" + made.name + "»", false, true, true);
+  return true;
+}
+
+std::string GoodsBackupFolder(const std::string& profileFolder) {
+  return JoinPath(profileFolder, std::string(kGoodsBackupFolder));
+}
+
+std::string GoodsBackupPath(const std::string& folder, const std::string& serialNumber,
+                            std::chrono::system_clock::time_point when) {
+  const std::string stem =
+      std::string(kGoodsBackupPrefix) + FileNamePart(serialNumber) + "_" + FileMoment(LocalTime(when));
+  std::string path = JoinPath(folder, stem + ".dbf");
+  std::error_code ec;
+  for (int n = 2; std::filesystem::exists(path, ec); ++n)
+    path = JoinPath(folder, stem + "_" + std::to_string(n) + ".dbf");
+  return path;
+}
+
+std::vector<int> GoodsBackupCodes(TWorkTable& table, const TKKMInfo& info) {
+  std::vector<int> codes;
+  bool beyond = false;
+  table.DisableControls();
+  for (table.First(); !table.Eof() && !beyond; table.Next()) {
+    if (GoodsRowSkipReason(table, info.MaxCountGoods(), info.maxCountDepat)) continue;
+    const std::int64_t code = table.Int("Code");
+    beyond =
+        code > kHighestSingleGoodsRead || codes.size() >= static_cast<std::size_t>(kMostGoodsReadOneByOne);
+    codes.push_back(static_cast<int>(code));
+  }
+  table.First();
+  table.EnableControls();
+  if (beyond) codes.clear();
+  return codes;
+}
+
+std::vector<int> GoodsBackupCode(const TWorkTable& table) {
+  const std::int64_t code = table.Int("Code");
+  if (code < 0 || code > kHighestSingleGoodsRead) return {};
+  return {static_cast<int>(code)};
+}
+
+bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
+                 const TGoodsBackupProgress& progress) {
+  if (protocol.kkm == nullptr) return false;
+  TKKMInfo& info = protocol.kkm->Info();
+  TBD scratch;
+  TWorkTable& table = scratch.mtTOBAP;
+  const auto take = [&] {
+    std::int64_t c = 0;
+    if (!GoodsRecordCode(info, c)) return false;
+    table.Append();
+    GoodsRecordToRow(info, table);
+    table.Post();
+    return true;
+  };
+  bool ok = true;
+  if (!codes.empty()) {
+    // A code the register does not know is left out: there was nothing to keep.
+    const TMessageBuffer& answer = protocol.LastAnswer();
+    int received = 0;
+    for (const int code : codes) {
+      ok = protocol.ProbeGoods(code);
+      if (ok && TProtocolKKM::AnswerCode(answer) == 0) {
+        ok = answer.count == kGoodsAnswerLength;
+        if (ok) {
+          std::copy_n(answer.bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
+          ok = take();
+        }
+      }
+      if (!ok) {
+        Error("не удалось прочитать товар " + std::to_string(code) + " из ККМ", true, true, true);
+        break;
+      }
+      if (progress && !progress(++received)) {
+        Warning("Товар частично загружен", false, true, true);
+        ok = false;
+        break;
+      }
+    }
+  } else {
+    std::int64_t last = 0;
+    int received = 0;
+    bool stopped = false;
+    bool refused = false;
+    ok = protocol.ReadAllGoods([&](TMessageBuffer& answer, bool& more) {
+      ++received;
+      if (progress && !progress(received)) {
+        stopped = true;
+        more = false;
+      }
+      const std::span<const std::uint8_t> bytes = answer.View();
+      if (bytes.size() <= kReplyResultOffset) return;
+      const int status = bytes[kReplyResultOffset];
+      if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
+      if (status != 0 || bytes.size() < kReplyRecordOffset + kGoodsRecordSize) {
+        Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false, true,
+              true);
+        refused = true;
+        more = false;
+        return;
+      }
+      std::copy_n(bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
+      std::int64_t c = 0;
+      if (!GoodsRecordCode(info, c) || c <= last) return;  // a repeated or unreadable record
+      last = c;
+      take();
+    });
+    if (!ok || refused) Error("Сбой при загрузке товара", false, true, true);
+    if (stopped) Warning("Товар частично загружен", false, true, true);
+    ok = ok && !refused && !stopped;
+  }
+  if (!ok) return false;
+  EnsureFolder(std::filesystem::path(path).parent_path().string());
+  if (!ExportGoodsDbf(table, path)) return false;
+  Mess(std::string(kBackupSavedText) + path + " (" + std::to_string(CountRows(table)) + " тов.)", false, true,
+       true);
+  return true;
+}
+
+int PruneGoodsBackups(const std::string& folder, const std::string& serialNumber, int keep) {
+  const std::string prefix = std::string(kGoodsBackupPrefix) + FileNamePart(serialNumber) + "_";
+  std::vector<std::string> own;
+  for (const std::string& name : ListFiles(folder, ".dbf"))
+    if (name.rfind(prefix, 0) == 0) own.push_back(name);
+  // The names hold the moment: in name order the oldest come first.
+  std::sort(own.begin(), own.end());
+  int deleted = 0;
+  std::error_code ec;
+  for (std::size_t i = 0; i + static_cast<std::size_t>(std::max(keep, 1)) < own.size(); ++i)
+    if (std::filesystem::remove(JoinPath(folder, own[i]), ec)) ++deleted;
+  return deleted;
+}
+
+}  // namespace zarvik
