@@ -165,6 +165,45 @@ TEST_F(ExchangeFixture, BusyEndsAfterTheFirstCycle) {
   EXPECT_EQ(line.closes, 1);
 }
 
+// BUSY where the answer is still owed: the request was acknowledged, the
+// answer never came. The exchange fails; it was once reported done with an
+// empty answer (a goods probe then read as a refusal, a smaller register).
+TEST_F(ExchangeFixture, BusyInsteadOfTheOwedAnswerFails) {
+  for (const bool continuation : {false, true}) {
+    reg.Then(RCtl(kRDY));
+    if (continuation) {
+      reg.Then(Cat({RCtl(kACK | kContinuationBit), RCtl(kBUSY)}));
+    } else {
+      reg.Then(RCtl(kACK));
+      reg.Then(RCtl(kBUSY));
+    }
+    request = {0x01, 0x07, 0x03};
+    answer = TMessageBuffer{};
+    EXPECT_FALSE(Run(continuation)) << continuation;
+    EXPECT_EQ(kkm.linkState, lsBusy) << continuation;
+    EXPECT_EQ(answer.count, 0) << continuation;
+  }
+  EXPECT_EQ(line.closes, 2);
+}
+
+// A BUSY in the middle of a stream is no end of it: the frames that follow
+// in the next cycle complete it.
+TEST_F(ExchangeFixture, BusyInTheMiddleOfAStreamIsRidden) {
+  std::vector<Bytes> frames;
+  protocol.onData = [&](TMessageBuffer& a, bool&) {
+    const auto v = a.View();
+    frames.emplace_back(v.begin(), v.end());
+  };
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, true, {1, 0x10, 0, 1})}));
+  reg.Then(RCtl(kBUSY));
+  reg.Then(RData(1, false, {1, 0x10, 0, 2}));
+  reg.Then(5, RCtl(kRDY));
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(frames, (std::vector<Bytes>{{1, 0x10, 0, 1}, {1, 0x10, 0, 2}}));
+  EXPECT_EQ(kkm.linkState, lsDone);
+}
+
 TEST_F(ExchangeFixture, WaitThenTheAnswerInTheThirdCycle) {
   test::TraceCapture trace;
   reg.Then(RCtl(kRDY));

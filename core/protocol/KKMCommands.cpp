@@ -236,6 +236,11 @@ bool TProtocolKKM::ProbeGoods(int code) {
   if (kkm == nullptr || !GoodsRequest(code)) return false;
   if (!Ask(false)) return false;
   const int result = AnswerCode(answer_);
+  if (result < 0) {
+    // An answer without its result code is no refusal.
+    kkm->linkState = lsNoAnswer;
+    return false;
+  }
   return result == 0 || result == kResultNotFound;
 }
 
@@ -461,10 +466,17 @@ bool TProtocolKKM::SetPosition(int n) {
 int TProtocolKKM::GetOperatorCount() {
   if (kkm == nullptr) return 0;
   MT("получаем имя оператора из ККМ", mdFunctional);
+  // An answer without its result code is no refusal: the probe failed.
+  const auto answered = [this] {
+    if (!Ask(true)) return false;
+    if (AnswerCode(answer_) >= 0) return true;
+    kkm->linkState = lsNoAnswer;
+    return false;
+  };
   NewRequest({kRequestMark, cmdGetOperatorName, kFirstOperator}, 3);
-  if (!Ask(true) || AnswerCode(answer_) != 0) return 0;
+  if (!answered() || AnswerCode(answer_) != 0) return 0;
   NewRequest({kRequestMark, cmdGetOperatorName, kLastOperator}, 3);
-  if (!Ask(true)) return 0;
+  if (!answered()) return 0;
   return AnswerCode(answer_) != 0 ? 4 : 8;
 }
 

@@ -391,6 +391,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           break;
         }
         if (kind == kDISC || kind == kBUSY) {
+          // BUSY where an answer is still owed (the request was
+          // acknowledged, or a stream goes on): the answer has not come and
+          // the exchange is not done. A stream may still bring its frames in
+          // the next cycles. (A DISC is the register giving the answer up.)
+          if (dataPhase && kind == kBUSY) kkm->linkState = lsBusy;
           dataPhase = false;
           looped = false;
           break;
