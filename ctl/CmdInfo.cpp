@@ -25,6 +25,8 @@ int TCtlSession::CmdInfo() {
   if (!protocol_.GetDateTime()) return Fail(kDateTimeFailed);
   if (!protocol_.GetOptions()) return Fail(kOptionsFailed);
   const int operators = protocol_.GetOperatorCount();
+  // A probe without an answer is no register without operators.
+  if (operators == 0 && kkm_.linkState != lsDone) return Fail(kOperatorsFailed);
   const TKKMInfo& i = Info();
   const bool described = i.OptionDescription(1).find(kDefMark) == std::string::npos;
   PrintPairs(out_,

@@ -15,7 +15,7 @@ constexpr std::size_t kPositionWidth = 18;      // tmOperators "dolgn"
 bool TCtlSession::ReadOperators(int count) {
   for (int n = 1; n <= count; ++n) {
     if (!protocol_.GetOperatorName(n)) {
-      Error("не удалось получить информацию о операторах", true, true, true);
+      Error(std::string(kOperatorsFailed), true, true, true);
       return false;
     }
     if (!protocol_.GetPosition(n)) {
@@ -29,6 +29,7 @@ bool TCtlSession::ReadOperators(int count) {
 int TCtlSession::CmdOperatorsGet() {
   if (!Connect()) return ceFailed;
   const int count = protocol_.GetOperatorCount();
+  if (count == 0 && kkm_.linkState != lsDone) return Fail(kOperatorsFailed);
   if (count == 0) return Fail("Данная ККМ не поддерживает программирование операторов");
   if (!ReadOperators(count)) return ceFailed;
   const TKKMInfo& i = Info();
@@ -70,6 +71,7 @@ int TCtlSession::CmdOperatorsSet() {
   }
   if (!Connect()) return ceFailed;
   const int count = protocol_.GetOperatorCount();
+  if (count == 0 && kkm_.linkState != lsDone) return Fail(kOperatorsFailed);
   if (count == 0) return Fail("Данная ККМ не поддерживает программирование операторов");
   if (number > count) return Usage("the register has " + std::to_string(count) + " operators");
   if (BackupsOn() ? !BackupSettings(stOperators, count) : !ReadOperators(count)) return ceFailed;

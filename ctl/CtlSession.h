@@ -32,6 +32,7 @@ constexpr int kResultBadGoodsCode = 17;
 // The system's texts used by more than one command.
 constexpr std::string_view kOptionsFailed = "не удалось получить опции";
 constexpr std::string_view kWrongAnswerSize = "Не верный размер полученых данных";
+constexpr std::string_view kOperatorsFailed = "не удалось получить информацию о операторах";
 
 // A money or quantity value rounded half away from zero to `decimals` and
 // written with them all.

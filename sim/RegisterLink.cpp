@@ -147,7 +147,7 @@ void RegisterLink::OnData(std::uint8_t header, const Bytes& payload, bool invite
   } else {
     for (auto& frame : ExecuteCommand(state_, payload, continued)) answer_.push_back(std::move(frame));
   }
-  const Fault* wait = faults_.Fire(FaultKind::Wait);
+  const Fault* wait = faults_.Fire(FaultKind::Wait, command);
   waitLeft_ = wait ? wait->param : 0;
   if (continued) SendNextAnswer();
 }

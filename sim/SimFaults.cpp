@@ -16,12 +16,41 @@ constexpr KindName kKindNames[] = {
     {FaultKind::Result, "result"}, {FaultKind::Flood, "flood"},
 };
 constexpr int kMaxParam = 100000;
+constexpr std::size_t kChanceDecimals = 4;
 
 bool ToInt(std::string_view text, int& out) {
   if (text.empty()) return false;
   const auto* end = text.data() + text.size();
   const auto res = std::from_chars(text.data(), end, out);
   return res.ec == std::errc() && res.ptr == end;
+}
+
+// "2.5" -> 25000 millionths; 0..100 with up to four decimals.
+bool ToChance(std::string_view text, int& out) {
+  const std::size_t point = text.find('.');
+  int whole = 0;
+  if (!ToInt(text.substr(0, point), whole) || whole < 0 || whole > 100) return false;
+  int fraction = 0;
+  if (point != std::string_view::npos) {
+    const std::string_view digits = text.substr(point + 1);
+    if (digits.empty() || digits.size() > kChanceDecimals || !ToInt(digits, fraction) || fraction < 0 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+      return false;
+    for (std::size_t i = digits.size(); i < kChanceDecimals; ++i) fraction *= 10;
+  }
+  out = whole * kChancePerPercent + fraction;
+  return out <= kChanceScale;
+}
+
+std::string ChanceText(int chance) {
+  std::string text = std::to_string(chance / kChancePerPercent);
+  if (const int fraction = chance % kChancePerPercent; fraction != 0) {
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, kChanceDecimals - digits.size(), '0');
+    while (digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  return text;
 }
 
 }  // namespace
@@ -39,6 +68,14 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
       return false;
     }
     rest = rest.substr(0, star);
+  }
+  const std::size_t at = rest.find('@');
+  if (at != std::string_view::npos) {
+    if (!ToChance(rest.substr(at + 1), f.chance)) {
+      error = "bad fault chance in \"" + std::string(spec) + "\" (a percentage 0..100)";
+      return false;
+    }
+    rest = rest.substr(0, at);
   }
   std::string_view name = rest;
   std::string_view param;
@@ -69,6 +106,13 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
       error = "fault \"" + std::string(spec) + "\" needs result=COMMAND:CODE";
       return false;
     }
+  } else if (f.kind == FaultKind::Wait && param.find(':') != std::string_view::npos) {
+    const std::size_t colon = param.find(':');
+    if (!ToInt(param.substr(0, colon), f.param) || !ToInt(param.substr(colon + 1), f.command) || f.param < 1 ||
+        f.param > kMaxParam || f.command < 0 || f.command > 255) {
+      error = "fault \"" + std::string(spec) + "\" needs wait=COUNT:COMMAND";
+      return false;
+    }
   } else if (!param.empty()) {
     if (!takesNumber || !ToInt(param, f.param) || f.param < 1 || f.param > kMaxParam) {
       error = "bad fault parameter in \"" + std::string(spec) + "\"";
@@ -89,7 +133,9 @@ std::string FaultText(const Fault& f) {
   } else if (f.kind == FaultKind::Drop || f.kind == FaultKind::Extra || f.kind == FaultKind::Wait ||
              f.kind == FaultKind::Flood) {
     text += "=" + std::to_string(f.param);
+    if (f.kind == FaultKind::Wait && f.command >= 0) text += ":" + std::to_string(f.command);
   }
+  if (f.chance != kChanceScale) text += "@" + ChanceText(f.chance);
   if (f.count == kFaultForever) {
     text += "*inf";
   } else if (f.count != 1) {
@@ -102,6 +148,10 @@ const Fault* FaultSet::Fire(FaultKind kind, int command) {
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->kind != kind) continue;
     if (kind == FaultKind::Result && it->param != command) continue;
+    if (kind == FaultKind::Wait && it->command >= 0 && it->command != command) continue;
+    if (it->chance < kChanceScale &&
+        std::uniform_int_distribution<int>(0, kChanceScale - 1)(random_) >= it->chance)
+      continue;
     fired_ = *it;
     ++firedCount_[static_cast<int>(kind)];
     if (it->count != kFaultForever && --it->count <= 0) faults_.erase(it);

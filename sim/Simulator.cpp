@@ -140,7 +140,11 @@ bool Simulator::Start() {
 }
 
 void Simulator::Stop() {
-  stopRequested_ = true;
+  {
+    std::lock_guard<std::mutex> lock(pauseMutex_);
+    stopRequested_ = true;
+  }
+  pauseChanged_.notify_all();
   if (thread_.joinable()) thread_.join();
   running_ = false;
 }
@@ -151,6 +155,24 @@ void Simulator::Close() {
   if (slaveHold_ >= 0) ::close(slaveHold_);
   fd_ = slaveHold_ = -1;
   devicePath_.clear();
+}
+
+void Simulator::Pause() {
+  std::lock_guard<std::mutex> lock(pauseMutex_);
+  paused_ = true;
+}
+
+void Simulator::Resume() {
+  {
+    std::lock_guard<std::mutex> lock(pauseMutex_);
+    paused_ = false;
+  }
+  pauseChanged_.notify_all();
+}
+
+void Simulator::WaitWhilePaused() {
+  std::unique_lock<std::mutex> lock(pauseMutex_);
+  pauseChanged_.wait(lock, [this] { return !paused_ || stopRequested_; });
 }
 
 bool Simulator::AddFault(std::string_view spec) {
@@ -172,6 +194,11 @@ void Simulator::AddFault(const Fault& fault) {
 void Simulator::ClearFaults() {
   std::lock_guard<std::mutex> lock(mutex_);
   link_.Faults().Clear();
+}
+
+void Simulator::SeedFaults(std::uint64_t seed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  link_.Faults().Seed(seed);
 }
 
 std::vector<Fault> Simulator::ArmedFaults() const {
@@ -278,6 +305,9 @@ void Simulator::Serve() {
     pollfd p{fd_, POLLIN, 0};
     const auto beforePoll = Clock::now();
     const int ready = ::poll(&p, 1, static_cast<int>(kPollInterval.count()));
+    // A paused register stands still here, as a stopped process would in
+    // its poll; the pause is then measured as any other stall.
+    if (paused_) WaitWhilePaused();
     if (Clock::now() - beforePoll > kPollInterval + kStallLimit) NoteStall(Clock::now() - beforePoll);
     if (stalled_) {
       stalled_ = false;

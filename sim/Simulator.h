@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -103,12 +104,22 @@ class Simulator {
   bool Running() const { return running_; }
   // Stops and closes the device.
   void Close();
+  // Freezes the register as a stopped process would be (SIGSTOP): the
+  // serving thread reads and sends nothing until Resume. It then goes on as
+  // a continued process does: after a pause longer than kStallLimit what
+  // came meanwhile is dropped unheard and a pending answer is given up,
+  // after a shorter one the input is answered as it stands.
+  void Pause();
+  void Resume();
+  bool Paused() const { return paused_; }
 
   // Faults (syntax in SimFaults.h). AddFault with text is false for a
   // malformed spec (LastError says why).
   bool AddFault(std::string_view spec);
   void AddFault(const Fault& fault);
   void ClearFaults();
+  // Restarts the random numbers of the faults armed with a chance ("@P").
+  void SeedFaults(std::uint64_t seed);
   std::vector<Fault> ArmedFaults() const;
   int FaultsFired(FaultKind kind) const;
 
@@ -151,6 +162,8 @@ class Simulator {
   void WritePacket(const Bytes& packet, int pacedBaud, Clock::time_point earliest);
   // Input that piled up while the thread stood still: read and dropped.
   void DropStalledInput();
+  // Holds the serving thread while it is paused.
+  void WaitWhilePaused();
   void SetError(std::string text);
 
   mutable std::mutex mutex_;
@@ -176,6 +189,9 @@ class Simulator {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> paused_{false};
+  std::mutex pauseMutex_;
+  std::condition_variable pauseChanged_;
   std::string lastError_;
 };
 

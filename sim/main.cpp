@@ -1,13 +1,14 @@
 // zarvik-sim: a simulated register on a pseudo-terminal or a serial device.
 //
 //   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--match-speed]
-//              [--fault SPEC]...
+//              [--fault SPEC]... [--fault-seed N]
 //
 // With --com N the device is written as COM<N> into the section "Devices" of
 // ZarvikConfig.ini in the current directory, so that the window program
 // reaches it as port N; the key is removed again on a clean exit. Runs until
 // SIGINT or SIGTERM.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -34,10 +35,11 @@ constexpr auto kMainLoopTick = std::chrono::milliseconds(100);
 void Usage() {
   std::fprintf(stderr,
                "usage: zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] "
-               "[--match-speed] [--fault SPEC]...\n"
+               "[--match-speed] [--fault SPEC]... [--fault-seed N]\n"
                "--match-speed: answer only a PC that set the line to --baud (pseudo-terminal)\n"
-               "fault SPEC: KIND[=PARAM][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy rej\n"
-               "            silence flood result=CMD:CODE; COUNT a number or inf (see sim/README.md)\n");
+               "fault SPEC: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy\n"
+               "            rej silence flood result=CMD:CODE; PERCENT the chance it fires where it could;\n"
+               "            COUNT a number or inf (see sim/README.md)\n");
 }
 
 bool ToInt(const char* text, int lo, int hi, int& out) {
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   bool pace = false;
   bool matchSpeed = false;
   std::vector<std::string> faults;
+  unsigned long long faultSeed = sim::kDefaultFaultSeed;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -81,6 +84,15 @@ int main(int argc, char** argv) {
       matchSpeed = true;
     } else if (a == "--fault" && hasValue) {
       faults.emplace_back(argv[++i]);
+    } else if (a == "--fault-seed" && hasValue) {
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      faultSeed = std::strtoull(text, &end, 10);
+      if (end == text || *end != '\0' || errno != 0 || text[0] == '-') {
+        std::fprintf(stderr, "zarvik-sim: --fault-seed needs a number\n");
+        return 2;
+      }
     } else {
       Usage();
       return a == "--help" || a == "-h" ? 0 : 2;
@@ -104,6 +116,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   sim::Simulator simulator(scenario);
+  simulator.SeedFaults(faultSeed);
   for (const auto& spec : faults) {
     if (!simulator.AddFault(spec)) {
       std::fprintf(stderr, "zarvik-sim: %s\n", simulator.LastError().c_str());

@@ -349,6 +349,23 @@ TEST_F(CommandsFixture, OperatorCountFromTwoProbes) {
   EXPECT_EQ(protocol.GetOperatorCount(), 0);
 }
 
+// A probe answered without its result code got no answer: no refusal is made
+// of it (a register with fewer goods numbers or four operators); the probe
+// fails with linkState "no answer", which identification takes as a failure.
+TEST_F(CommandsFixture, ProbesAnsweredWithoutAResultCodeFail) {
+  answers[0x10] = Bytes{0x01, 0x10};
+  EXPECT_FALSE(protocol.ProbeGoods(100));
+  EXPECT_EQ(kkm.linkState, lsNoAnswer);
+  for (const bool firstCut : {true, false}) {
+    respond = [&](const Bytes& r) {
+      if ((r[2] == 1) == firstCut) return Bytes{0x01, 0x15};
+      return Answer(0x15, 0, test::Cat({{0}, Field("x", 32), {0}}));
+    };
+    EXPECT_EQ(protocol.GetOperatorCount(), 0) << firstCut;
+    EXPECT_EQ(kkm.linkState, lsNoAnswer) << firstCut;
+  }
+}
+
 TEST_F(CommandsFixture, PrintLineLimitsFontBrightnessAndLength) {
   kkm.Info();
   const std::string text = "Проверка печати: сорок символов в строке";

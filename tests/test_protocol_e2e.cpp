@@ -296,6 +296,47 @@ TEST_F(ProtocolE2E, IdentificationProbesTheGoodsCapacity) {
   EXPECT_TRUE(hooks.boxes.empty());
 }
 
+// A goods probe that gets no answer is no refusal: identification fails
+// instead of reporting a register with fewer goods numbers.
+TEST_F(ProtocolE2E, IdentificationFailsWhenAGoodsProbeGetsNoAnswer) {
+  // Exchanges are counted by their start wait; the third is the probe of 500.
+  protocol.waits = kNoLinkWaits;
+  protocol.waits.atStart = std::chrono::milliseconds(1);
+  int exchanges = 0;
+  protocol.sleep = [&](std::chrono::milliseconds d) {
+    if (d == protocol.waits.atStart && ++exchanges == 3) Fault("silence*inf");
+  };
+  EXPECT_FALSE(protocol.GetInfo());
+  EXPECT_EQ(kkm.linkState, lsNoAnswer);
+  EXPECT_EQ(exchanges, 3);
+  EXPECT_TRUE(hooks.boxes.empty());
+  simulator->ClearFaults();
+  simulator->DropPendingAnswer();
+  ASSERT_TRUE(protocol.GetInfo());
+  EXPECT_EQ(kkm.info->maxCountGoods, 2000);
+}
+
+// The same when the register answers the poll for a probe's answer with
+// BUSY: the probe has no answer, and no smaller register is made of it.
+TEST_F(ProtocolE2E, IdentificationFailsWhenAGoodsProbeAnswerIsBusy) {
+  protocol.waits = kNoLinkWaits;
+  protocol.waits.atStart = std::chrono::milliseconds(1);
+  protocol.waits.afterWaitingCycle = std::chrono::milliseconds(2);
+  int exchanges = 0;
+  protocol.sleep = [&](std::chrono::milliseconds d) {
+    if (d == protocol.waits.atStart) ++exchanges;
+    // The probe of 500 sent and acknowledged: its answer is polled for next.
+    if (d == protocol.waits.afterWaitingCycle && exchanges == 3) Fault("busy");
+  };
+  EXPECT_FALSE(protocol.GetInfo());
+  EXPECT_EQ(kkm.linkState, lsBusy);
+  EXPECT_EQ(exchanges, 3);
+  simulator->ClearFaults();
+  simulator->DropPendingAnswer();
+  ASSERT_TRUE(protocol.GetInfo());
+  EXPECT_EQ(kkm.info->maxCountGoods, 2000);
+}
+
 TEST_F(ProtocolE2E, DepartmentsRoundTripWithTheirRules) {
   NoPauses();
   for (int n = 1; n <= 4; ++n) ASSERT_TRUE(protocol.GetDepartment(n)) << n;

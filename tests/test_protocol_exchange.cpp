@@ -165,6 +165,45 @@ TEST_F(ExchangeFixture, BusyEndsAfterTheFirstCycle) {
   EXPECT_EQ(line.closes, 1);
 }
 
+// BUSY where the answer is still owed: the request was acknowledged, the
+// answer never came. The exchange fails; it was once reported done with an
+// empty answer (a goods probe then read as a refusal, a smaller register).
+TEST_F(ExchangeFixture, BusyInsteadOfTheOwedAnswerFails) {
+  for (const bool continuation : {false, true}) {
+    reg.Then(RCtl(kRDY));
+    if (continuation) {
+      reg.Then(Cat({RCtl(kACK | kContinuationBit), RCtl(kBUSY)}));
+    } else {
+      reg.Then(RCtl(kACK));
+      reg.Then(RCtl(kBUSY));
+    }
+    request = {0x01, 0x07, 0x03};
+    answer = TMessageBuffer{};
+    EXPECT_FALSE(Run(continuation)) << continuation;
+    EXPECT_EQ(kkm.linkState, lsBusy) << continuation;
+    EXPECT_EQ(answer.count, 0) << continuation;
+  }
+  EXPECT_EQ(line.closes, 2);
+}
+
+// A BUSY in the middle of a stream is no end of it: the frames that follow
+// in the next cycle complete it.
+TEST_F(ExchangeFixture, BusyInTheMiddleOfAStreamIsRidden) {
+  std::vector<Bytes> frames;
+  protocol.onData = [&](TMessageBuffer& a, bool&) {
+    const auto v = a.View();
+    frames.emplace_back(v.begin(), v.end());
+  };
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(kACK | kContinuationBit), RData(0, true, {1, 0x10, 0, 1})}));
+  reg.Then(RCtl(kBUSY));
+  reg.Then(RData(1, false, {1, 0x10, 0, 2}));
+  reg.Then(5, RCtl(kRDY));
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(frames, (std::vector<Bytes>{{1, 0x10, 0, 1}, {1, 0x10, 0, 2}}));
+  EXPECT_EQ(kkm.linkState, lsDone);
+}
+
 TEST_F(ExchangeFixture, WaitThenTheAnswerInTheThirdCycle) {
   test::TraceCapture trace;
   reg.Then(RCtl(kRDY));
@@ -321,6 +360,77 @@ TEST_F(ExchangeFixture, LastFrameRepeatedIsAcknowledgedAgain) {
   protocol.onData = [&](TMessageBuffer&, bool&) { ++frames; };
   Run(true);
   EXPECT_EQ(std::count(reg.pcControls.begin(), reg.pcControls.end(), kSYN), 1);
+}
+
+// A frame of a stream whose receipt the register did not hear comes again
+// once the PC polls. Whatever number the copy carries, it is not handed over
+// a second time: the PC resynchronises, the register sends the frame it
+// still waits to have acknowledged, and that is acknowledged again without
+// being taken. Two equal frames in one cycle are two frames.
+TEST_F(ExchangeFixture, StreamFrameSentAgainForALostReceiptIsTakenOnce) {
+  const Bytes a = {0x01, 0x0F, 0x00, 0xA1, 0x7F};
+  const Bytes b = {0x01, 0x0F, 0x09};
+  const std::uint8_t more = kACK | kContinuationBit;
+  struct Case {
+    const char* what;
+    Bytes afterReceipt;  // what follows the receipt of A
+    Bytes afterPoll;     // what the next poll gets
+    std::vector<Bytes> delivered;
+    Bytes pcControls;
+    int copiesSeen;  // "frame taken before sent again" without the acknowledgement
+  };
+  const Case cases[] = {
+      {"receipt lost, the copy with its own number", {}, RData(0, true, a), {a, b},
+       {kRDY, 0x90, more, kRDY, kRST, more, kACK, kRDY, kRDY, kRDY, kRDY, kRDY}, 0},
+      {"receipt lost, the copy numbered as the next frame", {}, RData(1, true, a), {a, b},
+       {kRDY, 0x90, more, kRDY, kRST, more, kACK, kRDY, kRDY, kRDY, kRDY, kRDY}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::TraceCapture trace;
+    kkm.rxSeq = kkm.txSeq = 0;
+    request = {0x01, 0x0F, 0x00, 0x00};
+    reg.pcControls.clear();
+    reg.Then(RCtl(kRDY));
+    reg.Then(Cat({RCtl(more), RData(0, true, a)}));
+    reg.Then(c.afterReceipt);
+    reg.Then(c.afterPoll);
+    reg.Then(RData(0, true, a));  // after the RST: the frame not acknowledged
+    reg.Then(RData(1, false, b));
+    reg.Then(Bytes{});
+    reg.Then(5, RCtl(kRDY));
+    std::vector<Bytes> delivered;
+    protocol.onData = [&](TMessageBuffer& m, bool&) {
+      const auto v = m.View();
+      delivered.emplace_back(v.begin(), v.end());
+    };
+    ASSERT_TRUE(Run(true));
+    EXPECT_EQ(delivered, c.delivered);
+    EXPECT_EQ(reg.pcControls, c.pcControls);
+    EXPECT_EQ(trace.Count("Warning:WaitData:frame taken before sent again, acknowledged again"), 1);
+    EXPECT_EQ(trace.Count("Warning:WaitData:frame taken before sent again"), c.copiesSeen);
+    EXPECT_EQ(kkm.rxSeq, 2);
+    EXPECT_EQ(kkm.linkState, lsDone);
+  }
+  // Equal frames that follow each other's receipts are both taken.
+  test::TraceCapture trace;
+  kkm.rxSeq = kkm.txSeq = 0;
+  request = {0x01, 0x0F, 0x00, 0x00};
+  reg.pcControls.clear();
+  reg.Then(RCtl(kRDY));
+  reg.Then(Cat({RCtl(more), RData(0, true, a)}));
+  reg.Then(RData(1, true, a));
+  reg.Then(RData(2, false, b));
+  reg.Then(Bytes{});
+  reg.Then(5, RCtl(kRDY));
+  std::vector<Bytes> delivered;
+  protocol.onData = [&](TMessageBuffer& m, bool&) {
+    const auto v = m.View();
+    delivered.emplace_back(v.begin(), v.end());
+  };
+  ASSERT_TRUE(Run(true));
+  EXPECT_EQ(delivered, (std::vector<Bytes>{a, a, b}));
+  EXPECT_EQ(trace.Count("Warning:WaitData:bad paket number"), 0);
 }
 
 TEST_F(ExchangeFixture, TenPointlessPacketsEndTheCycleAsALoop) {

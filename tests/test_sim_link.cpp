@@ -327,6 +327,55 @@ TEST_F(SimLink, WaitThenTheAnswerInTheThirdCycle) {
   pc_.SendControl(0xC0);
 }
 
+// Faults armed with a chance fire on the line as often as asked; the polls
+// they pass by are answered as usual.
+TEST_F(SimLink, ChanceFaultsHitAShareOfThePolls) {
+  sim_->SeedFaults(11);
+  ASSERT_TRUE(sim_->AddFault("busy@25*inf"));
+  int busy = 0;
+  for (int i = 0; i < 200; ++i) {
+    pc_.SendControl(0xC5);
+    const int answer = pc_.ReadControl();
+    ASSERT_TRUE(answer == 0xE5 || answer == 0xE9) << i << ": " << answer;
+    busy += answer == 0xE9 ? 1 : 0;
+  }
+  EXPECT_EQ(busy, sim_->FaultsFired(FaultKind::Busy));
+  EXPECT_GT(busy, 20);  // 50 expected
+  EXPECT_LT(busy, 85);
+}
+
+// A paused register is a stopped process: it answers nothing; after a short
+// pause it answers what came meanwhile, after one longer than kStallLimit it
+// has heard nothing of it and has given up its pending answer.
+TEST_F(SimLink, PausedRegisterAnswersAfterAShortPauseAndDropsWhatCameInALongOne) {
+  using namespace std::chrono_literals;
+  sim_->Pause();
+  EXPECT_TRUE(sim_->Paused());
+  pc_.SendControl(0xC5);
+  EXPECT_TRUE(pc_.Quiet(300ms));
+  sim_->Resume();
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+  EXPECT_EQ(sim_->Stalls(), 0);
+
+  // A goods answer waits for its poll when the register stops.
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(Bytes{0x01, 0x10, 0x03, 0x00}, false);
+  ASSERT_EQ(pc_.ReadControl(), 0xEA);
+  ++pc_.tx;
+  sim_->Pause();
+  pc_.SendControl(0xC5);
+  std::this_thread::sleep_for(kStallLimit + 300ms);
+  EXPECT_TRUE(pc_.Quiet());
+  sim_->Resume();
+  EXPECT_TRUE(pc_.Quiet(300ms));  // the poll was not heard
+  EXPECT_EQ(sim_->Stalls(), 1);
+  EXPECT_GE(sim_->LongestStall(), kStallLimit);
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);  // nothing pending any more
+  EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
+}
+
 TEST_F(SimLink, ResultFaultHitsOnlyItsCommand) {
   ASSERT_TRUE(sim_->AddFault("result=16:3*2"));
   EXPECT_EQ(pc_.One(kGetInfo)[2], 0);

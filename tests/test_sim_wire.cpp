@@ -1,6 +1,8 @@
 // The simulator's own framing, BCD and fault-spec code, without a device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SimFaults.h"
 #include "SimTestLine.h"
 #include "SimWire.h"
@@ -140,6 +142,8 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
     const char* spec;
     FaultKind kind;
     int param, result, count;
+    int chance = kChanceScale;
+    int command = -1;
   };
   const Case good[] = {
       {"crc", FaultKind::Crc, 1, 0, 1},
@@ -153,18 +157,26 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
       {"silence*6", FaultKind::Silence, 1, 0, 6},
       {"result=16:9*3", FaultKind::Result, 16, 9, 3},
       {"flood", FaultKind::Flood, kDefaultFlood, 0, 1},
+      {"crc@2.5*inf", FaultKind::Crc, 1, 0, kFaultForever, 25000},
+      {"wait=3@0.0625*7", FaultKind::Wait, 3, 0, 7, 625},
+      {"silence@0", FaultKind::Silence, 1, 0, 1, 0},
+      {"busy@100", FaultKind::Busy, 1, 0, 1, kChanceScale},
+      {"result=16:9@50", FaultKind::Result, 16, 9, 1, 500000},
+      {"wait=9:21*2", FaultKind::Wait, 9, 0, 2, kChanceScale, 21},
   };
   for (const auto& c : good) {
     Fault f;
     std::string err;
     ASSERT_TRUE(ParseFault(c.spec, f, err)) << c.spec << ": " << err;
-    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count})) << c.spec;
+    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count, c.chance, c.command})) << c.spec;
     Fault back;
     ASSERT_TRUE(ParseFault(FaultText(f), back, err)) << FaultText(f);
     EXPECT_EQ(back, f) << c.spec;
   }
   for (const char* bad : {"", "crcx", "crc=2", "wait=0", "busy*0", "busy*x", "result=16", "result=a:b",
-                          "result=300:1", "drop=-1", "wait=2*"}) {
+                          "result=300:1", "drop=-1", "wait=2*", "crc@", "crc@101",
+                          "crc@100.5", "crc@-1", "crc@1.00001", "crc@1.", "crc@1.-5", "crc@x", "crc@2@3", "wait=2:", "wait=:7",
+                          "wait=0:7", "wait=2:300", "drop=2:7"}) {
     Fault f;
     std::string err;
     EXPECT_FALSE(ParseFault(bad, f, err)) << bad;
@@ -188,6 +200,49 @@ TEST(SimFaults, CountedFaultsRunOutAndResultFaultsMatchTheirCommand) {
   set.Add(Fault{FaultKind::Silence, 1, 0, kFaultForever});
   for (int i = 0; i < 100; ++i) EXPECT_NE(set.Fire(FaultKind::Silence), nullptr);
   EXPECT_EQ(set.Armed().size(), 1U);
+}
+
+// A fault with a chance fires at about that share of the places where it
+// could, passes the others by without using up its count, and the same seed
+// gives the same choices.
+TEST(SimFaults, ChanceFaultsFireAtTheirRateAndFollowTheSeed) {
+  const auto firings = [](std::uint64_t seed, int places) {
+    FaultSet set;
+    set.Seed(seed);
+    set.Add(Fault{FaultKind::Crc, 1, 0, kFaultForever, 25 * kChancePerPercent});
+    std::vector<bool> fired;
+    for (int i = 0; i < places; ++i) fired.push_back(set.Fire(FaultKind::Crc) != nullptr);
+    return fired;
+  };
+  const std::vector<bool> a = firings(7, 8000);
+  const auto count = std::count(a.begin(), a.end(), true);
+  EXPECT_GT(count, 1800);  // 2000 expected; the bounds are over 5 standard deviations away
+  EXPECT_LT(count, 2200);
+  EXPECT_EQ(firings(7, 8000), a);
+  EXPECT_NE(firings(8, 8000), a);
+
+  FaultSet set;
+  set.Add(Fault{FaultKind::Busy, 1, 0, 3, 10 * kChancePerPercent});
+  int places = 0;
+  while (!set.Armed().empty() && places < 100000) {
+    set.Fire(FaultKind::Busy);
+    ++places;
+  }
+  EXPECT_EQ(set.Fired(FaultKind::Busy), 3);  // the count is of firings, not of places
+  EXPECT_GT(places, 3);
+  // Never and always.
+  set.Add(Fault{FaultKind::Reject, 1, 0, kFaultForever, 0});
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(set.Fire(FaultKind::Reject), nullptr);
+  // A wait for one command lets the others by.
+  set.Add(Fault{FaultKind::Wait, 9, 0, 1, kChanceScale, 21});
+  EXPECT_EQ(set.Fire(FaultKind::Wait, 7), nullptr);
+  ASSERT_NE(set.Fire(FaultKind::Wait, 21), nullptr);
+  // A fault passed by leaves the place to the next armed fault of its kind.
+  set.Add(Fault{FaultKind::Wait, 2, 0, kFaultForever, 0});
+  set.Add(Fault{FaultKind::Wait, 5, 0, 1});
+  const Fault* w = set.Fire(FaultKind::Wait);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->param, 5);
 }
 
 }  // namespace

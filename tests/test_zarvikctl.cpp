@@ -237,6 +237,35 @@ TEST_F(ZarvikCtl, RegisterErrorCodeReachesTheUserAsItsText) {
   EXPECT_TRUE(Has(r.err, "не удалось записать информацию о операторах")) << r.err;
 }
 
+// The operator probe without an answer (the register does not answer its
+// first or its second request) is a failure, not a register without
+// operators or with four.
+TEST_F(ZarvikCtl, OperatorProbeWithoutAnAnswerIsAFailure) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> faults;
+  };
+  const Case cases[] = {
+      {{"info"}, {"wait=9:21"}},
+      {{"info"}, {"wait=1:21", "wait=9:21"}},  // the first probe answered, the second not
+      {{"operators", "get"}, {"wait=9:21"}},
+      {{"operators", "set", "1", "name=Орлова"}, {"wait=1:21", "wait=9:21"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.faults.back() + " " + std::to_string(c.faults.size()));
+    simulator->ClearFaults();
+    for (const std::string& f : c.faults) ASSERT_TRUE(simulator->AddFault(f));
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.err, "Error:не удалось получить информацию о операторах")) << r.err;
+    EXPECT_FALSE(Has(r.err, "не поддерживает")) << r.err;
+    EXPECT_FALSE(Has(r.out, "Операторов")) << r.out;
+    simulator->DropPendingAnswer();
+  }
+  simulator->ClearFaults();
+  EXPECT_TRUE(Has(Ok({"info"}), "Операторов:      4"));
+}
+
 TEST_F(ZarvikCtl, OptionsWrittenWithinTheirIntervalsReadBack) {
   std::string out = Ok({"options", "get"});
   EXPECT_TRUE(Has(out, "№  Знач.  Интервал")) << out;
@@ -547,6 +576,13 @@ TEST_F(ZarvikCtl, MessagesNameWhatFailed) {
        2,
        {"position: the register cannot print \"№\" (character 8), \"½\" (character 9) of \"Кассир №½\""},
        {}},
+      // Code page 1251 has them, the register's character set has not: they
+      // would be left out of the text without a word.
+      {{"departments", "set", "2", "name=Молоко «Домик»"},
+       2,
+       {"name: the register cannot print \"«\" (character 8), \"»\" (character 14) of \"Молоко «Домик»\""},
+       {}},
+      {{"receipt", "set", "header.1=Цена 5€"}, 2, {"header.1: the register cannot print \"€\" (character 7"}, {}},
       {{"receipt", "set", "footer.2=Tab\there"}, 2, {"footer.2: the register cannot print \"\\x09\""}, {}},
       {{"options", "set", "99=1"},
        2,

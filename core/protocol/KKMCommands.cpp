@@ -212,7 +212,14 @@ bool TProtocolKKM::GetInfo() {
   info.LoadDescriptor();
   info.maxCountGoods = 0;
   for (int number : kGoodsProbeNumbers) {
-    if (!ProbeGoods(number)) break;
+    if (!ProbeGoods(number)) {
+      // A register that answers and refuses the number has the goods
+      // numbers probed so far. A probe without an answer tells nothing:
+      // taking it for a refusal would make a smaller register of it, so
+      // the identification has failed.
+      if (kkm->linkState != lsDone) return false;
+      break;
+    }
     info.maxCountGoods = number;
   }
   return true;
@@ -229,6 +236,11 @@ bool TProtocolKKM::ProbeGoods(int code) {
   if (kkm == nullptr || !GoodsRequest(code)) return false;
   if (!Ask(false)) return false;
   const int result = AnswerCode(answer_);
+  if (result < 0) {
+    // An answer without its result code is no refusal.
+    kkm->linkState = lsNoAnswer;
+    return false;
+  }
   return result == 0 || result == kResultNotFound;
 }
 
@@ -454,10 +466,17 @@ bool TProtocolKKM::SetPosition(int n) {
 int TProtocolKKM::GetOperatorCount() {
   if (kkm == nullptr) return 0;
   MT("получаем имя оператора из ККМ", mdFunctional);
+  // An answer without its result code is no refusal: the probe failed.
+  const auto answered = [this] {
+    if (!Ask(true)) return false;
+    if (AnswerCode(answer_) >= 0) return true;
+    kkm->linkState = lsNoAnswer;
+    return false;
+  };
   NewRequest({kRequestMark, cmdGetOperatorName, kFirstOperator}, 3);
-  if (!Ask(true) || AnswerCode(answer_) != 0) return 0;
+  if (!answered() || AnswerCode(answer_) != 0) return 0;
   NewRequest({kRequestMark, cmdGetOperatorName, kLastOperator}, 3);
-  if (!Ask(true)) return 0;
+  if (!answered()) return 0;
   return AnswerCode(answer_) != 0 ? 4 : 8;
 }
 

@@ -214,6 +214,20 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   bool finalTaken = false;
   std::uint8_t finalNumber = 0;
   std::vector<std::uint8_t> finalFrame;
+  // The last frame taken and the receipt it got. When that receipt is lost,
+  // the register sends the frame again once the PC polls, with the number
+  // it had; taking it would hand the same frame over twice. A copy can also
+  // come for a poll that crossed the receipt, and then the register moves on
+  // when the receipt arrives: the PC cannot tell the two apart by the copy,
+  // so it resynchronises, and the register answers a resynchronisation with
+  // the frame it still waits to have acknowledged. When that is the frame
+  // taken, it is acknowledged again and not taken; else it is the next one.
+  // A copy is looked for only once the PC has polled since it took the
+  // frame: within one cycle the next frame answers the receipt itself.
+  std::vector<std::uint8_t> lastTaken;
+  bool haveTaken = false;
+  std::uint8_t lastReceipt = kACK;
+  bool polledSinceTaken = false;
   TLinkCode code = TLinkCode::Ok;
   int cycle = 1;
   kkm->linkState = lsNotSynchronised;
@@ -224,6 +238,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
     if (UiHooks().IsTerminating()) return true;
 
     code = SendControl(kRDY);
+    if (haveTaken) polledSinceTaken = true;
     if (code != TLinkCode::Ok) {
       ET("SendKvit:" + ResultText(code), mdFunctional);
       kkm->linkState = lsNotSynchronised;
@@ -277,12 +292,34 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             looped = false;
             break;
           }
-          if (number != (kkm->rxSeq & kPacketNumberMask) && resyncSent) {
+          const bool inStep = number == (kkm->rxSeq & kPacketNumberMask);
+          const bool copyOfTaken = haveTaken && std::equal(frame.begin(), frame.end(), lastTaken.begin(),
+                                                           lastTaken.end());
+          if (!inStep && resyncSent) {
             WT("WaitData:frame sent before the resynchronisation, dropped", mdFunctional);
             ++step;
             continue;
           }
-          if (number != (kkm->rxSeq & kPacketNumberMask)) {
+          if (inStep && resyncSent && copyOfTaken) {
+            // The register still waits for the receipt of the frame taken.
+            WT("WaitData:frame taken before sent again, acknowledged again", mdFunctional);
+            resyncSent = false;
+            polledSinceTaken = false;
+            ++kkm->rxSeq;
+            SendControl(lastReceipt);
+            dataPhase = (lastReceipt & kContinuationBit) != 0;
+            step = 1;
+            cycle = 1;
+            if (dataPhase) {
+              ++step;
+              continue;
+            }
+            kkm->linkState = lsDone;
+            looped = false;
+            break;
+          }
+          if (!inStep || (copyOfTaken && polledSinceTaken)) {
+            if (inStep) WT("WaitData:frame taken before sent again", mdFunctional);
             WT("WaitData:bad paket number", mdFunctional);
             answer.count = 0;
             kkm->linkState = lsNotSynchronised;
@@ -317,7 +354,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             onData = nullptr;
             return false;
           }
-          SendControl(more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK);
+          lastReceipt = more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK;
+          SendControl(lastReceipt);
+          lastTaken = taken;
+          haveTaken = true;
+          polledSinceTaken = false;
           finalTaken = !more;
           if (finalTaken) {
             finalNumber = number;
@@ -350,6 +391,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           break;
         }
         if (kind == kDISC || kind == kBUSY) {
+          // BUSY where an answer is still owed (the request was
+          // acknowledged, or a stream goes on): the answer has not come and
+          // the exchange is not done. A stream may still bring its frames in
+          // the next cycles. (A DISC is the register giving the answer up.)
+          if (dataPhase && kind == kBUSY) kkm->linkState = lsBusy;
           dataPhase = false;
           looped = false;
           break;
