@@ -756,6 +756,56 @@ TEST_F(GoodsExchangeTest, BlockedFlagInTheFormsOtherProgramsWrite) {
   EXPECT_EQ(Rows(bd.mtTOBAP).front(), "1|170|Товар 1|1|12.5|||4601234567890|True|1.5");
 }
 
+// A name or barcode longer than the table keeps, whose kept part ends in
+// blanks: the blanks go, so that an export and a second import give the same
+// rows (a dBASE field cannot keep blanks at its end).
+TEST_F(GoodsExchangeTest, DbfValuesCutToTheirWidthKeepNoBlanksAtTheEnd) {
+  const test::TempDir dir;
+  struct Case {
+    std::string name, barcode;       // as the file holds them
+    std::string keptName, keptCode;  // as the table holds them ("" = null)
+  };
+  const std::string elka = "Ёлка № 4 «ель»";  // 14 characters
+  const Case cases[] = {
+      {elka + std::string(18, ' ') + "X", "", elka, ""},
+      {std::string(31, 'a') + " tail", "", std::string(31, 'a'), ""},
+      {std::string(33, ' ') + "X", "", "", ""},
+      {"  Сыр", "4601234567890       12", "  Сыр", "4601234567890"},
+      {"Сыр", "1234567890123456789 5", "Сыр", "1234567890123456789"},
+  };
+  std::vector<DbfFieldDef> fields = GoodsExchangeFields();
+  fields[2] = {"NAME", DbfFieldKind::Character, 40};
+  fields[7] = {"SHTRIH", DbfFieldKind::Character, 25};
+  TDbfTable file;
+  ASSERT_EQ(file.CreateAndOpen(dir.File("long.dbf"), fields), DbfResult::Ok) << file.LastError();
+  int code = 0;
+  for (const Case& c : cases) {
+    file.Append();
+    file.SetText("CODE", std::to_string(++code));
+    file.SetText("TYPE", "170");
+    file.SetText("NAME", c.name);
+    file.SetText("SHTRIH", c.barcode);
+    ASSERT_EQ(file.Post(), DbfResult::Ok) << file.LastError();
+  }
+  ASSERT_EQ(file.Close(), DbfResult::Ok);
+
+  TWorkTable& t = bd.mtTOBAP;
+  ASSERT_TRUE(ImportGoodsDbf(dir.File("long.dbf"), t, 100)) << console.AllText();
+  ASSERT_EQ(CountRows(t), 5);
+  t.First();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + "|" + c.barcode);
+    EXPECT_EQ(Cell("Name"), c.keptName);
+    EXPECT_EQ(t.IsNull("Name"), c.keptName.empty());
+    EXPECT_EQ(Cell("Shtrih"), c.keptCode);
+    t.Next();
+  }
+  const std::string first = GoodsCsvText(t);
+  ASSERT_TRUE(ExportGoodsDbf(t, dir.File("again.dbf")));
+  ASSERT_TRUE(ImportGoodsDbf(dir.File("again.dbf"), t, 100));
+  EXPECT_EQ(GoodsCsvText(t), first);
+}
+
 TEST_F(GoodsExchangeTest, DbfThatCannotBeUsedNamesTheFileTheFieldAndTheCause) {
   const test::TempDir dir;
   AddRow({"5", "170", "keep", "1", "1", "1", "1", "", "False", ""});

@@ -211,7 +211,12 @@ class GoodsDbfReader {
           else if (text.size() > static_cast<std::size_t>(kGoodsBarcodeWidth) &&
                    Utf8Length(text) > static_cast<std::size_t>(kGoodsBarcodeWidth))
             report->Add({GoodsIssueKind::BarcodeCut, place, code, text, kGoodsBarcodeWidth});
-          v = std::move(text);
+          // The table keeps the first characters of a long value. Blanks and
+          // NULs left at the end of that part go too: in a dBASE field they
+          // are padding, so an export of the row would not give them back.
+          text = Utf8Left(text, static_cast<std::size_t>(f == gfName ? kGoodsNameWidth : kGoodsBarcodeWidth));
+          while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+          if (!text.empty()) v = std::move(text);
           break;
         }
       }
