@@ -55,16 +55,16 @@ std::string ChanceText(int chance) {
 
 }  // namespace
 
-bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
+bool ParseFault(std::string_view text, Fault& out, std::string& error) {
   Fault f;
-  std::string_view rest = spec;
+  std::string_view rest = text;
   const std::size_t star = rest.find('*');
   if (star != std::string_view::npos) {
     const std::string_view count = rest.substr(star + 1);
     if (count == "inf") {
       f.count = kFaultForever;
     } else if (!ToInt(count, f.count) || f.count < 1 || f.count > kMaxParam) {
-      error = "bad fault count in \"" + std::string(spec) + "\"";
+      error = "bad fault count in \"" + std::string(text) + "\"";
       return false;
     }
     rest = rest.substr(0, star);
@@ -72,7 +72,7 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
   const std::size_t at = rest.find('@');
   if (at != std::string_view::npos) {
     if (!ToChance(rest.substr(at + 1), f.chance)) {
-      error = "bad fault chance in \"" + std::string(spec) + "\" (a percentage 0..100)";
+      error = "bad fault chance in \"" + std::string(text) + "\" (a percentage 0..100)";
       return false;
     }
     rest = rest.substr(0, at);
@@ -92,7 +92,7 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
     }
   }
   if (!known) {
-    error = "unknown fault \"" + std::string(spec) + "\"";
+    error = "unknown fault \"" + std::string(text) + "\"";
     return false;
   }
   const bool takesNumber = f.kind == FaultKind::Drop || f.kind == FaultKind::Extra ||
@@ -103,19 +103,19 @@ bool ParseFault(std::string_view spec, Fault& out, std::string& error) {
     if (colon == std::string_view::npos || !ToInt(param.substr(0, colon), f.param) ||
         !ToInt(param.substr(colon + 1), f.result) || f.param < 0 || f.param > 255 || f.result < 0 ||
         f.result > 255) {
-      error = "fault \"" + std::string(spec) + "\" needs result=COMMAND:CODE";
+      error = "fault \"" + std::string(text) + "\" needs result=COMMAND:CODE";
       return false;
     }
   } else if (f.kind == FaultKind::Wait && param.find(':') != std::string_view::npos) {
     const std::size_t colon = param.find(':');
     if (!ToInt(param.substr(0, colon), f.param) || !ToInt(param.substr(colon + 1), f.command) || f.param < 1 ||
         f.param > kMaxParam || f.command < 0 || f.command > 255) {
-      error = "fault \"" + std::string(spec) + "\" needs wait=COUNT:COMMAND";
+      error = "fault \"" + std::string(text) + "\" needs wait=COUNT:COMMAND";
       return false;
     }
   } else if (!param.empty()) {
     if (!takesNumber || !ToInt(param, f.param) || f.param < 1 || f.param > kMaxParam) {
-      error = "bad fault parameter in \"" + std::string(spec) + "\"";
+      error = "bad fault parameter in \"" + std::string(text) + "\"";
       return false;
     }
   }

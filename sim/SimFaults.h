@@ -53,8 +53,8 @@ struct Fault {
   bool operator==(const Fault&) const = default;
 };
 
-// Parses the text form; false (and `error` set) for a malformed spec.
-bool ParseFault(std::string_view spec, Fault& out, std::string& error);
+// Parses the text form; false (and `error` set) for a malformed text.
+bool ParseFault(std::string_view text, Fault& out, std::string& error);
 // The text form of a fault (parses back to the same fault).
 std::string FaultText(const Fault& fault);
 

@@ -175,10 +175,10 @@ void Simulator::WaitWhilePaused() {
   pauseChanged_.wait(lock, [this] { return !paused_ || stopRequested_; });
 }
 
-bool Simulator::AddFault(std::string_view spec) {
+bool Simulator::AddFault(std::string_view text) {
   Fault f;
   std::string error;
-  if (!ParseFault(spec, f, error)) {
+  if (!ParseFault(text, f, error)) {
     SetError(error);
     return false;
   }

@@ -114,8 +114,8 @@ class Simulator {
   bool Paused() const { return paused_; }
 
   // Faults (syntax in SimFaults.h). AddFault with text is false for a
-  // malformed spec (LastError says why).
-  bool AddFault(std::string_view spec);
+  // malformed fault text (LastError says why).
+  bool AddFault(std::string_view text);
   void AddFault(const Fault& fault);
   void ClearFaults();
   // Restarts the random numbers of the faults armed with a chance ("@P").

@@ -1,7 +1,7 @@
 // zarvik-sim: a simulated register on a pseudo-terminal or a serial device.
 //
 //   zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] [--match-speed]
-//              [--fault SPEC]... [--fault-seed N]
+//              [--fault FAULT]... [--fault-seed N]
 //
 // With --com N the device is written as COM<N> into the section "Devices" of
 // ZarvikConfig.ini in the current directory, so that the window program
@@ -35,9 +35,9 @@ constexpr auto kMainLoopTick = std::chrono::milliseconds(100);
 void Usage() {
   std::fprintf(stderr,
                "usage: zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] "
-               "[--match-speed] [--fault SPEC]... [--fault-seed N]\n"
+               "[--match-speed] [--fault FAULT]... [--fault-seed N]\n"
                "--match-speed: answer only a PC that set the line to --baud (pseudo-terminal)\n"
-               "fault SPEC: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy\n"
+               "FAULT: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy\n"
                "            rej silence flood result=CMD:CODE; PERCENT the chance it fires where it could;\n"
                "            COUNT a number or inf (see sim/README.md)\n");
 }
@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
   }
   sim::Simulator simulator(scenario);
   simulator.SeedFaults(faultSeed);
-  for (const auto& spec : faults) {
-    if (!simulator.AddFault(spec)) {
+  for (const auto& text : faults) {
+    if (!simulator.AddFault(text)) {
       std::fprintf(stderr, "zarvik-sim: %s\n", simulator.LastError().c_str());
       return 2;
     }

@@ -80,7 +80,7 @@ class ProtocolE2E : public ::testing::Test {
   // Round trips run without the fixed pauses of a real line; the behaviour
   // tests keep them.
   void NoPauses() { protocol.waits = kNoLinkWaits; }
-  void Fault(const char* spec) { ASSERT_TRUE(simulator->AddFault(spec)) << simulator->LastError(); }
+  void Fault(const char* faultText) { ASSERT_TRUE(simulator->AddFault(faultText)) << simulator->LastError(); }
   std::vector<std::uint8_t> PcControls() const { return simulator->Stats().received; }
   int PcSent(std::uint8_t control) const {
     const auto r = PcControls();

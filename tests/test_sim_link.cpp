@@ -273,7 +273,7 @@ TEST_F(SimLink, DroppedAndExtraBytes) {
 TEST_F(SimLink, PollFaults) {
   constexpr int kSilent = -1, kBadCheck = -2;
   struct Case {
-    const char* spec;
+    const char* faultText;
     std::vector<int> answers;  // what answers consecutive polls
   };
   const Case cases[] = {
@@ -286,18 +286,18 @@ TEST_F(SimLink, PollFaults) {
   };
   for (const auto& c : cases) {
     sim_->ClearFaults();
-    ASSERT_TRUE(sim_->AddFault(c.spec));
+    ASSERT_TRUE(sim_->AddFault(c.faultText));
     for (std::size_t i = 0; i < c.answers.size(); ++i) {
       pc_.SendControl(0xC5);
       if (c.answers[i] == kSilent) {
-        EXPECT_TRUE(pc_.Quiet()) << c.spec << " poll " << i;
+        EXPECT_TRUE(pc_.Quiet()) << c.faultText << " poll " << i;
       } else if (c.answers[i] == kBadCheck) {
         const Bytes got = pc_.Read(5);
-        ASSERT_EQ(got.size(), 5U) << c.spec;
+        ASSERT_EQ(got.size(), 5U) << c.faultText;
         EXPECT_EQ(got[3], 0xE5);
-        EXPECT_NE(static_cast<std::uint8_t>(got[2] + got[3] + got[4]), 0) << c.spec;
+        EXPECT_NE(static_cast<std::uint8_t>(got[2] + got[3] + got[4]), 0) << c.faultText;
       } else {
-        EXPECT_EQ(pc_.ReadControl(), c.answers[i]) << c.spec << " poll " << i;
+        EXPECT_EQ(pc_.ReadControl(), c.answers[i]) << c.faultText << " poll " << i;
       }
     }
   }

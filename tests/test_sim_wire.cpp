@@ -1,4 +1,4 @@
-// The simulator's own framing, BCD and fault-spec code, without a device.
+// The simulator's own framing, BCD and fault-text code, without a device.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -139,7 +139,7 @@ TEST(SimWire, TextFieldsAreCp1251AndZeroPadded) {
 
 TEST(SimFaults, SpecsParseAndPrintBack) {
   struct Case {
-    const char* spec;
+    const char* faultText;
     FaultKind kind;
     int param, result, count;
     int chance = kChanceScale;
@@ -167,11 +167,11 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
   for (const auto& c : good) {
     Fault f;
     std::string err;
-    ASSERT_TRUE(ParseFault(c.spec, f, err)) << c.spec << ": " << err;
-    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count, c.chance, c.command})) << c.spec;
+    ASSERT_TRUE(ParseFault(c.faultText, f, err)) << c.faultText << ": " << err;
+    EXPECT_EQ(f, (Fault{c.kind, c.param, c.result, c.count, c.chance, c.command})) << c.faultText;
     Fault back;
     ASSERT_TRUE(ParseFault(FaultText(f), back, err)) << FaultText(f);
-    EXPECT_EQ(back, f) << c.spec;
+    EXPECT_EQ(back, f) << c.faultText;
   }
   for (const char* bad : {"", "crcx", "crc=2", "wait=0", "busy*0", "busy*x", "result=16", "result=a:b",
                           "result=300:1", "drop=-1", "wait=2*", "crc@", "crc@101",
