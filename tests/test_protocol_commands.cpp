@@ -118,6 +118,30 @@ TEST_F(CommandsFixture, GetInfoWithABadAnswerSendsNoDisc) {
   EXPECT_EQ(kkm.info, nullptr);
 }
 
+// A goods probe left without an answer fails the identification, and the
+// register information stays as it was: the new model, serial number and
+// goods capacity are taken together or not at all.
+TEST_F(CommandsFixture, AFailedIdentificationLeavesTheRegisterInformation) {
+  bool probeAnswered = true;
+  respond = [&](const Bytes& r) {
+    if (r[1] == 0x01) return InfoAnswer(probeAnswered ? "Зарвик-01Ф" : "Другая", "0012345678", "B 3", 2);
+    return probeAnswered ? Answer(0x10, 3) : Bytes{0x01, 0x10};
+  };
+  ASSERT_TRUE(protocol.GetInfo());
+  probeAnswered = false;
+  EXPECT_FALSE(protocol.GetInfo());
+  EXPECT_EQ(kkm.linkState, lsNoAnswer);
+  EXPECT_EQ(kkm.info->model, "Зарвик-01Ф");
+  EXPECT_EQ(kkm.info->maxCountGoods, 0);
+
+  TKKM fresh;
+  TProtocolKKM other{&fresh};
+  other.SetLine(&line);
+  other.waits = protocol.waits;
+  EXPECT_FALSE(other.GetInfo());
+  EXPECT_EQ(fresh.info, nullptr);
+}
+
 TEST_F(CommandsFixture, ProbeGoodsAcceptsFoundAndNotFound) {
   for (const auto& [code, expected] :
        std::vector<std::pair<std::uint8_t, bool>>{{0, true}, {9, true}, {3, false}}) {

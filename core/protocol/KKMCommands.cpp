@@ -201,16 +201,15 @@ bool TProtocolKKM::GetInfo() {
   NewRequest({kRequestMark, cmdGetInfo}, 2);
   if (!Exchange(request_, answer_, true)) return false;
   if (CheckAnswer(answer_, kInfoAnswerLength)) return false;
-  TKKMInfo& info = kkm->Info();
+  // The answer is kept aside until the goods probes are through: an
+  // identification that fails leaves the register information as it was.
   const std::uint8_t* a = answer_.bytes.data();
-  info.model = Trim(TextFromField(a + kInfoModelOffset, kInfoModelWidth));
-  info.descriptorTag = std::string(kDescriptorTag);
-  info.serialNumber = TextFromField(a + kInfoSerialOffset, kInfoSerialWidth);
-  info.version = NormalizeVersion(TextFromField(a + kInfoVersionOffset, kInfoVersionWidth));
-  info.workMode = a[kInfoWorkModeOffset];
+  std::string model = Trim(TextFromField(a + kInfoModelOffset, kInfoModelWidth));
+  std::string serialNumber = TextFromField(a + kInfoSerialOffset, kInfoSerialWidth);
+  std::string version = NormalizeVersion(TextFromField(a + kInfoVersionOffset, kInfoVersionWidth));
+  const std::uint8_t workMode = a[kInfoWorkModeOffset];
   SendControl(kDISC);
-  info.LoadDescriptor();
-  info.maxCountGoods = 0;
+  int maxCountGoods = 0;
   for (int number : kGoodsProbeNumbers) {
     if (!ProbeGoods(number)) {
       // A register that answers and refuses the number has the goods
@@ -220,8 +219,16 @@ bool TProtocolKKM::GetInfo() {
       if (kkm->linkState != lsDone) return false;
       break;
     }
-    info.maxCountGoods = number;
+    maxCountGoods = number;
   }
+  TKKMInfo& info = kkm->Info();
+  info.model = std::move(model);
+  info.descriptorTag = std::string(kDescriptorTag);
+  info.serialNumber = std::move(serialNumber);
+  info.version = std::move(version);
+  info.workMode = workMode;
+  info.LoadDescriptor();
+  info.maxCountGoods = maxCountGoods;
   return true;
 }
 
