@@ -43,6 +43,7 @@
 namespace {
 
 using zarvik::bench::CountingLine;
+using zarvik::bench::IntList;
 using zarvik::bench::kBitsPerByte;
 using zarvik::bench::ShopScenario;
 using zarvik::bench::SplitList;
@@ -69,8 +70,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (arg == "--baud" && hasValue) {
-      o.bauds.clear();
-      for (const std::string& b : SplitList(argv[++i])) o.bauds.push_back(std::atoi(b.c_str()));
+      o.bauds = IntList(argv[++i]);
     } else if (arg == "--rows" && hasValue) {
       o.rows = SplitList(argv[++i]);
     } else if (arg == "--goods" && hasValue) {

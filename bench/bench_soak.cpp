@@ -70,6 +70,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BenchSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "journal/U_magazineoperation.h"
@@ -96,6 +97,8 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 using Bytes = std::vector<std::uint8_t>;
 using std::chrono::milliseconds;
+using zarvik::bench::ShopScenario;
+using zarvik::bench::SplitList;
 
 // The simulated shop.
 constexpr int kSoakPort = 251;
@@ -160,15 +163,6 @@ struct Options {
   bool verbose = false;
   bool trace = false;
 };
-
-std::vector<std::string> SplitList(const std::string& text, char sep = ',') {
-  std::vector<std::string> out;
-  std::string item;
-  std::istringstream in(text);
-  while (std::getline(in, item, sep))
-    if (!item.empty()) out.push_back(item);
-  return out;
-}
 
 bool ParseDouble(const std::string& text, double& out) {
   char* end = nullptr;
@@ -737,42 +731,7 @@ class EventThread {
 // One fault rate.
 
 std::string ScenarioText(const Options& o) {
-  return "[Register]\n"
-         "Model=Зарвик-02Ф\n"
-         "SerialNumber=002100457731\n"
-         "Version=B 003\n"
-         "WorkMode=2\n"
-         "NetworkNumber=1\n"
-         "DateTime=15.12.10 14:05:00\n"
-         "GoodsCapacity=4000\n"
-         "Departments=16\n"
-         "OperatorCount=8\n"
-         "[Options]\n"
-         "Count=64\n"
-         "Values=1,0,2,0,1,1,0,0,3,0,1,0,0,0,1,0,5,0,0,1,0,0,0,0,2,0,0,0,0,1,0,0\n"
-         "[Departments]\n"
-         "1=Товар;Бакалея;A;10000.00\n"
-         "2=Товар;Молочные продукты;B;5000.00\n"
-         "3=Товар;Овощи и фрукты;A;3000.00\n"
-         "4=Услуга;Доставка;A;0\n"
-         "5=Закрыто\n"
-         "[Taxes]\n"
-         "1=НДС 18%;18.00;1\n"
-         "2=НДС 10%;10.00;1\n"
-         "3=НДС 0%;0;1\n"
-         "[Header]\n"
-         "1=1;ООО \"ПРОДУКТЫ У ДОМА\"\n"
-         "2=0;г. Тверь, ул. Советская, 12\n"
-         "[Footer]\n"
-         "1=1;СПАСИБО ЗА ПОКУПКУ!\n"
-         "[Operators]\n"
-         "1=Иванова Анна Петровна;Старший кассир\n"
-         "2=Петров Сергей;Кассир\n"
-         "[Goods]\n"
-         "Generate=4000\n"
-         "[Journal]\n"
-         "GenerateReceipts=" +
-         std::to_string(o.receipts) + "\n";
+  return ShopScenario(kGoodsCapacity, o.receipts, kGoodsCapacity);
 }
 
 // The faults armed for the whole run at rate R %: about R % of the packets
