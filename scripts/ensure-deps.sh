@@ -11,6 +11,9 @@ ZARVIK_PACKAGES=(
   python3 python3-dbfread gdal-bin
   xvfb xauth
   fontconfig fonts-dejavu-core
+  libgensio-dev ser2net
+  libxlsxwriter-dev qt6-charts-dev python3-openpyxl
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
 )
 
 zarvik_missing_packages() {
