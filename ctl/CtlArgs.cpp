@@ -14,6 +14,7 @@ constexpr int kHighestNetworkNumber = 98;
 constexpr std::string_view kConfigStopWord = "CONFIG_STOP";
 constexpr int kHighestFontOption = 8;
 constexpr int kHighestBrightness = 5;
+constexpr int kMostJobs = 256;
 constexpr std::array<std::string_view, 5> kDepthWords = {"mdapplied", "mdfunctional", "mdsystem",
                                                          "mdhardware", "debug"};
 
@@ -113,6 +114,17 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
       ok = flag(out.save);
     } else if (name == "no-backup") {
       ok = flag(out.noBackup);
+    } else if (name == "dry-run") {
+      ok = flag(out.dryRun);
+    } else if (name == "serial" || name == "report" || name == "fleet-worker") {
+      ok = takeValue();
+      if (ok && value.empty()) {
+        error = "--" + name + " needs a value";
+        ok = false;
+      }
+      (name == "serial" ? out.serial : name == "report" ? out.report : out.fleetWorker) = value;
+    } else if (name == "jobs") {
+      ok = takeValue() && IntOption(name, value, 1, kMostJobs, out.jobs, error);
     } else if (name == "port") {
       ok = takeValue() && IntOption(name, value, kMinPortNumber, kMaxPortNumber, out.port, error);
     } else if (name == "speed") {

@@ -29,6 +29,11 @@ struct CtlArgs {
   bool all = false;             // --all (ports)
   bool save = false;            // --save (find)
   bool noBackup = false;        // --no-backup
+  bool dryRun = false;          // --dry-run (config apply)
+  std::string serial;           // --serial: the serial number the register must have
+  int jobs = -1;                // --jobs (fleet)
+  std::string report;           // --report FILE (fleet)
+  std::string fleetWorker;      // --fleet-worker NAME: run as a worker of fleet
   std::set<std::string> given;  // names of the options given (without "--")
   // The word "CONFIG_STOP" (exact case) was given, anywhere: the settings
   // cannot be written in this run, as in the window program.

@@ -27,7 +27,9 @@ constexpr std::string_view kCommands =
     "  journal read [--data]         the electronic journal\n"
     "  print [TEXT...]               free text on the register's printer\n"
     "  ports [--all]                 the serial ports: device, by-id name, state\n"
-    "  find [PORT...] [--save]       searches the ports and speeds for the register\n";
+    "  find [PORT...] [--save]       searches the ports and speeds for the register\n"
+    "  config export | diff | apply FILE  the settings as a text file\n"
+    "  fleet FLEETFILE COMMAND ...   one command on many registers at once\n";
 
 constexpr std::string_view kOptionsAndStatus =
     "\n"
@@ -187,6 +189,54 @@ constexpr CommandHelp kCommandHelp[] = {
      "polls of 0.3 s). --save writes the port and speed found into the section\n"
      "\"Port\" of ZarvikConfig.ini. Exit status 1 when no register answered, 130 when\n"
      "stopped by SIGINT or SIGTERM.\n"},
+    {"config",
+     "Usage: zarvikctl config export FILE\n"
+     "       zarvikctl config diff FILE\n"
+     "       zarvikctl config apply FILE [--dry-run] [--no-backup]\n"
+     "export reads the register's settings and writes them to FILE as UTF-8 text:\n"
+     "the options (number = value, the description and interval as a comment), the\n"
+     "departments, the receipt header and footer with their fonts, the operators, and\n"
+     "the taxes as comments (they are never written). One value per line, always in\n"
+     "the same order, so the file can be edited, compared and kept under version\n"
+     "control; lines starting with # are comments.\n"
+     "diff reads the values FILE mentions from the register and prints each one that\n"
+     "differs as FILE:LINE: [section] key: register -> file.\n"
+     "apply writes only what differs: the options (in one command), each department,\n"
+     "receipt line (all lines of a block whose font changes) and operator name or\n"
+     "position that differs; the register's values of those tables are kept as a\n"
+     "backup first (--no-backup skips it). Before anything is written the whole file\n"
+     "is checked: an option or department the register does not have, a value\n"
+     "outside the option's interval, a font it does not have, a text longer than its\n"
+     "field or with a character it cannot print refuses the whole file, naming each\n"
+     "line, with exit status 2. --dry-run checks and shows what would be written,\n"
+     "and writes nothing. A file may hold only some tables or values: what it does\n"
+     "not mention is left as the register has it.\n"
+     "--serial SN (any command) refuses to go on when the register's serial number\n"
+     "is another one.\n"},
+    {"fleet",
+     "Usage: zarvikctl fleet FLEETFILE COMMAND [--jobs N] [--report FILE.csv|FILE.json]\n"
+     "COMMAND is info, config diff FILE, config apply FILE [--dry-run] [--no-backup],\n"
+     "goods write FILE [--reset-sold] [--no-backup], goods read-all --out DIR or\n"
+     "journal read [--data] --out DIR.\n"
+     "Runs COMMAND on every register of FLEETFILE at once, each in its own zarvikctl\n"
+     "process (its own port, exchange, backup and log prefix \"[NAME] \"). FLEETFILE\n"
+     "has one section per register:\n"
+     "  [shop 1]\n"
+     "  port=5          port number, mapped in \"Devices\" of ZarvikConfig.ini\n"
+     "  speed=19200     optional, as --speed\n"
+     "  net=1           optional, as --net\n"
+     "  serial=002100457731   optional: another serial number there is refused\n"
+     "Two sections naming the same device, an unknown key or a port without device\n"
+     "refuse the run before anything starts. --jobs N runs at most N registers at a\n"
+     "time (default: all). On a terminal a live table shows each register's state\n"
+     "and progress; elsewhere a line per register as it ends. Files of --out DIR are\n"
+     "named by the register's serial number (SERIAL.csv for goods, SERIAL.txt for the\n"
+     "journal). At the end a table gives per register the serial number, the result\n"
+     "(готово, ошибка, отказ, остановлен), the time and what was changed or read;\n"
+     "--report writes it as CSV (code page 1251) or JSON.\n"
+     "Ctrl-C (SIGINT) or SIGTERM stops every worker at its next record, as it stops\n"
+     "a single transfer; registers not started yet are not started.\n"
+     "Exit status 0 only when every register succeeded, 130 when stopped, else 1.\n"},
 };
 
 }  // namespace

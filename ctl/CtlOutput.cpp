@@ -79,7 +79,24 @@ void PrintPairs(std::FILE* out, const std::vector<std::pair<std::string, std::st
 TProgress::TProgress(std::FILE* err, std::string label)
     : err_(err), label_(std::move(label)), active_(::isatty(::fileno(err)) == 1) {}
 
+namespace {
+bool gFleetLines = false;
+constexpr std::chrono::milliseconds kFleetLineInterval{250};
+}  // namespace
+
+void TProgress::SetFleetLines(bool on) {
+  gFleetLines = on;
+}
+
 void TProgress::Show(int done, int total) {
+  if (gFleetLines) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLine_ < kFleetLineInterval && done != total) return;
+    lastLine_ = now;
+    Write(err_, "@fleet progress " + label_ + " " + std::to_string(done) + " " + std::to_string(total) + "\n");
+    std::fflush(err_);
+    return;
+  }
   if (!active_) return;
   std::string text = "\r" + label_ + ": " + std::to_string(done);
   if (total > 0) text += " / " + std::to_string(total);

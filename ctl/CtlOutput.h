@@ -3,6 +3,7 @@
 // CSV file) under a header line; progress of long transfers on a terminal.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -30,12 +31,16 @@ class TProgress {
   TProgress& operator=(const TProgress&) = delete;
   void Show(int done, int total = 0);
   void Done();
+  // A worker of a fleet run: progress goes as lines "@fleet progress LABEL
+  // DONE TOTAL" (a few a second) for the fleet to show, terminal or not.
+  static void SetFleetLines(bool on);
 
  private:
   std::FILE* err_;
   std::string label_;
   bool active_;
   bool shown_ = false;
+  std::chrono::steady_clock::time_point lastLine_{};
 };
 
 }  // namespace zarvik::ctl

@@ -160,7 +160,8 @@ void TCtlSession::Done(std::string_view text) {
 }
 
 bool TCtlSession::Allow(const std::vector<std::string_view>& options) {
-  static constexpr std::string_view kGlobal[] = {"port", "speed", "net", "depth", "csv", "help"};
+  static constexpr std::string_view kGlobal[] = {"port", "speed", "net", "depth", "csv", "help", "serial",
+                                                 "fleet-worker"};
   for (const std::string& given : args_.given) {
     const bool global = std::find(std::begin(kGlobal), std::end(kGlobal), given) != std::end(kGlobal);
     const bool own = std::find(options.begin(), options.end(), given) != options.end();
@@ -252,7 +253,27 @@ bool TCtlSession::Connect() {
     Error(std::string(kCannotConnect), true, true, true);
     return false;
   }
+  FleetNote("serial", Info().serialNumber);
+  if (!args_.serial.empty() && Info().serialNumber != args_.serial) {
+    // Another register answers on this port: nothing is read or written.
+    const std::string text = "Серийный номер ККМ " + Info().serialNumber + " вместо " + args_.serial +
+                             ": команда не выполнена";
+    FleetNote("refused", text);
+    Error(text, true, true, true);
+    port_.Close();
+    return false;
+  }
   return true;
+}
+
+void TCtlSession::FleetNote(std::string_view kind, const std::string& text) {
+  if (args_.fleetWorker.empty()) return;
+  std::string line = "@fleet " + std::string(kind) + " " + text;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  line += "\n";
+  std::fputs(line.c_str(), err_);
+  std::fflush(err_);
 }
 
 }  // namespace zarvik::ctl

@@ -16,6 +16,7 @@
 #include "model/U_kkms.h"
 #include "port/Comport.h"
 #include "protocol/U_protocolkkm.h"
+#include "store/ConfigText.h"
 #include "store/RegisterBackup.h"
 #include "store/UnitBD.h"
 
@@ -129,6 +130,23 @@ class TCtlSession {
   int CmdPrint();
   int CmdPorts();
   int CmdFind();
+  int CmdConfigExport();
+  int CmdConfigDiff();
+  int CmdConfigApply();
+  int CmdFleet();
+
+  // The configuration file of config diff and apply, parsed; false after
+  // its errors were reported.
+  bool LoadConfigFile(const std::string& path, TConfigFile& file);
+  // Reads `tables` of the connected register (operators when it has them)
+  // into `snapshot` and the register model; `which` says what was read.
+  bool ReadConfigTables(unsigned tables, bool taxes, TRegisterSnapshot& snapshot, TConfigTables& which);
+  // Keeps `snapshot` (just read) as a backup profile, the profile database
+  // locked against other zarvikctl processes meanwhile.
+  bool SaveConfigBackup(const TRegisterSnapshot& snapshot);
+  // A line for the fleet that runs this process (--fleet-worker), on
+  // standard error: "@fleet KIND TEXT".
+  void FleetNote(std::string_view kind, const std::string& text);
 
   bool ReadReceipt();
   // Operators 1..count into the register model; false after a reported failure.

@@ -7,6 +7,7 @@
 #include "CtlArgs.h"
 #include "CtlConsole.h"
 #include "CtlHelp.h"
+#include "CtlOutput.h"
 #include "CtlSession.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
@@ -71,11 +72,16 @@ int TCtlSession::Run() {
       {"print", "", &TCtlSession::CmdPrint, {"font", "brightness"}},
       {"ports", "", &TCtlSession::CmdPorts, {"all"}},
       {"find", "", &TCtlSession::CmdFind, {"save"}},
+      {"config", "export", &TCtlSession::CmdConfigExport, {}},
+      {"config", "diff", &TCtlSession::CmdConfigDiff, {}},
+      {"config", "apply", &TCtlSession::CmdConfigApply, {"dry-run", "no-backup"}, true},
+      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;
     if (!e.sub.empty() && e.sub != sub) continue;
-    if (e.sub.empty() && command != "print" && command != "find" && words_.size() > 1)
+    if (e.sub.empty() && command != "print" && command != "find" && command != "fleet" &&
+        words_.size() > 1)
       return Usage(command + " takes no arguments");
     if (!Allow(e.options)) return Usage(usageError_);
     if (e.writesSettings && args_.configStop)
@@ -104,6 +110,9 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   std::vector<std::string> switches{"autonom"};
   if (!parsed.depth.empty()) switches.push_back(parsed.depth);
   ParseSwitches(switches);
+  // A worker of a fleet run marks its lines of the shared log.
+  LogLinePrefix = parsed.fleetWorker.empty() ? std::string() : "[" + parsed.fleetWorker + "] ";
+  TProgress::SetFleetLines(!parsed.fleetWorker.empty());
   TStderrConsole console(MessDepth > mdUser, err);
   SetConsole(&console);
   int result = ceFailed;

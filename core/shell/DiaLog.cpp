@@ -194,7 +194,7 @@ void WritelnLog(const std::string& text) {
   std::lock_guard lock(g_logMutex);
   if (NameLogFile.empty()) NameLogFile = DefaultLogPath();
   const std::string line =
-      Utf8ToCp1251(FormatDateTime(LogMask(), std::chrono::system_clock::now()) + text) + "\r\n";
+      Utf8ToCp1251(FormatDateTime(LogMask(), std::chrono::system_clock::now()) + LogLinePrefix + text) + "\r\n";
   if (AppendLine(NameLogFile, line)) return;
   // The folder beside the program is not writable (an installed program):
   // keep the diagnosis in the user's state folder instead, from now on.

@@ -37,6 +37,9 @@ inline TColor C_Warning = 0xFF00FF;
 inline TColor C_Error = 0x0000FF;
 inline int LimitLines = 100;
 inline std::string NameLogFile;  // fixed at the first log write
+// Put before the text of every log line after the date ("[shop 3] "): the
+// workers of one run that share the log tell their lines apart by it.
+inline std::string LogLinePrefix;
 inline const std::string DateMaskaForLog = "dd.mm.yy hh:nn:ss ";
 inline const std::string DateMaskaForLogDEBUG = "dd.mm.yy hh:nn:ss zzz ";
 inline const std::string DateMaskaForConsole = "hh:nn:ss ";
