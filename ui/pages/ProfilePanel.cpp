@@ -1,5 +1,6 @@
 #include "ProfilePanel.h"
 
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include "port/Comport.h"
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "store/ConfigProfile.h"
 #include "store/ProfileStore.h"
 #include "store/UnitBD.h"
 
@@ -73,6 +76,9 @@ TProfilePanel::TProfilePanel(TPageHost& host, QWidget* parent) : QFrame(parent),
   button(bSavePropKKMtoBDasShablon, "bSavePropKKMtoBDasShablon", "Сохранить в шаблон",
          &TProfilePanel::bSavePropKKMtoBDasShablonClick);
   button(bDelPropKKMtoBD, "bDelPropKKMtoBD", "Удалить", &TProfilePanel::bDelPropKKMtoBDClick);
+  button(bImportPropFromFile, "bImportPropFromFile", "Импорт из файла",
+         &TProfilePanel::bImportPropFromFileClick);
+  button(bExportPropToFile, "bExportPropToFile", "Экспорт в файл", &TProfilePanel::bExportPropToFileClick);
   layout->addStretch(1);
 }
 
@@ -134,6 +140,71 @@ void TProfilePanel::bSavePropKKMtoBDasShablonClick() {
 void TProfilePanel::bDelPropKKMtoBDClick() {
   if (host_.RegisterBusy()) return;
   host_.Profiles().DeleteSelectedProfile();
+  host_.Window()->update();
+}
+
+QString TProfilePanel::ChooseConfigFile(bool save) {
+  QFileDialog dialog(host_.Window());
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setNameFilter(QString::fromUtf8(kConfigFileFilter));
+  if (save) dialog.setDefaultSuffix(QString::fromUtf8(kConfigFileSuffix));
+  if (runFileDialog) return runFileDialog(dialog);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+void TProfilePanel::bExportPropToFileClick() {
+  if (host_.RegisterBusy()) return;
+  const TKKMInfo* info = host_.Info();
+  if (info == nullptr) return;
+  const QString file = ChooseConfigFile(true);
+  if (file.isEmpty()) return;
+  TKKMInfo shown;
+  TConfigTables which;
+  ProfileConfig(host_.Bd(), *info, shown, which);
+  const std::string path = file.toStdString();
+  if (!WriteTextFile(path, ConfigText(shown, which))) {
+    Error("не удалось записать файл " + path, true, true, true);
+    return;
+  }
+  Mess("Настройки выгружены в файл " + path, false, true, true);
+}
+
+void TProfilePanel::bImportPropFromFileClick() {
+  if (host_.RegisterBusy()) return;
+  const TKKMInfo* info = host_.Info();
+  if (info == nullptr) return;
+  const QString file = ChooseConfigFile(false);
+  if (file.isEmpty()) return;
+  const std::string path = file.toStdString();
+  std::string text;
+  if (!ReadTextFile(path, text)) {
+    Error("не удалось прочитать файл " + path, true, true, true);
+    return;
+  }
+  std::vector<TConfigChange> changes;
+  std::vector<TConfigError> errors;
+  TWorkTable& list = host_.Bd().mtProfile;
+  const int entry = list.RecNo();
+  if (!ImportProfileConfig(host_.Bd(), *info, text, changes, errors)) {
+    // Nothing of the file is taken when one value cannot be.
+    std::string message = "Файл " + path + " не загружен:";
+    for (const TConfigError& e : errors) message += "\n" + ConfigErrorText(e);
+    Error(message, true, true, true);
+    return;
+  }
+  if (entry > 0) list.SetRecNo(entry);
+  bool registerRow = false;
+  host_.Profiles().SaveStoredProfile(info->serialNumber, info->version, registerRow);
+  UpdateStoredFlag();
+  if (registerRow) {
+    TLoadedFlags& f = host_.Flags();
+    f.optionsLoaded = f.departmentsLoaded = f.receiptTextLoaded = f.taxesLoaded = false;
+  }
+  Mess("Настройки загружены из файла " + path + " (отличий: " + std::to_string(changes.size()) + ")", false, true,
+       true);
   host_.Window()->update();
 }
 

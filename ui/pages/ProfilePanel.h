@@ -14,6 +14,7 @@
 #include "PageHost.h"
 #include "WorkTableModel.h"
 
+class QFileDialog;
 class QLabel;
 
 namespace zarvik::ui {
@@ -27,6 +28,8 @@ inline constexpr const char* kTemplateInputCaption = "Введите";
 inline constexpr const char* kTemplateInputPrompt = "Имя шаблона";
 inline constexpr int kProfileListVisibleEntries = 12;
 inline constexpr int kProfileNameLength = 30;  // NAME of Profile.dbf
+inline constexpr const char* kConfigFileFilter = "Настройки ККМ (*.conf *.txt);;Все файлы (*)";
+inline constexpr const char* kConfigFileSuffix = "conf";
 
 class TProfilePanel : public QFrame {
   Q_OBJECT
@@ -42,6 +45,15 @@ class TProfilePanel : public QFrame {
   void bSavePropKKMtoBDClick();
   void bSavePropKKMtoBDasShablonClick();
   void bDelPropKKMtoBDClick();
+  // The profile on display as a configuration text file, and such a file
+  // read into it (checked like a write to the register; the result saved as
+  // the register's stored profile).
+  void bExportPropToFileClick();
+  void bImportPropFromFileClick();
+
+  // Runs a file dialog set up by the panel; the file chosen or empty. Tests
+  // replace it.
+  std::function<QString(QFileDialog& dialog)> runFileDialog;
 
   // How a list entry is drawn: a template (key beginning with "-") bold.
   static TCellStyle DBLabel1BeforeDraw(const std::string& key);
@@ -54,9 +66,12 @@ class TProfilePanel : public QFrame {
   TSpeedButtonEx* bSavePropKKMtoBD = nullptr;
   TSpeedButtonEx* bSavePropKKMtoBDasShablon = nullptr;
   TSpeedButtonEx* bDelPropKKMtoBD = nullptr;
+  TSpeedButtonEx* bImportPropFromFile = nullptr;
+  TSpeedButtonEx* bExportPropToFile = nullptr;
 
  private:
   QString AskTemplateName(const QString& proposed);
+  QString ChooseConfigFile(bool save);
   void UpdateStoredFlag();
 
   TPageHost& host_;
