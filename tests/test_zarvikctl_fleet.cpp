@@ -280,6 +280,19 @@ TEST_F(Fleet, ReadsGoodsIntoFilesNamedBySerialNumberWithAJobLimit) {
   EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
 }
 
+TEST_F(Fleet, ATerminalShowsTheLiveTable) {
+  Start(false);
+  const RunResult r = test::RunCtl(dir.Path(), {"fleet", "fleet.ini", "info", "--jobs", "4"}, {}, true);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The table's header, redrawn in place, and every register's last state.
+  EXPECT_TRUE(Has(r.err, "Касса")) << r.err;
+  EXPECT_TRUE(Has(r.err, "\x1b[")) << r.err;
+  for (int k = 0; k < kRegisters; ++k)
+    EXPECT_TRUE(Has(r.err, "shop " + std::to_string(k))) << k;
+  EXPECT_TRUE(Has(r.err, "готово")) << r.err;
+  EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+}
+
 TEST_F(Fleet, BadFleetFilesAreRefusedBeforeAnythingStarts) {
   Start(false);
   struct Case {
