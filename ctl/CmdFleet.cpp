@@ -397,6 +397,7 @@ int TCtlSession::CmdFleet() {
         } else {
           w.outFile = path;
           w.what = (w.what.empty() ? std::string() : w.what + "; ") + path;
+          Mess("[" + w.reg.name + "] " + w.outTemp + " -> " + path, false, false, true);
         }
       } else {
         std::filesystem::remove(w.outTemp, ec);
