@@ -181,6 +181,29 @@ TEST(ConfigText, AFontChangeWritesEveryLineOfItsBlock) {
   EXPECT_FALSE(w.options);
 }
 
+// What the register holds already is no change, even where its own limits
+// would refuse it as a new value: its export applies to it again.
+TEST(ConfigText, ValuesTheRegisterHoldsAlreadyAreNoChangeEvenOutsideItsLimits) {
+  TKKMInfo info = Register();
+  info.optionValues[1] = 7;             // option 2 is 0 - 1
+  info.headerFont = 6;                  // fonts 0..4
+  info.footerLines[1] = "Касса №1";     // "№" does not print
+  info.operatorNames[2] = "Оператор\t3";
+  const std::string text = ConfigText(info, kAll);
+  EXPECT_TRUE(Diff(text, info).empty());
+  // Changed, each of them is refused.
+  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+           {"\n2 = 7\n", "\n2 = 6\n"},
+           {"header.font = 6", "header.font = 5"},
+           {"footer.2 = \"Касса №1\"", "footer.2 = \"Касса №2\""},
+           {"3.name = \"Оператор\\x093\"", "3.name = \"Оператор\\x09 3\""}}) {
+    std::vector<TConfigChange> changes;
+    std::vector<TConfigError> errors;
+    EXPECT_FALSE(DiffConfig(Parse(Replace(text, from, to)), info, kAll, changes, errors)) << to;
+    EXPECT_EQ(errors.size(), 1u) << to;
+  }
+}
+
 TEST(ConfigText, APartialFileComparesOnlyWhatItMentions) {
   const TKKMInfo info = Register();
   const TConfigFile file = Parse("# only two values\n[operators]\n2.position = \"Кассир\"\n[options]\n3=2\n");

@@ -442,12 +442,13 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       if (rest == "font") {
         int font = 0;
         const int highest = std::min<int>(current.maxCountFont, kHighestFontNumber);
-        if (!ParseNumber(e.value, 0, highest, font)) {
+        const int now = footer ? current.footerFont : current.headerFont;
+        if (!ParseNumber(e.value, 0, highest, font) && !(ParseNumber(e.value, 0, 255, font) && font == now)) {
           errors.push_back({e.line, e.key + ": \"" + e.value + "\" is not a font of this register (0.." +
                                         std::to_string(highest) + ")"});
           continue;
         }
-        change(0, footer, std::to_string(footer ? current.footerFont : current.headerFont), std::to_string(font));
+        change(0, footer, std::to_string(now), std::to_string(font));
         continue;
       }
       int n = 0;
