@@ -107,9 +107,12 @@ int main(int argc, char** argv) {
   int baud = 19200;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
-    if (name == "--counts") counts = zarvik::bench::IntList(argv[i + 1]);
-    else if (name == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
-    else if (name == "--baud") baud = std::atoi(argv[i + 1]);
+    if (name == "--counts")
+      counts = zarvik::bench::IntList(argv[i + 1]);
+    else if (name == "--runs")
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    else if (name == "--baud")
+      baud = std::atoi(argv[i + 1]);
   }
   if (std::string(ZARVIK_CTL_EXE).empty()) {
     std::fprintf(stderr, "bench_fleet: built without zarvikctl\n");
@@ -181,7 +184,8 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
       reset();
       double s = 0;
-      const int status = RunCtl(folder, {"fleet", "fleet.ini", "config", "apply", "edit.conf", "--no-backup"}, s);
+      const int status =
+          RunCtl(folder, {"fleet", "fleet.ini", "config", "apply", "edit.conf", "--no-backup"}, s);
       if (status != 0) {
         std::fprintf(stderr, "bench_fleet: fleet of %d failed with %d\n", n, status);
         return 1;

@@ -41,7 +41,8 @@ std::string TablesText(const TConfigWrites& w) {
     if (numbers.empty()) return;
     if (!text.empty()) text += "; ";
     text += what;
-    for (std::size_t k = 0; k < numbers.size(); ++k) text += (k == 0 ? " " : ",") + std::to_string(numbers[k]);
+    for (std::size_t k = 0; k < numbers.size(); ++k)
+      text += (k == 0 ? " " : ",") + std::to_string(numbers[k]);
   };
   if (w.options) text = "опции";
   part("отделы", w.departments);
@@ -62,7 +63,8 @@ bool TCtlSession::LoadConfigFile(const std::string& path, TConfigFile& file) {
   }
   std::vector<TConfigError> errors;
   if (ParseConfigText(text, file, errors)) return true;
-  for (const TConfigError& e : errors) std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+  for (const TConfigError& e : errors)
+    std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
   return false;
 }
 
@@ -136,7 +138,8 @@ int TCtlSession::CmdConfigDiff() {
   const bool ok = DiffConfig(file, Info(), which, changes, errors);
   for (const TConfigChange& c : changes)
     PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
-  for (const TConfigError& e : errors) std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+  for (const TConfigError& e : errors)
+    std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
   const std::string summary =
       changes.empty() ? std::string("Отличий нет") : "Отличий: " + std::to_string(changes.size());
   FleetNote("done", summary);
@@ -157,14 +160,16 @@ int TCtlSession::CmdConfigApply() {
   std::vector<TConfigError> errors;
   if (!DiffConfig(file, Info(), which, changes, errors)) {
     // Not a single value is written when one of them cannot be.
-    for (const TConfigError& e : errors) std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+    for (const TConfigError& e : errors)
+      std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
     const std::string text = "Файл " + path + " не записан: ошибок " + std::to_string(errors.size());
     FleetNote("refused", text);
     Error(text, false, true, true);
     return ceUsage;
   }
   const TConfigWrites writes = ConfigWrites(changes);
-  for (const TConfigChange& c : changes) PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
+  for (const TConfigChange& c : changes)
+    PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
   if (writes.Empty()) {
     FleetNote("done", "Отличий нет");
     Done("Отличий нет, ничего не записано");
@@ -198,16 +203,15 @@ int TCtlSession::CmdConfigApply() {
   const auto step = [&](bool ok, const std::string& failure) {
     if (!ok) {
       Error(failure, true, true, true);
-      if (done > 0) Error("Записано только " + std::to_string(done) + " из " + std::to_string(total), true, true, true);
+      if (done > 0)
+        Error("Записано только " + std::to_string(done) + " из " + std::to_string(total), true, true, true);
       return false;
     }
     ++done;
     progress.Show(done, total);
     return true;
   };
-  const auto stopped = [&] {
-    return TStopSignals::Requested();
-  };
+  const auto stopped = [&] { return TStopSignals::Requested(); };
   if (writes.options && !step(protocol_.SetOptions(), "опции не записались")) return ceFailed;
   for (const int n : writes.departments) {
     if (stopped()) break;

@@ -29,8 +29,8 @@
 
 #include "CtlOutput.h"
 #include "CtlSession.h"
-#include "port/PortDevices.h"
 #include "port/Comport.h"
+#include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
 #include "shell/TextCodec.h"
@@ -99,7 +99,8 @@ struct Worker {
   Clock::time_point end;
   double Seconds() const {
     if (state == WorkerState::Waiting || state == WorkerState::NotStarted) return 0.0;
-    return std::chrono::duration<double>((state == WorkerState::Running ? Clock::now() : end) - start).count();
+    return std::chrono::duration<double>((state == WorkerState::Running ? Clock::now() : end) - start)
+        .count();
   }
 };
 
@@ -156,7 +157,8 @@ int TCtlSession::CmdFleet() {
   if (words_.size() < 3) return Usage("fleet needs a FLEETFILE and a command");
   for (const char* option : {"port", "speed", "net", "serial", "fleet-worker"})
     if (args_.given.count(option) != 0)
-      return Usage(std::string("--") + option + " does not apply to fleet: each register has its own in FLEETFILE");
+      return Usage(std::string("--") + option +
+                   " does not apply to fleet: each register has its own in FLEETFILE");
   const std::string fleetPath = words_[1];
   const std::vector<std::string> command(words_.begin() + 2, words_.end());
   const std::string c0 = Utf8Lower(command[0]);
@@ -173,11 +175,13 @@ int TCtlSession::CmdFleet() {
   } else if (c0 == "journal" && c1 == "read" && command.size() == 2) {
     outExtension = ".txt";
   } else {
-    return Usage("fleet runs info, config diff FILE, config apply FILE, goods write FILE, goods read-all --out "
-                 "DIR or journal read --out DIR");
+    return Usage(
+        "fleet runs info, config diff FILE, config apply FILE, goods write FILE, goods read-all --out "
+        "DIR or journal read --out DIR");
   }
   if (!outExtension.empty() && args_.out.empty())
-    return Usage("fleet " + c0 + " " + c1 + " needs --out DIR (one file per register, named by serial number)");
+    return Usage("fleet " + c0 + " " + c1 +
+                 " needs --out DIR (one file per register, named by serial number)");
   if (outExtension.empty() && !args_.out.empty()) return Usage("--out does not apply to fleet " + c0);
   const auto allowed = [&](std::string_view option) {
     if (option == "dry-run") return c1 == "apply";
@@ -188,7 +192,8 @@ int TCtlSession::CmdFleet() {
   };
   for (const char* option : {"dry-run", "no-backup", "reset-sold", "data"})
     if (args_.given.count(option) != 0 && !allowed(option))
-      return Usage(std::string("--") + option + " does not apply to fleet " + c0 + (c1.empty() ? "" : " " + c1));
+      return Usage(std::string("--") + option + " does not apply to fleet " + c0 +
+                   (c1.empty() ? "" : " " + c1));
   if (writes && args_.configStop)
     return Usage("config apply: writing settings to the register is switched off by CONFIG_STOP");
   if (!args_.report.empty() && !HasExtension(args_.report, ".csv") && !HasExtension(args_.report, ".json"))
@@ -229,7 +234,8 @@ int TCtlSession::CmdFleet() {
     number("net", kLowestNet, kHighestNet, r.net);
     if (number("speed", 1, INT_MAX, r.speed) && r.speed > 0 &&
         !IsAllowedBaudRate(static_cast<std::uint32_t>(r.speed)))
-      problems.push_back("[" + section + "] speed=" + std::to_string(r.speed) + " is not a speed of the port");
+      problems.push_back("[" + section + "] speed=" + std::to_string(r.speed) +
+                         " is not a speed of the port");
     r.serial = fleet.ReadString(section, "serial", "");
     r.device = PortDevicePath(r.port);
     if (r.device.empty()) {
@@ -249,7 +255,8 @@ int TCtlSession::CmdFleet() {
   }
   if (workers.empty() && problems.empty()) problems.push_back(fleetPath + " names no register");
   if (!problems.empty()) {
-    for (const std::string& p : problems) std::fprintf(err_, "zarvikctl: %s: %s\n", fleetPath.c_str(), p.c_str());
+    for (const std::string& p : problems)
+      std::fprintf(err_, "zarvikctl: %s: %s\n", fleetPath.c_str(), p.c_str());
     std::fprintf(err_, "Nothing was started.\n");
     return ceUsage;
   }
@@ -387,7 +394,8 @@ int TCtlSession::CmdFleet() {
         // Named by the serial number the register reported.
         std::string stem = FileNamePart(w.serial.empty() ? w.reg.name : w.serial);
         std::string path = JoinPath(args_.out, stem + outExtension);
-        for (int n = 2; std::any_of(workers.begin(), workers.end(), [&](const Worker& o) { return o.outFile == path; });
+        for (int n = 2;
+             std::any_of(workers.begin(), workers.end(), [&](const Worker& o) { return o.outFile == path; });
              ++n)
           path = JoinPath(args_.out, stem + "_" + std::to_string(n) + outExtension);
         std::filesystem::rename(w.outTemp, path, ec);
@@ -413,28 +421,31 @@ int TCtlSession::CmdFleet() {
     std::string text;
     if (drawn > 0) text += "\x1b[" + std::to_string(drawn) + "A";
     drawn = 0;
-    const auto row = [&](const std::string& a, const std::string& b, const std::string& c, const std::string& d,
-                         const std::string& e) {
+    const auto row = [&](const std::string& a, const std::string& b, const std::string& c,
+                         const std::string& d, const std::string& e) {
       const auto pad = [](std::string s, std::size_t width) {
         const std::size_t n = Utf8Length(s);
         if (n < width) s.append(width - n, ' ');
         return s;
       };
-      text += "\r\x1b[K" + pad(a, 16) + " " + pad(b, 7) + " " + pad(c, 14) + " " + pad(d, 11) + " " + e + "\n";
+      text +=
+          "\r\x1b[K" + pad(a, 16) + " " + pad(b, 7) + " " + pad(c, 14) + " " + pad(d, 11) + " " + e + "\n";
       ++drawn;
     };
     row("Касса", "Порт", "Серийный №", "Состояние", "Ход");
     for (const Worker& w : workers)
       row(w.reg.name, "COM" + std::to_string(w.reg.port), w.serial, StateText(w.state),
-          w.state == WorkerState::Running ? w.progress + " " + SecondsText(w.Seconds()) + " s"
-                                          : (w.state == WorkerState::Waiting ? "" : SecondsText(w.Seconds()) + " s"));
+          w.state == WorkerState::Running
+              ? w.progress + " " + SecondsText(w.Seconds()) + " s"
+              : (w.state == WorkerState::Waiting ? "" : SecondsText(w.Seconds()) + " s"));
     std::fputs(text.c_str(), err_);
     std::fflush(err_);
   };
   const auto said = [&](const Worker& w) {
     if (live) return;
     std::fprintf(err_, "%s: %s (%s s)%s%s\n", w.reg.name.c_str(), StateText(w.state).c_str(),
-                 SecondsText(w.Seconds()).c_str(), w.message.empty() || w.state == WorkerState::Done ? "" : ": ",
+                 SecondsText(w.Seconds()).c_str(),
+                 w.message.empty() || w.state == WorkerState::Done ? "" : ": ",
                  w.state == WorkerState::Done ? "" : w.message.c_str());
     std::fflush(err_);
   };
@@ -475,7 +486,7 @@ int TCtlSession::CmdFleet() {
       }
     }
     if (running == 0 && std::none_of(workers.begin(), workers.end(),
-                                      [](const Worker& w) { return w.state == WorkerState::Waiting; }))
+                                     [](const Worker& w) { return w.state == WorkerState::Waiting; }))
       break;
     std::vector<pollfd> fds;
     std::vector<std::pair<Worker*, int>> owners;
@@ -552,9 +563,9 @@ int TCtlSession::CmdFleet() {
                 ", \"serial\": " + JsonText(w.serial) + ", \"expected_serial\": " + JsonText(w.reg.serial) +
                 ", \"result\": " + JsonText(StateText(w.state)) +
                 ", \"ok\": " + (w.state == WorkerState::Done ? "true" : "false") +
-                ", \"exit_status\": " + std::to_string(w.status) + ", \"seconds\": " + SecondsText(w.Seconds()) +
-                ", \"what\": " + JsonText(w.what) + ", \"message\": " + JsonText(w.message) + "}" +
-                (i + 1 < workers.size() ? ",\n" : "\n");
+                ", \"exit_status\": " + std::to_string(w.status) +
+                ", \"seconds\": " + SecondsText(w.Seconds()) + ", \"what\": " + JsonText(w.what) +
+                ", \"message\": " + JsonText(w.message) + "}" + (i + 1 < workers.size() ? ",\n" : "\n");
       }
       text += "  ]\n}\n";
     } else {

@@ -87,12 +87,11 @@ TEST(ConfigText, ExportHasEveryValueOnItsOwnLineInAStableOrder) {
   EXPECT_EQ(text, ConfigText(info, kAll));
   for (const char* line :
        {"\n[options]\n# 1. Опция 1 (0 - 1)\n1 = 1\n", "# 6. Опция 6 (0; 2 - 9)\n6 = 0\n",
-        "\n1.status = goods\n1.name = \"Бакалея\"\n1.group = A\n1.price = 100.00\n",
-        "\n2.status = service\n", "\n3.status = closed\n4.status = goods\n",
-        "4.name = \"Молоко \\\"3,2%\\\"\"\n", "4.price = 50.50\n", "header.font = 1\n",
-        "header.2 = \"  г. Тверь  \"\n", "footer.font = 2\n", "footer.6 = \"C:\\\\касса\"\n",
-        "2.position = \"Старший кассир\"\n", "4.name = \"\"\n", "# 1. \"НДС 18%\" 18.00 выделяемый\n",
-        "# 2. не определен\n"})
+        "\n1.status = goods\n1.name = \"Бакалея\"\n1.group = A\n1.price = 100.00\n", "\n2.status = service\n",
+        "\n3.status = closed\n4.status = goods\n", "4.name = \"Молоко \\\"3,2%\\\"\"\n", "4.price = 50.50\n",
+        "header.font = 1\n", "header.2 = \"  г. Тверь  \"\n", "footer.font = 2\n",
+        "footer.6 = \"C:\\\\касса\"\n", "2.position = \"Старший кассир\"\n", "4.name = \"\"\n",
+        "# 1. \"НДС 18%\" 18.00 выделяемый\n", "# 2. не определен\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
   // The closed department has no other line; taxes are no values.
   const std::size_t departments = text.find("[departments]");
@@ -185,9 +184,9 @@ TEST(ConfigText, AFontChangeWritesEveryLineOfItsBlock) {
 // would refuse it as a new value: its export applies to it again.
 TEST(ConfigText, ValuesTheRegisterHoldsAlreadyAreNoChangeEvenOutsideItsLimits) {
   TKKMInfo info = Register();
-  info.optionValues[1] = 7;             // option 2 is 0 - 1
-  info.headerFont = 6;                  // fonts 0..4
-  info.footerLines[1] = "Касса №1";     // "№" does not print
+  info.optionValues[1] = 7;          // option 2 is 0 - 1
+  info.headerFont = 6;               // fonts 0..4
+  info.footerLines[1] = "Касса №1";  // "№" does not print
   info.operatorNames[2] = "Оператор\t3";
   const std::string text = ConfigText(info, kAll);
   EXPECT_TRUE(Diff(text, info).empty());
@@ -331,7 +330,8 @@ TEST(ConfigText, ImportIntoAStoredProfileAndExportGiveTheSameFile) {
     EXPECT_EQ(shown.DepartmentCount(), 4);
     const std::string original = ConfigText(shown, which);
     edited = Replace(original, "\n2 = 0\n", "\n2 = 1\n");
-    edited = Replace(edited, "1.status = closed", "1.status = goods\n1.name = \"Кофе\"\n1.group = B\n1.price = 7.25");
+    edited = Replace(edited, "1.status = closed",
+                     "1.status = goods\n1.name = \"Кофе\"\n1.group = B\n1.price = 7.25");
     edited = Replace(edited, "header.3 = \"\"", "header.3 = \"Добро пожаловать\"");
     edited = Replace(edited, "header.font = 0", "header.font = 2");
     std::vector<TConfigChange> changes;
@@ -348,8 +348,8 @@ TEST(ConfigText, ImportIntoAStoredProfileAndExportGiveTheSameFile) {
       ProfileConfig(bd, kkm.Info(), i, w);
       return ConfigText(i, w);
     }();
-    EXPECT_FALSE(ImportProfileConfig(bd, kkm.Info(), "[options]\n1 = 0\n[departments]\n1.name = \"№\"\n", changes,
-                                     errors));
+    EXPECT_FALSE(ImportProfileConfig(bd, kkm.Info(), "[options]\n1 = 0\n[departments]\n1.name = \"№\"\n",
+                                     changes, errors));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].line, 4);
     TKKMInfo i;

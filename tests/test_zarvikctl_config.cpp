@@ -194,8 +194,8 @@ TEST_F(CtlConfig, AnyValueTheRegisterCannotTakeRefusesTheWholeFileBeforeAWrite) 
     text = Replace(text, c.from, c.to);
     test::WriteAll(dir.File("bad.conf"), text);
     const std::size_t at = text.find(c.to) + (c.to[0] == '\n' ? 1 : 0);
-    const std::size_t line =
-        static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1);
+    const std::size_t line = static_cast<std::size_t>(
+        std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n') + 1);
     const RunResult r = Run({"config", "apply", "bad.conf"});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(Has(r.err, "bad.conf:" + std::to_string(line) + ": ")) << r.err;

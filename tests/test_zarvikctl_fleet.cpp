@@ -43,7 +43,8 @@ std::string Shop(const std::string& serial) {
   return R"(
 [Register]
 Model=Зарвик-ТЕСТ
-SerialNumber=)" + serial + R"(
+SerialNumber=)" +
+         serial + R"(
 Version=T 001
 WorkMode=2
 GoodsCapacity=100
@@ -76,9 +77,10 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 int Writes(const sim::RegisterState& s) {
-  return static_cast<int>(std::count_if(s.commandsExecuted.begin(), s.commandsExecuted.end(), [](std::uint8_t c) {
-    return c == kSetHeaderLine || c == kSetFooterLine || c == kSetDepartment || c == kSetOptions;
-  }));
+  return static_cast<int>(
+      std::count_if(s.commandsExecuted.begin(), s.commandsExecuted.end(), [](std::uint8_t c) {
+        return c == kSetHeaderLine || c == kSetFooterLine || c == kSetDepartment || c == kSetOptions;
+      }));
 }
 
 // Option 1, every department and all twelve receipt lines: 1 + 4 + 12
@@ -134,7 +136,9 @@ class Fleet : public ::testing::Test {
     for (auto& s : sims)
       if (s) s->Close();
   }
-  RunResult Run(const std::vector<std::string>& args) { return test::RunCtl(dir.Path(), args, {}, false, {}); }
+  RunResult Run(const std::vector<std::string>& args) {
+    return test::RunCtl(dir.Path(), args, {}, false, {});
+  }
   // Waits until `done` or kEventWait has passed.
   template <typename Pred>
   static bool WaitFor(Pred done) {
@@ -170,11 +174,13 @@ TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
   }
   const std::string report = test::ReadAll(dir.File("report.json"));
   EXPECT_EQ(std::count(report.begin(), report.end(), '{'), 1 + kRegisters) << report;
-  EXPECT_TRUE(Has(report, "\"name\": \"shop 5\", \"port\": 225, \"serial\": \"999999999999\", \"expected_serial\": \"" +
-                              Serial(5) + "\", \"result\": \"отказ\", \"ok\": false"))
+  EXPECT_TRUE(Has(
+      report, "\"name\": \"shop 5\", \"port\": 225, \"serial\": \"999999999999\", \"expected_serial\": \"" +
+                  Serial(5) + "\", \"result\": \"отказ\", \"ok\": false"))
       << report;
   EXPECT_TRUE(Has(report, "\"name\": \"shop 0\", \"port\": 220, \"serial\": \"" + Serial(0) +
-                              "\", \"expected_serial\": \"" + Serial(0) + "\", \"result\": \"готово\", \"ok\": true"))
+                              "\", \"expected_serial\": \"" + Serial(0) +
+                              "\", \"result\": \"готово\", \"ok\": true"))
       << report;
   std::size_t done = 0;
   for (std::size_t at = 0; (at = report.find("\"ok\": true", at)) != std::string::npos; ++at) ++done;
@@ -182,12 +188,12 @@ TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
   EXPECT_TRUE(Has(r.out, "Выполнено на 7 из 8 ККМ")) << r.out;
   // The backups of the seven registers written were all kept, one each.
   const std::string profiles = Cp1251ToUtf8(test::ReadAll(dir.File("bd/Profile.dbf")));
-  for (int k = 0; k < kRegisters; ++k)
-    EXPECT_EQ(Has(profiles, Serial(k)), k != 5) << k;
+  for (int k = 0; k < kRegisters; ++k) EXPECT_EQ(Has(profiles, Serial(k)), k != 5) << k;
 
   // Applied again: nothing differs, nothing is written, the CSV report says so.
   sims[5]->ModifyState([](sim::RegisterState& s) { s.serialNumber = Serial(5); });
-  const RunResult again = Run({"fleet", "fleet.ini", "config", "apply", "edit.conf", "--report", "report.csv"});
+  const RunResult again =
+      Run({"fleet", "fleet.ini", "config", "apply", "edit.conf", "--report", "report.csv"});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(Writes(sims[0]->State()), 2);
   EXPECT_EQ(Writes(sims[5]->State()), 2);
@@ -287,8 +293,7 @@ TEST_F(Fleet, ATerminalShowsTheLiveTable) {
   // The table's header, redrawn in place, and every register's last state.
   EXPECT_TRUE(Has(r.err, "Касса")) << r.err;
   EXPECT_TRUE(Has(r.err, "\x1b[")) << r.err;
-  for (int k = 0; k < kRegisters; ++k)
-    EXPECT_TRUE(Has(r.err, "shop " + std::to_string(k))) << k;
+  for (int k = 0; k < kRegisters; ++k) EXPECT_TRUE(Has(r.err, "shop " + std::to_string(k))) << k;
   EXPECT_TRUE(Has(r.err, "готово")) << r.err;
   EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
 }

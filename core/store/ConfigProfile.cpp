@@ -59,7 +59,8 @@ void ProfileConfig(TBD& bd, const TKKMInfo& base, TKKMInfo& out, TConfigTables& 
   EachRow(bd.mtOptions, [&](int n) {
     if (n >= most) return false;
     const auto i = static_cast<std::size_t>(n);
-    out.optionValues[i] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(bd.mtOptions.Int("Value"), 0, 255));
+    out.optionValues[i] =
+        static_cast<std::uint8_t>(std::clamp<std::int64_t>(bd.mtOptions.Int("Value"), 0, 255));
     options = n + 1;
     return true;
   });

@@ -96,7 +96,8 @@ std::string_view TrimBlanks(std::string_view s) {
 bool ParseNumber(std::string_view text, int low, int high, int& out) {
   int v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < low || v > high) return false;
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < low || v > high)
+    return false;
   out = v;
   return true;
 }
@@ -136,7 +137,8 @@ bool KnownKey(std::string_view section, std::string_view key, std::string& why) 
   if (section == kConfigReceiptSection) {
     const bool header = key.rfind("header.", 0) == 0;
     const bool footer = key.rfind("footer.", 0) == 0;
-    if ((header || footer) && (key.substr(7) == "font" || ParseNumber(key.substr(7), 1, kReceiptLineCount, n)))
+    if ((header || footer) &&
+        (key.substr(7) == "font" || ParseNumber(key.substr(7), 1, kReceiptLineCount, n)))
       return true;
     why = "\"" + std::string(key) + "\" is not header.font, footer.font, header.L or footer.L with L = 1.." +
           std::to_string(kReceiptLineCount);
@@ -144,7 +146,8 @@ bool KnownKey(std::string_view section, std::string_view key, std::string& why) 
   }
   if (section == kConfigOperatorsSection) {
     if (SplitNumbered(key, kOperatorCount, n, field) && (field == "name" || field == "position")) return true;
-    why = "\"" + std::string(key) + "\" is not N.name or N.position with N = 1.." + std::to_string(kOperatorCount);
+    why = "\"" + std::string(key) + "\" is not N.name or N.position with N = 1.." +
+          std::to_string(kOperatorCount);
     return false;
   }
   why = "the taxes are shown only and never written; \"" + std::string(key) + "\" must be a comment";
@@ -296,9 +299,11 @@ std::string ConfigText(const TKKMInfo& info, const TConfigTables& which) {
         line("# " + std::to_string(n) + ". не определен");
         continue;
       }
-      const std::string kind = x.kind == 0 ? "начисляемый" : x.kind == 1 ? "выделяемый" : std::to_string(x.kind);
-      line("# " + std::to_string(n) + ". " + Quote(x.name) + " " + PriceWord(MoneyToHundredths(x.rate)) + " " +
-           kind);
+      const std::string kind = x.kind == 0   ? "начисляемый"
+                               : x.kind == 1 ? "выделяемый"
+                                             : std::to_string(x.kind);
+      line("# " + std::to_string(n) + ". " + Quote(x.name) + " " + PriceWord(MoneyToHundredths(x.rate)) +
+           " " + kind);
     }
   }
   return t;
@@ -342,7 +347,8 @@ bool ParseConfigText(std::string_view text, TConfigFile& out, std::vector<TConfi
       if (section != kConfigOptionsSection && section != kConfigDepartmentsSection &&
           section != kConfigReceiptSection && section != kConfigOperatorsSection &&
           section != kConfigTaxesSection) {
-        errors.push_back({number, "unknown section [" + section + "] (options, departments, receipt, operators, taxes)"});
+        errors.push_back(
+            {number, "unknown section [" + section + "] (options, departments, receipt, operators, taxes)"});
         section = "?";
       }
       continue;
@@ -403,7 +409,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       continue;
     }
     const auto change = [&](int number, bool footer, std::string from, std::string to) {
-      if (from != to) changes.push_back({table, e.line, e.section, e.key, std::move(from), std::move(to), number, footer});
+      if (from != to)
+        changes.push_back({table, e.line, e.section, e.key, std::move(from), std::move(to), number, footer});
     };
     if (table == stOptions) {
       int n = 0;
@@ -430,7 +437,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       std::string field;
       SplitNumbered(e.key, kMaxDepartments, n, field);
       if (n > current.DepartmentCount()) {
-        errors.push_back({e.line, "department " + std::to_string(n) + " does not exist on this register (it has " +
+        errors.push_back({e.line, "department " + std::to_string(n) +
+                                      " does not exist on this register (it has " +
                                       std::to_string(current.DepartmentCount()) + ")"});
         continue;
       }
@@ -455,7 +463,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       ParseNumber(rest, 1, kReceiptLineCount, n);
       std::string why;
       const auto& lines = footer ? current.footerLines : current.headerLines;
-      if (e.value != lines[static_cast<std::size_t>(n - 1)] && !CheckText(e.value, kConfigReceiptLineWidth, why)) {
+      if (e.value != lines[static_cast<std::size_t>(n - 1)] &&
+          !CheckText(e.value, kConfigReceiptLineWidth, why)) {
         errors.push_back({e.line, e.key + ": " + why});
         continue;
       }
@@ -467,7 +476,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       if (n > which.operatorCount) {
         errors.push_back({e.line, which.operatorCount == 0
                                       ? std::string("this register has no operators to program")
-                                      : "operator " + std::to_string(n) + " does not exist on this register (it has " +
+                                      : "operator " + std::to_string(n) +
+                                            " does not exist on this register (it has " +
                                             std::to_string(which.operatorCount) + ")"});
         continue;
       }
@@ -491,16 +501,19 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
     DepKind kind = was;
     bool ok = true;
     if (d.status != nullptr && !KindOfWord(d.status->value, kind)) {
-      errors.push_back({d.status->line, d.status->key + ": \"" + d.status->value + "\" is not goods, service or closed"});
+      errors.push_back(
+          {d.status->line, d.status->key + ": \"" + d.status->value + "\" is not goods, service or closed"});
       ok = false;
     }
     if (ok && kind == DepKind::Closed) {
       for (const TConfigEntry* f : {d.name, d.group, d.price}) {
         if (f == nullptr) continue;
-        errors.push_back({f->line, "department " + std::to_string(n) + " is closed" +
-                                       (d.status != nullptr ? std::string() : std::string(" on the register")) +
-                                       ": a closed department has no " + f->key.substr(f->key.find('.') + 1) +
-                                       (d.status != nullptr ? std::string() : "; open it with " + std::to_string(n) + ".status")});
+        errors.push_back(
+            {f->line,
+             "department " + std::to_string(n) + " is closed" +
+                 (d.status != nullptr ? std::string() : std::string(" on the register")) +
+                 ": a closed department has no " + f->key.substr(f->key.find('.') + 1) +
+                 (d.status != nullptr ? std::string() : "; open it with " + std::to_string(n) + ".status")});
         ok = false;
       }
     }
@@ -510,7 +523,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       if (g == Utf8Upper(kNoGroupWord) || (g.size() == 1 && g[0] >= 'A' && g[0] <= 'E')) {
         group = g.size() == 1 ? g : std::string(kNoGroupWord);
       } else {
-        errors.push_back({d.group->line, d.group->key + ": \"" + d.group->value + "\" is not a tax group A..E or none"});
+        errors.push_back(
+            {d.group->line, d.group->key + ": \"" + d.group->value + "\" is not a tax group A..E or none"});
         ok = false;
       }
     }
@@ -526,7 +540,8 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
         price = c.raw / 100;
       }
     }
-    if (d.name != nullptr && kind != DepKind::Closed && !(was != DepKind::Closed && d.name->value == now.name)) {
+    if (d.name != nullptr && kind != DepKind::Closed &&
+        !(was != DepKind::Closed && d.name->value == now.name)) {
       std::string why;
       if (!CheckText(d.name->value, kConfigDepartmentNameWidth, why)) {
         errors.push_back({d.name->line, d.name->key + ": " + why});
@@ -536,13 +551,18 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
     if (!ok) continue;
     const auto add = [&](const TConfigEntry* e, std::string from, std::string to) {
       if (from != to)
-        changes.push_back({stDepartments, e->line, e->section, e->key, std::move(from), std::move(to), n, false});
+        changes.push_back(
+            {stDepartments, e->line, e->section, e->key, std::move(from), std::move(to), n, false});
     };
     if (d.status != nullptr) add(d.status, std::string(KindWord(was)), std::string(KindWord(kind)));
     if (kind == DepKind::Closed) continue;
-    if (d.name != nullptr) add(d.name, Quote(was == DepKind::Closed ? std::string() : now.name), Quote(d.name->value));
-    if (d.group != nullptr) add(d.group, was == DepKind::Closed ? std::string(kNoGroupWord) : GroupWord(now.taxGroup), group);
-    if (d.price != nullptr) add(d.price, PriceWord(was == DepKind::Closed ? 0 : DepartmentPriceHundredths(now.price)), PriceWord(price));
+    if (d.name != nullptr)
+      add(d.name, Quote(was == DepKind::Closed ? std::string() : now.name), Quote(d.name->value));
+    if (d.group != nullptr)
+      add(d.group, was == DepKind::Closed ? std::string(kNoGroupWord) : GroupWord(now.taxGroup), group);
+    if (d.price != nullptr)
+      add(d.price, PriceWord(was == DepKind::Closed ? 0 : DepartmentPriceHundredths(now.price)),
+          PriceWord(price));
   }
   std::stable_sort(changes.begin(), changes.end(),
                    [](const TConfigChange& a, const TConfigChange& b) { return a.line < b.line; });
@@ -612,9 +632,8 @@ bool TConfigWrites::Empty() const {
 }
 
 int TConfigWrites::Count() const {
-  return (options ? 1 : 0) +
-         static_cast<int>(departments.size() + headerLines.size() + footerLines.size() + operatorNames.size() +
-                          positions.size());
+  return (options ? 1 : 0) + static_cast<int>(departments.size() + headerLines.size() + footerLines.size() +
+                                              operatorNames.size() + positions.size());
 }
 
 unsigned TConfigWrites::Tables() const {

@@ -107,7 +107,7 @@ struct TConfigChange {
   std::string key;  // "5", "3.name", "header.font", ...
   std::string from;
   std::string to;
-  int number = 0;  // option, department, receipt line or operator number (0 for a font)
+  int number = 0;         // option, department, receipt line or operator number (0 for a font)
   bool footer = false;    // a footer line or font
   bool position = false;  // an operator's position (not the name)
   // Display: "[departments] 3.name: \"Молоко\" -> \"Кефир\"".

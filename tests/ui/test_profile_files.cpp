@@ -37,7 +37,7 @@ class ProfileFilesTest : public QObject {
     uitest::TTestBed bed;
     ui::TfmMain* w = nullptr;
     ui::TProfilePanel* panel = nullptr;
-    QString nextFile;             // what the file dialog answers
+    QString nextFile;  // what the file dialog answers
     QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
 
     Session() {
@@ -77,9 +77,10 @@ class ProfileFilesTest : public QObject {
     QVERIFY(s.bed.Connect());
     // Part of the settings: one department opened, one receipt line, an option.
     const QString part = s.bed.Path("part.conf");
-    QVERIFY(WriteTextFile(part.toStdString(),
-                          "# a partial file\n[departments]\n2.status = goods\n2.name = \"Кофе\"\n2.group = A\n"
-                          "2.price = 10.00\n[receipt]\nheader.2 = \"Касса 2\"\n[options]\n1 = 1\n"));
+    QVERIFY(
+        WriteTextFile(part.toStdString(),
+                      "# a partial file\n[departments]\n2.status = goods\n2.name = \"Кофе\"\n2.group = A\n"
+                      "2.price = 10.00\n[receipt]\nheader.2 = \"Касса 2\"\n[options]\n1 = 1\n"));
     s.Click(s.panel->bImportPropFromFile, part);
     QCOMPARE(s.mode, QFileDialog::AcceptOpen);
     QVERIFY2(s.bed.Boxes().empty(), s.bed.Boxes().empty() ? "" : s.bed.Boxes()[0].text.c_str());
