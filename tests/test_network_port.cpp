@@ -323,6 +323,28 @@ TEST_F(NetworkPort, TransfersCompleteBehindADelayingProxy) {
   }
 }
 
+// `zarvikctl ports` lists the network ports with their address and state,
+// and `zarvikctl find` searches them: an RFC 2217 port at the speeds of the
+// search (the register hears only 38400 here), a raw one once.
+TEST_F(NetworkPort, PortsAndFindCoverNetworkPorts) {
+  WriteIni(kLocalPort, 9600);
+  const test::RunResult ports = Ctl(kLocalPort, {"ports", "--all"});
+  ASSERT_EQ(ports.status, 0) << ports.err;
+  EXPECT_NE(ports.out.find(server->Rfc2217()), std::string::npos) << ports.out;
+  EXPECT_NE(ports.out.find(server->RawTcp()), std::string::npos) << ports.out;
+  EXPECT_NE(ports.out.find("доступен по сети"), std::string::npos) << ports.out;
+
+  simulator->SetPacing(38400, false);
+  simulator->SetSpeedMatch(true);
+  const test::RunResult found = Ctl(kLocalPort, {"find", std::to_string(kRfcPort)});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_NE(found.out.find("ККМ найдена: COM231, 38400"), std::string::npos) << found.out << found.err;
+  simulator->SetSpeedMatch(false);
+  const test::RunResult raw = Ctl(kLocalPort, {"find", std::to_string(kTcpPort)});
+  EXPECT_EQ(raw.status, 0) << raw.err;
+  EXPECT_NE(raw.out.find("ККМ найдена: COM232"), std::string::npos) << raw.out << raw.err;
+}
+
 // A latency stated in the settings replaces the measured one.
 TEST_F(NetworkPort, StatedLatencyIsUsed) {
   SetPortLatency(kTcpPort, 120);
