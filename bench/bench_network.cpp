@@ -5,9 +5,9 @@
 //
 // The simulator is paced at the line speed. For each row it prints the time
 // measured, the floor and the ratio: for the local line the floor is the
-// line time of every byte plus the waits the exchange prescribes; a network
+// line time of every byte in both directions (10 bits a byte); a network
 // row's floor is the local row's measured time plus one round trip for each
-// packet the PC sends and the register answers.
+// packet the PC sends (each waits for the register's answer).
 //
 //   bench_network [--baud 115200] [--goods 4000] [--delays 0,25,50]
 #include <chrono>

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -343,6 +344,34 @@ TEST_F(NetworkPort, PortsAndFindCoverNetworkPorts) {
   const test::RunResult raw = Ctl(kLocalPort, {"find", std::to_string(kTcpPort)});
   EXPECT_EQ(raw.status, 0) << raw.err;
   EXPECT_NE(raw.out.find("ККМ найдена: COM232"), std::string::npos) << raw.out << raw.err;
+}
+
+// A register that does not answer at all fails an exchange as on a local
+// line, only later by the allowance: the attempts stay the same, the time
+// stays bounded.
+TEST_F(NetworkPort, ASilentRegisterFailsInBoundedTime) {
+  ASSERT_TRUE(simulator->AddFault("silence*inf")) << simulator->LastError();
+  SetPortLatency(kRfcPort, 100);
+  struct Line {
+    int port;
+    std::chrono::milliseconds allowance;
+  };
+  for (const Line& line : {Line{kLocalPort, 0ms}, Line{kRfcPort, 100ms}}) {
+    ASSERT_TRUE(port.SetPortNumber(line.port));
+    ASSERT_TRUE(port.Open());
+    EXPECT_EQ(port.LatencyAllowance(), line.allowance);
+    const auto before = simulator->Stats().received.size();
+    const auto start = Clock::now();
+    EXPECT_FALSE(protocol.GetDepartment(1));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    const auto polls = simulator->Stats().received.size() - before;
+    std::printf("silent register through COM%d (allowance %lld ms): failed after %lld ms, %zu packets\n",
+                line.port, static_cast<long long>(line.allowance.count()), static_cast<long long>(took.count()),
+                polls);
+    EXPECT_LT(took, 120s);
+    EXPECT_GE(took, 6 * line.allowance);
+    port.Close();
+  }
 }
 
 // A latency stated in the settings replaces the measured one.
