@@ -68,11 +68,12 @@ EOF
 trap cleanup EXIT
 trap 'exit 0' INT TERM
 
-"$SIM" "${SIM_ARGS[@]}" >"$WORK/sim.log" 2>&1 &
+# Line-buffered, so that its first line (the terminal it serves) is seen at once.
+stdbuf -oL -eL "$SIM" "${SIM_ARGS[@]}" >"$WORK/sim.log" 2>&1 &
 SIM_PID=$!
 PTY=""
 for _ in $(seq 1 200); do
-  PTY=$(sed -n 's/.* on \(\/dev\/[^ ]*\)$/\1/p' "$WORK/sim.log" | head -n1)
+  PTY=$(grep -o 'serving.*' "$WORK/sim.log" | grep -o '/dev/[^ ]*' | head -n1)
   [ -n "$PTY" ] && break
   kill -0 "$SIM_PID" 2>/dev/null || { cat "$WORK/sim.log" >&2; exit 1; }
   sleep 0.05
