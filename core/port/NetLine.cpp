@@ -286,9 +286,9 @@ bool TNetLine::TryOpen(std::uint32_t baud, const TNetWaits& waits) {
     return false;
   }
   const std::string stack = address.mode == TNetMode::Rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),";
-  const std::string spec = stack + address.host + "," + address.port;
+  const std::string gensioText = stack + address.host + "," + address.port;
   const auto start = Clock::now();
-  int err = str_to_gensio(spec.c_str(), o_, EventThunk, this, &io_);
+  int err = str_to_gensio(gensioText.c_str(), o_, EventThunk, this, &io_);
   if (err != 0) {
     io_ = nullptr;
     FailFromError(err, true);
