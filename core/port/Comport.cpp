@@ -18,6 +18,7 @@
 #include <map>
 #include <string_view>
 
+#include "port/NetLine.h"
 #include "port/PortAccess.h"
 #include "port/PortDevices.h"
 #include "port/PortTable.h"
@@ -122,6 +123,8 @@ std::string SystemErrorText() {
   return text;
 }
 
+TComPort::TComPort() = default;
+
 TComPort::~TComPort() {
   CloseHandle();
 }
@@ -152,6 +155,7 @@ bool TComPort::Open() {
   if (IsOpen()) return true;
   MT("init COM", mdHardWare);
   const std::string device = DevicePath();
+  if (IsNetDevice(device)) return OpenNetwork(device);
   int fd = -1;
   int error = 0;
   const detail::OpenOutcome outcome = detail::OpenDevice(device, fd, error);
@@ -246,7 +250,121 @@ int TComPort::ConfigureLine() {
   return TakeLineErrors(fd_, openDevice_);
 }
 
+bool TComPort::IsNetwork() const {
+  return IsNetDevice(DevicePath());
+}
+
+bool TComPort::OpenNetwork(const std::string& device) {
+  const std::string which = "COM" + std::to_string(portNumber_);
+  TNetAddress address;
+  if (!ParseNetDevice(device, address)) {
+    Error(which + " (" + device + "): not a network address; write " + PortKey(portNumber_) + "=" +
+              kRfc2217Scheme + "HOST:PORT or " + PortKey(portNumber_) + "=" + kRawTcpScheme + "HOST:PORT",
+          false, true, true);
+    Error("Selected СОМ-port inaccessible!(file not found)", false, true, true);
+    return false;
+  }
+  auto line = std::make_unique<TNetLine>();
+  if (!line->Open(address, baudRate_)) {
+    Error(which + ": " + NetFailureMessage(address, line->FailureText()), false, true, true);
+    Error(line->Failure() == TNetFailure::Busy ? "Selected СОМ-port busy!" : "Selected СОМ-port inaccessible!",
+          false, true, true);
+    return false;
+  }
+  const int configured = PortLatencySetting(portNumber_);
+  latency_ = configured >= 0 ? std::chrono::milliseconds(configured) : line->RoundTrip();
+  MT(which + " " + device + ": round trip " + std::to_string(line->RoundTrip().count()) + " ms, allowance " +
+         std::to_string(latency_.count()) + " ms",
+     mdHardWare);
+  net_ = std::move(line);
+  netLossReported_ = false;
+  return true;
+}
+
+void TComPort::ReportNetworkLoss() {
+  if (netLossReported_ || !net_) return;
+  netLossReported_ = true;
+  Error("COM" + std::to_string(portNumber_) + ": " + NetFailureMessage(net_->Address(), net_->FailureText()),
+        false, true, true);
+}
+
+bool TComPort::ReadNetwork(std::uint8_t* buffer, std::uint32_t& count) {
+  const std::uint32_t wanted = count;
+  std::uint32_t got = 0;
+  bool failed = false;
+  const auto start = Clock::now();
+  const bool immediate =
+      readIntervalTimeout == kNoTimeout && readTotalTimeoutConstant == 0 && readTotalTimeoutMultiplier == 0;
+  // The round trip is added to the total: the answer has that much further
+  // to come than on a local line.
+  const auto totalDeadline =
+      start + latency_ +
+      std::chrono::milliseconds(static_cast<std::uint64_t>(readTotalTimeoutConstant) +
+                                static_cast<std::uint64_t>(wanted) * readTotalTimeoutMultiplier);
+  auto lastByte = start;
+  while (got < wanted) {
+    auto deadline = immediate ? start : totalDeadline;
+    if (got > 0 && readIntervalTimeout != 0 && readIntervalTimeout != kNoTimeout) {
+      deadline = std::min(deadline, lastByte + std::chrono::milliseconds(readIntervalTimeout) + latency_);
+    }
+    const int waitMs = MillisUntil(deadline);
+    const bool sliced = onIdle && waitMs > static_cast<int>(kIdleSlice.count());
+    const auto wait = sliced ? kIdleSlice : std::chrono::milliseconds(waitMs);
+    std::size_t n = 0;
+    if (!net_->ReadSome(buffer + got, wanted - got, wait, n)) {
+      got += static_cast<std::uint32_t>(n);
+      ReportNetworkLoss();
+      failed = true;
+      break;
+    }
+    if (n > 0) {
+      got += static_cast<std::uint32_t>(n);
+      lastByte = Clock::now();
+      continue;
+    }
+    if (waitMs == 0) break;
+    if (sliced) {
+      onIdle();
+      if (!IsOpen()) {
+        failed = true;
+        break;
+      }
+    }
+  }
+  count = got;
+  if (TraceWanted(mdHardWare)) {
+    if (failed) {
+      ET("no read from СОМ port:" + (net_ ? net_->FailureText() : std::string("closed")), mdHardWare);
+    } else if (got < wanted) {
+      ET("no read from СОМ port(Length): timed out", mdHardWare);
+    }
+  }
+  if (failed || got != wanted) return false;
+  if (TraceWanted(mdHardWare)) MT("ReadFromCOM:" + HexBytes(buffer, got), mdHardWare);
+  return true;
+}
+
+bool TComPort::WriteNetwork(const std::uint8_t* buffer, std::uint32_t& count) {
+  const std::uint32_t wanted = count;
+  const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;
+  const auto wait = bounded ? std::chrono::milliseconds(static_cast<std::uint64_t>(writeTotalTimeoutConstant) +
+                                                        static_cast<std::uint64_t>(wanted) *
+                                                            writeTotalTimeoutMultiplier)
+                            : std::chrono::milliseconds(kMaxTimeoutConstant);
+  std::size_t done = 0;
+  const bool ok = net_->WriteAll(buffer, wanted, wait, done);
+  count = static_cast<std::uint32_t>(done);
+  if (!ok) {
+    if (!net_->IsOpen()) ReportNetworkLoss();
+    ET("no write to СОМ port", mdHardWare);
+    return false;
+  }
+  return true;
+}
+
 void TComPort::CloseHandle() {
+  net_.reset();
+  latency_ = std::chrono::milliseconds{0};
   if (fd_ < 0) return;
   RememberLineCounts(fd_, openDevice_);
   detail::CloseDevice(fd_);
@@ -261,6 +379,7 @@ bool TComPort::Close() {
 }
 
 bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
+  if (net_) return ReadNetwork(buffer, count);
   const std::uint32_t wanted = count;
   std::uint32_t got = 0;
   bool failed = !IsOpen();
@@ -354,6 +473,7 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
 bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
   const std::uint32_t wanted = count;
   if (TraceWanted(mdHardWare)) MT("WriteToCOM:" + HexBytes(buffer, wanted), mdHardWare);
+  if (net_) return WriteNetwork(buffer, count);
   std::uint32_t done = 0;
   bool failed = !IsOpen();
   const bool bounded = writeTotalTimeoutConstant != 0 || writeTotalTimeoutMultiplier != 0;
@@ -393,10 +513,15 @@ bool TComPort::Write(const std::uint8_t* buffer, std::uint32_t& count) {
 }
 
 void TComPort::DiscardInput() {
+  if (net_) {
+    net_->DiscardInput();
+    return;
+  }
   if (IsOpen()) ::tcflush(fd_, TCIFLUSH);
 }
 
 std::uint32_t TComPort::InputQueueLength() const {
+  if (net_) return static_cast<std::uint32_t>(net_->Pending());
   if (!IsOpen()) return 0;
   int n = 0;
   if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;

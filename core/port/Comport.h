@@ -6,16 +6,19 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace zarvik {
+
+class TNetLine;
 
 // Baud rates the port accepts.
 bool IsAllowedBaudRate(std::uint32_t rate);
 
 class TComPort {
  public:
-  TComPort() = default;
+  TComPort();
   ~TComPort();
   TComPort(const TComPort&) = delete;
   TComPort& operator=(const TComPort&) = delete;
@@ -24,7 +27,14 @@ class TComPort {
   int PortNumber() const { return portNumber_; }
   bool SetBaudRate(std::uint32_t rate);
   std::uint32_t BaudRate() const { return baudRate_; }
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ >= 0 || net_ != nullptr; }
+  // Whether the port's device is a serial device server on the network
+  // ("rfc2217://HOST:PORT" or "tcp://HOST:PORT" in the section "Devices").
+  bool IsNetwork() const;
+  // What every read's total time-out is widened by: the round trip of a
+  // network line (measured when it opened, or COMn.Latency=MS of the section
+  // "Devices"); 0 for a local line.
+  std::chrono::milliseconds LatencyAllowance() const { return latency_; }
 
   bool Open();
   bool Close();
@@ -80,9 +90,17 @@ class TComPort {
   // -1 line-error flags unreadable, otherwise the pending line-error flags.
   int ConfigureLine();
   void CloseHandle();
+  bool OpenNetwork(const std::string& device);
+  bool ReadNetwork(std::uint8_t* buffer, std::uint32_t& count);
+  bool WriteNetwork(const std::uint8_t* buffer, std::uint32_t& count);
+  // Reports a lost network connection once, naming the port and the cause.
+  void ReportNetworkLoss();
 
   int fd_ = -1;
   std::string openDevice_;
+  std::unique_ptr<TNetLine> net_;
+  bool netLossReported_ = false;
+  std::chrono::milliseconds latency_{0};
   std::uint32_t baudRate_ = 19200;
   int portNumber_ = 0;
 };

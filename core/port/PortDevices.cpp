@@ -1,5 +1,6 @@
 #include "port/PortDevices.h"
 
+#include <charconv>
 #include <map>
 #include <mutex>
 
@@ -19,6 +20,11 @@ constexpr int kAcmCount = 16;
 std::mutex g_mutex;
 std::map<int, std::string>& Overrides() {
   static std::map<int, std::string> map;
+  return map;
+}
+
+std::map<int, int>& LatencyOverrides() {
+  static std::map<int, int> map;
   return map;
 }
 
@@ -66,6 +72,30 @@ void SetPortDevice(int n, const std::string& path) {
     Overrides().erase(n);
   } else {
     Overrides()[n] = path;
+  }
+}
+
+int PortLatencySetting(int n) {
+  if (n < kMinPortNumber || n > kMaxPortNumber) return -1;
+  {
+    std::lock_guard lock(g_mutex);
+    if (auto it = LatencyOverrides().find(n); it != LatencyOverrides().end()) return it->second;
+  }
+  const TIniFile ini(ProgramIniPath());
+  const std::string text = ini.ReadString(kDevicesSection, PortKey(n) + ".Latency", "");
+  int ms = -1;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || ms < 0 || ms > kMaxPortLatencyMs)
+    return -1;
+  return ms;
+}
+
+void SetPortLatency(int n, int ms) {
+  std::lock_guard lock(g_mutex);
+  if (ms < 0) {
+    LatencyOverrides().erase(n);
+  } else {
+    LatencyOverrides()[n] = ms;
   }
 }
 

@@ -9,6 +9,8 @@
 //      serial ports), COM33..COM48 are /dev/ttyUSB0..ttyUSB15 (USB serial
 //      adapters) and COM49..COM64 are /dev/ttyACM0..ttyACM15 (USB modems and
 //      CDC devices); ports 65..256 have no default device.
+// A device may also be a serial device server on the network:
+// COM7=rfc2217://shop12:3001 or COM7=tcp://shop12:3002 (port/NetLine.h).
 #pragma once
 
 #include <array>
@@ -32,5 +34,13 @@ void SetPortDevice(int n, const std::string& path);
 
 // The key of port n in the section "Devices": "COM" + n.
 std::string PortKey(int n);
+
+// A network port's round trip as the user states it: "COM<n>.Latency" in the
+// section "Devices" (ms, 0..kMaxPortLatencyMs), or this process's own entry
+// (SetPortLatency). -1 when none is given, so that it is measured.
+inline constexpr int kMaxPortLatencyMs = 5000;
+int PortLatencySetting(int n);
+// Sets (or, with -1, removes) this process's own latency entry for port n.
+void SetPortLatency(int n, int ms);
 
 }  // namespace zarvik

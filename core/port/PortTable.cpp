@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "port/NetLine.h"
 #include "port/PortAccess.h"
 #include "port/PortDevices.h"
 
@@ -40,7 +41,36 @@ std::map<std::string, std::string> ByIdNames(const std::string& folder) {
   return names;
 }
 
+// A probe of a network line waits less for the connection than an open:
+// the port lists probe every mapped server each time they are filled.
+constexpr TNetWaits kProbeWaits{std::chrono::milliseconds{2000}, std::chrono::milliseconds{2000},
+                                std::chrono::milliseconds{150}, std::chrono::milliseconds{500}};
+
+TPortEntry ProbeNetwork(int n, const std::string& device) {
+  TPortEntry e;
+  e.number = n;
+  e.device = device;
+  e.node = device;
+  TNetAddress address;
+  if (!ParseNetDevice(device, address)) {
+    e.state = TPortState::Refused;
+    e.systemText = "not a network address (rfc2217://HOST:PORT or tcp://HOST:PORT)";
+    return e;
+  }
+  TNetLine line;
+  // Speed 0: the remote line is left as it is.
+  if (line.Open(address, 0, kProbeWaits)) {
+    e.state = TPortState::Free;
+    line.Close();
+    return e;
+  }
+  e.state = line.Failure() == TNetFailure::Busy ? TPortState::Busy : TPortState::Refused;
+  e.systemText = line.FailureText();
+  return e;
+}
+
 TPortEntry Probe(int n, const std::string& device, const std::map<std::string, std::string>& byId) {
+  if (IsNetDevice(device)) return ProbeNetwork(n, device);
   TPortEntry e;
   e.number = n;
   e.device = device;
@@ -105,6 +135,7 @@ std::string PortStateMark(TPortState state) {
     case TPortState::NoAccess: return "NO ACCESS";
     case TPortState::NotSerial: return "NOT SERIAL";
     case TPortState::Missing: return "MISSING";
+    case TPortState::Refused: return "REFUSED";
   }
   return {};
 }
@@ -120,9 +151,14 @@ std::string NoAccessRemedy(const std::string& group) {
 }
 
 std::string PortStateText(const TPortEntry& entry) {
+  const bool network = IsNetDevice(entry.device);
+  TNetAddress address;
+  const std::string where = ParseNetDevice(entry.device, address) ? address.HostPort() : entry.device;
   switch (entry.state) {
-    case TPortState::Free: return "свободен";
-    case TPortState::Busy: return "BUSY: занят другой программой";
+    case TPortState::Free: return network ? "доступен по сети" : "свободен";
+    case TPortState::Busy:
+      return network ? "BUSY: " + where + " обслуживает другого клиента" : "BUSY: занят другой программой";
+    case TPortState::Refused: return "REFUSED: нет соединения с " + where + ": " + entry.systemText;
     case TPortState::NoAccess:
       return "NO ACCESS: нет прав на " + entry.device + "; " +
              NoAccessRemedy(entry.group.empty() ? kUsualSerialGroup : entry.group);

@@ -22,6 +22,8 @@ enum class TPortState {
   NoAccess,   // the user may not open it
   NotSerial,  // opens, but is no terminal (a plain file, /dev/null, ...)
   Missing,    // no device
+  Refused,    // a network line whose server cannot be reached (refused,
+              // unknown name, no route): systemText says why
 };
 
 struct TPortEntry {
@@ -34,7 +36,9 @@ struct TPortEntry {
   std::string group;       // NoAccess: the group whose members may use the device
 };
 
-// The state of port n now (its device opened and closed again at once).
+// The state of port n now (its device opened and closed again at once; a
+// network line is connected to and closed again: Free when reachable, Busy
+// when the server serves another client, Refused otherwise).
 TPortEntry ProbePort(int n, const std::string& byIdFolder = kSerialByIdFolder);
 // Ports 1..256 in order: those whose device exists (the port lists), and
 // with `withMissing` also those mapped to a device of their own (section
@@ -43,7 +47,7 @@ std::vector<TPortEntry> PortTable(bool withMissing = false,
                                   const std::string& byIdFolder = kSerialByIdFolder);
 
 // The port list entry: "COM3", "COM3  BUSY", "COM3  NO ACCESS",
-// "COM3  NOT SERIAL", "COM3  MISSING".
+// "COM3  NOT SERIAL", "COM3  MISSING", "COM3  REFUSED".
 std::string PortListItem(const TPortEntry& entry);
 // The mark behind the name ("" for a free port).
 std::string PortStateMark(TPortState state);

@@ -5,6 +5,7 @@
 
 #include "model/U_kkms.h"
 #include "port/Comport.h"
+#include "port/NetLine.h"
 #include "port/PortDevices.h"
 #include "port/PortTable.h"
 #include "protocol/LinkFrames.h"
@@ -89,7 +90,8 @@ PollResult TSearch::Poll(TComPort& port, TProtocolKKM& protocol, std::string& he
   // The answer is awaited as long as the exchange waits for a control
   // packet, in slices short enough for a stop request to be seen.
   const auto wait = std::chrono::milliseconds(port.readTotalTimeoutConstant +
-                                              kControlPacketSize * port.readTotalTimeoutMultiplier);
+                                              kControlPacketSize * port.readTotalTimeoutMultiplier) +
+                    port.LatencyAllowance();
   const auto deadline = Clock::now() + wait;
   const std::uint32_t savedConstant = port.readTotalTimeoutConstant;
   const std::uint32_t savedMultiplier = port.readTotalTimeoutMultiplier;
@@ -148,7 +150,12 @@ bool TSearch::TryPort(int portNumber, const std::string& device, int& done) {
   kkm.networkNumber = static_cast<std::uint8_t>(request_.networkNumber);
   TProtocolKKM protocol(&kkm);
   const int last = done + static_cast<int>(request_.speeds.size());
-  for (const std::uint32_t speed : request_.speeds) {
+  // A raw network line runs at the speed its server gives it: one attempt.
+  std::vector<std::uint32_t> speeds = request_.speeds;
+  TNetAddress address;
+  const bool fixedSpeed = ParseNetDevice(device, address) && address.mode == TNetMode::RawTcp;
+  if (fixedSpeed) speeds.resize(1);
+  for (const std::uint32_t speed : speeds) {
     if (StopAsked()) {
       result_.stopped = true;
       return true;
@@ -158,6 +165,10 @@ bool TSearch::TryPort(int portNumber, const std::string& device, int& done) {
     Report(attempt);
     ++done;
     attempt.done = done;
+    if (fixedSpeed) {
+      done = last;
+      attempt.done = done;
+    }
     if (!port.SetBaudRate(speed) || !port.Open()) {
       // It opened a moment ago (the port has said why not now): the device
       // went away or another program took it. Its other speeds are not tried.

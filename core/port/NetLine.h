@@ -1,0 +1,153 @@
+// A serial line reached over the network through a serial device server:
+// "rfc2217://HOST:PORT" (telnet with the com-port control, so the speed and
+// the frame of the remote line are set from here) or "tcp://HOST:PORT" (the
+// bytes of the line as they are; the server keeps the speed it was given).
+//
+// Built on libgensio, driven from the calling thread only: no thread of its
+// own, no signal handlers. Every wait has a limit. A write to a connection
+// the server has dropped raises no SIGPIPE: the signal is held back in the
+// calling thread while the library works and taken away again.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct gensio;
+struct gensio_os_funcs;
+struct gensio_waiter;
+
+namespace zarvik {
+
+enum class TNetMode { Rfc2217, RawTcp };
+
+struct TNetAddress {
+  TNetMode mode = TNetMode::RawTcp;
+  std::string host;
+  std::string port;
+  // "shop12:3001" ("[::1]:3001" for an IPv6 address).
+  std::string HostPort() const;
+};
+
+inline constexpr const char* kRfc2217Scheme = "rfc2217://";
+inline constexpr const char* kRawTcpScheme = "tcp://";
+
+// Whether a device text names a network line (either scheme).
+bool IsNetDevice(const std::string& device);
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT", HOST a name, an IPv4 address
+// or an IPv6 address in brackets, PORT 1..65535. False for anything else.
+bool ParseNetDevice(const std::string& device, TNetAddress& out);
+
+enum class TNetFailure {
+  None,
+  Refused,     // nothing listens at the address
+  Unresolved,  // the name does not resolve
+  Unreachable, // no route, host down, or no answer to the connection
+  Busy,        // the server already serves another client on that line
+  Lost,        // the connection ended during use
+  NoControl,   // the server does not take the com-port control (RFC 2217)
+  Other,
+};
+
+// The waits of a network line.
+struct TNetWaits {
+  // Connecting (name resolution and the connection itself).
+  std::chrono::milliseconds connect{5000};
+  // A com-port control request until the server confirms it.
+  std::chrono::milliseconds control{3000};
+  // How long a raw connection is watched after it opened for the server
+  // closing it again at once (a server busy with another client).
+  std::chrono::milliseconds settle{150};
+  // How long a server that refuses as busy is asked again: one that is still
+  // releasing the line of the connection closed just before (ours, when a
+  // port is reopened) refuses for a moment.
+  std::chrono::milliseconds busyRetry{1500};
+};
+inline constexpr TNetWaits kNetWaits{};
+
+class TNetLine {
+ public:
+  TNetLine() = default;
+  ~TNetLine();
+  TNetLine(const TNetLine&) = delete;
+  TNetLine& operator=(const TNetLine&) = delete;
+
+  // Connects; over RFC 2217 the remote line is then set to `baud`, 8 data
+  // bits, no parity and 1 stop bit (baud 0: left as it is). False with Failure() and FailureText()
+  // when it did not work out (nothing is left open then).
+  bool Open(const TNetAddress& address, std::uint32_t baud, const TNetWaits& waits = kNetWaits);
+  void Close();
+  // Connected, and the connection has not been lost.
+  bool IsOpen() const { return io_ != nullptr && !lost_; }
+  // Connected at all (also after a loss, until Close).
+  bool IsConnected() const { return io_ != nullptr; }
+
+  // Up to n bytes: those already received at once, otherwise the first that
+  // arrive within `wait`. False when the connection is lost (got may still
+  // be > 0 with bytes received before the loss).
+  bool ReadSome(std::uint8_t* buffer, std::size_t n, std::chrono::milliseconds wait, std::size_t& got);
+  // All n bytes handed to the connection within `wait`; false on a loss or
+  // when the time ran out (done tells how many went).
+  bool WriteAll(const std::uint8_t* buffer, std::size_t n, std::chrono::milliseconds wait, std::size_t& done);
+  // Drops whatever has been received and not read yet.
+  void DiscardInput();
+  // Bytes received and not read yet.
+  std::size_t Pending();
+
+  // RFC 2217: the remote line's speed; true when the server confirmed it.
+  // Raw TCP: false (the speed is the server's).
+  bool SetSpeed(std::uint32_t baud);
+  // The speed the server last confirmed (0 for raw TCP or none yet).
+  std::uint32_t ConfirmedSpeed() const { return confirmedSpeed_; }
+
+  // The round trip seen while opening: the com-port control request over
+  // RFC 2217, the connection itself over raw TCP.
+  std::chrono::milliseconds RoundTrip() const { return roundTrip_; }
+
+  TNetFailure Failure() const { return failure_; }
+  // The cause in the words a system message uses: "connection refused",
+  // "name does not resolve", "connection lost", ...
+  const std::string& FailureText() const { return failureText_; }
+  const TNetAddress& Address() const { return address_; }
+
+  // Used by the library's callbacks.
+  int OnEvent(int event, int err, const unsigned char* buf, std::size_t* buflen);
+  void OnControlDone(int err, int value);
+  void OnOpenDone(int err);
+  void OnCloseDone();
+
+ private:
+  bool TryOpen(std::uint32_t baud, const TNetWaits& waits);
+  bool WaitFor(std::chrono::steady_clock::time_point deadline);
+  bool Control(int which, int value, std::chrono::milliseconds wait, int& confirmed);
+  void Fail(TNetFailure failure, std::string text);
+  void FailFromError(int err, bool opening);
+  void Release();
+
+  gensio_os_funcs* o_ = nullptr;
+  gensio_waiter* waiter_ = nullptr;
+  gensio* io_ = nullptr;
+  TNetAddress address_;
+  std::vector<std::uint8_t> rx_;
+  std::size_t rxStart_ = 0;
+  bool lost_ = false;
+  bool writeReady_ = false;
+  bool opening_ = false;
+  int openError_ = 0;
+  bool closing_ = false;
+  bool controlPending_ = false;
+  int controlError_ = 0;
+  int controlValue_ = 0;
+  std::uint32_t confirmedSpeed_ = 0;
+  std::chrono::milliseconds roundTrip_{0};
+  TNetFailure failure_ = TNetFailure::None;
+  std::string failureText_;
+};
+
+// The text of a failure for the user, in the form every message uses:
+// "нет соединения с shop12:3001: connection refused".
+std::string NetFailureMessage(const TNetAddress& address, const std::string& cause);
+
+}  // namespace zarvik
