@@ -4,7 +4,8 @@
 # scratch home and a scratch working folder:
 #   1. XDG variables unset: zarvikctl --help; zarvik-sim --com 200 with
 #      zarvikctl --port 200 info against it (they meet in
-#      ~/.config/ZarvikConfig/ZarvikConfig.ini);
+#      ~/.config/ZarvikConfig/ZarvikConfig.ini), and the bash completion of
+#      zarvikctl --port offers port 200;
 #   2. XDG variables set: the window under the offscreen platform opens and
 #      is closed by SIGTERM as by its close button (settings written);
 #   3. a ZarvikConfig.ini of a portable run in the working folder is named,
@@ -99,6 +100,11 @@ info=$("${AS[@]}" "${BASE_ENV[@]}" HOME="$home1" "$BIN/zarvikctl" --port 200 inf
   fail "zarvikctl --port 200 info failed"
 }
 grep -q '002100457731' <<<"$info" || fail "zarvikctl info did not show the simulated register: $info"
+# The installed bash completion offers the simulator's port after --port.
+ports=$("${AS[@]}" "${BASE_ENV[@]}" HOME="$home1" bash -c \
+  'source "$1"; COMP_WORDS=("$2" --port ""); COMP_CWORD=2; _zarvikctl; echo "${COMPREPLY[*]}"' _ \
+  "$root/usr/share/bash-completion/completions/zarvikctl" "$BIN/zarvikctl") || fail "bash completion failed"
+grep -qw 200 <<<"$ports" || fail "bash completion did not offer port 200: $ports"
 stop "$sim" || fail "zarvik-sim did not stop cleanly"
 grep -q '^COM200=' "$ini1" && fail "zarvik-sim left its port mapping behind"
 
