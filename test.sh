@@ -4,7 +4,8 @@
 # Sanitizer, and the fuzz targets briefly.
 # Options through the environment: JOBS (parallel jobs, default: cores),
 # ZARVIK_SANITIZE_RUN=0 to skip the sanitizer build and run,
-# ZARVIK_FUZZ_SMOKE=0 to skip building and briefly running the fuzz targets.
+# ZARVIK_FUZZ_SMOKE=0 to skip building and briefly running the fuzz targets,
+# ZARVIK_PACKAGE_TEST=0 to skip the Debian packages and their install test.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-deps.sh
@@ -33,6 +34,16 @@ build_without_warnings() {
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_UI=ON -DZARVIK_TESTS=ON
 build_without_warnings build
 ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+# The Debian packages of this build (no second build: only packing and
+# lintian), installed into a scratch root and run from there as an ordinary
+# user. ZARVIK_PACKAGE_TEST=0 skips it.
+if [ "${ZARVIK_PACKAGE_TEST:-1}" = 1 ]; then
+  package_start=$(date +%s)
+  scripts/package.sh build/dist
+  scripts/install-test.sh build/dist
+  echo "packages: ok ($(($(date +%s) - package_start)) s)"
+fi
 
 # The same tests (core, simulator, zarvikctl, window) under the sanitizers, in a
 # tree of their own without benchmarks and fuzz targets. Undefined behaviour

@@ -7,6 +7,8 @@
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 #include "store/GoodsExchange.h"
 
 namespace zarvik::ctl {
@@ -85,6 +87,7 @@ int TCtlSession::CmdFind() {
   if (args_.save) {
     port_.SetPortNumber(result.port);
     port_.SetBaudRate(result.speed);
+    EnsureFolder(UserConfigFolder());
     port_.SaveSettings(ProgramIniPath(), std::string(kPortSection));
     Done("записано в " + ProgramIniPath() + " [" + std::string(kPortSection) + "]");
   }

@@ -8,8 +8,10 @@ constexpr std::string_view kIntro =
     "Usage: zarvikctl [OPTIONS] COMMAND [SUBCOMMAND] [ARGS]\n"
     "\n"
     "The register's commands from the command line. Port, speed and network number\n"
-    "default to those of ZarvikConfig.ini in the current folder (sections \"Port\"\n"
-    "and \"NET\"); ports are numbers mapped to devices as in the window program.\n"
+    "default to those of ZarvikConfig.ini (sections \"Port\" and \"NET\"): in the\n"
+    "current folder, or for an installed program in $XDG_CONFIG_HOME/ZarvikConfig\n"
+    "(~/.config/ZarvikConfig; ZARVIK_PORTABLE=1: the current folder). Ports are\n"
+    "numbers mapped to devices as in the window program (see zarvikctl(1)).\n"
     "\n";
 
 constexpr std::string_view kCommands =

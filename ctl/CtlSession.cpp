@@ -12,6 +12,7 @@
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 #include "store/ProfileStore.h"
 
 namespace zarvik::ctl {
@@ -174,6 +175,22 @@ bool TCtlSession::Allow(const std::vector<std::string_view>& options) {
 }
 
 bool TCtlSession::Setup() {
+  // Files of a portable run where an installed program does not look: said,
+  // with the way to move them, on every run until they are moved.
+  const std::vector<TWorkingFolderFile> found = FindWorkingFolderFiles();
+  if (!found.empty()) {
+    std::string text = "в рабочей папке есть " + WorkingFolderFileNames(found) +
+                       ", они не используются (файлы пользователя: " + UserConfigFolder() + ", " +
+                       UserDataFolder() + "). Работать с ними: " + kPortableEnv + "=1 zarvikctl ...";
+    bool movable = false;
+    for (const TWorkingFolderFile& f : found) {
+      if (f.targetExists) continue;
+      text += std::string(movable ? "; " : ". Перенести: ") + "mv " + f.source + " " + f.target;
+      movable = true;
+    }
+    if (movable) text += " (или ответить \"Да\" на вопрос окна ZarvikConfig)";
+    Warning(text, false, true, true);
+  }
   // Defaults of the window program, then the command line.
   const std::string ini = ProgramIniPath();
   port_.LoadSettings(ini, std::string(kPortSection));
@@ -209,7 +226,7 @@ void TCtlSession::Note(const std::string& text) {
 
 bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
   // The profile folder of the window program, created as it creates it.
-  EnsureFolder(std::string(kProfileFolder));
+  EnsureFolder(ProfileFolderPath());
   TProfileStore store(*bd_);
   TRegisterSnapshot snapshot;
   TBackupMade made;
@@ -217,13 +234,13 @@ bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
     Error(std::string(kBackupFailedText), true, true, true);
     return false;
   }
-  Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + std::string(kProfileFolder) + "/)");
+  Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + ProfileFolderPath() + "/)");
   store.PruneBackups(Info().serialNumber, backup_.keep, {});
   return true;
 }
 
 int TCtlSession::BackupGoodsOf(TWorkTable& table) {
-  const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
+  const std::string folder = GoodsBackupFolder(ProfileFolderPath());
   const std::string path = GoodsBackupPath(folder, Info().serialNumber, std::chrono::system_clock::now());
   TProgress progress(err_, "резервная копия товаров");
   const std::vector<int> codes = GoodsBackupCodes(table, Info());

@@ -14,6 +14,7 @@ ZARVIK_PACKAGES=(
   libgensio-dev ser2net
   libxlsxwriter-dev qt6-charts-dev python3-openpyxl
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
+  librsvg2-bin
 )
 
 zarvik_missing_packages() {

@@ -4,7 +4,8 @@
 //              [--fault FAULT]... [--fault-seed N]
 //
 // With --com N the device is written as COM<N> into the section "Devices" of
-// ZarvikConfig.ini in the current directory, so that the window program
+// ZarvikConfig.ini (in the current directory, or the user's configuration
+// folder of an installed program), so that the window program
 // reaches it as port N; the key is removed again on a clean exit. Runs until
 // SIGINT or SIGTERM.
 #include <atomic>
@@ -22,6 +23,8 @@
 #include "port/PortDevices.h"
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
+#include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 
 namespace {
 
@@ -54,6 +57,8 @@ bool ToInt(const char* text, int lo, int hi, int& out) {
 
 int main(int argc, char** argv) {
   using namespace zarvik;
+  // The program's own path decides where ZarvikConfig.ini lies (UserFiles.h).
+  InitProgram(argc > 0 ? 1 : 0, argv);
   std::string scenarioPath, device;
   int com = 0;
   int baud = sim::kDefaultBaud;
@@ -102,12 +107,12 @@ int main(int argc, char** argv) {
   sim::Scenario scenario;
   std::string error;
   if (scenarioPath.empty()) {
-    // Without --scenario the shop scenario shipped beside the program is
-    // served; a bare register only when it is missing.
+    // Without --scenario the shop scenario shipped with the program (beside
+    // it in a build tree, in its data folder when installed) is served; a
+    // bare register only when it is missing.
     std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const auto shipped = self.parent_path() / "scenarios" / "default.ini";
-    if (!ec && std::filesystem::exists(shipped, ec)) scenarioPath = shipped.string();
+    const auto shipped = std::filesystem::path(SharedDataFolder()) / "scenarios" / "default.ini";
+    if (std::filesystem::exists(shipped, ec)) scenarioPath = shipped.string();
   }
   const bool loaded = scenarioPath.empty() ? sim::LoadScenarioText("", scenario, error)
                                            : sim::LoadScenarioFile(scenarioPath, scenario, error);
@@ -139,6 +144,7 @@ int main(int argc, char** argv) {
   simulator.SetSpeedMatch(matchSpeed);
 
   if (com > 0) {
+    EnsureFolder(UserConfigFolder());
     TIniFile ini(ProgramIniPath());
     ini.WriteString(kDevicesSection, PortKey(com), path);
     if (!ini.UpdateFile()) {

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "StopSignals.h"
 #include "shell/DiaLog.h"
 
 namespace zarvik::ui {
@@ -24,10 +25,16 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 
 int RunMainWindow(const std::function<std::unique_ptr<QWidget>()>& createWindow,
                   const std::function<void(const QString&)>& fatalBox) {
+  // A stop signal closes the window as its close button does; one that comes
+  // while the window is made closes it once the event loop runs.
+  TStopSignals stopSignals;
   try {
     const std::unique_ptr<QWidget> window = createWindow();
+    stopSignals.SetWindow(window.get());
     window->show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    stopSignals.SetWindow(nullptr);
+    return result;
   } catch (const std::exception& e) {
     fatalBox(QString::fromUtf8(e.what()));
   } catch (...) {

@@ -22,6 +22,8 @@ class TApplication : public QApplication {
 // loop until it closes; returns the loop's result. An exception escaping
 // outside the loop (while the window is created) is shown with `fatalBox`
 // (its text; empty for an exception without one) and the result is 1.
+// SIGTERM, SIGINT and SIGHUP close the window as its close button does
+// (StopSignals.h).
 int RunMainWindow(const std::function<std::unique_ptr<QWidget>()>& createWindow,
                   const std::function<void(const QString&)>& fatalBox);
 

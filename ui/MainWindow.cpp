@@ -34,6 +34,8 @@
 #include "shell/ProjectsVars.h"
 #include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
+#include "shell/UserFiles.h"
+#include "port/PortTable.h"
 #include "store/ProfileStore.h"
 #include "store/UnitBD.h"
 
@@ -278,8 +280,12 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
   }
   Mess(LangResStrHandler.Text(ltStart), false, true, true);
 
+  // Files of a portable run in the working folder of an installed program.
+  OfferWorkingFolderFiles();
+
   // 7-10: ports and speeds.
-  FillPortList();
+  const std::string denied = AllPortsDeniedText(FillPortList());
+  if (!denied.empty()) Warning(denied, false, true, true);
   const std::string ini = ProgramIniPath();
   try {
     registerPort_.LoadSettings(ini, kRegisterPortSection);
@@ -310,7 +316,7 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
 
   // 13: the profile folder.
   try {
-    const std::string folder(kProfileFolder);
+    const std::string folder = ProfileFolderPath();
     EnsureFolder(folder);
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) Error("при проверке каталога bd", true, true, true);
@@ -337,6 +343,35 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
   if (configStop_)
     for (std::string_view name : kConfigStopActions) actions_->SwitchOff(name);
   SelectPage(pgConfig);
+}
+
+void TfmMain::OfferWorkingFolderFiles() {
+  const std::vector<TWorkingFolderFile> found = FindWorkingFolderFiles();
+  if (found.empty()) return;
+  const std::string names = WorkingFolderFileNames(found);
+  std::vector<TWorkingFolderFile> movable;
+  for (const TWorkingFolderFile& f : found)
+    if (!f.targetExists) movable.push_back(f);
+  if (movable.empty()) {
+    // Moved before, or the user's own are there: both stay as they are.
+    Warning("в рабочей папке есть " + names + ", но используются файлы пользователя (" +
+                UserConfigFolder() + ", " + UserDataFolder() + "); для работы с файлами рабочей папки: " +
+                kPortableEnv + "=1 или ключ " + std::string(kPortableSwitch),
+            false, true, true);
+    return;
+  }
+  std::string where;
+  for (const TWorkingFolderFile& f : movable) where += "\n" + f.name + " -> " + f.target;
+  const QueryButton answer = QueryYesNoCancel(
+      "В рабочей папке найдены файлы прежней работы программы: " + WorkingFolderFileNames(movable) +
+          ". Перенести их в папки пользователя?" + where +
+          "\n\"Нет\": файлы останутся на месте, программа начнет с пустыми настройками (" + kPortableEnv +
+          "=1 или ключ " + std::string(kPortableSwitch) + " - работать с файлами рабочей папки).",
+      true, true, QueryButton::No);
+  if (answer != QueryButton::Yes) return;
+  const std::vector<std::string> problems = MoveWorkingFolderFiles(movable);
+  for (const std::string& problem : problems) Error("не перенесено: " + problem, true, true, true);
+  if (problems.empty()) Mess("перенесено: " + WorkingFolderFileNames(movable), false, true, true);
 }
 
 std::vector<TPortEntry> TfmMain::FillPortList() {
@@ -494,6 +529,7 @@ void TfmMain::closeEvent(QCloseEvent* event) {
 void TfmMain::SaveConfiguration() {
   try {
     const std::string ini = ProgramIniPath();
+    EnsureFolder(UserConfigFolder());
     registerPort_.SaveSettings(ini, kRegisterPortSection);
     scannerPort_.SaveSettings(ini, kScannerSection);
     TIniFile file(ini);

@@ -114,6 +114,10 @@ class TfmMain : public QMainWindow, public TPageHost {
  private:
   void BuildFrame();
   void OpenWindow(const std::vector<std::string>& args);
+  // An installed program started where ZarvikConfig.ini or "bd" of a
+  // portable run lie: offers to move them to the user's folders (never over
+  // files already there) or says that they are not used.
+  void OfferWorkingFolderFiles();
   // Lists the ports in both port boxes (the selections are left to the
   // caller); the ports listed.
   std::vector<TPortEntry> FillPortList();

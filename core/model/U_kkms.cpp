@@ -9,6 +9,7 @@
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
 #include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 
 namespace zarvik {
 namespace {
@@ -184,7 +185,7 @@ void TKKMInfo::BindGoodsViews() {
 
 std::string TKKMInfo::DescriptorPath() const {
   if (!IsFileNamePart(version) || !IsFileNamePart(descriptorTag)) return {};
-  const std::string folder = JoinPath(ProgramFolder(), std::string(kDescriptorFolder));
+  const std::string folder = JoinPath(SharedDataFolder(), std::string(kDescriptorFolder));
   return JoinPath(folder, version + "_" + descriptorTag + std::string(kDescriptorExtension));
 }
 

@@ -150,6 +150,14 @@ std::string NoAccessRemedy(const std::string& group) {
          " $USER) и войдите в систему заново";
 }
 
+std::string AllPortsDeniedText(const std::vector<TPortEntry>& table) {
+  if (table.empty()) return {};
+  for (const TPortEntry& e : table)
+    if (e.state != TPortState::NoAccess) return {};
+  const std::string group = table.front().group.empty() ? kUsualSerialGroup : table.front().group;
+  return "все порты NO ACCESS: у пользователя нет прав на последовательные порты; " + NoAccessRemedy(group);
+}
+
 std::string PortStateText(const TPortEntry& entry) {
   const bool network = IsNetDevice(entry.device);
   TNetAddress address;

@@ -56,6 +56,10 @@ std::string PortStateMark(TPortState state);
 std::string PortStateText(const TPortEntry& entry);
 // The usual remedy for a device the user may not open.
 std::string NoAccessRemedy(const std::string& group);
+// When the table lists ports and the user may open none of them: the
+// warning that says so, with the remedy (membership of the device's group);
+// otherwise "".
+std::string AllPortsDeniedText(const std::vector<TPortEntry>& table);
 // The group to name for a device the user may not open: its own group when
 // that group may read and write it, otherwise "dialout".
 std::string DeviceAccessGroup(const std::string& device);

@@ -16,6 +16,7 @@
 
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 
 namespace zarvik {
 namespace {
@@ -159,11 +160,7 @@ std::string FormatDateTime(std::string_view mask, std::chrono::system_clock::tim
   return out;
 }
 
-std::string DefaultLogPath() {
-  std::filesystem::path p(ProgramPath().empty() ? std::string("ZarvikConfig") : ProgramPath());
-  p.replace_extension(".log");
-  return p.string();
-}
+std::string DefaultLogPath() { return LogFilePath(); }
 
 std::string FallbackLogPath() {
   std::filesystem::path base;
@@ -195,6 +192,9 @@ void WritelnLog(const std::string& text) {
   if (NameLogFile.empty()) NameLogFile = DefaultLogPath();
   const std::string line =
       Utf8ToCp1251(FormatDateTime(LogMask(), std::chrono::system_clock::now()) + LogLinePrefix + text) + "\r\n";
+  if (AppendLine(NameLogFile, line)) return;
+  // The user's state folder is made at the first line.
+  EnsureFolder(std::filesystem::path(NameLogFile).parent_path().string());
   if (AppendLine(NameLogFile, line)) return;
   // The folder beside the program is not writable (an installed program):
   // keep the diagnosis in the user's state folder instead, from now on.

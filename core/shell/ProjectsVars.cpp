@@ -4,6 +4,8 @@
 #include <system_error>
 
 #include "shell/TextCodec.h"
+#include "shell/U_filedirwork.h"
+#include "shell/UserFiles.h"
 
 namespace zarvik {
 
@@ -31,6 +33,7 @@ void ResetSwitches() {
   isAUTONOM = false;
   isOKB = false;
   MessDepth = mdUser;
+  SetPortableRequested(false);
 }
 
 void ParseSwitches(const std::vector<std::string>& args) {
@@ -51,6 +54,8 @@ void ParseSwitches(const std::vector<std::string>& args) {
       MessDepth = mdSystem;
     } else if (word == "mdhardware") {
       MessDepth = mdHardWare;
+    } else if (word == kPortableSwitch) {
+      SetPortableRequested(true);
     }
     // "admin" and "fullfun" are accepted and change nothing; anything else
     // is ignored.
@@ -89,9 +94,6 @@ std::string ProgramFolder() {
   return std::filesystem::current_path(ec).string();
 }
 
-std::string ProgramIniPath() {
-  std::error_code ec;
-  return (std::filesystem::current_path(ec) / kProgramIniName).string();
-}
+std::string ProgramIniPath() { return JoinPath(UserConfigFolder(), std::string(kProgramIniName)); }
 
 }  // namespace zarvik

@@ -46,9 +46,10 @@ std::string ProgramFolder();
 inline constexpr int kPrintFontCount = 9;
 extern const std::array<std::string_view, kPrintFontCount> PrintFontNames;
 
-// Name of the program INI file in the current directory.
+// Name of the program INI file.
 inline constexpr std::string_view kProgramIniName = "ZarvikConfig.ini";
-// Full path of the program INI file in the current directory.
+// Full path of the program INI file: in the current directory (portable), or
+// in the user's configuration folder (shell/UserFiles.h).
 std::string ProgramIniPath();
 
 }  // namespace zarvik

@@ -6,6 +6,7 @@
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
+#include "shell/UserFiles.h"
 #include "shell/U_filedirwork.h"
 
 namespace zarvik {
@@ -129,7 +130,7 @@ const std::string& TLangResStrHandler::DefaultText(int index) {
 }
 
 std::string LanguageFolder() {
-  return JoinPath(ProgramFolder(), std::string(kLangFolderName));
+  return JoinPath(SharedDataFolder(), std::string(kLangFolderName));
 }
 
 void ReadLanguageText(TLangResStrHandler& table, std::istream& in) {

@@ -57,7 +57,7 @@ class TProfileStore {
 
   // Installs the list's events on `bd.mtProfile`; `folder` is the profile
   // folder (relative to the current directory when the files are opened).
-  explicit TProfileStore(TBD& bd, std::string folder = std::string(kProfileFolder));
+  explicit TProfileStore(TBD& bd, std::string folder = ProfileFolderPath());
   ~TProfileStore();
   TProfileStore(const TProfileStore&) = delete;
   TProfileStore& operator=(const TProfileStore&) = delete;

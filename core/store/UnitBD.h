@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "shell/UserFiles.h"
 #include "store/Dbf.h"
 #include "store/WorkTable.h"
 
@@ -49,8 +50,8 @@ inline constexpr int kGoodsHighestTaxGroup = 5;
 inline constexpr int kGoodsHighestSaleKind = 2;  // 1 by piece, 2 by weight
 inline constexpr int kGoodsSaleByPiece = 1;
 
-// The profile database: seven dBASE IV tables in the folder "bd" of the
-// current directory.
+// The profile database: seven dBASE IV tables in the folder "bd" (of the
+// current directory, or of the user's data folder: ProfileFolderPath()).
 inline constexpr std::string_view kProfileFolder = "bd";
 enum class ProfileFile { Profile, Options, Dept, Tax, Check, CheckFont, Operators };
 inline constexpr int kProfileFileCount = 7;
@@ -97,9 +98,9 @@ class TBD {
   // The profile files and the goods exchange table.
   TDbfTable& ProfileTable(ProfileFile file) { return profileFiles_[static_cast<std::size_t>(file)]; }
   TDbfTable DbfFile;
-  // Opens a profile file of `folder` (default: "bd" of the current
-  // directory), creating it with its definition when it is missing.
-  DbfResult OpenProfileFile(ProfileFile file, const std::string& folder = std::string(kProfileFolder));
+  // Opens a profile file of `folder` (default: the profile folder),
+  // creating it with its definition when it is missing.
+  DbfResult OpenProfileFile(ProfileFile file, const std::string& folder = ProfileFolderPath());
 
   // Table events.
   void mtDepatmentAfterInsert(TWorkTable& table);  // shared by the seven per-profile tables

@@ -307,7 +307,7 @@ bool TGoodsPage::BackupGoodsBeforeWrite(bool singleRow) {
   TTransferState& state = host_.Transfer();
   // The row written, a few rows one by one, or the whole goods table.
   const std::vector<int> codes = singleRow ? GoodsBackupCode(Table()) : GoodsBackupCodes(Table(), info);
-  const std::string folder = GoodsBackupFolder(std::string(kProfileFolder));
+  const std::string folder = GoodsBackupFolder(ProfileFolderPath());
   const std::string path = GoodsBackupPath(folder, info.serialNumber, std::chrono::system_clock::now());
   Mess("Резервная копия товаров ККМ...", false, true, true);
   // The grid keeps the table's rows: the backup reads into a table of its
