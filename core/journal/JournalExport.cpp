@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "journal/U_magazineoperation.h"
@@ -186,6 +187,13 @@ bool WriteDataTableCsv(const TDataTable& table, const std::string& path, TCsvEnc
 
 bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::string& path, std::string& error) {
   const std::string temp = path + kTempSuffix;
+  // The library would name a missing folder on standard error itself.
+  std::error_code ec;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    error = "нет папки " + folder.string();
+    return false;
+  }
   lxw_workbook* book = workbook_new(temp.c_str());
   if (book == nullptr) {
     error = "не удалось создать файл " + temp;
