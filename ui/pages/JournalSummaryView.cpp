@@ -31,7 +31,15 @@ namespace {
 
 constexpr int kMargin = 4;
 constexpr int kChartMinHeight = 220;
+// The first split of the summary: the table as wide as its columns need.
+constexpr int kGridWidth = 500;
+constexpr int kChartsWidth = 500;
+// Bars from this many on carry no value labels (they would overlap).
+constexpr std::size_t kMostLabelledBars = 12;
 constexpr double kKopecks = 100.0;
+// Room above the highest bar for its label, and the axes' smaller font.
+constexpr double kHeadroom = 1.15;
+constexpr double kAxisFontScale = 0.85;
 constexpr const char* kDateFormat = "dd.MM.yyyy";
 constexpr const char* kHourSuffix = "_часы.png";
 constexpr const char* kDaySuffix = "_дни.png";
@@ -51,6 +59,8 @@ QChartView* MakeChart(QWidget* parent, const char* name, const char* title) {
   chart->setTitle(QString::fromUtf8(title));
   chart->legend()->hide();
   chart->setAnimationOptions(QChart::NoAnimation);
+  chart->setMargins(QMargins(kMargin, kMargin, kMargin, kMargin));
+  chart->setBackgroundRoundness(0);
   auto* view = new QChartView(chart, parent);
   view->setObjectName(name);
   view->setAccessibleName(QString::fromUtf8(title));
@@ -103,6 +113,8 @@ TJournalSummaryView::TJournalSummaryView(QWidget* parent) : QWidget(parent) {
   model_ = new TDataTableModel(this);
   GridSummary->setModel(model_);
   GridSummary->verticalHeader()->hide();
+  GridSummary->verticalHeader()->setDefaultSectionSize(GridSummary->fontMetrics().height() + 6);
+  GridSummary->setMinimumWidth(kGridWidth);
   GridSummary->setEditTriggers(QAbstractItemView::NoEditTriggers);
   GridSummary->setSelectionBehavior(QAbstractItemView::SelectRows);
   auto* charts = new QWidget(split);
@@ -116,6 +128,7 @@ TJournalSummaryView::TJournalSummaryView(QWidget* parent) : QWidget(parent) {
   split->addWidget(charts);
   split->setStretchFactor(0, 2);
   split->setStretchFactor(1, 3);
+  split->setSizes({kGridWidth, kChartsWidth});
   layout->addWidget(split, 1);
 
   connect(cbSummaryRange, &QCheckBox::toggled, this, [this](bool on) {
@@ -181,16 +194,21 @@ void TJournalSummaryView::Fill(QChart* chart, const std::vector<TJournalSummaryR
   }
   auto* series = new QBarSeries;
   series->append(set);
-  series->setLabelsVisible(rows.size() <= 12);
+  series->setLabelsVisible(rows.size() <= kMostLabelledBars);
   series->setLabelsFormat(QStringLiteral("@value"));
   series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
   set->setLabelColor(Qt::black);
   chart->addSeries(series);
   auto* x = new QBarCategoryAxis;
   x->append(categories);
+  QFont small = x->labelsFont();
+  small.setPointSizeF(small.pointSizeF() * kAxisFontScale);
+  x->setLabelsFont(small);
   auto* y = new QValueAxis;
-  y->setRange(0, highest > 0 ? highest * 1.15 : 1.0);
+  y->setRange(0, highest > 0 ? highest * kHeadroom : 1.0);
+  y->applyNiceNumbers();
   y->setLabelFormat(QStringLiteral("%.0f"));
+  y->setLabelsFont(small);
   chart->addAxis(x, Qt::AlignBottom);
   chart->addAxis(y, Qt::AlignLeft);
   series->attachAxis(x);
