@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -102,8 +102,9 @@ int main(int argc, char** argv) {
       salesSeen = summary.sales;
       findings = found.size();
     }
-    std::printf("%9zu %9zu %9zu %10.1f %10.1f %10.1f %10.1f %10.1f %12.0f\n", records.size(), receipts, findings,
-                best[0], best[1], best[2], best[3], best[4], best[4] * kNsPerMs / static_cast<double>(records.size()));
+    std::printf("%9zu %9zu %9zu %10.1f %10.1f %10.1f %10.1f %10.1f %12.0f\n", records.size(), receipts,
+                findings, best[0], best[1], best[2], best[3], best[4],
+                best[4] * kNsPerMs / static_cast<double>(records.size()));
     if (salesSeen <= 0) std::fprintf(stderr, "bench_journal_data: no sales in the journal\n");
   }
   return 0;

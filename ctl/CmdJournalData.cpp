@@ -86,7 +86,8 @@ int TCtlSession::CmdJournalReadData() {
         lines.push_back(record);
         continue;
       }
-      for (std::string& line : SplitCrLfLines(RenderJournalLine(record, false))) lines.push_back(std::move(line));
+      for (std::string& line : SplitCrLfLines(RenderJournalLine(record, false)))
+        lines.push_back(std::move(line));
     }
     if (args_.out.empty()) {
       for (const std::string& line : lines) PrintLine(out_, line);

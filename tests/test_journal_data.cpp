@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <tuple>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Scenario.h"
@@ -286,15 +286,19 @@ std::string SixReceipts(const std::vector<int>& numbers, const std::string& tend
     const bool last = i + 1 == numbers.size();
     text += "[Receipt" + std::to_string(i + 1) + "]\nKind=1\nNumber=" + std::to_string(numbers[i]) +
             "\nDate=15.12.10\nTime=1" + std::to_string(i) + ":00\nLine1=sale;1.000;20.00;1;1\n" +
-            "Line2=sale;2.000;5.00;2;2\nPayment=" + (card ? "4" : "0") +
-            "\nTendered=" + (card ? "0" : last ? tenderedOfLast : "exact") + "\n";
+            "Line2=sale;2.000;5.00;2;2\nPayment=" + (card ? "4" : "0") + "\nTendered=" +
+            (card   ? "0"
+             : last ? tenderedOfLast
+                    : "exact") +
+            "\n";
   }
   return text;
 }
 
 // Replaces the first record line that starts with `prefix` after the
 // `skip`-th one.
-void Replace(std::vector<std::string>& records, const std::string& prefix, const std::string& line, int skip = 0) {
+void Replace(std::vector<std::string>& records, const std::string& prefix, const std::string& line,
+             int skip = 0) {
   for (std::string& r : records) {
     if (r.rfind(prefix, 0) == 0 && skip-- == 0) {
       r = line;
@@ -334,28 +338,61 @@ TEST(JournalCheck, EachFaultIsNamedOnceWithItsReceipt) {
     std::string text;
   };
   const FaultCase cases[] = {
-      {"a subtotal off by a kopeck", {1, 2, 3}, [](auto& r) { Replace(r, "B5;", "B5;3;3001", 2); },
-       TJournalFindingKind::Subtotal, 3, "чек 3: подытог 30.01 не равен сумме позиций со скидками и надбавками 30.00"},
-      {"a tax sum of the wrong amount", {1, 2, 3}, [](auto& r) { Replace(r, "C1;5;2", "C1;5;2;900", 0); },
-       TJournalFindingKind::TaxSum, 1, "чек 1: сумма по налоговой ставке 2 9.00 не равна позициям этой группы 10.00"},
-      {"change on a card", {1, 2, 3}, [](auto& r) { Replace(r, "C9;", "C9;6;5;3000;5000", 1); },
-       TJournalFindingKind::Change, 2, "чек 2: сдача 20.00 при оплате \"Безнал\""},
-      {"a gap of three numbers", {7, 8, 12}, [](auto&) {}, TJournalFindingKind::NumberGap, 12,
+      {"a subtotal off by a kopeck",
+       {1, 2, 3},
+       [](auto& r) { Replace(r, "B5;", "B5;3;3001", 2); },
+       TJournalFindingKind::Subtotal,
+       3,
+       "чек 3: подытог 30.01 не равен сумме позиций со скидками и надбавками 30.00"},
+      {"a tax sum of the wrong amount",
+       {1, 2, 3},
+       [](auto& r) { Replace(r, "C1;5;2", "C1;5;2;900", 0); },
+       TJournalFindingKind::TaxSum,
+       1,
+       "чек 1: сумма по налоговой ставке 2 9.00 не равна позициям этой группы 10.00"},
+      {"change on a card",
+       {1, 2, 3},
+       [](auto& r) { Replace(r, "C9;", "C9;6;5;3000;5000", 1); },
+       TJournalFindingKind::Change,
+       2,
+       "чек 2: сдача 20.00 при оплате \"Безнал\""},
+      {"a gap of three numbers",
+       {7, 8, 12},
+       [](auto&) {},
+       TJournalFindingKind::NumberGap,
+       12,
        "чек 12: пропущены номера чеков 9–11"},
-      {"a number repeated", {1, 2, 2}, [](auto&) {}, TJournalFindingKind::NumberRepeat, 2,
+      {"a number repeated",
+       {1, 2, 2},
+       [](auto&) {},
+       TJournalFindingKind::NumberRepeat,
+       2,
        "чек 2: номер чека повторяется"},
-      {"a number going back", {5, 6, 3}, [](auto&) {}, TJournalFindingKind::NumberRepeat, 3,
+      {"a number going back",
+       {5, 6, 3},
+       [](auto&) {},
+       TJournalFindingKind::NumberRepeat,
+       3,
        "чек 3: номер чека меньше номера чека перед ним (6)"},
-      {"a record that is not a number", {1, 2, 3}, [](auto& r) { Replace(r, "A1;2;", "A1;2;2000;5x0;2;2", 1); },
-       TJournalFindingKind::BadRecord, 2, "чек 2: запись 9 не разобрана: A1;2;2000;5x0;2;2"},
-      {"a receipt without its closing", {1, 2, 3}, [](auto& r) { r.erase(r.begin() + 6); },
-       TJournalFindingKind::Unclosed, std::nullopt, "чек без номера (запись 1): чек не закрыт записью закрытия"},
+      {"a record that is not a number",
+       {1, 2, 3},
+       [](auto& r) { Replace(r, "A1;2;", "A1;2;2000;5x0;2;2", 1); },
+       TJournalFindingKind::BadRecord,
+       2,
+       "чек 2: запись 9 не разобрана: A1;2;2000;5x0;2;2"},
+      {"a receipt without its closing",
+       {1, 2, 3},
+       [](auto& r) { r.erase(r.begin() + 6); },
+       TJournalFindingKind::Unclosed,
+       std::nullopt,
+       "чек без номера (запись 1): чек не закрыт записью закрытия"},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> records = RecordsOf(LoadText(SixReceipts(c.numbers, "exact")));
-    ASSERT_TRUE(CheckJournal(BuildJournalTables(records)).size() ==
-                (c.kind == TJournalFindingKind::NumberGap || c.kind == TJournalFindingKind::NumberRepeat ? 1U : 0U));
+    ASSERT_TRUE(
+        CheckJournal(BuildJournalTables(records)).size() ==
+        (c.kind == TJournalFindingKind::NumberGap || c.kind == TJournalFindingKind::NumberRepeat ? 1U : 0U));
     c.spoil(records);
     const TJournalTables t = BuildJournalTables(records);
     const auto findings = CheckJournal(t);
@@ -381,7 +418,8 @@ TEST(JournalExport, TablesHaveAHeaderAndOneRowPerReceiptAndOperation) {
   // A column per tax rate found.
   EXPECT_NE(std::find(receipts.header.begin(), receipts.header.end(), "Налог.ст.2"), receipts.header.end());
   const auto column = [](const TDataTable& table, const std::string& name) {
-    return static_cast<std::size_t>(std::find(table.header.begin(), table.header.end(), name) - table.header.begin());
+    return static_cast<std::size_t>(std::find(table.header.begin(), table.header.end(), name) -
+                                    table.header.begin());
   };
   const std::size_t total = column(receipts, "Итог");
   EXPECT_EQ(receipts.rows[0][total].Text(), "295.00");
@@ -446,7 +484,8 @@ TEST(JournalCtl, SummaryCheckAndTablesOfASavedJournal) {
       test::RunCtl(dir.Path(), {"journal", "summary", "--in", in, "--csv", "--from", "14.12.2010"});
   ASSERT_EQ(ranged.status, 0) << ranged.err;
   EXPECT_NE(ranged.out.find("Итоги;Продажи;1;500.00"), std::string::npos) << ranged.out;
-  const test::RunResult badDate = test::RunCtl(dir.Path(), {"journal", "summary", "--in", in, "--to", "32.12.10"});
+  const test::RunResult badDate =
+      test::RunCtl(dir.Path(), {"journal", "summary", "--in", in, "--to", "32.12.10"});
   EXPECT_EQ(badDate.status, 2);
 
   const test::RunResult clean = test::RunCtl(dir.Path(), {"journal", "check", "--in", in});
@@ -457,13 +496,15 @@ TEST(JournalCtl, SummaryCheckAndTablesOfASavedJournal) {
   ASSERT_NE(at, std::string::npos);
   spoiled.replace(at, 7, "CA;1;9;");
   test::WriteAll(dir.File("spoiled.txt"), spoiled);
-  const test::RunResult found = test::RunCtl(dir.Path(), {"journal", "check", "--in", dir.File("spoiled.txt")});
+  const test::RunResult found =
+      test::RunCtl(dir.Path(), {"journal", "check", "--in", dir.File("spoiled.txt")});
   EXPECT_EQ(found.status, 1);
   EXPECT_EQ(found.out,
             "чек 9: пропущены номера чеков 2–8\nчек 3: номер чека меньше номера чека перед ним (9)\n");
 
   const test::RunResult tables = test::RunCtl(
-      dir.Path(), {"journal", "read", "--in", in, "--data", "--receipts", "r.csv", "--lines", "l.csv", "--utf8"});
+      dir.Path(),
+      {"journal", "read", "--in", in, "--data", "--receipts", "r.csv", "--lines", "l.csv", "--utf8"});
   ASSERT_EQ(tables.status, 0) << tables.err;
   // With --data the record lines themselves, as they were saved.
   std::string saved = test::ReadAll(in);

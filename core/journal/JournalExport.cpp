@@ -68,8 +68,8 @@ TDataTable JournalReceiptTable(const TJournalTables& tables) {
   for (const TJournalReceiptRow& r : tables.receipts) {
     for (const auto& [rate, sum] : r.taxSums) rates.insert(rate);
   }
-  t.header = {"Чек", "Вид", "Номер", "Дата", "Время", "Оператор", "Фискальный", "Позиции",
-              "Скидки", "Надбавки", "Подытог", "Итог", "Вид оплаты", "Внесено", "Сдача"};
+  t.header = {"Чек",    "Вид",      "Номер",   "Дата", "Время",      "Оператор", "Фискальный", "Позиции",
+              "Скидки", "Надбавки", "Подытог", "Итог", "Вид оплаты", "Внесено",  "Сдача"};
   for (const int rate : rates) t.header.push_back("Налог.ст." + std::to_string(rate));
   t.header.emplace_back("Аннулирован");
   t.header.emplace_back("Повторная печать");
@@ -107,7 +107,7 @@ TDataTable JournalReceiptTable(const TJournalTables& tables) {
 TDataTable JournalLineTable(const TJournalTables& tables) {
   TDataTable t;
   t.name = kJournalLineSheet;
-  t.header = {"Чек",   "Номер чека", "Позиция", "Код записи", "Запись",      "Код товара",
+  t.header = {"Чек",   "Номер чека", "Позиция", "Код записи", "Запись",    "Код товара",
               "Отдел", "Количество", "Цена",    "Сумма",      "Налог.гр.", "Аннулирована"};
   t.rows.reserve(tables.lines.size());
   for (const TJournalLineRow& l : tables.lines) {
@@ -136,7 +136,8 @@ TDataTable JournalSummaryDataTable(const TJournalSummary& s) {
   t.name = kJournalSummarySheet;
   t.header = {"Раздел", "Строка", "Количество", "Сумма"};
   const auto row = [&t](const char* section, std::string key, TDataCell count, std::int64_t sum) {
-    t.rows.push_back({TDataCell::Of(section), TDataCell::Of(std::move(key)), std::move(count), TDataCell::Kopecks(sum)});
+    t.rows.push_back(
+        {TDataCell::Of(section), TDataCell::Of(std::move(key)), std::move(count), TDataCell::Kopecks(sum)});
   };
   constexpr const char* kTotals = "Итоги";
   row(kTotals, "Продажи", TDataCell::Int(s.receipts), s.sales);
@@ -180,12 +181,15 @@ std::string DataTableCsv(const TDataTable& table, char decimal) {
   return out;
 }
 
-bool WriteDataTableCsv(const TDataTable& table, const std::string& path, TCsvEncoding encoding, char decimal) {
+bool WriteDataTableCsv(const TDataTable& table, const std::string& path, TCsvEncoding encoding,
+                       char decimal) {
   const std::string text = DataTableCsv(table, decimal);
-  return WriteTextFile(path, encoding == TCsvEncoding::Utf8Bom ? std::string(kUtf8Bom) + text : Utf8ToCp1251(text));
+  return WriteTextFile(path,
+                       encoding == TCsvEncoding::Utf8Bom ? std::string(kUtf8Bom) + text : Utf8ToCp1251(text));
 }
 
-bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::string& path, std::string& error) {
+bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::string& path,
+                       std::string& error) {
   const std::string temp = path + kTempSuffix;
   // The library would name a missing folder on standard error itself.
   std::error_code ec;
@@ -220,7 +224,9 @@ bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::
         const TDataCell& cell = cells[c];
         switch (cell.kind) {
           case TDataCell::Kind::Empty: break;
-          case TDataCell::Kind::Text: worksheet_write_string(sheet, row, col, cell.text.c_str(), nullptr); break;
+          case TDataCell::Kind::Text:
+            worksheet_write_string(sheet, row, col, cell.text.c_str(), nullptr);
+            break;
           case TDataCell::Kind::Integer:
             worksheet_write_number(sheet, row, col, static_cast<double>(cell.value), nullptr);
             break;

@@ -71,6 +71,7 @@ bool WriteDataTableCsv(const TDataTable& table, const std::string& path, TCsvEnc
 // Writes a workbook with one sheet per table (numbers as numbers, money with
 // two decimals, quantities with three) whole, through a temporary file beside
 // it. False with `error` when it cannot be written.
-bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::string& path, std::string& error);
+bool WriteDataWorkbook(const std::vector<const TDataTable*>& tables, const std::string& path,
+                       std::string& error);
 
 }  // namespace zarvik

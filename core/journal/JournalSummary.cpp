@@ -45,8 +45,8 @@ bool InRange(const TJournalReceiptRow& r, std::optional<int> from, std::optional
 
 }  // namespace
 
-TJournalSummary SummarizeJournal(const TJournalTables& tables, const TGoodsNames& names, std::optional<int> from,
-                                 std::optional<int> to) {
+TJournalSummary SummarizeJournal(const TJournalTables& tables, const TGoodsNames& names,
+                                 std::optional<int> from, std::optional<int> to) {
   TJournalSummary s;
   s.from = from;
   s.to = to;

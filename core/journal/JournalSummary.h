@@ -22,9 +22,9 @@
 namespace zarvik {
 
 struct TJournalSummaryRow {
-  std::string key;    // caption of the row ("Наличные", "2", "Хлеб (12)", "09", "13.12.10")
-  std::int64_t count = 0;     // receipts, or lines, or thousandths for goods
-  std::int64_t sum = 0;       // kopecks
+  std::string key;         // caption of the row ("Наличные", "2", "Хлеб (12)", "09", "13.12.10")
+  std::int64_t count = 0;  // receipts, or lines, or thousandths for goods
+  std::int64_t sum = 0;    // kopecks
 };
 
 struct TJournalSummary {
@@ -57,6 +57,7 @@ struct TJournalSummary {
 using TGoodsNames = std::map<std::int64_t, std::string>;
 
 TJournalSummary SummarizeJournal(const TJournalTables& tables, const TGoodsNames& names = {},
-                                 std::optional<int> from = std::nullopt, std::optional<int> to = std::nullopt);
+                                 std::optional<int> from = std::nullopt,
+                                 std::optional<int> to = std::nullopt);
 
 }  // namespace zarvik

@@ -339,7 +339,8 @@ std::string KopecksText(std::int64_t kopecks, char decimal) {
 
 std::string ThousandthsText(std::int64_t thousandths, char decimal) {
   const bool negative = thousandths < 0;
-  const std::uint64_t v = negative ? 0 - static_cast<std::uint64_t>(thousandths) : static_cast<std::uint64_t>(thousandths);
+  const std::uint64_t v =
+      negative ? 0 - static_cast<std::uint64_t>(thousandths) : static_cast<std::uint64_t>(thousandths);
   const auto per = static_cast<std::uint64_t>(kThousandthsPerUnit);
   std::string frac = std::to_string(v % per);
   frac.insert(0, 3 - frac.size(), '0');

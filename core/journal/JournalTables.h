@@ -52,27 +52,27 @@ struct TJournalLineRow {
 struct TJournalReceiptRow {
   std::size_t firstRecord = 0;  // record lines of the receipt, inclusive
   std::size_t lastRecord = 0;
-  int kind = 0;                         // receipt kind of the closing, 0 without one
-  std::optional<std::int64_t> number;   // receipt number of the closing
-  std::string date;                     // "DD.MM.YY" as the journal has it
-  std::string time;                     // "HH:MM"
-  std::optional<int> operatorNumber;    // of the closing, the annulment or the repeat
+  int kind = 0;                        // receipt kind of the closing, 0 without one
+  std::optional<std::int64_t> number;  // receipt number of the closing
+  std::string date;                    // "DD.MM.YY" as the journal has it
+  std::string time;                    // "HH:MM"
+  std::optional<int> operatorNumber;   // of the closing, the annulment or the repeat
   bool fiscal = false;
   bool closed = false;    // a closing record ended it
   bool annulled = false;  // an annulment record ended it
   bool repeated = false;  // a repeat print followed it
   // Sums in kopecks.
-  std::int64_t linesSum = 0;     // goods lines, annulments taken off
-  std::int64_t discounts = 0;    // discounts less their annulments, positive
-  std::int64_t surcharges = 0;   // surcharges less their annulments, positive
-  std::int64_t lineAdjust = 0;   // signed adjustments of the lines
-  std::int64_t totalAdjust = 0;  // signed adjustments of the subtotal
-  std::optional<std::int64_t> subtotal;  // the subtotal record
-  std::optional<std::int64_t> total;     // amount due of the payment record
-  std::optional<int> paymentKind;        // payment kind text (kind + 1)
-  std::int64_t tendered = 0;             // 0 when none was entered
-  std::int64_t change = 0;               // tendered less due, when tendered
-  std::map<int, std::int64_t> taxSums;   // tax rate → sum of the tax sum records
+  std::int64_t linesSum = 0;               // goods lines, annulments taken off
+  std::int64_t discounts = 0;              // discounts less their annulments, positive
+  std::int64_t surcharges = 0;             // surcharges less their annulments, positive
+  std::int64_t lineAdjust = 0;             // signed adjustments of the lines
+  std::int64_t totalAdjust = 0;            // signed adjustments of the subtotal
+  std::optional<std::int64_t> subtotal;    // the subtotal record
+  std::optional<std::int64_t> total;       // amount due of the payment record
+  std::optional<int> paymentKind;          // payment kind text (kind + 1)
+  std::int64_t tendered = 0;               // 0 when none was entered
+  std::int64_t change = 0;                 // tendered less due, when tendered
+  std::map<int, std::int64_t> taxSums;     // tax rate → sum of the tax sum records
   std::map<int, std::int64_t> linesByTax;  // tax group → lines with their adjustments
   bool hasTaxSums = false;
   std::vector<std::size_t> lines;  // indices into TJournalTables::lines

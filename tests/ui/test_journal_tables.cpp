@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Scenario.h"
 #include "UiTestSupport.h"
 #include "journal/JournalCheck.h"
 #include "journal/JournalExport.h"
@@ -25,7 +26,6 @@
 #include "pages/JournalSummaryView.h"
 #include "pages/JournalTablesView.h"
 #include "pages/JournalView.h"
-#include "Scenario.h"
 #include "store/UnitBD.h"
 #include "store/WorkTable.h"
 
@@ -128,7 +128,8 @@ class JournalTablesTest : public QObject {
     bool paymentMarked = false, closingMarked = false;
     for (int l = marks[0].firstLine; l <= marks[0].lastLine; ++l) {
       const std::string& line = text[static_cast<std::size_t>(l)];
-      if (line.find("СДАЧА") != std::string::npos && line.find("-94.90") != std::string::npos) paymentMarked = true;
+      if (line.find("СДАЧА") != std::string::npos && line.find("-94.90") != std::string::npos)
+        paymentMarked = true;
       if (line == "ЧЕК:2     ФИСКАЛЬНЫЙ") closingMarked = true;
       QVERIFY(line.find("ЧЕК:1 ") == std::string::npos);
     }

@@ -11,7 +11,8 @@
 namespace zarvik::ui {
 
 namespace {
-constexpr const char* kFormats[] = {"CSV, UTF-8 с BOM", "CSV, Windows-1251", "Книга Excel (.xlsx), все таблицы"};
+constexpr const char* kFormats[] = {"CSV, UTF-8 с BOM", "CSV, Windows-1251",
+                                    "Книга Excel (.xlsx), все таблицы"};
 constexpr const char* kTables[] = {"Чеки", "Операции", "Сводка"};
 constexpr const char* kCsvFilter = "Файл CSV (*.csv)";
 constexpr const char* kXlsxFilter = "Книга Excel (*.xlsx)";
@@ -42,7 +43,8 @@ TJournalExportDialog::TJournalExportDialog(QWidget* parent) : QDialog(parent) {
   bExportButtons->button(QDialogButtonBox::Ok)->setObjectName("bExportOk");
   bExportButtons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("Отмена"));
   bExportButtons->button(QDialogButtonBox::Cancel)->setObjectName("bExportCancel");
-  for (QPushButton* b : {bExportButtons->button(QDialogButtonBox::Ok), bExportButtons->button(QDialogButtonBox::Cancel)})
+  for (QPushButton* b :
+       {bExportButtons->button(QDialogButtonBox::Ok), bExportButtons->button(QDialogButtonBox::Cancel)})
     b->setAccessibleName(b->text());
   form->addRow(bExportButtons);
   connect(bExportButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -70,7 +72,8 @@ QString TJournalExportDialog::ChooseFile() {
   const bool xlsx = Format() == kExportXlsx;
   QString path = QFileDialog::getSaveFileName(parentWidget(), windowTitle(), QString(),
                                               QString::fromUtf8(xlsx ? kXlsxFilter : kCsvFilter));
-  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
+  if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+    path += xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
   return path;
 }
 

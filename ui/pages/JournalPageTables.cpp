@@ -30,7 +30,8 @@ QWidget* TJournalPage::MakeViewTabs() {
 }
 
 void TJournalPage::UpdateTables() {
-  MemoMagazine->SetMarks(JournalTables->SetRecords(MemoMagazineSource->Lines(), GoodsNamesOf(host_.Bd().mtTOBAP)));
+  MemoMagazine->SetMarks(
+      JournalTables->SetRecords(MemoMagazineSource->Lines(), GoodsNamesOf(host_.Bd().mtTOBAP)));
 }
 
 }  // namespace zarvik::ui

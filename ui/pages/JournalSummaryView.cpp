@@ -176,7 +176,8 @@ void TJournalSummaryView::Recompute() {
   Fill(ChartByDay->chart(), summary_.byDay, QString::fromUtf8(kSummaryByDayTitle));
 }
 
-void TJournalSummaryView::Fill(QChart* chart, const std::vector<TJournalSummaryRow>& rows, const QString& title) {
+void TJournalSummaryView::Fill(QChart* chart, const std::vector<TJournalSummaryRow>& rows,
+                               const QString& title) {
   chart->removeAllSeries();
   for (QAbstractAxis* axis : chart->axes()) {
     chart->removeAxis(axis);
@@ -219,7 +220,8 @@ bool TJournalSummaryView::SaveCharts(const QString& base, QStringList& written) 
   QString stem = base;
   if (stem.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) stem.chop(4);
   bool ok = true;
-  for (const auto& [view, suffix] : {std::pair{ChartByHour, kHourSuffix}, std::pair{ChartByDay, kDaySuffix}}) {
+  for (const auto& [view, suffix] :
+       {std::pair{ChartByHour, kHourSuffix}, std::pair{ChartByDay, kDaySuffix}}) {
     const QString path = stem + QString::fromUtf8(suffix);
     // The chart drawn at its shown size, or at a readable one when hidden.
     QSize size = view->size();
@@ -242,8 +244,8 @@ bool TJournalSummaryView::SaveCharts(const QString& base, QStringList& written) 
 }
 
 void TJournalSummaryView::SaveChartsClicked() {
-  const QString base = QFileDialog::getSaveFileName(this, QString::fromUtf8(kSummarySaveChartsCaption), QString(),
-                                                    QString::fromUtf8(kPngFilter));
+  const QString base = QFileDialog::getSaveFileName(this, QString::fromUtf8(kSummarySaveChartsCaption),
+                                                    QString(), QString::fromUtf8(kPngFilter));
   if (base.isEmpty()) return;
   QStringList written;
   if (!SaveCharts(base, written)) {

@@ -64,8 +64,8 @@ QVariant TDataTableModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) return QString::fromStdString(cell.Text(DecimalSeparator()));
   if (role == Qt::TextAlignmentRole) {
     const bool number = cell.kind != TDataCell::Kind::Text && cell.kind != TDataCell::Kind::Empty;
-    return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter
-                                                    : Qt::AlignLeft | Qt::AlignVCenter));
+    return QVariant::fromValue(
+        Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter));
   }
   return {};
 }
@@ -98,7 +98,8 @@ TJournalTablesView::TJournalTablesView(QWidget* parent) : QWidget(parent) {
   TabsMagazineData->setObjectName("TabsMagazineData");
   receipts_ = new TDataTableModel(this);
   lines_ = new TDataTableModel(this);
-  GridMagazineReceipts = MakeGrid(TabsMagazineData, "GridMagazineReceipts", kJournalReceiptsCaption, receipts_);
+  GridMagazineReceipts =
+      MakeGrid(TabsMagazineData, "GridMagazineReceipts", kJournalReceiptsCaption, receipts_);
   GridMagazineLines = MakeGrid(TabsMagazineData, "GridMagazineLines", kJournalLinesCaption, lines_);
   summary_ = new TJournalSummaryView(TabsMagazineData);
   summary_->setAccessibleName(QString::fromUtf8(kJournalSummaryCaption));
@@ -131,7 +132,8 @@ std::vector<TJournalTextMark> TJournalTablesView::SetRecords(const std::vector<s
   std::string text;
   for (std::size_t i = 0; i < records.size(); ++i) {
     recordLines_[i] = line;
-    const int count = TryRenderJournalLine(records[i], text) ? static_cast<int>(SplitCrLfLines(text).size()) : 1;
+    const int count =
+        TryRenderJournalLine(records[i], text) ? static_cast<int>(SplitCrLfLines(text).size()) : 1;
     line += count;
   }
   recordLines_[records.size()] = line;
@@ -164,19 +166,19 @@ std::vector<TJournalTextMark> TJournalTablesView::SetRecords(const std::vector<s
     ListMagazineFindings->item(static_cast<int>(i))->setData(kRecordRole, mark.firstLine);
     marks.push_back(std::move(mark));
   }
-  const QString counts = records.empty()
-                             ? QString()
-                             : QString::fromUtf8("Чеков: %1, операций: %2, расхождений: %3")
-                                   .arg(tables_.receipts.size())
-                                   .arg(tables_.lines.size())
-                                   .arg(findings_.size());
+  const QString counts = records.empty() ? QString()
+                                         : QString::fromUtf8("Чеков: %1, операций: %2, расхождений: %3")
+                                               .arg(tables_.receipts.size())
+                                               .arg(tables_.lines.size())
+                                               .arg(findings_.size());
   lMagazineCounts->setText(counts);
   lMagazineCounts->setAccessibleName(counts);
   bExportMagazine->setEnabled(!records.empty());
-  TabsMagazineData->setTabText(3, findings_.empty() ? QString::fromUtf8(kJournalCheckCaption)
-                                                    : QString::fromUtf8("%1 (%2)")
-                                                          .arg(QString::fromUtf8(kJournalCheckCaption))
-                                                          .arg(findings_.size()));
+  TabsMagazineData->setTabText(
+      3,
+      findings_.empty()
+          ? QString::fromUtf8(kJournalCheckCaption)
+          : QString::fromUtf8("%1 (%2)").arg(QString::fromUtf8(kJournalCheckCaption)).arg(findings_.size()));
   return marks;
 }
 
@@ -194,14 +196,16 @@ bool TJournalTablesView::Export(const QString& path, int format, int table) {
     ok = WriteDataWorkbook({&receipts_->Table(), &lines_->Table(), &summary}, file, error);
   } else {
     const TDataTable summary = JournalSummaryDataTable(summary_->Summary());
-    const TDataTable& chosen = table == kExportLines ? lines_->Table()
+    const TDataTable& chosen = table == kExportLines     ? lines_->Table()
                                : table == kExportSummary ? summary
                                                          : receipts_->Table();
-    ok = WriteDataTableCsv(chosen, file, format == kExportCsvUtf8 ? TCsvEncoding::Utf8Bom : TCsvEncoding::Cp1251,
+    ok = WriteDataTableCsv(chosen, file,
+                           format == kExportCsvUtf8 ? TCsvEncoding::Utf8Bom : TCsvEncoding::Cp1251,
                            DecimalSeparator());
   }
   if (!ok) {
-    Error(kJournalExportFailedText + path.toStdString() + (error.empty() ? "" : ": " + error), true, true, true);
+    Error(kJournalExportFailedText + path.toStdString() + (error.empty() ? "" : ": " + error), true, true,
+          true);
     return false;
   }
   Mess(kJournalExportedText + path.toStdString(), false, true, true);
