@@ -62,6 +62,8 @@ int TCtlSession::CmdJournalRead() {
   // Stopped: nothing is shown or written, an existing file stays as it was.
   if (stopped || TStopSignals::Requested()) return Interrupted("ОТЧЕТ частично загружен: " + got);
   Mess("ОТЧЕТ загружен", false, true, true);
+  journalRecords_ = source;
+  if (journalRecordsOnly_) return errors == 0 ? ceOk : ceFailed;
   const std::vector<std::string>& lines = args_.data ? source : text;
   if (args_.out.empty()) {
     for (const std::string& line : lines) PrintLine(out_, line);

@@ -30,6 +30,18 @@ bool IntOption(std::string_view name, std::string_view value, std::int64_t min, 
   return true;
 }
 
+// The text options of the journal's data commands.
+std::string* JournalFileOption(CtlArgs& out, std::string_view name) {
+  if (name == "in") return &out.in;
+  if (name == "receipts") return &out.receipts;
+  if (name == "lines") return &out.lines;
+  if (name == "xlsx") return &out.xlsx;
+  if (name == "from") return &out.from;
+  if (name == "to") return &out.to;
+  if (name == "goods") return &out.goods;
+  return nullptr;
+}
+
 }  // namespace
 
 bool ParseInteger(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t& out) {
@@ -158,6 +170,15 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
       ok = takeValue() && IntOption(name, value, 0, kHighestFontOption, out.headerFont, error);
     } else if (name == "footer-font") {
       ok = takeValue() && IntOption(name, value, 0, kHighestFontOption, out.footerFont, error);
+    } else if (name == "utf8") {
+      ok = flag(out.utf8);
+    } else if (std::string* file = JournalFileOption(out, name)) {
+      ok = takeValue();
+      if (ok && value.empty()) {
+        error = "--" + name + " needs a value";
+        ok = false;
+      }
+      *file = value;
     } else {
       error = "unknown option --" + name;
       ok = false;

@@ -34,6 +34,15 @@ struct CtlArgs {
   int jobs = -1;                // --jobs (fleet)
   std::string report;           // --report FILE (fleet)
   std::string fleetWorker;      // --fleet-worker NAME: run as a worker of fleet
+  // The journal as data.
+  std::string in;        // --in FILE: a saved journal (record lines) instead of the register
+  std::string receipts;  // --receipts FILE
+  std::string lines;     // --lines FILE
+  std::string xlsx;      // --xlsx FILE
+  std::string from;      // --from DD.MM.YY
+  std::string to;        // --to DD.MM.YY
+  std::string goods;     // --goods FILE: goods names for the summary
+  bool utf8 = false;     // --utf8: CSV files in UTF-8 with a byte order mark
   std::set<std::string> given;  // names of the options given (without "--")
   // The word "CONFIG_STOP" (exact case) was given, anywhere: the settings
   // cannot be written in this run, as in the window program.

@@ -127,6 +127,15 @@ class TCtlSession {
   int CmdGoodsWrite();
   int CmdGoodsConvert();
   int CmdJournalRead();
+  // The journal as data (CmdJournalData.cpp): journal read with its tables,
+  // journal summary, journal check.
+  int CmdJournalReadData();
+  int CmdJournalSummary();
+  int CmdJournalCheck();
+  // The record lines of the saved journal of --in, or of a read of the
+  // register (CmdJournalRead keeping them without showing them); the exit
+  // status of a read that failed or stopped.
+  int JournalRecords(std::vector<std::string>& records);
   int CmdPrint();
   int CmdPorts();
   int CmdFind();
@@ -162,6 +171,10 @@ class TCtlSession {
   TProtocolKKM protocol_{&kkm_};
   std::unique_ptr<TBD> bd_;
   TBackupSettings backup_;
+  // CmdJournalRead keeps the record lines it read here; with
+  // journalRecordsOnly_ it shows and writes nothing else.
+  std::vector<std::string> journalRecords_;
+  bool journalRecordsOnly_ = false;
 };
 
 }  // namespace zarvik::ctl

@@ -12,7 +12,7 @@ ZARVIK_PACKAGES=(
   xvfb xauth
   fontconfig fonts-dejavu-core
   libgensio-dev ser2net
-  libxlsxwriter-dev qt6-charts-dev python3-openpyxl
+  libxlsxwriter-dev qt6-charts-dev libqt6opengl6-dev python3-openpyxl
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
   librsvg2-bin
 )

@@ -12,7 +12,7 @@
 # --out      the folder for the pictures (default: screenshots/ in the checkout)
 # --pages    some of: start,find,ports,connected,options,departments,receipt,
 #            taxes,operators,text,goods,journal,configsys,monitor,wait,
-#            differences,backup (default: all)
+#            differences,backup,journaltables,journalsummary (default: all)
 # --trigger  actions run after connecting, e.g. aLoadAll,tovarLoadAll
 # WORDs go to the program (okb shows the text tab, debug, ...).
 # Environment: JOBS (build jobs), ZARVIK_SIM_BAUD (simulator line speed;

@@ -109,7 +109,7 @@ TJournalPage::TJournalPage(TPageHost& host, QWidget* parent) : QWidget(parent), 
   views_->addWidget(MemoMagazineSource);
   views_->setStretchFactor(0, kTextViewStretch);
   views_->setStretchFactor(1, kDataViewStretch);
-  layout->addWidget(views_, 1);
+  layout->addWidget(MakeViewTabs(), 1);
 
   SaveDialogMagazine = new QFileDialog(this, QString::fromUtf8(kSaveDialogTitle));
   SaveDialogMagazine->setObjectName("SaveDialogMagazine");
@@ -195,6 +195,7 @@ void TJournalPage::aLoadMagazinExecute() {
         [this](TMessageBuffer& answer, bool& more) { JournalReplyReceived(answer, more); });
   });
   FlushViews();
+  UpdateTables();
 
   if (!ok) {
     Error(kJournalFailedText, false, true, true);

@@ -12,6 +12,7 @@
 
 class QFileDialog;
 class QSplitter;
+class QTabWidget;
 
 namespace zarvik {
 struct TMessageBuffer;
@@ -19,6 +20,7 @@ struct TMessageBuffer;
 
 namespace zarvik::ui {
 
+class TJournalTablesView;
 class TJournalView;
 class TSpeedButtonEx;
 
@@ -65,6 +67,13 @@ class TJournalPage : public QWidget {
   TJournalView* MemoMagazine = nullptr;
   TJournalView* MemoMagazineSource = nullptr;
   QFileDialog* SaveDialogMagazine = nullptr;
+  // The text and data views on one tab, the journal as tables on the other
+  // (JournalPageTables.cpp).
+  QTabWidget* TabsMagazine = nullptr;
+  TJournalTablesView* JournalTables = nullptr;
+  // Builds the tables, the summary and the check from the data view's lines
+  // and marks the findings in the text view.
+  void UpdateTables();
 
  private:
   enum class TReadStage { Idle, Connecting, Streaming };
@@ -74,6 +83,8 @@ class TJournalPage : public QWidget {
   void SetLoadCaption(const QString& caption);
   void ApplyLoadCaption();
   void SetSavesEnabled(bool enabled);
+  // The tabs of the views, with the text and data views' splitter on the first.
+  QWidget* MakeViewTabs();
 
   TPageHost& host_;
   QSplitter* views_ = nullptr;

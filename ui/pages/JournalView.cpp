@@ -4,11 +4,15 @@
 #include <QFontDatabase>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QHelpEvent>
+#include <QToolTip>
 
 namespace zarvik::ui {
 
 namespace {
 constexpr const char* kFixedFontFamily = "Courier";
+// The shade of lines with a finding.
+constexpr QRgb kMarkColor = 0xFFE0E0;
 }  // namespace
 
 TJournalView::TJournalView(QWidget* parent) : QPlainTextEdit(parent) {
@@ -30,6 +34,7 @@ TJournalView::TJournalView(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void TJournalView::Clear() {
+  SetMarks({});
   queue_.clear();
   queued_ = 0;
   lines_ = 0;
@@ -61,6 +66,52 @@ std::vector<std::string> TJournalView::Lines() const {
   lines.reserve(static_cast<std::size_t>(lines_));
   for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) lines.push_back(b.text().toStdString());
   return lines;
+}
+
+void TJournalView::SetMarks(std::vector<TJournalTextMark> marks) {
+  marks_ = std::move(marks);
+  QList<QTextEdit::ExtraSelection> selections;
+  for (const TJournalTextMark& m : marks_) {
+    const QTextBlock first = document()->findBlockByNumber(m.firstLine);
+    const QTextBlock last = document()->findBlockByNumber(m.lastLine);
+    if (!first.isValid() || !last.isValid()) continue;
+    QTextEdit::ExtraSelection s;
+    s.format.setBackground(QColor(kMarkColor));
+    s.format.setProperty(QTextFormat::FullWidthSelection, true);
+    s.cursor = QTextCursor(first);
+    s.cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+    selections.push_back(s);
+  }
+  setExtraSelections(selections);
+}
+
+QString TJournalView::MarkText(int line) const {
+  QStringList texts;
+  for (const TJournalTextMark& m : marks_) {
+    if (line >= m.firstLine && line <= m.lastLine) texts << QString::fromStdString(m.text);
+  }
+  return texts.join(QLatin1Char('\n'));
+}
+
+void TJournalView::ShowLine(int line) {
+  const QTextBlock block = document()->findBlockByNumber(line);
+  if (!block.isValid()) return;
+  setTextCursor(QTextCursor(block));
+  centerCursor();
+}
+
+bool TJournalView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && !marks_.empty()) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = MarkText(cursorForPosition(help->pos()).blockNumber());
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(help->globalPos(), text, viewport());
+    }
+    return true;
+  }
+  return QPlainTextEdit::viewportEvent(event);
 }
 
 }  // namespace zarvik::ui

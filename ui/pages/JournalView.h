@@ -12,6 +12,14 @@
 
 namespace zarvik::ui {
 
+// A marked run of lines of a view (a receipt with a finding): shaded, its
+// text shown as the tooltip of those lines.
+struct TJournalTextMark {
+  int firstLine = 0;
+  int lastLine = 0;
+  std::string text;
+};
+
 class TJournalView : public QPlainTextEdit {
   Q_OBJECT
  public:
@@ -31,10 +39,23 @@ class TJournalView : public QPlainTextEdit {
   // The lines shown, in order, as UTF-8.
   std::vector<std::string> Lines() const;
 
+  // Shades the marked lines and shows their texts as tooltips; an empty list
+  // takes the marks away. Clear takes them away too.
+  void SetMarks(std::vector<TJournalTextMark> marks);
+  const std::vector<TJournalTextMark>& Marks() const { return marks_; }
+  // The texts of the marks over a line (0-based), joined by line ends.
+  QString MarkText(int line) const;
+  // Puts the cursor on the line and scrolls it into view.
+  void ShowLine(int line);
+
+ protected:
+  bool viewportEvent(QEvent* event) override;
+
  private:
   QString queue_;
   int queued_ = 0;
   int lines_ = 0;
+  std::vector<TJournalTextMark> marks_;
 };
 
 }  // namespace zarvik::ui

@@ -22,6 +22,9 @@
 //               the tabs of the configuration page
 //   goods journal configsys
 //               pages 2, 3 and 4
+//   journaltables journalsummary
+//               the journal page's tables (receipts) and its summary with
+//               the charts (the journal is read first when it is empty)
 //   monitor     the window with the line monitor open, after connecting
 //               again so that it shows the traffic
 //   wait        the wait window
@@ -46,6 +49,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -66,6 +70,10 @@
 #include "WaitForm.h"
 #include "pages/ConfigPage.h"
 #include "pages/DepartmentsTab.h"
+#include "pages/JournalPage.h"
+#include "pages/JournalSummaryView.h"
+#include "pages/JournalTablesView.h"
+#include "pages/JournalView.h"
 #include "pages/ProfilePanel.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
@@ -92,7 +100,7 @@ constexpr int kMonitorHeight = 300;
 const char* const kAllPages[] = {"start",     "find",      "ports",     "connected", "options",
                                  "departments", "receipt", "taxes",     "operators", "text",
                                  "goods",     "journal",   "configsys", "monitor",   "wait",
-                                 "differences", "backup"};
+                                 "differences", "backup", "journaltables", "journalsummary"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -289,6 +297,25 @@ class Shooter {
       window_.WaitForm().HideWait();
     }
     if (Wanted("differences") || Wanted("backup")) Differences();
+    if (Wanted("journaltables") || Wanted("journalsummary")) JournalTables();
+  }
+
+  // The journal as tables and its summary with the charts.
+  void JournalTables() {
+    zarvik::ui::TJournalPage& page = window_.JournalPage();
+    if (page.MemoMagazineSource->LineCount() == 0) Trigger("aLoadMagazin");
+    window_.SelectPage(zarvik::ui::pgMagazine);
+    page.TabsMagazine->setCurrentWidget(page.JournalTables);
+    QTabWidget* tabs = page.JournalTables->TabsMagazineData;
+    if (Wanted("journaltables")) {
+      tabs->setCurrentWidget(page.JournalTables->GridMagazineReceipts);
+      Shoot("journaltables", window_);
+    }
+    if (Wanted("journalsummary")) {
+      tabs->setCurrentWidget(&page.JournalTables->Summary());
+      Shoot("journalsummary", window_);
+    }
+    page.TabsMagazine->setCurrentIndex(0);
   }
 
   // The stored profile with departments that differ from the register's.
