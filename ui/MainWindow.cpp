@@ -188,6 +188,11 @@ void TfmMain::BuildFrame() {
   toolBar_->setMovable(false);
   toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
   actions_->BuildMainMenu(toolBar_);
+  // The button that shows the entries a narrow window has no room for.
+  if (auto* more = toolBar_->findChild<QToolButton*>("qt_toolbar_ext_button")) {
+    more->setAccessibleName(QString::fromUtf8("Другие пункты меню"));
+    more->setToolTip(more->accessibleName());
+  }
   menuColumn->addWidget(toolBar_);
   auto* label19 =
       new QLabel(QString::fromUtf8("Конфигуратор кассовых аппаратов и принтеров Зарвик (ККМ, ЧПМ)"), panel1);
@@ -291,22 +296,46 @@ void TfmMain::BuildShortcuts() {
     auto* a = new QAction(this);
     a->setObjectName(QStringLiteral("aPage%1").arg(page));
     a->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + page)));
-    connect(a, &QAction::triggered, this, [this, page] { SelectPage(page); });
+    // The keys work whichever of the program's windows is active (the wait
+    // window may be), never past a modal dialog.
+    a->setShortcutContext(Qt::ApplicationShortcut);
+    connect(a, &QAction::triggered, this, [this, page] {
+      SelectPage(page);
+      if (CurrentPage() == page) FocusPage();
+    });
     addAction(a);
     side_->ClickArea(page)->setToolTip(QKeySequence(a->shortcut()).toString(QKeySequence::NativeText));
   }
   for (const auto& [name, key] : {std::pair{"aFindKKM", kFindKey}, std::pair{"aConnectDisConnect", kConnectKey}}) {
     QAction* a = actions_->Find(name);
     a->setShortcut(QKeySequence(key));
+    a->setShortcutContext(Qt::ApplicationShortcut);
     addAction(a);
   }
   auto* stop = new QAction(QString::fromUtf8("Остановить"), this);
   stop->setObjectName("aStopTransfer");
   stop->setShortcut(QKeySequence(kStopKey));
+  stop->setShortcutContext(Qt::ApplicationShortcut);
   connect(stop, &QAction::triggered, this, &TfmMain::StopTransfer);
   addAction(stop);
   // Alt pressed and released alone puts the focus on the main menu.
   qApp->installEventFilter(this);
+}
+
+void TfmMain::FocusPage() {
+  // The keyboard goes to the first control of the page brought to the front.
+  QWidget* page = pages_->currentWidget();
+  if (page == nullptr) return;
+  constexpr int kMostWidgets = 100000;  // the chain is a cycle; a bound all the same
+  int n = 0;
+  for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page && n < kMostWidgets;
+       w = w->nextInFocusChain(), ++n) {
+    if (!page->isAncestorOf(w)) continue;
+    if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isVisible() && w->isEnabled()) {
+      w->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
 }
 
 void TfmMain::StopTransfer() {

@@ -112,6 +112,8 @@ class TfmMain : public QMainWindow, public TPageHost {
 
   // Stops the running transfer or search (as the second press of its button).
   void StopTransfer();
+  // Puts the keyboard focus on the first control of the page in front.
+  void FocusPage();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

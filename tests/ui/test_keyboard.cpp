@@ -43,9 +43,11 @@ sim::Scenario ShopWithGoodsAndJournal() {
 // Presses Tab (Ctrl+Tab inside a grid, where Tab moves between cells) until
 // the focus is on a widget `wanted` accepts; false when it never comes.
 bool TabTo(QWidget& window, const std::function<bool(QWidget*)>& wanted) {
+  QStringList path;
   for (int i = 0; i < kMostTabs; ++i) {
     QWidget* focus = QApplication::focusWidget();
     if (focus != nullptr && wanted(focus)) return true;
+    if (i < 60) path << (focus != nullptr ? focus->objectName() + ":" + focus->metaObject()->className() : "-");
     auto* view = qobject_cast<QAbstractItemView*>(focus);
     QWidget* target = focus != nullptr ? focus : &window;
     if (view != nullptr && view->tabKeyNavigation())
@@ -53,6 +55,7 @@ bool TabTo(QWidget& window, const std::function<bool(QWidget*)>& wanted) {
     else
       QTest::keyClick(target, Qt::Key_Tab);
   }
+  qWarning("the focus went: %s", qPrintable(path.join(QStringLiteral(" > "))));
   return false;
 }
 
@@ -137,7 +140,8 @@ class KeyboardTest : public QObject {
     w.Action("tovarLoadAll")->trigger();
     disconnect(c);
     QVERIFY(pressed);
-    QVERIFY(bed.ConsoleText().endsWith(QString::fromUtf8("Warning:Товар частично загружен")));
+    QVERIFY2(bed.ConsoleText().endsWith(QString::fromUtf8("Warning:Товар частично загружен")),
+             qPrintable(bed.ConsoleText().right(300) + (w.isActiveWindow() ? " active" : " inactive")));
     QVERIFY(!w.Transfer().transferStopRequested);
   }
 
