@@ -105,9 +105,9 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
   const auto top = [&](QMenu* m, qsizetype mnemonic) {
     auto* b = new QToolButton(toolBar);
     b->setObjectName(m->objectName() + "Button");
+    b->setMenu(m);
     b->setText(QString(m->title()).insert(mnemonic, QLatin1Char('&')));
     b->setAccessibleName(m->title());
-    b->setMenu(m);
     b->setPopupMode(QToolButton::InstantPopup);
     b->setAutoRaise(true);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QToolButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -228,6 +229,10 @@ void TfmMain::BuildFrame() {
   pages_->setObjectName("MainPageControl");
   // The tabs are out of view: pages are chosen with the side panel only.
   pages_->tabBar()->hide();
+  // The hidden tab row must not take the keyboard: Tab goes from the side
+  // panel straight into the page.
+  pages_->setFocusPolicy(Qt::NoFocus);
+  pages_->tabBar()->setFocusPolicy(Qt::NoFocus);
   pages_->setDocumentMode(true);
   configPage_ = new TConfigPage(*this, pages_);
   goodsPage_ = new TGoodsPage(*this, pages_);
@@ -353,7 +358,9 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
     altAlone_ = key->key() == Qt::Key_Alt && key->modifiers() == Qt::AltModifier && !key->isAutoRepeat();
   } else if (event->type() == QEvent::KeyRelease) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Alt && altAlone_ && isActiveWindow() && isEnabled() && toolBar_->isEnabled() &&
+    auto* target = qobject_cast<QWidget*>(watched);
+    const bool ours = target != nullptr && (target->window() == this || target->window() == waitForm_.get());
+    if (key->key() == Qt::Key_Alt && altAlone_ && ours && isEnabled() && toolBar_->isEnabled() &&
         QApplication::activePopupWidget() == nullptr && QApplication::activeModalWidget() == nullptr) {
       altAlone_ = false;
       if (auto* first = toolBar_->findChild<QToolButton*>("miConfigButton")) first->setFocus(Qt::ShortcutFocusReason);
@@ -558,11 +565,14 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
   if (RegisterBusy()) return false;
   SelectPage(page);
   ++busy_;
+  // The disabled window loses the keyboard focus; it comes back afterwards.
+  const QPointer<QWidget> focus = QApplication::focusWidget();
   setEnabled(false);
   UpdateFindAction();
-  const TScopeExit done([this] {
+  const TScopeExit done([this, focus] {
     --busy_;
     setEnabled(true);
+    if (QWidget* f = focus.data(); f != nullptr && f->isVisible() && f->isEnabled()) f->setFocus(Qt::OtherFocusReason);
     UpdateFindAction();
     ClosePendingWindow();
   });
