@@ -7,9 +7,11 @@
 # The tool connects, visits the pages and the tabs of the configuration page
 # and writes one PNG per view into the output folder.
 #
-#   scripts/screenshots.sh [--out DIR] [--pages LIST] [--trigger ACTIONS] [WORD...]
+#   scripts/screenshots.sh [--out DIR] [--pages LIST] [--trigger ACTIONS] [--size WxH] [WORD...]
 #
 # --out      the folder for the pictures (default: screenshots/ in the checkout)
+# --size     the window's size, e.g. 1024x600 (a laptop screen); the virtual
+#            screen is made that size too (default: 1180x760 on 1600x1000)
 # --pages    some of: start,find,ports,connected,options,departments,receipt,
 #            taxes,operators,text,goods,journal,configsys,monitor,wait,
 #            differences,backup,journaltables,journalsummary (default: all)
@@ -24,12 +26,14 @@ source scripts/ensure-deps.sh
 zarvik_ensure_deps
 
 OUT="$ROOT/screenshots"
+SIZE=""
 ARGS=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) OUT=$(realpath -m "$2"); shift 2 ;;
-    --pages|--trigger|--size) ARGS+=("$1" "$2"); shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    --size) SIZE="$2"; ARGS+=("$1" "$2"); shift 2 ;;
+    --pages|--trigger) ARGS+=("$1" "$2"); shift 2 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) ARGS+=("$1"); shift ;;
   esac
 done
@@ -62,7 +66,9 @@ done
 TOOL=("$BUILD/ui/zarvik-screenshots" --out "$OUT" "${ARGS[@]}")
 PLATFORM=${ZARVIK_SCREENSHOT_PLATFORM:-xvfb}
 if [ "$PLATFORM" = xvfb ] && command -v xvfb-run >/dev/null 2>&1; then
-  xvfb-run -a -s "-screen 0 1600x1000x24" "${TOOL[@]}"
+  SCREEN=1600x1000
+  [ -n "$SIZE" ] && SCREEN=$SIZE
+  xvfb-run -a -s "-screen 0 ${SCREEN}x24" "${TOOL[@]}"
 else
   QT_QPA_PLATFORM=offscreen "${TOOL[@]}"
 fi

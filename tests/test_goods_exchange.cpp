@@ -1,4 +1,5 @@
 // Goods record and table row, and the goods exchange files (CSV and dBASE).
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -152,12 +153,15 @@ TEST_F(GoodsExchangeTest, WritableRows) {
       {{"1", "170", "a", "1", "10", "1", "1", "46A", "False", ""}, false},
       {{"1", "0", "", "9", "", "9", "9", "x", "", ""}, true},  // marked for deletion: only the code counts
   };
-  for (const Case& c : cases) AddRow(c.row);
+  // One row at a time: the table holds a code once.
   TWorkTable& t = bd.mtTOBAP;
-  std::size_t i = 0;
-  for (t.First(); !t.Eof(); t.Next(), ++i)
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    ClearRows(t);
+    AddRow(cases[i].row);
+    t.First();
+    ASSERT_FALSE(t.Eof());
     EXPECT_EQ(IsGoodsRowWritable(t, 4), cases[i].writable) << "case " << i;
-  EXPECT_EQ(i, cases.size());
+  }
 }
 
 // --- CSV values --------------------------------------------------------------
@@ -236,7 +240,8 @@ TEST_F(GoodsExchangeTest, BlockedValues) {
       {"ЛОЖЬ", false},  {"False", false}, {"0", false},   {"1", false},   {"", false},
   };
   std::string text;
-  for (const auto& c : cases) text += "1;170;x;1;1;1;1;;" + c.first + "\r\n";
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    text += std::to_string(i + 1) + ";170;x;1;1;1;1;;" + cases[i].first + "\r\n";
   ASSERT_TRUE(ImportCsv(text));
   TWorkTable& t = bd.mtTOBAP;
   std::size_t i = 0;
@@ -272,16 +277,17 @@ TEST_F(GoodsExchangeTest, EmptyLineGivesDefaultRowAndLastLineWithoutEndIsRead) {
   ASSERT_TRUE(ImportCsv("1;170;a;1;1;1;1;;False\r\n\r\n3;165;c;2;3;1;1;;False"));
   TWorkTable& t = bd.mtTOBAP;
   ASSERT_EQ(CountRows(t), 3);
+  // In code order, the row without a code last.
   t.First();
+  t.Next();
+  EXPECT_EQ(Cell("Code"), "3");
+  EXPECT_EQ(Cell("Type"), "165");
   t.Next();
   EXPECT_TRUE(t.IsNull("Code"));
   EXPECT_EQ(Cell("Type"), "170");
   EXPECT_EQ(Cell("Vesovoy"), "1");
   EXPECT_FALSE(t.Bool("isBlock"));
   EXPECT_EQ(Cell("Count"), "0");
-  t.Next();
-  EXPECT_EQ(Cell("Code"), "3");
-  EXPECT_EQ(Cell("Type"), "165");
 }
 
 TEST_F(GoodsExchangeTest, InvalidCodesBecomeTheInvalidMarkAndBadPriceStaysEmpty) {
@@ -561,20 +567,28 @@ TEST_F(GoodsExchangeTest, RowsTheRegisterCannotTakeAreNamedBeforeTheTransfer) {
   EXPECT_EQ(CheckGoodsForRegister(bd.mtTOBAP, info, report), 3);
   EXPECT_EQ(report.rowsSkipped, 13);
   EXPECT_EQ(report.beyondCapacity, 2);
-  expected.insert(expected.begin(), std::string(kGoodsHeaderSkippedText));
-  expected.push_back(std::string(kGoodsBeyondCapacityText) + "100): 2");
-  EXPECT_EQ(ReportTexts(report), expected);
+  // The rows are named in the table's order (by code), each with its line.
+  std::vector<std::string> texts = ReportTexts(report);
+  ASSERT_EQ(texts.size(), expected.size() + 2);
+  EXPECT_EQ(texts.front(), std::string(kGoodsHeaderSkippedText));
+  EXPECT_EQ(texts.back(), std::string(kGoodsBeyondCapacityText) + "100): 2");
+  texts = std::vector<std::string>(texts.begin() + 1, texts.end() - 1);
+  std::sort(texts.begin(), texts.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(texts, expected);
 
   // The per-row decision the transfer uses is the same.
   TWorkTable& t = bd.mtTOBAP;
-  std::size_t i = 0;
-  for (t.First(); !t.Eof(); t.Next(), ++i) {
+  int row = 0;
+  for (t.First(); !t.Eof(); t.Next(), ++row) {
+    const Case& c = cases[static_cast<std::size_t>(report.PlaceOfRow(row) - 2)];
     const std::optional<GoodsIssue> issue = GoodsRowSkipReason(t, 100, 4);
-    EXPECT_EQ(!issue, cases[i].report.empty()) << cases[i].line;
+    EXPECT_EQ(!issue, c.report.empty()) << c.line;
     if (!issue) {
-      EXPECT_TRUE(GoodsRowToRecord(t, info)) << cases[i].line;
+      EXPECT_TRUE(GoodsRowToRecord(t, info)) << c.line;
     }
   }
+  EXPECT_EQ(row, static_cast<int>(cases.size()));
 }
 
 // Characters of a name the register does not print (code page 1251 has

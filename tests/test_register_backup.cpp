@@ -426,7 +426,7 @@ TEST_F(BackupRegisterTest, GoodsBackupFiles) {
   const std::string none = GoodsBackupPath(folder, kSerial, when + std::chrono::seconds(1));
   ASSERT_TRUE(BackupGoods(protocol_, none, {1500, 9, 3}, {}));
   ASSERT_TRUE(ImportGoodsDbf(none, read.mtTOBAP, 4000));
-  EXPECT_EQ(cfgCodes(read.mtTOBAP), (std::vector<std::string>{"9", "3"}));
+  EXPECT_EQ(cfgCodes(read.mtTOBAP), (std::vector<std::string>{"3", "9"}));  // in code order
   ASSERT_TRUE(BackupGoods(protocol_, none, {1500}, {}));
   ASSERT_TRUE(ImportGoodsDbf(none, read.mtTOBAP, 4000));
   EXPECT_EQ(read.mtTOBAP.RecordCount(), 0);

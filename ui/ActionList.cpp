@@ -101,12 +101,13 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
       }
     }
   };
-  const auto top = [&](QMenu* m) {
+  // `mnemonic`: the place of the letter that, with Alt, opens the menu.
+  const auto top = [&](QMenu* m, qsizetype mnemonic) {
     auto* b = new QToolButton(toolBar);
     b->setObjectName(m->objectName() + "Button");
-    b->setText(m->title());
-    b->setAccessibleName(m->title());
     b->setMenu(m);
+    b->setText(QString(m->title()).insert(mnemonic, QLatin1Char('&')));
+    b->setAccessibleName(m->title());
     b->setPopupMode(QToolButton::InstantPopup);
     b->setAutoRaise(true);
     b->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -128,7 +129,7 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
   sub(config, "Операторы", "miOperators", {"OperatorLoad", "OperatorSave"});
   config->addSeparator();
   add(config, {"aLoadAll", "aSaveAll"});
-  top(config);
+  top(config, 0);  // Alt+Н
 
   QMenu* goods = Menu(toolBar, QString::fromUtf8("Товары"), "miGoods");
   add(goods, {"tovarLoadAll", "tovarLoadOne", nullptr, "tovarSaveAll", "tovarSaveOne", nullptr});
@@ -138,11 +139,11 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
   goods->addSeparator();
   sub(goods, "Импорт", "miGoodsImport", {"tovarFromDBF", "tovarFromCSV", "tovarCorrectData"});
   sub(goods, "Экспорт", "miGoodsExport", {"tovarToDBF", "tovarToCSV"});
-  top(goods);
+  top(goods, 0);  // Alt+Т
 
   QMenu* journal = Menu(toolBar, QString::fromUtf8("Журнал"), "miJournal");
   add(journal, {"aLoadMagazin", "aSaveTextMagazin", "aSaveDataMagazin"});
-  top(journal);
+  top(journal, 0);  // Alt+Ж
 
   QMenu* own = Menu(toolBar, QString::fromUtf8("Настройки конфигуратора"), "miConfigurator");
   QAction* configConfig = Find("aConfigConfig");
@@ -157,7 +158,7 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
   }
   own->addSeparator();
   add(own, {"aLineMonitor"});
-  top(own);
+  top(own, 10);  // Alt+К
 }
 
 }  // namespace zarvik::ui

@@ -174,6 +174,15 @@ void TDBGridEh::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint 
 }
 
 void TDBGridEh::keyPressEvent(QKeyEvent* event) {
+  // Tab moves between the cells; Ctrl+Tab (Ctrl+Shift+Tab) leaves the grid
+  // for the next (previous) control, so the keyboard is never caught in it.
+  if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+      event->modifiers().testFlag(Qt::ControlModifier)) {
+    const bool forward = event->key() == Qt::Key_Tab && !event->modifiers().testFlag(Qt::ShiftModifier);
+    if (state() == EditingState) PostEditor();
+    QWidget::focusNextPrevChild(forward);
+    return;
+  }
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && state() != EditingState) {
     MoveToNextCell();
     return;

@@ -267,7 +267,6 @@ void TLineMonitor::UpdateCount() {
   QString text = QString::fromUtf8("строк: %1 из %2").arg(filter_->rowCount()).arg(model_->rowCount());
   if (model_->DroppedRows() > 0) text += QString::fromUtf8(" (старые убраны: %1)").arg(model_->DroppedRows());
   lMonCount->setText(text);
-  lMonCount->setAccessibleName(text);
 }
 
 bool TLineMonitor::SaveToFile(const QString& path) const {

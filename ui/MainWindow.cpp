@@ -6,6 +6,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QToolButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -13,6 +20,8 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <exception>
+#include <limits>
+#include <algorithm>
 #include <thread>
 
 #include "ActionList.h"
@@ -49,7 +58,19 @@ namespace {
 constexpr int kDefaultWidth = 1180;
 constexpr int kDefaultHeight = 760;
 constexpr int kTopBarHeight = 52;
-constexpr int kConsoleMinimumWidth = 360;
+constexpr int kConsoleMinimumWidth = 240;
+// Where the window was and how big, kept between runs.
+constexpr QMargins kFrameAllowance(4, 28, 4, 4);
+// Keys of the window (the pages are Ctrl+1 .. Ctrl+4).
+constexpr Qt::Key kFindKey = Qt::Key_F7;
+constexpr Qt::Key kStopKey = Qt::Key_F8;
+constexpr Qt::Key kConnectKey = Qt::Key_F9;
+constexpr const char* kWindowSection = "Window";
+constexpr const char* kWindowLeftKey = "Left";
+constexpr const char* kWindowTopKey = "Top";
+constexpr const char* kWindowWidthKey = "Width";
+constexpr const char* kWindowHeightKey = "Height";
+constexpr const char* kWindowMaximizedKey = "Maximized";
 
 constexpr const char* kNetSection = "NET";
 constexpr const char* kNetKey = "NUMBER";
@@ -170,10 +191,18 @@ void TfmMain::BuildFrame() {
   toolBar_->setMovable(false);
   toolBar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
   actions_->BuildMainMenu(toolBar_);
+  // The button that shows the entries a narrow window has no room for.
+  if (auto* more = toolBar_->findChild<QToolButton*>("qt_toolbar_ext_button")) {
+    more->setAccessibleName(QString::fromUtf8("Другие пункты меню"));
+    more->setToolTip(more->accessibleName());
+  }
   menuColumn->addWidget(toolBar_);
   auto* label19 =
       new QLabel(QString::fromUtf8("Конфигуратор кассовых аппаратов и принтеров Зарвик (ККМ, ЧПМ)"), panel1);
   label19->setObjectName("Label19");
+  // The title gives way on a narrow screen rather than widen the window.
+  label19->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  label19->setMinimumWidth(0);
   TSidePanel::SetLabelColor(label19, QColor(0x80, 0x80, 0x80));
   menuColumn->addWidget(label19);
   bar->addLayout(menuColumn);
@@ -202,15 +231,29 @@ void TfmMain::BuildFrame() {
   pages_->setObjectName("MainPageControl");
   // The tabs are out of view: pages are chosen with the side panel only.
   pages_->tabBar()->hide();
+  // The hidden tab row must not take the keyboard: Tab goes from the side
+  // panel straight into the page.
+  pages_->setFocusPolicy(Qt::NoFocus);
+  pages_->tabBar()->setFocusPolicy(Qt::NoFocus);
   pages_->setDocumentMode(true);
   configPage_ = new TConfigPage(*this, pages_);
   goodsPage_ = new TGoodsPage(*this, pages_);
   journalPage_ = new TJournalPage(*this, pages_);
   configSysPage_ = new TConfigSysPage(*this, pages_);
-  pages_->addTab(configPage_, QString::fromUtf8("Настройка ККМ"));
-  pages_->addTab(goodsPage_, QString::fromUtf8("Товары и Услуги"));
-  pages_->addTab(journalPage_, QString::fromUtf8("Электронный журнал"));
-  pages_->addTab(configSysPage_, QString::fromUtf8("Настройки конфигуратора"));
+  // Each page scrolls when the window is smaller than the page needs, so
+  // that a small screen cuts nothing off and the window never grows past it.
+  const auto scrolled = [this](QWidget* page) {
+    auto* area = new QScrollArea(pages_);
+    area->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(page);
+    return area;
+  };
+  pages_->addTab(scrolled(configPage_), QString::fromUtf8("Настройка ККМ"));
+  pages_->addTab(scrolled(goodsPage_), QString::fromUtf8("Товары и Услуги"));
+  pages_->addTab(scrolled(journalPage_), QString::fromUtf8("Электронный журнал"));
+  pages_->addTab(scrolled(configSysPage_), QString::fromUtf8("Настройки конфигуратора"));
   right->addWidget(pages_, 1);
   shownPageIndex_ = pages_->currentIndex();
   connect(pages_, &QTabWidget::currentChanged, this, &TfmMain::PageChanged);
@@ -222,7 +265,7 @@ void TfmMain::BuildFrame() {
   body->addLayout(right, 1);
   outer->addLayout(body, 1);
   setCentralWidget(central);
-  resize(kDefaultWidth, kDefaultHeight);
+  resize(kDefaultWidth, kDefaultHeight);  // until OpenWindow places it
 
   // The line monitor, docked below the pages, closed until asked for.
   lineMonitor_ = new TLineMonitor(*this, this);
@@ -251,6 +294,85 @@ void TfmMain::BuildFrame() {
   connect(&signals_, &TMainSignals::connectionChanged, this, &TfmMain::UpdateFindAction);
   UpdateFindAction();
   WireSidePanel();
+  BuildShortcuts();
+}
+
+void TfmMain::BuildShortcuts() {
+  // Ctrl+1 .. Ctrl+4 bring the pages to the front as their selectors do.
+  for (int page = pgConfig; page <= pgConfigSys; ++page) {
+    auto* a = new QAction(this);
+    a->setObjectName(QStringLiteral("aPage%1").arg(page));
+    a->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + page)));
+    // The keys work whichever of the program's windows is active (the wait
+    // window may be), never past a modal dialog.
+    a->setShortcutContext(Qt::ApplicationShortcut);
+    connect(a, &QAction::triggered, this, [this, page] {
+      SelectPage(page);
+      if (CurrentPage() == page) FocusPage();
+    });
+    addAction(a);
+    side_->ClickArea(page)->setToolTip(QKeySequence(a->shortcut()).toString(QKeySequence::NativeText));
+  }
+  for (const auto& [name, key] : {std::pair{"aFindKKM", kFindKey}, std::pair{"aConnectDisConnect", kConnectKey}}) {
+    QAction* a = actions_->Find(name);
+    a->setShortcut(QKeySequence(key));
+    a->setShortcutContext(Qt::ApplicationShortcut);
+    addAction(a);
+  }
+  auto* stop = new QAction(QString::fromUtf8("Остановить"), this);
+  stop->setObjectName("aStopTransfer");
+  stop->setShortcut(QKeySequence(kStopKey));
+  stop->setShortcutContext(Qt::ApplicationShortcut);
+  connect(stop, &QAction::triggered, this, &TfmMain::StopTransfer);
+  addAction(stop);
+  // Alt pressed and released alone puts the focus on the main menu.
+  qApp->installEventFilter(this);
+}
+
+void TfmMain::FocusPage() {
+  // The keyboard goes to the first control of the page brought to the front.
+  QWidget* page = pages_->currentWidget();
+  if (page == nullptr) return;
+  constexpr int kMostWidgets = 100000;  // the chain is a cycle; a bound all the same
+  int n = 0;
+  for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page && n < kMostWidgets;
+       w = w->nextInFocusChain(), ++n) {
+    if (!page->isAncestorOf(w)) continue;
+    if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isVisible() && w->isEnabled()) {
+      w->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+}
+
+void TfmMain::StopTransfer() {
+  if (searching_) {
+    searchStopRequested_ = true;
+  } else if (RegisterBusy()) {
+    // As the second press of the running transfer's button.
+    transfer_.transferStopRequested = true;
+  }
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    altAlone_ = key->key() == Qt::Key_Alt && key->modifiers() == Qt::AltModifier && !key->isAutoRepeat();
+  } else if (event->type() == QEvent::KeyRelease) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* target = qobject_cast<QWidget*>(watched);
+    const bool ours = target != nullptr && (target->window() == this || target->window() == waitForm_.get());
+    if (key->key() == Qt::Key_Alt && altAlone_ && ours && isEnabled() && toolBar_->isEnabled() &&
+        QApplication::activePopupWidget() == nullptr && QApplication::activeModalWidget() == nullptr) {
+      altAlone_ = false;
+      if (auto* first = toolBar_->findChild<QToolButton*>("miConfigButton")) first->setFocus(Qt::ShortcutFocusReason);
+      return true;
+    }
+    if (key->key() != Qt::Key_Alt) altAlone_ = false;
+  } else if (event->type() == QEvent::MouseButtonPress) {
+    altAlone_ = false;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TfmMain::OpenWindow(const std::vector<std::string>& args) {
@@ -310,6 +432,7 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     configSysPage_->ShowBackupSettings();
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
     lineMonitor_->LoadSettings(file);
+    PlaceWindow(file);
   } catch (const std::exception&) {
     Error("не загружен ZarvikConfig.ini", true, true, true);
   }
@@ -477,11 +600,14 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
   if (RegisterBusy()) return false;
   SelectPage(page);
   ++busy_;
+  // The disabled window loses the keyboard focus; it comes back afterwards.
+  const QPointer<QWidget> focus = QApplication::focusWidget();
   setEnabled(false);
   UpdateFindAction();
-  const TScopeExit done([this] {
+  const TScopeExit done([this, focus] {
     --busy_;
     setEnabled(true);
+    if (QWidget* f = focus.data(); f != nullptr && f->isVisible() && f->isEnabled()) f->setFocus(Qt::OtherFocusReason);
     UpdateFindAction();
     ClosePendingWindow();
   });
@@ -492,6 +618,9 @@ bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const 
 }
 
 void TfmMain::RunTransfer(const std::function<void()>& body) {
+  // Every transfer starts without a stop request: one left by an earlier
+  // exchange or a cancelled close must not end this one.
+  if (busy_ == 0) transfer_.transferStopRequested = false;
   ++busy_;
   UpdateFindAction();
   const TScopeExit done([this] {
@@ -516,6 +645,8 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     return;
   }
   closePending_ = false;
+  // The stop request of a deferred close was meant for the exchange that ran.
+  transfer_.transferStopRequested = false;
   if (!configPage_->Profiles().CloseQuery()) {
     event->ignore();
     return;
@@ -524,6 +655,50 @@ void TfmMain::closeEvent(QCloseEvent* event) {
   SaveConfiguration();
   waitForm_->HideWait();
   event->accept();
+}
+
+QRect TfmMain::AvailableArea() const {
+  QScreen* screen = this->screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, kDefaultWidth, kDefaultHeight);
+}
+
+void TfmMain::PlaceWindow(const TIniFile& file) {
+  // Inside the available area of the screen, never smaller than the window
+  // can be (the pages scroll, so that is less than a small laptop screen).
+  // Room for the frame the window manager adds (unknown before the window
+  // is shown).
+  const QRect screen = AvailableArea();
+  const QRect area = screen.marginsRemoved(kFrameAllowance);
+  const QSize least = minimumSizeHint().expandedTo(minimumSize());
+  const int width = file.ReadInteger(kWindowSection, kWindowWidthKey, kDefaultWidth);
+  const int height = file.ReadInteger(kWindowSection, kWindowHeightKey, kDefaultHeight);
+  QRect placed(0, 0, std::clamp(width, least.width(), std::max(least.width(), area.width())),
+               std::clamp(height, least.height(), std::max(least.height(), area.height())));
+  // A remembered place is taken while the window lies wholly on the screen;
+  // otherwise (first start, another screen) it opens centred.
+  placed.moveCenter(area.center());
+  const int left = file.ReadInteger(kWindowSection, kWindowLeftKey, std::numeric_limits<std::int32_t>::min());
+  const int top = file.ReadInteger(kWindowSection, kWindowTopKey, std::numeric_limits<std::int32_t>::min());
+  if (left != std::numeric_limits<std::int32_t>::min() && top != std::numeric_limits<std::int32_t>::min()) {
+    // The place is the frame's; the frame is a little larger than the window.
+    const QSize frame(kFrameAllowance.left() + kFrameAllowance.right(),
+                      kFrameAllowance.top() + kFrameAllowance.bottom());
+    if (screen.contains(QRect(QPoint(left, top), placed.size() + frame))) placed.moveTopLeft(QPoint(left, top));
+  }
+  resize(placed.size());
+  move(placed.topLeft());
+  if (file.ReadBool(kWindowSection, kWindowMaximizedKey, false)) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void TfmMain::SavePlacement(TIniFile& file) const {
+  // The size and place the window has when it is not maximised.
+  const QRect normal = isMaximized() ? normalGeometry() : QRect(pos(), size());
+  file.WriteInteger(kWindowSection, kWindowLeftKey, normal.x());
+  file.WriteInteger(kWindowSection, kWindowTopKey, normal.y());
+  file.WriteInteger(kWindowSection, kWindowWidthKey, normal.width());
+  file.WriteInteger(kWindowSection, kWindowHeightKey, normal.height());
+  file.WriteBool(kWindowSection, kWindowMaximizedKey, isMaximized());
 }
 
 void TfmMain::SaveConfiguration() {
@@ -536,6 +711,7 @@ void TfmMain::SaveConfiguration() {
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
     lineMonitor_->SaveSettings(file);
+    SavePlacement(file);
     writeSafety_.backup.Write(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);
   } catch (const std::exception&) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ class QToolBar;
 
 namespace zarvik {
 class TBD;
+class TIniFile;
 class TProfileStore;
 }  // namespace zarvik
 
@@ -108,8 +110,14 @@ class TfmMain : public QMainWindow, public TPageHost {
   void FindRegisterAction();
   bool Searching() const { return searching_; }
 
+  // Stops the running transfer or search (as the second press of its button).
+  void StopTransfer();
+  // Puts the keyboard focus on the first control of the page in front.
+  void FocusPage();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildFrame();
@@ -127,10 +135,18 @@ class TfmMain : public QMainWindow, public TPageHost {
   void SelectPortItem(QComboBox* box, int port);
   void SelectSpeedItem(QComboBox* box, std::uint32_t speed);
   void WireSidePanel();
+  // The window's keys: pages, connection, search, stop, Alt to the menu.
+  void BuildShortcuts();
   void Disconnect();
   bool Connect();
   void AdaptToRegister();
   void SaveConfiguration();
+  // The available area of the window's screen.
+  QRect AvailableArea() const;
+  // Size and place from ZarvikConfig.ini [Window], inside the screen's
+  // available area (centred when nothing fitting is remembered).
+  void PlaceWindow(const TIniFile& file);
+  void SavePlacement(TIniFile& file) const;
   void PageChanged(int index);
   // Runs a close the user asked for while an exchange ran, once it ended.
   void ClosePendingWindow();
@@ -153,6 +169,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   bool searching_ = false;
   bool searchStopRequested_ = false;
   int shownPageIndex_ = -1;
+  bool altAlone_ = false;  // Alt is down and no other key came with it
 
   TActionList* actions_ = nullptr;
   QToolBar* toolBar_ = nullptr;

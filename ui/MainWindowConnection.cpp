@@ -138,8 +138,11 @@ bool TfmMain::FetchOptions() {
   bd.mtProfile.First();
   TWorkTable& options = bd.mtOptions;
   options.DisableControls();
-  options.Close();
-  options.Open();
+  // Only the register's own rows are replaced: the rows of the profiles kept
+  // in memory (and what was edited in them) stay.
+  options.SetFilter("LN='" + std::string(kRegisterProfileKey) + "'");
+  options.SetFiltered(true);
+  ClearRows(options);
   const TKKMInfo& info = kkm_.Info();
   const int count = std::min<int>(info.OptionCount(), kOptionSlotCount);
   for (int i = 1; i <= count; ++i) {

@@ -36,16 +36,30 @@ QLabel* Caption(const char* text, const char* name, QWidget* parent) {
   return l;
 }
 
-QLabel* Identity(const char* name, const char* accessible, QWidget* parent) {
+// A value label: assistive technology reads its text as its name; the
+// caption is its description and, as the caption's buddy, its label.
+QLabel* Identity(const char* name, const char* caption, QWidget* parent) {
   auto* l = new QLabel(parent);
   l->setObjectName(name);
-  l->setAccessibleName(QString::fromUtf8(accessible));
+  l->setAccessibleDescription(QString::fromUtf8(caption));
   QFont f = l->font();
   f.setBold(true);
   l->setFont(f);
   l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return l;
 }
+
+// Clears a flag when it goes out of scope.
+class TMarking {
+ public:
+  explicit TMarking(bool& flag) : flag_(flag) {}
+  TMarking(const TMarking&) = delete;
+  TMarking& operator=(const TMarking&) = delete;
+  ~TMarking() { flag_ = false; }
+
+ private:
+  bool& flag_;
+};
 
 }  // namespace
 
@@ -80,7 +94,12 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
     f.setBold(true);
     shape->setFont(f);
     const int page = static_cast<int>(i) + 1;
-    connect(shape, &QToolButton::clicked, this, [this, page] { emit pageRequested(page); });
+    // A click, the Space key and the toggle action of assistive technology
+    // all change the checked state: each of them asks for the page, and the
+    // main window's choice marks the selectors again.
+    connect(shape, &QToolButton::toggled, this, [this, page] {
+      if (!marking_) emit pageRequested(page);
+    });
     pl->addWidget(shape);
     layout->addWidget(panel);
     selectors_[i] = panel;
@@ -90,7 +109,9 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
 
   auto* form = new QFormLayout;
   form->setContentsMargins(2, 0, 6, 0);
-  form->setRowWrapPolicy(QFormLayout::WrapAllRows);
+  // A value beside its caption where it fits, under it where it does not:
+  // the panel stays short enough for a small screen.
+  form->setRowWrapPolicy(QFormLayout::WrapLongRows);
   form->setVerticalSpacing(1);
   lModel = Identity("lModel", "Модель", this);
   lSN = Identity("lSN", "Серийный номер", this);
@@ -156,6 +177,8 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
 }
 
 void TSidePanel::MarkSelected(int page) {
+  marking_ = true;
+  const TMarking done(marking_);
   for (std::size_t i = 0; i < 4; ++i) {
     const bool chosen = static_cast<int>(i) + 1 == page;
     QWidget* panel = selectors_[i];

@@ -62,6 +62,7 @@ class TSidePanel : public QFrame {
  private:
   std::array<QWidget*, 4> selectors_{};
   std::array<QToolButton*, 4> shapes_{};
+  bool marking_ = false;  // MarkSelected sets the checked states
 };
 
 }  // namespace zarvik::ui

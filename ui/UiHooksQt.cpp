@@ -61,6 +61,7 @@ QueryButton QtUiHooks::AskQuestion(QueryKind kind, const std::string& text, Quer
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   }
   box.setDefaultButton(toQt(def));
+  box.setEscapeButton(QMessageBox::Cancel);  // Escape answers "Cancel"
   switch (box.exec()) {
     case QMessageBox::Ok: return QueryButton::Ok;
     case QMessageBox::Yes: return QueryButton::Yes;

@@ -97,6 +97,8 @@ bool TWorkTableModel::setData(const QModelIndex& index, const QVariant& value, i
   const TWorkField& f = table_.Field(field);
   const bool inserting =
       table_.GetState() == TWorkTable::State::Insert && index.row() == table_.RecordCount();
+  if (role == Qt::EditRole && acceptEdit && !acceptEdit(index.row(), index.column(), value.toString()))
+    return false;
   if (!inserting && table_.CurrentViewRow() != index.row() && !table_.SetRecNo(index.row() + 1)) return false;
   if (table_.Edit() != WtResult::Ok) return false;
   WtResult r = WtResult::Ok;
@@ -112,7 +114,12 @@ bool TWorkTableModel::setData(const QModelIndex& index, const QVariant& value, i
     return false;
   }
   if (afterEdit) afterEdit(index.row(), index.column());
-  if (postOnEdit) table_.Post();
+  if (postOnEdit && table_.Post() != WtResult::Ok) {
+    // A row the table cannot take (a key another row holds) is not kept.
+    emit editRefused(QString::fromStdString(table_.LastError()));
+    table_.Cancel();
+    return false;
+  }
   return true;
 }
 

@@ -57,6 +57,9 @@ class TWorkTableModel : public QAbstractTableModel, private IWorkTableObserver {
   std::function<QString(int row, int column, const QString& text)> displayText;
   // Drawing of a cell (error and deleted states, differences).
   std::function<TCellStyle(int row, int column)> cellStyle;
+  // Whether an edit may be stored (view row, column, text); a refusal has
+  // said why. Unset: every edit the table can convert is taken.
+  std::function<bool(int row, int column, const QString& text)> acceptEdit;
   // Called after an edit was stored, before it is posted; may post itself.
   std::function<void(int row, int column)> afterEdit;
   // Whether an edit posts the row at once (default) or leaves it in edit

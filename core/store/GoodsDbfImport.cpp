@@ -2,6 +2,7 @@
 // tables written by other programs (GDAL's ogr2ogr, spreadsheets, shop
 // software): fields matched by name, numbers in N, F or C fields, the blocked
 // flag in several forms, the code page from a .cpg file.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -348,8 +349,15 @@ bool ImportGoodsDbf(const std::string& path, TWorkTable& table, int limit, Goods
     reader.Read(values, &report);
     table.Append();
     for (int f = 0; f < kGoodsFieldCount; ++f) table.SetValue(c[f], values[static_cast<std::size_t>(f)]);
-    table.Post();
-    report.rowPlaces.push_back(file.PhysicalRecNo());
+    if (table.Post() == WtResult::DuplicateKey) {
+      // The table holds each code once: the first record with it stays.
+      std::string code = table.Text(c[gfCode]);
+      table.Cancel();
+      report.Add({GoodsIssueKind::DuplicateCode, file.PhysicalRecNo(), std::move(code), {}, 0});
+      continue;
+    }
+    // The row took its place by code; its record number goes to the same place.
+    report.rowPlaces.insert(report.rowPlaces.begin() + std::max(table.RecNo() - 1, 0), file.PhysicalRecNo());
     ++report.rowsRead;
   }
   file.Close();

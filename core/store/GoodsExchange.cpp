@@ -126,10 +126,9 @@ bool GoodsRecordToRow(const TKKMInfo& info, TWorkTable& table) {
   table.SetInteger(FieldName(gfSection), rec[kSectionOffset]);
   if (type == kGoodsTypeGoods) {
     table.SetInteger(FieldName(gfVesovoy), (flags & kGoodsFlagByPiece) != 0 ? kGoodsSaleByPiece : 2);
-    std::int64_t barcode = 0;
-    // An unset barcode (all zeros) is shown as no barcode.
-    const bool zero = NumberValue(info.goodsBarcode, barcode) && barcode == 0;
-    table.SetText(FieldName(gfShtrih), zero ? std::string() : info.goodsBarcode.ToText());
+    // The digits the register holds, "0" for an all-zero field: a row
+    // written back sends the same field.
+    table.SetText(FieldName(gfShtrih), info.goodsBarcode.ToText());
   }
   table.SetBoolean(FieldName(gfIsBlock), (flags & kGoodsFlagBlocked) != 0);
   std::int64_t sold = 0;
@@ -446,8 +445,14 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
       break;
     }
     table.SetValue(c[gfCount], std::int64_t{0});
-    table.Post();
-    report.rowPlaces.push_back(lineNumber);
+    if (table.Post() == WtResult::DuplicateKey) {
+      // The table holds each code once: the first row with it stays.
+      table.Cancel();
+      report.Add({GoodsIssueKind::DuplicateCode, lineNumber, code, {}, 0});
+      continue;
+    }
+    // The row took its place by code; its line goes to the same place.
+    report.rowPlaces.insert(report.rowPlaces.begin() + std::max(table.RecNo() - 1, 0), lineNumber);
     ++report.rowsRead;
   }
   table.First();

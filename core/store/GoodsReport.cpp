@@ -38,6 +38,7 @@ std::string Reason(const GoodsIssue& i) {
     case GoodsIssueKind::PriceNotNumber: return "цена " + Quoted(i.value) + " не число, цена не задана";
     case GoodsIssueKind::CountNotNumber:
       return "количество " + Quoted(i.value) + " не число, количество не задано";
+    case GoodsIssueKind::DuplicateCode: return "код уже есть в файле выше, оставлена первая строка с этим кодом";
     case GoodsIssueKind::NoCode: return "нет кода";
     case GoodsIssueKind::BadCode: return "код вне диапазона 1.." + limit;
     case GoodsIssueKind::CodeBeyondCapacity:

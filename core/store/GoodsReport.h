@@ -25,6 +25,7 @@ enum class GoodsIssueKind {
   PriceNotNumber,   // the price is left empty
   CountNotNumber,   // the quantity sold is left empty
   // The row is not written to the register.
+  DuplicateCode,  // a code an earlier row of the file has: the first row is kept
   NoCode,
   BadCode,             // below 1 or above the six digits of the record
   CodeBeyondCapacity,  // above the register's largest goods number

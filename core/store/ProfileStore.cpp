@@ -258,7 +258,13 @@ void TProfileStore::mtProfileAfterScroll(TWorkTable&) {
   options.DisableControls();
   const int distance = std::max(options.RecNo() - 1, 0);
   ApplyProfileFilter();
-  if (options.RecordCount() == 0 && !suppressLoad_) LoadProfileRows();
+  // A profile is read from the files only while none of its rows is in
+  // memory: rows edited on any tab stay until the profile is saved, deleted
+  // or dropped (a backup may hold departments and no options at all).
+  const auto tables = bd_.ProfileTables();
+  const bool inMemory =
+      std::any_of(tables.begin(), tables.end(), [](const TWorkTable* t) { return t->RecordCount() > 0; });
+  if (!inMemory && !suppressLoad_) LoadProfileRows();
   options.First();
   for (int i = 0; i < distance && !options.Eof(); ++i) options.Next();
   options.EnableControls();
@@ -558,17 +564,6 @@ bool TProfileStore::DeleteDetailRows() {
   return ok;
 }
 
-void TProfileStore::DropOptionRows(const std::string& ln) {
-  TWorkTable& options = bd_.mtOptions;
-  options.DisableControls();
-  options.SetFilter("LN='" + ln + "'");
-  options.SetFiltered(false);
-  options.SetFiltered(true);
-  ClearRows(options);
-  ApplyProfileFilter();
-  options.EnableControls();
-}
-
 bool TProfileStore::SaveStoredProfile(const std::string& serialNumber, const std::string& version,
                                       bool& savedRegisterRow) {
   TWorkTable& list = bd_.mtProfile;
@@ -577,8 +572,9 @@ bool TProfileStore::SaveStoredProfile(const std::string& serialNumber, const std
   if (!RefreshProfileList(serialNumber, version)) return false;
   // The stored profile is shown loaded afresh from the files.
   if (list.SetRecNo(2)) {
-    ClearRows(bd_.mtOptions);
+    const std::string stored = list.Text("LN");
     list.SetRecNo(1);
+    DropProfileRows(stored);
     list.SetRecNo(2);
   }
   return true;
@@ -601,7 +597,7 @@ bool TProfileStore::SaveTemplate(const std::string& name, const std::string& ser
   std::string savedKey;
   if (p.First()) p.GetText("LN", savedKey);
   const std::string savedLn = std::string(kTemplateKeyPrefix) + savedKey;
-  if (!savedKey.empty() && savedLn != shown) DropOptionRows(savedLn);
+  if (!savedKey.empty() && savedLn != shown) DropProfileRows(savedLn);
   if (!RefreshProfileList(serialNumber, version)) return false;
   Mess(std::string(kTemplateSavedText), false, true, true);
   if (position > 0) list.SetRecNo(std::min(position, list.RecordCount()));

@@ -140,7 +140,6 @@ class TProfileStore {
   bool WriteRows(TDbfTable& file, int skip, TWorkTable& table, const std::string& key,
                  const std::function<bool(TDbfTable&, TWorkTable&, int)>& fill);
   bool FlushAll(bool profileFirst);
-  void DropOptionRows(const std::string& ln);
   // Every row of profile `ln` in the seven working tables.
   void DropProfileRows(const std::string& ln);
   // Deletes the rows the detail files' filters select (SetProfileFilters).

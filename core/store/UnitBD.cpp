@@ -145,6 +145,8 @@ void TBD::DefineTables() {
   Labelled(mtTOBAP.AddField("Shtrih", T::String, 20), "Штрих-код");
   Labelled(mtTOBAP.AddField("isBlock", T::Boolean), "Блок").defaultValue = false;
   Labelled(mtTOBAP.AddField("Count", T::Currency), "Продано").displayFormat = "#0.000";
+  // One row per goods code, in code order.
+  mtTOBAP.SetUniqueKey("Code");
 
   for (TWorkTable* t : ProfileTables()) t->afterInsert = [this](TWorkTable& x) { mtDepatmentAfterInsert(x); };
   mtDepatment.FindField("Status")->onChange = [this](TWorkTable& x, TWorkField& f) {

@@ -229,6 +229,7 @@ std::string WtResultText(WtResult result) {
     case WtResult::ConversionError: return "value cannot be converted";
     case WtResult::ReadOnlyField: return "field cannot be changed";
     case WtResult::BadFilter: return "filter expression is invalid";
+    case WtResult::DuplicateKey: return "another row has that key";
   }
   return "unknown result";
 }
@@ -346,8 +347,12 @@ bool TWorkTable::SetRecNo(int recNo) {
 
 bool TWorkTable::CheckBrowseMode() {
   if (state_ == State::Edit || state_ == State::Insert) {
-    if (modified_) return Post() == WtResult::Ok;
+    if (modified_ && Post() == WtResult::Ok) return true;
+    // Unchanged, or a row the table cannot take (a key another row holds):
+    // the cursor never leaves a pending row behind.
+    const bool unchanged = !modified_;
     Cancel();
+    return unchanged;
   }
   return true;
 }
@@ -880,14 +885,64 @@ WtResult TWorkTable::Edit() {
   return WtResult::Ok;
 }
 
+void TWorkTable::SetUniqueKey(std::string_view field) {
+  keyField_ = Resolve(field);
+}
+
+std::size_t TWorkTable::KeyPlace(const WtValue& key, std::size_t self, bool& taken) const {
+  taken = false;
+  const auto k = static_cast<std::size_t>(keyField_);
+  // Rows with a value come first, in ascending order; then the rows without.
+  const auto numbered = [&](const Row& r) { return std::holds_alternative<std::int64_t>(r.values[k]); };
+  const auto end = std::partition_point(rows_.begin(), rows_.end(), numbered);
+  const auto* value = std::get_if<std::int64_t>(&key);
+  if (value == nullptr) return rows_.size();
+  const auto at = std::lower_bound(rows_.begin(), end, *value, [&](const Row& r, std::int64_t v) {
+    return std::get<std::int64_t>(r.values[k]) < v;
+  });
+  std::size_t place = static_cast<std::size_t>(at - rows_.begin());
+  // The row itself (being edited) neither blocks its own value nor counts.
+  for (std::size_t i = place; i < static_cast<std::size_t>(end - rows_.begin()); ++i) {
+    if (i == self) continue;
+    taken = std::get<std::int64_t>(rows_[i].values[k]) == *value;
+    break;
+  }
+  if (self != kNone && self < place) --place;
+  return place;
+}
+
 WtResult TWorkTable::Post() {
   if (!Active()) return Fail(WtResult::NotActive, "");
   if (state_ != State::Edit && state_ != State::Insert) return WtResult::Ok;
   if (beforePost) beforePost(*this);
   const int viewRow = CurrentViewRow();
+  std::size_t place = kNone;
+  if (keyField_ >= 0) {
+    bool taken = false;
+    const WtValue& key = pending_.values[static_cast<std::size_t>(keyField_)];
+    place = KeyPlace(key, state_ == State::Edit ? cursor_ : kNone, taken);
+    if (taken) return Fail(WtResult::DuplicateKey, ValueText(fields_[static_cast<std::size_t>(keyField_)], key));
+    // A row without a value that was already placed stays where it is.
+    if (state_ == State::Edit && !std::holds_alternative<std::int64_t>(key) &&
+        !std::holds_alternative<std::int64_t>(rows_[cursor_].values[static_cast<std::size_t>(keyField_)]))
+      place = kNone;
+  }
+  bool moved = false;
   if (state_ == State::Insert) {
-    rows_.push_back(std::move(pending_));
-    cursor_ = rows_.size() - 1;
+    if (place == kNone || place >= rows_.size()) {
+      rows_.push_back(std::move(pending_));
+      cursor_ = rows_.size() - 1;
+    } else {
+      rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(pending_));
+      cursor_ = place;
+      moved = true;
+    }
+  } else if (place != kNone && place != cursor_) {
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(cursor_));
+    place = std::min(place, rows_.size());
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(place), std::move(pending_));
+    cursor_ = place;
+    moved = true;
   } else {
     rows_[cursor_] = std::move(pending_);
   }
@@ -895,10 +950,16 @@ WtResult TWorkTable::Post() {
   state_ = State::Browse;
   modified_ = false;
   eof_ = bof_ = false;
-  if (Visible(cursor_))
-    NotifyChanged(viewRow);
-  else
+  if (!Visible(cursor_)) {
     NotifyRemoved(viewRow);
+  } else if (moved) {
+    // The row left its place and took the one its key gives it.
+    NotifyRemoved(viewRow);
+    NotifyInserted(VisibleIndex(cursor_));
+    NotifyCurrent();
+  } else {
+    NotifyChanged(viewRow);
+  }
   if (afterPost) afterPost(*this);
   return WtResult::Ok;
 }

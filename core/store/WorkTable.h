@@ -59,6 +59,7 @@ enum class WtResult {
   ConversionError,
   ReadOnlyField,
   BadFilter,
+  DuplicateKey,
 };
 std::string WtResultText(WtResult result);
 
@@ -124,6 +125,14 @@ class TWorkTable {
   void Close();
   bool Active() const { return state_ != State::Inactive; }
   State GetState() const { return state_; }
+
+  // A unique ordered key (before or after Open, while the table is empty):
+  // the rows keep the ascending order of this integer field, rows without a
+  // value after the others in the order they came, and no two rows share a
+  // value. A post that would repeat a value fails with DuplicateKey and
+  // leaves the row in edit or insert state; a posted row takes its place.
+  void SetUniqueKey(std::string_view field);
+  int UniqueKey() const { return keyField_; }
 
   // Rows and cursor.
   WtResult Append();  // empty row with defaults at the end, insert state
@@ -219,6 +228,10 @@ class TWorkTable {
   };
 
   WtResult Fail(WtResult result, const std::string& detail) const;
+  // Where a row with key value `key` belongs in rows_ (rows_ without the
+  // row at `self`, kNone for none); `taken` tells whether another row holds
+  // that value.
+  std::size_t KeyPlace(const WtValue& key, std::size_t self, bool& taken) const;
   int Resolve(std::string_view field) const;
   bool Visible(std::size_t row) const;
   std::size_t NextVisible(std::size_t from) const;  // npos when none
@@ -254,6 +267,7 @@ class TWorkTable {
   int filterField_ = -1;
   std::string filterValue_;
   bool filtered_ = false;
+  int keyField_ = -1;  // the unique ordered key, -1 when none
   // Calculated values of the row last calculated; recomputed on each read.
   mutable std::vector<WtValue> calc_;
   mutable const std::vector<WtValue>* calcRow_ = nullptr;

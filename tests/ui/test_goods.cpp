@@ -142,7 +142,7 @@ class GoodsPageTest : public QObject {
 
     QCOMPARE(AllRows(t),
              QStringList({QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000017|False|1.5"),
-                          QString::fromUtf8("2|170|Сахар|2|60|2|2||True|0"),
+                          QString::fromUtf8("2|170|Сахар|2|60|2|2|0|True|0"),  // no barcode: zeros
                           QString::fromUtf8("5|170|Молоко 3,2%|0|64.9|0|1|4607001771012|False|154")}));
     // The register sent record 2 again; the link acknowledged the copy
     // again without handing it over, so the page counted three records.
@@ -261,13 +261,14 @@ class GoodsPageTest : public QObject {
     AddRow(t, QString::fromUtf8("150|170|Вне базы|1|10|1|1||False|0"));      // above maxCountGoods
     AddRow(t, QString::fromUtf8("4|170|Без цены|1||1|1||False|0"));          // no price
     AddRow(t, QString::fromUtf8("|170|Без кода|1|5|1|1||False|0"));          // no code
-    // Drawing: the code above the limit, the section and the missing price
-    // and code are errors; the marked row is drawn as deleted.
+    // Drawing (rows in code order, the one without a code last): the code
+    // above the limit, the section and the missing price and code are
+    // errors; the marked row is drawn as deleted.
     const int codeColumn = 0, priceColumn = 4, sectionColumn = 5;
-    QCOMPARE(rig.page->CellState(3, codeColumn), TGoodsCellState::Error);
+    QCOMPARE(rig.page->CellState(4, codeColumn), TGoodsCellState::Error);
     QCOMPARE(rig.page->CellState(5, codeColumn), TGoodsCellState::Error);
     QCOMPARE(rig.page->CellState(1, sectionColumn), TGoodsCellState::Error);
-    QCOMPARE(rig.page->CellState(4, priceColumn), TGoodsCellState::Error);
+    QCOMPARE(rig.page->CellState(3, priceColumn), TGoodsCellState::Error);
     QCOMPARE(rig.page->CellState(2, priceColumn), TGoodsCellState::Deleted);
     QCOMPARE(rig.page->CellState(0, codeColumn), TGoodsCellState::Plain);
 
@@ -317,12 +318,13 @@ class GoodsPageTest : public QObject {
       return true;
     };
     rig.Trigger("tovarSaveAll");
+    // The rows are in code order; each keeps its line of the file.
     QVERIFY(linesInOrder(
         {QString::fromUtf8(
-             "Warning:Строка 3, код 5000 не записывается: код больше наибольшего номера товара ККМ (1000)"),
-         QString::fromUtf8(
              "Warning:Строка 4, код 3 не записывается: штрих-код «12A» содержит не только цифры"),
          QString::fromUtf8("Warning:Строка 5, код 4 не записывается: секция 9 вне диапазона 0..4"),
+         QString::fromUtf8(
+             "Warning:Строка 3, код 5000 не записывается: код больше наибольшего номера товара ККМ (1000)"),
          QString::fromUtf8("Warning:Кодов больше наибольшего номера товара ККМ (1000): 1"),
          QString::fromUtf8("Записываем товар..."), QString::fromUtf8("Warning:Пропущено 3 тов."),
          QString::fromUtf8("Записано 1 тов.")}));
@@ -334,9 +336,9 @@ class GoodsPageTest : public QObject {
     rig.bed.Answer({QueryButton::Ok});
     rig.Trigger("tovarDelRec");
     rig.Trigger("tovarSaveAll");
-    QVERIFY(linesInOrder({QString::fromUtf8("Warning:Строка 1, код 5000 не записывается"),
-                          QString::fromUtf8("Warning:Строка 2, код 3 не записывается"),
-                          QString::fromUtf8("Warning:Строка 3, код 4 не записывается"),
+    QVERIFY(linesInOrder({QString::fromUtf8("Warning:Строка 1, код 3 не записывается"),
+                          QString::fromUtf8("Warning:Строка 2, код 4 не записывается"),
+                          QString::fromUtf8("Warning:Строка 3, код 5000 не записывается"),
                           QString::fromUtf8("Записано 0 тов.")}));
   }
 
@@ -483,8 +485,8 @@ class GoodsPageTest : public QObject {
         {1, 6, "вес.", TGoodsCellState::Plain},   {1, 5, "4", TGoodsCellState::Plain},
         {2, 1, "тара", TGoodsCellState::Plain},   {2, 3, "", TGoodsCellState::Plain},
         {2, 6, "", TGoodsCellState::Plain},       {2, 5, "5", TGoodsCellState::Error},  // 4 sections
-        {3, 0, "2001", TGoodsCellState::Error},  // 2000 goods without a register
-        {4, 1, "", TGoodsCellState::Deleted},     {4, 0, "4", TGoodsCellState::Deleted},
+        {4, 0, "2001", TGoodsCellState::Error},  // 2000 goods without a register
+        {3, 1, "", TGoodsCellState::Deleted},     {3, 0, "4", TGoodsCellState::Deleted},
     };
     for (const Case& c : cases) {
       QCOMPARE(shown(c.row, c.column), QString::fromUtf8(c.text));
@@ -496,15 +498,15 @@ class GoodsPageTest : public QObject {
       return m.data(m.index(row, column), Qt::BackgroundRole);
     };
     QCOMPARE(background(0, 1).value<QBrush>().color(), ui::kGoodsErrorColor);
-    QCOMPARE(background(4, 2).value<QBrush>().color(), page.palette().color(QPalette::Button));
-    QCOMPARE(m.data(m.index(4, 2), Qt::ForegroundRole).value<QBrush>().color(),
+    QCOMPARE(background(3, 2).value<QBrush>().color(), page.palette().color(QPalette::Button));
+    QCOMPARE(m.data(m.index(3, 2), Qt::ForegroundRole).value<QBrush>().color(),
              page.palette().color(QPalette::WindowText));
     QCOMPARE(background(2, 2).value<QBrush>().color(), ui::kGoodsOddRowColor);
     QVERIFY(!background(1, 2).isValid());
     // A register with more goods and sections moves the limits.
     w.Kkm().Info().maxCountGoods = 3000;
     w.Kkm().Info().maxCountDepat = 16;
-    QCOMPARE(page.CellState(3, 0), TGoodsCellState::Plain);
+    QCOMPARE(page.CellState(4, 0), TGoodsCellState::Plain);
     QCOMPARE(page.CellState(2, 5), TGoodsCellState::Plain);
   }
 

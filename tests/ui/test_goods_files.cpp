@@ -194,8 +194,8 @@ class GoodsFilesTest : public QObject {
     QCOMPARE(AllRows(t),
              QStringList({QString::fromUtf8("12|170|Молоко \"Домик\"|1|25.5|1|1|4607001771012|True|0"),
                           QString::fromUtf8("13|165|Доставка; срочная|0|150|0|1||True|0"),
-                          QString::fromUtf8("|170|||||1||False|0"),
-                          QString::fromUtf8("14|160|Ящик|2|10.5|1|1||False|0")}));
+                          QString::fromUtf8("14|160|Ящик|2|10.5|1|1||False|0"),
+                          QString::fromUtf8("|170|||||1||False|0")}));
     QVERIFY(rig.bed.Boxes().empty());
   }
 

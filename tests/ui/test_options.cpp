@@ -239,35 +239,6 @@ class OptionsTest : public QObject {
     QVERIFY(!m.cellStyle(0, rangeColumn).foreground.has_value());
     QVERIFY(!m.cellStyle(1, rangeColumn).foreground.has_value());
     QVERIFY(m.cellStyle(0, m.ColumnOf("Value")).bold.value_or(false));
-
-    // The register's rows differ only when stored profiles exist.
-    bd.profileOptionCopy[4] = 3;  // row 4 holds 4
-    QVERIFY(!w.Flags().storedProfilesFound);
-    QVERIFY(!tab.RowDiffers(3));
-    w.Flags().storedProfilesFound = true;
-    QVERIFY(tab.RowDiffers(3));
-    std::tie(font, color) = CardLook(cards, 3, TCardPart::Number);
-    QVERIFY(font.bold());
-    QCOMPARE(color, kBlue);
-    std::tie(font, color) = CardLook(cards, 4, TCardPart::Number);
-    QVERIFY(!font.bold());
-    s = m.cellStyle(3, m.ColumnOf("num"));
-    QCOMPARE(s.foreground.value_or(QColor()), kBlue);
-    cards.viewport()->repaint();
-    QVERIFY(CardShows(cards, 3, TCardPart::Number, kBlue));
-    QVERIFY(!CardShows(cards, 4, TCardPart::Number, kBlue));
-
-    // A stored profile's or a template's row differs from the register's value.
-    QCOMPARE(bd.registerOptionCopy[5], std::uint8_t{0});
-    SetRow(t, 5, {{"Value", 1}}, "45567123");
-    SetRow(t, 6, {{"Value", 1}}, "-45567123");
-    SetRow(t, 7, {{"Value", 0}}, "45567123");
-    QVERIFY(tab.RowDiffers(4));
-    QVERIFY(tab.RowDiffers(5));
-    QVERIFY(!tab.RowDiffers(6));
-    // Option 64 has no comparison entry.
-    SetRow(t, 8, {{"num", 64}, {"Value", 9}}, "45567123");
-    QVERIFY(!tab.RowDiffers(7));
   }
 
   void differencesAgainstAStoredProfile() {

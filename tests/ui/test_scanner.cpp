@@ -196,13 +196,15 @@ class ScannerTest : public QObject {
                          Case{"COM", 0}, Case{"COMx", 0}, Case{"COM1234", 123}})
       QCOMPARE(TScannerPanel::PortEntryNumber(c.entry), c.number);
 
-    // A new speed closes the port; the box shows that input is off.
+    // A new speed reopens the scanner's own port at that speed; the box
+    // stays ticked.
+    rig.Port().SetPortNumber(kScannerPort);
     QComboBox* speeds = rig.panel->cbSpeedPortScan;
     speeds->setCurrentText("115200");
     QCOMPARE(rig.Port().BaudRate(), 115200u);
-    QVERIFY(!rig.Port().IsOpen());
-    QVERIFY(!rig.panel->cbScaner->isChecked());
-    QVERIFY(!rig.panel->TimerBarCode().isActive());
+    QVERIFY(rig.Port().IsOpen());
+    QVERIFY(rig.panel->cbScaner->isChecked());
+    QVERIFY(rig.panel->TimerBarCode().isActive());
   }
 
   void aPortThatDoesNotOpenUnticksTheBox() {

@@ -57,7 +57,6 @@ void TConfigSysPage::ShowBackupSettings() {
                         "файлом DBF в папке bd/backup. Для каждой ККМ хранятся последние %1 копий "
                         "каждого вида (ZarvikConfig.ini, [Backup] KEEP).")
           .arg(b.keep));
-  backupNote_->setAccessibleName(backupNote_->text());
 }
 
 QString TConfigSysPage::HistoryText() {

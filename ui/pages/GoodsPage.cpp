@@ -38,7 +38,7 @@ constexpr std::array<std::string_view, 15> kGoodsActions = {
 constexpr std::array<int, kGoodsFieldCount> kColumnChars = {6, 7, 32, 3, 10, 4, 5, 16, 4, 10};
 
 constexpr int kButtonSpacing = 2;
-constexpr int kGroupSpacing = 12;
+constexpr int kGroupSpacing = 4;  // narrow: the bar fits a 1280-wide screen
 
 // Choices of the coded columns and the values they stand for.
 struct TChoice {
@@ -128,6 +128,9 @@ void TGoodsPage::BuildGrid() {
   model.displayText = [this](int row, int column, const QString& text) {
     return DisplayText(row, column, text);
   };
+  model.acceptEdit = [this](int row, int column, const QString& text) {
+    return column != codeColumn_ || CodeAccepted(row, text);
+  };
   model.cellStyle = [this](int row, int column) {
     TCellStyle s;
     const TGoodsCellState state = CellState(row, column);
@@ -154,6 +157,7 @@ void TGoodsPage::BuildGrid() {
   for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
     connect(&model, signal, this, [this] { report_.rowPlaces.clear(); });
   nameColumn_ = model.ColumnOf("Name");
+  codeColumn_ = model.ColumnOf("Code");
   DBGridEhTOBAP->FitColumns();
   nameWidth_ = DBGridEhTOBAP->columnWidth(nameColumn_);
 }
@@ -283,6 +287,25 @@ QString TGoodsPage::DisplayText(int row, int column, const QString& text) {
   return shown.isEmpty() ? text : shown;
 }
 
+bool TGoodsPage::CodeAccepted(int row, const QString& text) {
+  bool ok = false;
+  const qlonglong code = text.trimmed().toLongLong(&ok);
+  if (!ok) return true;  // the table itself refuses what is no number
+  // The table holds each code once: another row with it refuses the edit.
+  const TWorkTable& table = Table();
+  const int field = table.FieldIndex("Code");
+  for (int r = 0; r < table.ViewRowCount(); ++r) {
+    if (r == row) continue;
+    const WtValue& v = table.ViewValue(r, field);
+    if (const auto* n = std::get_if<std::int64_t>(&v); n != nullptr && *n == code) {
+      Error(std::string(kDuplicateCodeText) + std::to_string(code) + std::string(kDuplicateCodeTextEnd), true,
+            true, true);
+      return false;
+    }
+  }
+  return true;
+}
+
 TGoodsCellState TGoodsPage::CellState(int row, int column) {
   const TWorkTable& table = Table();
   const auto value = [&](std::string_view field) -> const WtValue& {
@@ -326,7 +349,8 @@ TGoodsCellState TGoodsPage::CellState(int row, int column) {
 }
 
 bool TGoodsPage::eventFilter(QObject* watched, QEvent* event) {
-  // The Insert key adds a row (rows are kept in the order they are added).
+  // The Insert key adds a row (at the end; it takes its place by code once
+  // its code is posted).
   if (watched == DBGridEhTOBAP && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Insert) {
     tovarAddRec();

@@ -49,6 +49,8 @@ inline constexpr std::string_view kLoadAllCaption = "Считать все из 
 inline constexpr std::string_view kSaveAllCaption = "Записать все в ККМ";
 inline constexpr std::string_view kResetSoldLabel = "При  записи в ККМ обнулять кол - во \"Продано\"";
 inline constexpr std::string_view kDeleteQuestion = "Вы действительно желаете удалить";
+inline constexpr std::string_view kDuplicateCodeText = "Товар с кодом ";
+inline constexpr std::string_view kDuplicateCodeTextEnd = " уже есть в таблице, код не принят";
 
 // Cell colours.
 inline const QColor kGoodsErrorColor(255, 217, 217);
@@ -133,6 +135,9 @@ class TGoodsPage : public QWidget {
   void FitNameColumn();
   void ConnectActions();
   QString DisplayText(int row, int column, const QString& text);
+  // A code typed into row `row` is taken unless another row has it (then
+  // refused with a message naming it).
+  bool CodeAccepted(int row, const QString& text);
   void MarkForDeletion();
   void SaveGoods(bool singleRow);
   void OnGoodsRecord(TMessageBuffer& answer, bool& more);
@@ -158,6 +163,7 @@ class TGoodsPage : public QWidget {
   bool transferRunning_ = false;
   int nameWidth_ = 0;  // the name column's display width
   int nameColumn_ = -1;
+  int codeColumn_ = -1;
   GoodsImportReport report_;
   QElapsedTimer gridShown_;  // since the grid last showed the rows of a read-all
 };

@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "store/ProfileDiff.h"
 #include "store/UnitBD.h"
 
 namespace zarvik::ui {
@@ -45,11 +46,13 @@ bool OptionInInterval(const TOptionRow& row) {
   return row.value == 0 && row.canNul != 0;
 }
 
-bool OptionDiffers(const TBD& bd, bool storedProfilesFound, const TOptionRow& row) {
-  if (row.num < 1 || row.num >= kOptionCopySize) return false;
-  const auto slot = static_cast<std::size_t>(row.num);
-  if (row.ln == kRegisterProfileKey) return storedProfilesFound && row.value != bd.profileOptionCopy[slot];
-  return row.value != bd.registerOptionCopy[slot];
+bool OptionDiffers(const TWorkTable& options, const TOptionRow& row, std::string_view otherLn) {
+  if (otherLn.empty() || row.ln == otherLn) return false;
+  const int num = options.FieldIndex("num");
+  const int value = options.FieldIndex("Value");
+  for (const int r : ProfileRows(options, otherLn))
+    if (NumberOf(options.StoredValue(r, num)) == row.num) return NumberOf(options.StoredValue(r, value)) != row.value;
+  return false;  // the other profile has no such option: nothing to compare with
 }
 
 }  // namespace zarvik::ui

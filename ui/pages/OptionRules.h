@@ -1,15 +1,12 @@
 // The two rules the options tab draws by: whether a value lies inside its
-// interval, and whether an option differs from its comparison copy.
+// interval, and whether an option differs from the profile it is compared with.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "store/WorkTable.h"
-
-namespace zarvik {
-class TBD;
-}
 
 namespace zarvik::ui {
 
@@ -31,10 +28,12 @@ TOptionRow OptionCurrentRow(const TWorkTable& options);
 // Min <= value <= Max, or value 0 where zero is allowed besides the interval.
 bool OptionInInterval(const TOptionRow& row);
 
-// The register's own settings (key "0") differ when stored profiles of this
-// register exist and the value is not the one of the stored profile; a
-// stored profile or a template differs where its value is not the
-// register's. Options without a comparison entry never differ.
-bool OptionDiffers(const TBD& bd, bool storedProfilesFound, const TOptionRow& row);
+// Whether the option of `row` differs from the same option (by number) of
+// profile `otherLn` in the options table; the comparison key is the one
+// every configuration tab uses (the register's values for a stored profile,
+// a backup or a template; the stored profile "Сохраненная" for the
+// register's own values). Nothing differs when `otherLn` is empty or holds
+// no such option.
+bool OptionDiffers(const TWorkTable& options, const TOptionRow& row, std::string_view otherLn);
 
 }  // namespace zarvik::ui

@@ -15,6 +15,7 @@
 #include "ConfigTabSupport.h"
 #include "DBGridEh.h"
 #include "DBLabel.h"
+#include "DiffMarks.h"
 #include "OptionCardGrid.h"
 #include "OptionRules.h"
 #include "SpeedButtonEx.h"
@@ -30,7 +31,6 @@ namespace zarvik::ui {
 namespace {
 
 // Colours of the drawing rules.
-const QColor kDifferColor(0x00, 0x00, 0xFF);      // blue
 const QColor kOutOfRangeColor(0xFF, 0x00, 0x00);  // red
 
 constexpr int kHighestOptionValue = 255;
@@ -142,7 +142,9 @@ void TOptionsTab::BuildControls() {
   descriptionColumn->addWidget(label16);
   description_ = new TDBLabel(cardView_);
   description_->setObjectName("DBText4");
-  description_->setAccessibleName(QString::fromUtf8("Описание"));
+  // The text is the value read aloud; the caption describes it.
+  description_->setAccessibleDescription(label16->text());
+  label16->setBuddy(description_);
   description_->setWordWrap(true);
   description_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   description_->setFrameShape(QFrame::StyledPanel);
@@ -212,7 +214,7 @@ void TOptionsTab::BuildControls() {
 bool TOptionsTab::RowDiffers(int row) const {
   const TWorkTable& t = host_.Bd().mtOptions;
   if (row < 0 || row >= t.ViewRowCount()) return false;
-  return OptionDiffers(host_.Bd(), host_.Flags().storedProfilesFound, OptionViewRow(t, row));
+  return OptionDiffers(t, OptionViewRow(t, row), ComparisonKey(host_));
 }
 
 bool TOptionsTab::RowOutOfInterval(int row) const {

@@ -92,9 +92,10 @@ void TScannerPanel::cbSpeedPortScanChange() {
   bool ok = false;
   const uint speed = cbSpeedPortScan->currentText().toUInt(&ok);
   if (!ok || !host_.ScannerPort().SetBaudRate(speed)) return;
-  // The new speed closed the port: scanner input is off until the box is
-  // ticked again, and the box shows it.
-  cbScaner->setChecked(false);
+  // The new speed closed the port. The box stays as the user left it (and
+  // is saved so): while it is ticked the port opens again at the new speed;
+  // a port that does not open says why itself, and the next start tries again.
+  if (cbScaner->isChecked()) host_.ScannerPort().Open();
 }
 
 void TScannerPanel::TimerBarCodeTimer() {

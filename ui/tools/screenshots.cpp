@@ -402,6 +402,14 @@ int main(int argc, char** argv) {
   };
   window.resize(options.width, options.height);
   window.show();
+  QCoreApplication::processEvents();
+  if (window.width() > options.width || window.height() > options.height) {
+    // The window could not be made as small as asked: a page would be cut
+    // on such a screen.
+    std::fprintf(stderr, "zarvik-screenshots: the window is %dx%d, larger than %dx%d\n", window.width(),
+                 window.height(), options.width, options.height);
+    return 1;
+  }
   Shooter shooter(options, window);
   shooter.Run();
   window.close();
