@@ -78,6 +78,7 @@
 #include "model/U_kkms.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
+#include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
@@ -1277,7 +1278,8 @@ class RateRun {
       info.keepSoldCount = keepSold;
       for (t.First(); !t.Eof(); t.Next()) {
         if (!zarvik::GoodsRowToRecord(t, info)) return false;
-        if (!protocol_.SetGoods()) return false;
+        // As the window writes: a record whose exchange failed is sent again.
+        if (!zarvik::SetGoodsResuming(protocol_, {})) return false;
         ++written;
       }
       return true;
@@ -1304,10 +1306,14 @@ class RateRun {
     std::vector<Bytes> frames;
     const bool ok = InprocRun(op, 6.0, [&] {
       if (!InprocConnect(false)) return false;
-      return protocol_.ReadAllGoods([&](zarvik::TMessageBuffer& answer, bool&) {
-        const auto v = answer.View();
-        frames.emplace_back(v.begin(), v.end());
-      });
+      // As the window reads: a stream that breaks off goes on where it stopped.
+      return zarvik::ReadAllGoodsResuming(
+          protocol_,
+          [&](zarvik::TMessageBuffer& answer, bool&) {
+            const auto v = answer.View();
+            frames.emplace_back(v.begin(), v.end());
+          },
+          {});
     });
     if (!ok) {
       Record(op, Outcome::Failed);
@@ -1346,12 +1352,15 @@ class RateRun {
     std::vector<Bytes> frames;
     const bool ok = InprocRun(op, 5.0, [&] {
       if (!InprocConnect(false)) return false;
-      return protocol_.ReadJournal([&](zarvik::TMessageBuffer& answer, bool& more) {
-        const auto v = answer.View();
-        frames.emplace_back(v.begin(), v.end());
-        // As the journal page: the end mark stops the transfer.
-        if (v.size() > 2 && v[2] == 9) more = false;
-      });
+      return zarvik::ReadJournalResuming(
+          protocol_,
+          [&](zarvik::TMessageBuffer& answer, bool& more) {
+            const auto v = answer.View();
+            frames.emplace_back(v.begin(), v.end());
+            // As the journal page: the end mark stops the transfer.
+            if (v.size() > 2 && v[2] == 9) more = false;
+          },
+          {});
     });
     if (!ok) {
       Record(op, Outcome::Failed);

@@ -30,12 +30,15 @@ class TProgress {
   TProgress& operator=(const TProgress&) = delete;
   void Show(int done, int total = 0);
   void Done();
+  // From now on the counter says how often the transfer was resumed.
+  void SetResumptions(int resumptions) { resumptions_ = resumptions; }
 
  private:
   std::FILE* err_;
   std::string label_;
   bool active_;
   bool shown_ = false;
+  int resumptions_ = 0;
 };
 
 }  // namespace zarvik::ctl
