@@ -131,6 +131,11 @@ constexpr int kCtlFailed = 1;
 constexpr int kCtlUsage = 2;
 // A zarvikctl process gets this much beyond four times its expected time.
 constexpr Seconds kCtlGrace{60.0};
+// The expected time of an operation is its time on a clean line (or what
+// the same kind took so far at this rate); a line that is repaired as it
+// goes takes longer: half as long again for every percent of the fault rate
+// before a process that still runs counts as hung.
+constexpr double kRepairAllowancePerPercent = 0.5;
 constexpr milliseconds kChildPoll{5};
 // Waits of the event thread.
 constexpr Seconds kShortFreezeMin{0.2};
@@ -1380,7 +1385,8 @@ class RateRun {
     if (random_.Chance(EventChance())) killAt = Seconds(random_.Real(0.0, expected.count()));
     PlanEvent(expected);
     gConsole.Clear();
-    CtlRun run = RunCtl(options_.ctl, work_, args, killAt, expected * 4.0 + kCtlGrace);
+    CtlRun run = RunCtl(options_.ctl, work_, args, killAt,
+                        expected * 4.0 * (1.0 + kRepairAllowancePerPercent * rate_) + kCtlGrace);
     EndEvent();
     if (!run.killed) Took(op, run.seconds);
     if (run.killed && !run.hung) ++figures_.kills;
