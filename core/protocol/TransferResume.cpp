@@ -166,15 +166,20 @@ bool ReadJournalResuming(TProtocolKKM& protocol, const TOnData& handler, const T
   }
 }
 
-bool SetGoodsResuming(TProtocolKKM& protocol, const TResumeControl& control) {
-  if (protocol.kkm == nullptr || !protocol.kkm->info) return false;
+bool RunResuming(TProtocolKKM& protocol, const TResumeControl& control,
+                 const std::function<bool()>& command) {
   TResumer resumer(protocol, control);
   for (;;) {
-    if (protocol.SetGoods()) return true;
+    if (command()) return true;
     // Refused by the register (reported by the command): not the line's doing.
     if (!protocol.LastExchangeFailed()) return false;
-    if (!resumer.Next(0, "SetGoods")) return false;
+    if (!resumer.Next(0, "command")) return false;
   }
+}
+
+bool SetGoodsResuming(TProtocolKKM& protocol, const TResumeControl& control) {
+  if (protocol.kkm == nullptr || !protocol.kkm->info) return false;
+  return RunResuming(protocol, control, [&protocol] { return protocol.SetGoods(); });
 }
 
 std::string LineCountsText(const TLineCounts& c) {

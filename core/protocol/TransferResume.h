@@ -51,5 +51,8 @@ bool ReadJournalResuming(TProtocolKKM& protocol, const TOnData& handler, const T
 // exchange fails. False when the register refused it or the line did not
 // get it through.
 bool SetGoodsResuming(TProtocolKKM& protocol, const TResumeControl& control);
+// Any command of one exchange (a goods read of the backup, ...), run again
+// while its exchange fails, as SetGoodsResuming.
+bool RunResuming(TProtocolKKM& protocol, const TResumeControl& control, const std::function<bool()>& command);
 
 }  // namespace zarvik
