@@ -189,6 +189,18 @@ TEST_F(ScriptedResume, ARegisterThatStaysAwayIsGivenUpAfterTheBound) {
   EXPECT_EQ(protocol.lineCounts.resumptions, kMaxResumptionsInRow);
 }
 
+TEST_F(ScriptedResume, ALineThatFailsEveryFewRecordsIsGivenUpAfterTheTotalBound) {
+  StreamingRegister reg(line, Goods(99));
+  reg.silentAfter = 2;  // every stream breaks off after two records
+  std::vector<int> codes;
+  EXPECT_FALSE(
+      ReadAllGoodsResuming(protocol, [&](TMessageBuffer& a, bool&) { codes.push_back(CodeOf(a)); }, {}));
+  EXPECT_EQ(protocol.lineCounts.resumptions, kMaxResumptions);
+  // Each stream brought its two records, once each, in order.
+  ASSERT_EQ(codes.size(), static_cast<std::size_t>(2 * (kMaxResumptions + 1)));
+  for (std::size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(codes[i], static_cast<int>(i) + 1);
+}
+
 TEST_F(ScriptedResume, AStopByTheUserIsNeverResumed) {
   StreamingRegister reg(line, Goods(6));
   reg.silentAfter = 2;

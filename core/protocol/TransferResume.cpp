@@ -57,6 +57,10 @@ class TResumer {
     if (StopRequested(control_)) return false;
     inRow_ = place == lastPlace_ ? inRow_ + 1 : 1;
     lastPlace_ = place;
+    if (count_ >= kMaxResumptions) {
+      WT(std::string(what) + ": " + std::to_string(kMaxResumptions) + " resumptions, given up", mdFunctional);
+      return false;
+    }
     if (inRow_ > kMaxResumptionsInRow) {
       WT(std::string(what) + ": " + std::to_string(kMaxResumptionsInRow) +
              " resumptions without progress, given up",

@@ -29,6 +29,9 @@ namespace zarvik {
 // Resumptions in a row at the same place (no record taken or written in
 // between) before the transfer gives up.
 inline constexpr int kMaxResumptionsInRow = 5;
+// Resumptions of one transfer in all: a line that fails every few records
+// ends the transfer instead of dragging it on.
+inline constexpr int kMaxResumptions = 30;
 // The pause before a resumption, so that a register that has just restarted
 // or a line that has just been disturbed settles first.
 inline constexpr std::chrono::milliseconds kResumePause{500};
