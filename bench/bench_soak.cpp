@@ -78,6 +78,7 @@
 #include "model/U_kkms.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
+#include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
@@ -130,6 +131,11 @@ constexpr int kCtlFailed = 1;
 constexpr int kCtlUsage = 2;
 // A zarvikctl process gets this much beyond four times its expected time.
 constexpr Seconds kCtlGrace{60.0};
+// The expected time of an operation is its time on a clean line (or what
+// the same kind took so far at this rate); a line that is repaired as it
+// goes takes longer: half as long again for every percent of the fault rate
+// before a process that still runs counts as hung.
+constexpr double kRepairAllowancePerPercent = 0.5;
 constexpr milliseconds kChildPoll{5};
 // Waits of the event thread.
 constexpr Seconds kShortFreezeMin{0.2};
@@ -1277,7 +1283,8 @@ class RateRun {
       info.keepSoldCount = keepSold;
       for (t.First(); !t.Eof(); t.Next()) {
         if (!zarvik::GoodsRowToRecord(t, info)) return false;
-        if (!protocol_.SetGoods()) return false;
+        // As the window writes: a record whose exchange failed is sent again.
+        if (!zarvik::SetGoodsResuming(protocol_, {})) return false;
         ++written;
       }
       return true;
@@ -1304,10 +1311,14 @@ class RateRun {
     std::vector<Bytes> frames;
     const bool ok = InprocRun(op, 6.0, [&] {
       if (!InprocConnect(false)) return false;
-      return protocol_.ReadAllGoods([&](zarvik::TMessageBuffer& answer, bool&) {
-        const auto v = answer.View();
-        frames.emplace_back(v.begin(), v.end());
-      });
+      // As the window reads: a stream that breaks off goes on where it stopped.
+      return zarvik::ReadAllGoodsResuming(
+          protocol_,
+          [&](zarvik::TMessageBuffer& answer, bool&) {
+            const auto v = answer.View();
+            frames.emplace_back(v.begin(), v.end());
+          },
+          {});
     });
     if (!ok) {
       Record(op, Outcome::Failed);
@@ -1346,12 +1357,15 @@ class RateRun {
     std::vector<Bytes> frames;
     const bool ok = InprocRun(op, 5.0, [&] {
       if (!InprocConnect(false)) return false;
-      return protocol_.ReadJournal([&](zarvik::TMessageBuffer& answer, bool& more) {
-        const auto v = answer.View();
-        frames.emplace_back(v.begin(), v.end());
-        // As the journal page: the end mark stops the transfer.
-        if (v.size() > 2 && v[2] == 9) more = false;
-      });
+      return zarvik::ReadJournalResuming(
+          protocol_,
+          [&](zarvik::TMessageBuffer& answer, bool& more) {
+            const auto v = answer.View();
+            frames.emplace_back(v.begin(), v.end());
+            // As the journal page: the end mark stops the transfer.
+            if (v.size() > 2 && v[2] == 9) more = false;
+          },
+          {});
     });
     if (!ok) {
       Record(op, Outcome::Failed);
@@ -1371,7 +1385,8 @@ class RateRun {
     if (random_.Chance(EventChance())) killAt = Seconds(random_.Real(0.0, expected.count()));
     PlanEvent(expected);
     gConsole.Clear();
-    CtlRun run = RunCtl(options_.ctl, work_, args, killAt, expected * 4.0 + kCtlGrace);
+    CtlRun run = RunCtl(options_.ctl, work_, args, killAt,
+                        expected * 4.0 * (1.0 + kRepairAllowancePerPercent * rate_) + kCtlGrace);
     EndEvent();
     if (!run.killed) Took(op, run.seconds);
     if (run.killed && !run.hung) ++figures_.kills;

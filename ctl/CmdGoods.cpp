@@ -4,6 +4,7 @@
 #include <span>
 
 #include "CtlOutput.h"
+#include "protocol/TransferResume.h"
 #include "shell/DiaLog.h"
 #include "store/GoodsExchange.h"
 
@@ -118,42 +119,54 @@ int TCtlSession::CmdGoodsReadAll() {
   TProgress progress(err_, "товар");
   t.DisableControls();
   const TStopSignals signals;
-  const bool ok = protocol_.ReadAllGoods([&](TMessageBuffer& answer, bool& more) {
-    progress.Show(++received, i.MaxCountGoods());
-    if (TStopSignals::Requested()) {
-      more = false;  // the register is told to stop with this frame's receipt
-      stopped = true;
-    }
-    const std::span<const std::uint8_t> bytes = answer.View();
-    if (bytes.size() <= kResultOffset) return;
-    const int status = bytes[kResultOffset];
-    if (status == kResultNotFound || status == kResultBadGoodsCode) return;
-    if (status != 0) {
-      Error(ErrorText(status), true, true, true);
-      ++errors;
-      return;
-    }
-    if (bytes.size() < kRecordOffset + kGoodsRecordSize) {
-      Error(std::string(kWrongAnswerSize), true, true, true);
-      ++errors;
-      return;
-    }
-    std::copy_n(bytes.begin() + kRecordOffset, kGoodsRecordSize, i.GoodsRecord.begin());
-    std::int64_t code = 0;
-    if (!GoodsRecordCode(i, code)) {
-      // A record whose code is no number is reported and skipped.
-      Error(ErrorText(kResultBadGoodsCode), true, true, true);
-      ++errors;
-      return;
-    }
-    if (code <= lastCode) return;  // a repeated record
-    lastCode = code;
-    t.Append();
-    GoodsRecordToRow(i, t);
-    t.Post();
-  });
+  protocol_.lineCounts = {};
+  TResumeControl control;
+  control.stopRequested = [] { return TStopSignals::Requested(); };
+  control.onResume = [&](int resumptions) {
+    progress.SetResumptions(resumptions);
+    progress.Done();
+    Warning("Связь с ККМ прервалась, продолжаем после кода " + std::to_string(lastCode), false, true, true);
+  };
+  const bool ok = ReadAllGoodsResuming(
+      protocol_,
+      [&](TMessageBuffer& answer, bool& more) {
+        progress.Show(++received, i.MaxCountGoods());
+        if (TStopSignals::Requested()) {
+          more = false;  // the register is told to stop with this frame's receipt
+          stopped = true;
+        }
+        const std::span<const std::uint8_t> bytes = answer.View();
+        if (bytes.size() <= kResultOffset) return;
+        const int status = bytes[kResultOffset];
+        if (status == kResultNotFound || status == kResultBadGoodsCode) return;
+        if (status != 0) {
+          Error(ErrorText(status), true, true, true);
+          ++errors;
+          return;
+        }
+        if (bytes.size() < kRecordOffset + kGoodsRecordSize) {
+          Error(std::string(kWrongAnswerSize), true, true, true);
+          ++errors;
+          return;
+        }
+        std::copy_n(bytes.begin() + kRecordOffset, kGoodsRecordSize, i.GoodsRecord.begin());
+        std::int64_t code = 0;
+        if (!GoodsRecordCode(i, code)) {
+          // A record whose code is no number is reported and skipped.
+          Error(ErrorText(kResultBadGoodsCode), true, true, true);
+          ++errors;
+          return;
+        }
+        if (code <= lastCode) return;  // a repeated record
+        lastCode = code;
+        t.Append();
+        GoodsRecordToRow(i, t);
+        t.Post();
+      },
+      control);
   t.EnableControls();
   progress.Done();
+  ShowLineCounts();
   const std::string got = "получено " + std::to_string(CountRows(t)) + " тов." +
                           (lastCode > 0 ? ", последний код " + std::to_string(lastCode) : std::string());
   if (!ok) return Fail("Сбой при загрузке товара: " + got);
@@ -210,6 +223,14 @@ int TCtlSession::CmdGoodsWrite() {
            (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);
   };
   TProgress progress(err_, "товар");
+  protocol_.lineCounts = {};
+  TResumeControl control;
+  control.stopRequested = [] { return TStopSignals::Requested(); };
+  control.onResume = [&](int resumptions) {
+    progress.SetResumptions(resumptions);
+    progress.Done();
+    Warning("Связь с ККМ прервалась, товар " + t.Text("Code") + " записываем снова", false, true, true);
+  };
   for (t.First(); !t.Eof(); t.Next()) {
     ++row;
     if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;
@@ -225,8 +246,10 @@ int TCtlSession::CmdGoodsWrite() {
       ++skipped;
       continue;
     }
-    if (!protocol_.SetGoods()) {
+    if (!SetGoodsResuming(protocol_, control)) {
       progress.Done();
+      ShowLineCounts();
+      if (TStopSignals::Requested()) return Interrupted("Товары записаны частично, " + sofar());
       return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(row) + " из " +
                   std::to_string(rows) + "): записано " + sofar());
     }
@@ -234,6 +257,7 @@ int TCtlSession::CmdGoodsWrite() {
     lastWritten = t.Text("Code");
   }
   progress.Done();
+  ShowLineCounts();
   if (skipped > 0)
     Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
   Done("Записано " + std::to_string(written) + " тов.");

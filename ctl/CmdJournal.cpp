@@ -4,6 +4,7 @@
 
 #include "CtlOutput.h"
 #include "journal/U_magazineoperation.h"
+#include "protocol/TransferResume.h"
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
@@ -33,30 +34,43 @@ int TCtlSession::CmdJournalRead() {
   bool stopped = false;
   TProgress progress(err_, "записи журнала");
   const TStopSignals signals;
-  const bool ok = protocol_.ReadJournal([&](TMessageBuffer& answer, bool& more) {
-    if (TStopSignals::Requested() && !stopped) {
-      // As the window's stop button: DISC, and the receipt of this frame
-      // without the continuation bit ends the transfer.
-      protocol_.SendControl(kDISC);
-      more = false;
-      stopped = true;
-    }
-    const std::span<const std::uint8_t> bytes = answer.View();
-    const int code = bytes.size() > kResultOffset ? bytes[kResultOffset] : 0;
-    if (code == kResultNotFound) {
-      more = false;
-    } else if (code != 0) {
-      Error(ErrorText(code), true, true, true);
-      ++errors;
-    }
-    for (const std::string& line : SplitLines(DecodeJournalReply(bytes))) {
-      source.push_back(line);
-      for (std::string& rendered : SplitLines(RenderJournalLine(line, false)))
-        text.push_back(std::move(rendered));
-    }
-    progress.Show(static_cast<int>(source.size()));
-  });
+  protocol_.lineCounts = {};
+  TResumeControl control;
+  control.stopRequested = [] { return TStopSignals::Requested(); };
+  control.onResume = [&](int resumptions) {
+    progress.SetResumptions(resumptions);
+    progress.Done();
+    Warning("Связь с ККМ прервалась, продолжаем после " + std::to_string(source.size()) + " записей", false,
+            true, true);
+  };
+  const bool ok = ReadJournalResuming(
+      protocol_,
+      [&](TMessageBuffer& answer, bool& more) {
+        if (TStopSignals::Requested() && !stopped) {
+          // As the window's stop button: DISC, and the receipt of this frame
+          // without the continuation bit ends the transfer.
+          protocol_.SendControl(kDISC);
+          more = false;
+          stopped = true;
+        }
+        const std::span<const std::uint8_t> bytes = answer.View();
+        const int code = bytes.size() > kResultOffset ? bytes[kResultOffset] : 0;
+        if (code == kResultNotFound) {
+          more = false;
+        } else if (code != 0) {
+          Error(ErrorText(code), true, true, true);
+          ++errors;
+        }
+        for (const std::string& line : SplitLines(DecodeJournalReply(bytes))) {
+          source.push_back(line);
+          for (std::string& rendered : SplitLines(RenderJournalLine(line, false)))
+            text.push_back(std::move(rendered));
+        }
+        progress.Show(static_cast<int>(source.size()));
+      },
+      control);
   progress.Done();
+  ShowLineCounts();
   const std::string got = "получено " + std::to_string(source.size()) + " записей журнала";
   if (!ok) return Fail("Сбой при загрузке ОТЧЕТА: " + got);
   // Stopped: nothing is shown or written, an existing file stays as it was.

@@ -100,6 +100,7 @@ void TProgress::Show(int done, int total) {
   if (!active_) return;
   std::string text = "\r" + label_ + ": " + std::to_string(done);
   if (total > 0) text += " / " + std::to_string(total);
+  if (resumptions_ > 0) text += " (возобновлений: " + std::to_string(resumptions_) + ")";
   Write(err_, text);
   std::fflush(err_);
   shown_ = true;

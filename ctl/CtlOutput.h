@@ -34,6 +34,8 @@ class TProgress {
   // A worker of a fleet run: progress goes as lines "@fleet progress LABEL
   // DONE TOTAL" (a few a second) for the fleet to show, terminal or not.
   static void SetFleetLines(bool on);
+  // From now on the counter says how often the transfer was resumed.
+  void SetResumptions(int resumptions) { resumptions_ = resumptions; }
 
  private:
   std::FILE* err_;
@@ -41,6 +43,7 @@ class TProgress {
   bool active_;
   bool shown_ = false;
   std::chrono::steady_clock::time_point lastLine_{};
+  int resumptions_ = 0;
 };
 
 }  // namespace zarvik::ctl

@@ -144,6 +144,11 @@ int TCtlSession::Interrupted(const std::string& text) {
   return ceInterrupted;
 }
 
+void TCtlSession::ShowLineCounts() {
+  // A warning, so that it shows without a trace depth: the line needed repairs.
+  if (protocol_.lineCounts.Any()) Warning(LineCountsText(protocol_.lineCounts), false, true, true);
+}
+
 int TCtlSession::Usage(const std::string& text) {
   std::fprintf(err_, "zarvikctl: %s\n", text.c_str());
   std::fprintf(err_, "Try 'zarvikctl %s--help'.\n", words_.empty() ? "" : (words_[0] + " ").c_str());

@@ -93,6 +93,8 @@ class TCtlSession {
   // The exit status of a transfer stopped by a signal, after `text` (the
   // system's warning with the count) is reported.
   int Interrupted(const std::string& text);
+  // After a transfer: one line with what the line cost, when it cost anything.
+  void ShowLineCounts();
   TKKMInfo& Info() { return kkm_.Info(); }
   // Whether the register's values are kept before a write: [Backup] ENABLED
   // of ZarvikConfig.ini, unless --no-backup.

@@ -1,11 +1,14 @@
 #include "RegisterLink.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace zarvik::sim {
 namespace {
 constexpr std::size_t kMaxLog = 100000;
-}
+// How a garbled byte differs from the byte sent.
+constexpr std::uint8_t kGarbleBits = 0x5A;
+}  // namespace
 
 RegisterLink::RegisterLink(RegisterState state)
     : state_(std::move(state)),
@@ -78,6 +81,7 @@ void RegisterLink::SendControl(std::uint8_t control) {
   const auto byte = static_cast<std::uint8_t>(control | kFromRegister);
   Bytes packet = BuildControlPacket(address_, byte);
   if (faults_.Fire(FaultKind::ControlCrc)) ++packet[4];
+  if (faults_.Fire(FaultKind::Garble)) packet[2] ^= kGarbleBits;
   Log(stats_.sent, byte);
   lastWasData_ = false;
   lastControl_ = control;
@@ -97,6 +101,15 @@ void RegisterLink::SendOutstanding() {
   const Bytes frame = BuildDataFrame(*outstanding_);
   packet.insert(packet.end(), frame.begin(), frame.end());
   if (faults_.Fire(FaultKind::Crc)) ++packet.back();
+  if (const Fault* f = faults_.Fire(FaultKind::Lose)) {
+    // From the middle of the frame (after the 5 bytes of its header).
+    const std::size_t frameStart = 5;
+    const std::size_t middle = frameStart + (packet.size() - frameStart) / 2;
+    const std::size_t n = std::min(static_cast<std::size_t>(f->param), packet.size() - middle);
+    packet.erase(packet.begin() + static_cast<std::ptrdiff_t>(middle),
+                 packet.begin() + static_cast<std::ptrdiff_t>(middle + n));
+  }
+  if (faults_.Fire(FaultKind::Garble)) packet[5 + (packet.size() - 5) / 2] ^= kGarbleBits;
   if (const Fault* f = faults_.Fire(FaultKind::Drop)) {
     const auto n = static_cast<std::size_t>(f->param);
     packet.resize(packet.size() > n ? packet.size() - n : 0);

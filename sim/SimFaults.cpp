@@ -13,7 +13,8 @@ constexpr KindName kKindNames[] = {
     {FaultKind::Crc, "crc"},       {FaultKind::ControlCrc, "ctlcrc"}, {FaultKind::Drop, "drop"},
     {FaultKind::Extra, "extra"},   {FaultKind::Sequence, "seq"},      {FaultKind::Wait, "wait"},
     {FaultKind::Busy, "busy"},     {FaultKind::Reject, "rej"},        {FaultKind::Silence, "silence"},
-    {FaultKind::Result, "result"}, {FaultKind::Flood, "flood"},
+    {FaultKind::Result, "result"}, {FaultKind::Flood, "flood"},       {FaultKind::Lose, "lose"},
+    {FaultKind::Garble, "garble"},
 };
 constexpr int kMaxParam = 100000;
 constexpr std::size_t kChanceDecimals = 4;
@@ -96,7 +97,8 @@ bool ParseFault(std::string_view text, Fault& out, std::string& error) {
     return false;
   }
   const bool takesNumber = f.kind == FaultKind::Drop || f.kind == FaultKind::Extra ||
-                           f.kind == FaultKind::Wait || f.kind == FaultKind::Flood;
+                           f.kind == FaultKind::Lose || f.kind == FaultKind::Wait ||
+                           f.kind == FaultKind::Flood;
   if (f.kind == FaultKind::Flood) f.param = kDefaultFlood;
   if (f.kind == FaultKind::Result) {
     const std::size_t colon = param.find(':');
@@ -130,8 +132,8 @@ std::string FaultText(const Fault& f) {
   }
   if (f.kind == FaultKind::Result) {
     text += "=" + std::to_string(f.param) + ":" + std::to_string(f.result);
-  } else if (f.kind == FaultKind::Drop || f.kind == FaultKind::Extra || f.kind == FaultKind::Wait ||
-             f.kind == FaultKind::Flood) {
+  } else if (f.kind == FaultKind::Drop || f.kind == FaultKind::Extra || f.kind == FaultKind::Lose ||
+             f.kind == FaultKind::Wait || f.kind == FaultKind::Flood) {
     text += "=" + std::to_string(f.param);
     if (f.kind == FaultKind::Wait && f.command >= 0) text += ":" + std::to_string(f.command);
   }

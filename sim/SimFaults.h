@@ -10,6 +10,9 @@
 //   ctlcrc       the next control packet carries a wrong check byte
 //   drop[=N]     the next data frame loses its last N bytes (default 1)
 //   extra[=N]    N junk bytes (0xA5, default 1) follow the next data frame
+//   lose[=N]     the next data frame loses N bytes from its middle (default 1)
+//   garble       the next packet sent (control packet or data packet) has a
+//                byte in its middle changed, as line noise would change it
 //   seq          the next data frame carries a wrong packet number
 //   wait[=K[:C]] the next command's answer is preceded by K WAIT packets
 //                (default 1): one in place of each poll that would fetch it;
@@ -31,8 +34,22 @@
 
 namespace zarvik::sim {
 
-enum class FaultKind { Crc, ControlCrc, Drop, Extra, Sequence, Wait, Busy, Reject, Silence, Result, Flood };
-inline constexpr int kFaultKindCount = 11;
+enum class FaultKind {
+  Crc,
+  ControlCrc,
+  Drop,
+  Extra,
+  Sequence,
+  Wait,
+  Busy,
+  Reject,
+  Silence,
+  Result,
+  Flood,
+  Lose,
+  Garble
+};
+inline constexpr int kFaultKindCount = 13;
 inline constexpr int kDefaultFlood = 10;
 
 inline constexpr int kFaultForever = -1;
@@ -45,7 +62,7 @@ inline constexpr std::uint64_t kDefaultFaultSeed = 1;
 
 struct Fault {
   FaultKind kind = FaultKind::Crc;
-  int param = 1;   // N of drop/extra/flood, K of wait, the command of result
+  int param = 1;   // N of drop/extra/lose/flood, K of wait, the command of result
   int result = 0;  // result code of result
   int count = 1;   // times left to fire; kFaultForever never runs out
   int chance = kChanceScale;  // millionths: how likely it fires where it could

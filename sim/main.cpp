@@ -40,8 +40,8 @@ void Usage() {
                "usage: zarvik-sim [--scenario FILE] [--com N] [--device PATH] [--baud N] [--pace] "
                "[--match-speed] [--fault FAULT]... [--fault-seed N]\n"
                "--match-speed: answer only a PC that set the line to --baud (pseudo-terminal)\n"
-               "FAULT: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra seq wait busy\n"
-               "            rej silence flood result=CMD:CODE; PERCENT the chance it fires where it could;\n"
+               "FAULT: KIND[=PARAM][@PERCENT][*COUNT], KIND one of crc ctlcrc drop extra lose garble seq\n"
+               "            wait busy rej silence flood result=CMD:CODE; PERCENT the chance it fires where it could;\n"
                "            COUNT a number or inf (see sim/README.md)\n");
 }
 

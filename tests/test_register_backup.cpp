@@ -402,6 +402,20 @@ TEST(GoodsBackupCodes, FewRowsAreReadOneByOne) {
   EXPECT_TRUE(GoodsBackupCodes(t, info).empty());
 }
 
+// A record read of the backup whose exchange fails (the register hears
+// nothing for a while) is asked again instead of cancelling the write.
+TEST_F(BackupRegisterTest, GoodsBackupReadsAgainAfterAFailedExchange) {
+  const std::string path = GoodsBackupPath(GoodsBackupFolder(dir_.File("bd")), kSerial,
+                                           LocalTime(2026, 12, 10, 14, 5, 0));
+  protocol_.lineCounts = {};
+  ASSERT_TRUE(simulator_->AddFault("silence*7"));  // the six polls of an exchange and more
+  ASSERT_TRUE(BackupGoods(protocol_, path, {7, 8}, {}));
+  EXPECT_GE(protocol_.lineCounts.resumptions, 1);
+  TBD read;
+  ASSERT_TRUE(ImportGoodsDbf(path, read.mtTOBAP, 4000));
+  EXPECT_EQ(cfgCodes(read.mtTOBAP), (std::vector<std::string>{"7", "8"}));
+}
+
 TEST_F(BackupRegisterTest, GoodsBackupFiles) {
   const std::string folder = GoodsBackupFolder(dir_.File("bd"));
   const auto when = LocalTime(2026, 12, 10, 14, 3, 12);

@@ -270,6 +270,30 @@ TEST_F(SimLink, DroppedAndExtraBytes) {
   pc_.SendControl(0xC0);
 }
 
+TEST_F(SimLink, LostAndGarbledBytes) {
+  const Bytes info = pc_.One(kGetInfo);
+  const Bytes whole = Frame(info);
+  Bytes lost = whole;
+  lost.erase(lost.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2));  // a byte from the middle
+  ASSERT_TRUE(sim_->AddFault("lose"));
+  pc_.SendControl(0xC5);
+  ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  pc_.SendRequest(kGetInfo, true);
+  ASSERT_EQ(pc_.ReadControl(), 0xFA);
+  ++pc_.tx;
+  ASSERT_EQ(pc_.ReadControl() & 0xC0, 0x80);
+  EXPECT_EQ(pc_.Read(100, simtest::kSilenceWait), lost);
+  pc_.SendControl(0xC0);
+
+  // A garbled control packet: its address byte changed, its check byte as sent.
+  ASSERT_TRUE(sim_->AddFault("garble"));
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.Read(5, simtest::kAnswerWait), (Bytes{0x7F, 0x02, 0x01 ^ 0x5A, 0xE5, 0x1A}));
+  pc_.SendControl(0xC5);
+  EXPECT_EQ(pc_.ReadControl(), 0xE5);
+  EXPECT_EQ(sim_->FaultsFired(FaultKind::Garble), 1);
+}
+
 TEST_F(SimLink, PollFaults) {
   constexpr int kSilent = -1, kBadCheck = -2;
   struct Case {

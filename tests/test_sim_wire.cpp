@@ -150,6 +150,8 @@ TEST(SimFaults, SpecsParseAndPrintBack) {
       {"ctlcrc*2", FaultKind::ControlCrc, 1, 0, 2},
       {"drop=3", FaultKind::Drop, 3, 0, 1},
       {"extra=2*4", FaultKind::Extra, 2, 0, 4},
+      {"lose=2", FaultKind::Lose, 2, 0, 1},
+      {"garble*4", FaultKind::Garble, 1, 0, 4},
       {"seq", FaultKind::Sequence, 1, 0, 1},
       {"wait=2", FaultKind::Wait, 2, 0, 1},
       {"busy*inf", FaultKind::Busy, 1, 0, kFaultForever},

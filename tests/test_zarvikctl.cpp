@@ -374,6 +374,21 @@ TEST_F(ZarvikCtl, OneGoodsRecord) {
   EXPECT_TRUE(Has(r.err, "Товар/услуга не найдены")) << r.err;
 }
 
+// A noisy line: the same goods, and one line that says what it cost.
+TEST_F(ZarvikCtl, GoodsReadAllThroughNoiseSaysWhatTheLineCost) {
+  const std::string clean = Ok({"goods", "read-all", "--csv"});
+  RunResult r = Run({"goods", "read-all", "--csv"});
+  EXPECT_FALSE(Has(r.err, "Линия:")) << r.err;  // nothing to say on a clean line
+  ASSERT_TRUE(simulator->AddFault("extra=2@50*inf"));
+  ASSERT_TRUE(simulator->AddFault("crc@30*inf"));
+  r = Run({"goods", "read-all", "--csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, clean);
+  EXPECT_TRUE(Has(r.err, "Линия: повторов запрошено ")) << r.err;
+  EXPECT_TRUE(Has(r.err, ", ресинхронизаций ")) << r.err;
+  simulator->ClearFaults();
+}
+
 TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
   const std::string out = Ok({"goods", "read-all", "--csv"});
   EXPECT_EQ(out,

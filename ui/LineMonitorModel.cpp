@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "protocol/LinkFrames.h"
 #include "protocol/ResultTexts.h"
 #include "shell/Utilscolor.h"
 
@@ -23,6 +24,8 @@ constexpr int kDropShare = 10;
 const QString kToRegister = QStringLiteral("ПК->ККМ");
 const QString kFromRegister = QStringLiteral("ПК<-ККМ");
 const QString kContinued = QStringLiteral("асинх.");
+const QString kRetried = QString::fromUtf8(kRetryMark.data(), static_cast<qsizetype>(kRetryMark.size()));
+const QString kRetriedKind = QStringLiteral("повтор");
 const QString kReadBytes = QStringLiteral("ReadFromCOM");
 const QString kWriteBytes = QStringLiteral("WriteToCOM");
 
@@ -169,10 +172,18 @@ TLineRecord TLineTraceReader::Read(const TLineTrace& trace) {
         r.category = TLineCategory::Commands;
         r.exchangeMark = true;
         r.name = QStringLiteral("конец синхронизации");
-      } else if (r.text.startsWith(QStringLiteral(">data "))) {
-        ReadDataFrame(r);
       } else if (r.text.startsWith(QLatin1Char('>'))) {
-        ReadControlPacket(r);
+        // A packet sent or received again ends with the mark; the rest is
+        // read as any packet's trace.
+        const QString full = r.text;
+        r.retried = r.text.endsWith(kRetried);
+        if (r.retried) r.text.chop(kRetried.size());
+        if (r.text.startsWith(QStringLiteral(">data "))) {
+          ReadDataFrame(r);
+        } else {
+          ReadControlPacket(r);
+        }
+        r.text = full;
       } else if (r.text.startsWith(kReadBytes + QLatin1Char(':'))) {
         ReadBytes(r, kReadBytes, TLineDirection::FromRegister);
       } else if (r.text.startsWith(kWriteBytes + QLatin1Char(':'))) {
@@ -212,7 +223,11 @@ QString TLineMonitorModel::CellText(const TLineRecord& r, int column) {
       return QDateTime::fromMSecsSinceEpoch(r.timeUs / kMicrosPerMilli)
           .toString(QStringLiteral("hh:mm:ss.zzz"));
     case lcSinceStart: return r.sinceStartUs >= 0 ? Millis(r.sinceStartUs) : QString();
-    case lcKind: return r.continuation ? r.name + QLatin1Char(' ') + kContinued : r.name;
+    case lcKind: {
+      QString kind = r.continuation ? r.name + QLatin1Char(' ') + kContinued : r.name;
+      if (r.retried) kind += QLatin1Char(' ') + kRetriedKind;
+      return kind;
+    }
     case lcDirection:
       return r.direction == TLineDirection::ToRegister     ? kToRegister
              : r.direction == TLineDirection::FromRegister ? kFromRegister
@@ -256,6 +271,7 @@ QVariant TLineMonitorModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::BackgroundRole:
       if (r.exchangeMark) return QColor(0xE8, 0xE8, 0xE8);
+      if (r.retried) return QColor(0xFF, 0xE6, 0xB3);
       return {};
     default: return {};
   }

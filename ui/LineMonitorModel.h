@@ -46,6 +46,7 @@ struct TLineRecord {
   TLineDirection direction = TLineDirection::None;
   bool continuation = false;  // "асинх." in a control packet's trace
   bool exchangeMark = false;  // the start or end line of an exchange
+  bool retried = false;       // a packet that crossed the line again (a repetition)
   int size = -1;     // bytes: 5 for a control packet, the payload of a data frame, the bytes of a port trace
   int command = -1;  // command code of a data frame
   int result = -1;   // result code of an answer or of a failed link step

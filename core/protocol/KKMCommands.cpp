@@ -428,6 +428,9 @@ bool TProtocolKKM::SetGoods() {
   NewRequest({kRequestMark, cmdSetGoods}, kSetGoodsLength);
   std::copy_n(info.GoodsRecord.begin(), kSentGoodsBytes, request_.bytes.begin() + kSetGoodsRecordOffset);
   request_.bytes[kSetGoodsResetOffset] = info.keepSoldCount ? kKeepSold : kResetSold;
+  // The answer is the three bytes of a write; anything else lost or gained
+  // a byte on the way.
+  frameForm = [](std::span<const std::uint8_t> frame) { return frame.size() == kWriteAnswerLength; };
   return Tell();
 }
 
@@ -506,10 +509,22 @@ bool TProtocolKKM::PrintLine(int font, int brightness, const std::string& text) 
   return Tell();
 }
 
-bool TProtocolKKM::ReadAllGoods(TOnData handler) {
+bool TProtocolKKM::ReadAllGoods(TOnData handler, int firstCode) {
   if (kkm == nullptr) return false;
+  if (firstCode == 1) {
+    NewRequest({kRequestMark, cmdGetGoods, 0x01, 0x00}, 4);
+  } else if (firstCode < 1 || !GoodsRequest(firstCode)) {
+    onData = nullptr;
+    return false;
+  }
   if (handler) onData = std::move(handler);
-  NewRequest({kRequestMark, cmdGetGoods, 0x01, 0x00}, 4);
+  // A record comes whole (the answer of GetGoods); a refusal as three bytes
+  // or as a record's answer.
+  frameForm = [](std::span<const std::uint8_t> frame) {
+    const auto size = static_cast<std::int32_t>(frame.size());
+    if (size < kWriteAnswerLength) return false;
+    return size == kGoodsAnswerLength || (frame[kResultCodeOffset] != 0 && size == kWriteAnswerLength);
+  };
   return Exchange(request_, answer_, true);
 }
 

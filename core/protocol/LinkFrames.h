@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zarvik {
@@ -26,6 +27,12 @@ inline constexpr std::uint8_t kEscapedByte = 0x7F;
 inline constexpr std::uint8_t kStuffByte = 0x10;
 inline constexpr std::uint8_t kEndMark = 0x03;
 inline constexpr std::size_t kControlPacketSize = 5;
+// Bytes the reader drops at most while it looks for the start of a packet:
+// two of the longest data packets. A line that brings more is no line.
+inline constexpr std::size_t kMaxSkippedBytes = 2 * (kControlPacketSize + 3 + 2 * 256 + 1);
+// The end of the trace of a packet that crosses the line again (the line
+// monitor marks these rows).
+inline constexpr std::string_view kRetryMark = " (повтор)";
 
 // Control byte bits.
 inline constexpr std::uint8_t kClassMask = 0xC0;

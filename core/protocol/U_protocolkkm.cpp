@@ -79,30 +79,92 @@ TLinkCode TProtocolKKM::SendControl(std::uint8_t control) {
   const bool written = line != nullptr && line->Write(packet.data(), count) && count == kControlPacketSize;
   if (ControlKind(control) == kDISC) Wait(waits.afterDisc);
   if (!written) return TLinkCode::WriteFailed;
-  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(number), mdFunctional);
+  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(number) +
+         (retryTrace_ ? std::string(kRetryMark) : std::string()),
+     mdFunctional);
   return TLinkCode::Ok;
 }
 
-TLinkCode TProtocolKKM::ReceiveControl(std::uint8_t& control) {
-  std::array<std::uint8_t, kControlPacketSize> packet{};
-  IByteStream* line = Line();
-  std::uint32_t count = kControlPacketSize;
-  if (line == nullptr || !line->Read(packet.data(), count) || count != kControlPacketSize) {
-    return TLinkCode::ReadFailed;
-  }
+TLinkCode TProtocolKKM::CheckControlPacket(const TControlPacket& packet) const {
   if (static_cast<std::uint8_t>(packet[2] + packet[3] + packet[4]) != 0) return TLinkCode::BadCrc;
-  const int number = NetworkNumber();
-  if (packet[0] != kFrameStart || packet[1] != kControlMark || packet[2] != NetworkAddress(number)) {
+  if (packet[0] != kFrameStart || packet[1] != kControlMark || packet[2] != NetworkAddress(NetworkNumber())) {
     return TLinkCode::FrameFormat;
   }
+  return TLinkCode::Ok;
+}
+
+void TProtocolKKM::TakeControlPacket(const TControlPacket& packet, std::uint8_t& control) {
   control = packet[3];
   if (IsResyncKind(control) && kkm != nullptr) {
     kkm->rxSeq = 0;
     kkm->txSeq = 0;
   }
   lastReceivedControl = control;
-  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(number), mdFunctional);
+  MT(">" + PacketKindName(control) + "  ККМ=" + std::to_string(NetworkNumber()) +
+         (awaitRepeat_ && IsDataHeader(control) ? std::string(kRetryMark) : std::string()),
+     mdFunctional);
+}
+
+TLinkCode TProtocolKKM::ReceiveControl(std::uint8_t& control) {
+  TControlPacket packet{};
+  IByteStream* line = Line();
+  std::uint32_t count = kControlPacketSize;
+  if (line == nullptr || !line->Read(packet.data(), count) || count != kControlPacketSize) {
+    return TLinkCode::ReadFailed;
+  }
+  const TLinkCode code = CheckControlPacket(packet);
+  if (code != TLinkCode::Ok) return code;
+  TakeControlPacket(packet, control);
   return TLinkCode::Ok;
+}
+
+TLinkCode TProtocolKKM::SeekControl(std::uint8_t& control) {
+  TControlPacket packet{};
+  IByteStream* line = Line();
+  std::uint32_t count = kControlPacketSize;
+  if (line == nullptr || !line->Read(packet.data(), count) || count != kControlPacketSize) {
+    return TLinkCode::ReadFailed;
+  }
+  const TLinkCode first = CheckControlPacket(packet);
+  // A packet in step, taken or refused as it is: garbled (its check byte),
+  // or meant for another register.
+  const auto inStep = [&packet] { return packet[0] == kFrameStart && packet[1] == kControlMark; };
+  if (first == TLinkCode::Ok || inStep()) {
+    if (first == TLinkCode::Ok) TakeControlPacket(packet, control);
+    return first;
+  }
+  // Out of step: the bytes before the next possible start (0x7F followed by
+  // 0x02, or a 0x7F at the end) are dropped and the packet is read on, until
+  // a valid packet, the end of what the line brings, or kMaxSkippedBytes.
+  std::size_t dropped = 0;
+  for (;;) {
+    std::size_t start = 1;
+    while (start < kControlPacketSize &&
+           !(packet[start] == kFrameStart &&
+             (start + 1 == kControlPacketSize || packet[start + 1] == kControlMark)))
+      ++start;
+    dropped += start;
+    if (dropped > kMaxSkippedBytes) return first;
+    std::copy(packet.begin() + static_cast<std::ptrdiff_t>(start), packet.end(), packet.begin());
+    const std::size_t kept = kControlPacketSize - start;
+    std::uint32_t wanted = static_cast<std::uint32_t>(start);
+    if (!line->Read(packet.data() + kept, wanted) || wanted != start) return first;
+    // Only a whole valid packet ends the search: a 0x7F 0x02 among junk
+    // may be junk too.
+    if (!inStep() || CheckControlPacket(packet) != TLinkCode::Ok) continue;
+    ++lineCounts.resyncs;
+    WT("Sync>WaitKvit:" + std::to_string(dropped) + " bytes dropped before a packet", mdFunctional);
+    TakeControlPacket(packet, control);
+    return TLinkCode::Ok;
+  }
+}
+
+TLinkCode TProtocolKKM::SendControlAgain(std::uint8_t control) {
+  ++lineCounts.framesResent;
+  retryTrace_ = true;
+  const TLinkCode code = SendControl(control);
+  retryTrace_ = false;
+  return code;
 }
 
 TLinkCode TProtocolKKM::SendData(const std::uint8_t* payload, std::int32_t length) {
@@ -114,7 +176,8 @@ TLinkCode TProtocolKKM::SendData(const std::uint8_t* payload, std::int32_t lengt
   std::uint32_t count = size;
   if (line == nullptr || !line->Write(frame.data(), count) || count != size) return TLinkCode::WriteFailed;
   MT(">data ПК->ККМ             size:" + std::to_string(length) + "  :" +
-         FirstBytesText(std::span(frame).subspan(1)),
+         FirstBytesText(std::span(frame).subspan(1)) +
+         (retryTrace_ ? std::string(kRetryMark) : std::string()),
      mdFunctional);
   return TLinkCode::Ok;
 }
@@ -160,7 +223,8 @@ TLinkCode TProtocolKKM::ReceiveData(std::uint8_t* buffer, std::size_t capacity, 
   if (static_cast<std::uint8_t>(sum + check) != 0) return TLinkCode::BadCrc;
   length = static_cast<std::int32_t>(stored);
   MT(">data ПК<-ККМ             size:" + std::to_string(length) + "  :" +
-         FirstBytesText(std::span<const std::uint8_t>(buffer, stored)),
+         FirstBytesText(std::span<const std::uint8_t>(buffer, stored)) +
+         (awaitRepeat_ ? std::string(kRetryMark) : std::string()),
      mdFunctional);
   return TLinkCode::Ok;
 }
@@ -178,14 +242,18 @@ TLinkCode TProtocolKKM::SendDataPacket(const TMessageBuffer& request, bool conti
 
 bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, bool continuation) {
   IByteStream* line = Line();
+  lastExchangeFailed_ = true;
+  awaitRepeat_ = false;
   if (kkm == nullptr || line == nullptr) {
     onData = nullptr;
+    frameForm = nullptr;
     return false;
   }
   if (!line->IsOpen() && !line->Open()) {
     // A streaming handler must not outlive its exchange: the next command
     // would hand its answer to it.
     onData = nullptr;
+    frameForm = nullptr;
     return false;
   }
   MT("----- начало синхронизации с ККМ -----", mdFunctional);
@@ -235,7 +303,10 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   for (;;) {
     answer.count = 0;
     UiHooks().ProcessEvents();
-    if (UiHooks().IsTerminating()) return true;
+    if (UiHooks().IsTerminating()) {
+      lastExchangeFailed_ = false;
+      return true;
+    }
 
     code = SendControl(kRDY);
     if (haveTaken) polledSinceTaken = true;
@@ -247,7 +318,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
       bool looped = true;  // false when the repetition was left early
       while (step < kMaxStepsPerCycle) {
         std::uint8_t control = 0;
-        code = ReceiveControl(control);
+        code = SeekControl(control);
         if (code != TLinkCode::Ok) {
           WT("Sync>WaitKvit:" + ResultText(code), mdFunctional);
           kkm->linkState = lsNoAnswer;
@@ -262,8 +333,25 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
               std::clamp<std::int32_t>(answer.count, 0, static_cast<std::int32_t>(kMaxAnswerBytes)));
           std::int32_t n = 0;
           code = ReceiveData(answer.bytes.data() + at, kFramePayloadCapacity, n);
-          if (code == TLinkCode::BadCrc) {
+          // A garbled frame (its check byte, a broken escape, no end within
+          // the capacity) is asked for again; what is left of it on the line
+          // is dropped by the next read of a control packet.
+          if (code == TLinkCode::BadCrc || code == TLinkCode::FrameFormat || code == TLinkCode::Overflow) {
+            if (code != TLinkCode::BadCrc) WT("WaitData:" + ResultText(code), mdFunctional);
             SendControl(kRepeatRequest);
+            ++lineCounts.repeatsAsked;
+            awaitRepeat_ = true;
+            kkm->linkState = lsNoAnswer;
+            ++step;
+            continue;
+          }
+          if (code == TLinkCode::Ok && frameForm &&
+              !frameForm(
+                  std::span<const std::uint8_t>(answer.bytes.data() + at, static_cast<std::size_t>(n)))) {
+            WT("WaitData:frame of a wrong size, asked again", mdFunctional);
+            SendControl(kRepeatRequest);
+            ++lineCounts.repeatsAsked;
+            awaitRepeat_ = true;
             kkm->linkState = lsNoAnswer;
             ++step;
             continue;
@@ -287,6 +375,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           if (finalTaken && number == finalNumber && std::equal(frame.begin(), frame.end(), finalFrame.begin(),
                                                                 finalFrame.end())) {
             WT("WaitData:last frame repeated, acknowledged again", mdFunctional);
+            ++lineCounts.framesResent;
             SendControl(kACK);
             kkm->linkState = lsDone;
             looped = false;
@@ -297,12 +386,14 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
                                                            lastTaken.end());
           if (!inStep && resyncSent) {
             WT("WaitData:frame sent before the resynchronisation, dropped", mdFunctional);
+            ++lineCounts.framesResent;
             ++step;
             continue;
           }
           if (inStep && resyncSent && copyOfTaken) {
             // The register still waits for the receipt of the frame taken.
             WT("WaitData:frame taken before sent again, acknowledged again", mdFunctional);
+            ++lineCounts.framesResent;
             resyncSent = false;
             polledSinceTaken = false;
             ++kkm->rxSeq;
@@ -319,8 +410,12 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
             break;
           }
           if (!inStep || (copyOfTaken && polledSinceTaken)) {
-            if (inStep) WT("WaitData:frame taken before sent again", mdFunctional);
+            if (inStep) {
+              WT("WaitData:frame taken before sent again", mdFunctional);
+              ++lineCounts.framesResent;
+            }
             WT("WaitData:bad paket number", mdFunctional);
+            ++lineCounts.resyncs;
             answer.count = 0;
             kkm->linkState = lsNotSynchronised;
             kkm->rxSeq = 0;
@@ -334,6 +429,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           }
           // The frame is accepted.
           resyncSent = false;
+          awaitRepeat_ = false;
           const std::vector<std::uint8_t> taken(frame.begin(), frame.end());
           UiHooks().ProcessEvents();
           if (sending) {
@@ -352,6 +448,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           if (answer.count > static_cast<std::int32_t>(kMaxAnswerBytes)) {
             Error("слишком много данных", false, true, true);
             onData = nullptr;
+            frameForm = nullptr;
             return false;
           }
           lastReceipt = more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK;
@@ -382,7 +479,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
              mdFunctional);
         }
         if (kind == kRepeatRequest && dataPhase) {
-          SendControl(lastSentControl);
+          SendControlAgain(lastSentControl);
           ++step;
           continue;
         }
@@ -426,7 +523,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           }
         }
         if ((kind == kSYN || kind == kRDY || kind == kRepeatRequest) && sending) {
+          // The request again: the register asked for it once more.
+          if (requestSent) ++lineCounts.framesResent;
+          retryTrace_ = requestSent;
           code = SendDataPacket(request, continuation);
+          retryTrace_ = false;
           if (code != TLinkCode::Ok) {
             WT("Syn>Send:" + ResultText(code), mdFunctional);
             kkm->linkState = lsNoAnswer;
@@ -451,8 +552,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   MT("----- конец синхронизации с ККМ  -----", mdFunctional);
   Wait(waits.atEnd);
   const bool ok = kkm->linkState == lsDone && !dataPhase && !sending;
+  lastExchangeFailed_ = !ok;
+  awaitRepeat_ = false;
   if (!ok) line->Reopen();
   onData = nullptr;
+  frameForm = nullptr;
   return ok;
 }
 

@@ -20,6 +20,7 @@
 #include "model/U_kkms.h"
 #include "protocol/ByteStream.h"
 #include "protocol/ComPortStream.h"
+#include "protocol/LineCounts.h"
 #include "protocol/LinkFrames.h"
 #include "protocol/ResultTexts.h"
 #include "protocol/Timing.h"
@@ -64,6 +65,15 @@ class TProtocolKKM {
   std::uint8_t lastReceivedControl = 0;
   std::uint8_t lastSentControl = 0;
   TOnData onData;
+  // When set, the form every answer frame of the next exchange must have
+  // (its length for the command): a frame whose check byte holds but whose
+  // form is wrong lost or gained a byte the 8-bit check cannot see (a lost
+  // 0x00) and is asked for again like a garbled one. Emptied by Exchange as
+  // onData is.
+  std::function<bool(std::span<const std::uint8_t> frame)> frameForm;
+  // The repairs of the link since the counts were last cleared (a transfer
+  // clears them at its start and shows them at its end).
+  TLineCounts lineCounts;
 
   // The waits of the exchange and how to wait (a real sleep by default).
   TLinkWaits waits = kLinkWaits;
@@ -78,6 +88,14 @@ class TProtocolKKM {
   // Frame primitives.
   TLinkCode SendControl(std::uint8_t control);
   TLinkCode ReceiveControl(std::uint8_t& control);
+  // ReceiveControl for the exchange: when what arrives cannot be the start
+  // of a control packet (bytes left between packets by a noisy line, the
+  // rest of a garbled frame), bytes are dropped until the start of a packet
+  // whose check byte holds, as the register itself drops them. A packet
+  // that starts as one (0x7F 0x02) is taken or refused as ReceiveControl
+  // does, so a clean line reads exactly as with ReceiveControl. Gives the
+  // first failure's code when no valid packet follows.
+  TLinkCode SeekControl(std::uint8_t& control);
   TLinkCode SendData(const std::uint8_t* payload, std::int32_t length);
   TLinkCode ReceiveData(std::uint8_t* buffer, std::size_t capacity, std::int32_t& length);
   TLinkCode SendDataPacket(const TMessageBuffer& request, bool continuation);
@@ -88,6 +106,9 @@ class TProtocolKKM {
   // abandoned earlier exchange left behind: it is dropped, the register is
   // stopped with DISC, pending input is discarded and the poll starts again.
   bool Exchange(TMessageBuffer& request, TMessageBuffer& answer, bool continuation);
+  // Whether the last exchange failed (a command that returned false was then
+  // not answered; else the register refused it).
+  bool LastExchangeFailed() const { return lastExchangeFailed_; }
 
   // The register's command set. Each is one exchange, a DISC and a check of
   // the answer; true when done. Results go into kkm->Info(). Numbered
@@ -119,7 +140,8 @@ class TProtocolKKM {
   bool PrintLine(int font, int brightness, const std::string& text);
   // Streaming reads: every frame of the answer goes to onData (set it first,
   // or pass the handler here). No DISC follows.
-  bool ReadAllGoods(TOnData handler = {});
+  // ReadAllGoods streams the goods from `firstCode` on (1: all of them).
+  bool ReadAllGoods(TOnData handler = {}, int firstCode = 1);
   bool ReadJournal(TOnData handler = {});
 
   // True ("bad") when the answer carries a result code other than 0 or has
@@ -145,8 +167,22 @@ class TProtocolKKM {
   bool SetOperatorText(int n, std::uint8_t command, bool position);
   bool GoodsRequest(int code);
 
+  using TControlPacket = std::array<std::uint8_t, kControlPacketSize>;
+  // The check of a received control packet: the sum first, then the form.
+  TLinkCode CheckControlPacket(const TControlPacket& packet) const;
+  // A checked packet taken: the counters, lastReceivedControl, the trace.
+  void TakeControlPacket(const TControlPacket& packet, std::uint8_t& control);
+  // Sends a packet again; its trace is marked as a repetition.
+  TLinkCode SendControlAgain(std::uint8_t control);
+
   TMessageBuffer request_;
   TMessageBuffer answer_;
+  bool lastExchangeFailed_ = false;
+  // Set while a packet is sent again: its trace ends with kRetryMark.
+  bool retryTrace_ = false;
+  // Set from a repeat request sent until the next frame is taken: the frame
+  // that comes is a repetition, and its traces say so.
+  bool awaitRepeat_ = false;
   void Wait(std::chrono::milliseconds d);
   std::uint8_t NetworkNumber() const;
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
@@ -216,7 +217,8 @@ bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vec
     const TMessageBuffer& answer = protocol.LastAnswer();
     int received = 0;
     for (const int code : codes) {
-      ok = protocol.ProbeGoods(code);
+      // A read whose exchange failed is asked again, as the transfers do.
+      ok = RunResuming(protocol, {}, [&protocol, code] { return protocol.ProbeGoods(code); });
       if (ok && TProtocolKKM::AnswerCode(answer) == 0) {
         ok = answer.count == kGoodsAnswerLength;
         if (ok) {
@@ -239,29 +241,34 @@ bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vec
     int received = 0;
     bool stopped = false;
     bool refused = false;
-    ok = protocol.ReadAllGoods([&](TMessageBuffer& answer, bool& more) {
-      ++received;
-      if (progress && !progress(received)) {
-        stopped = true;
-        more = false;
-      }
-      const std::span<const std::uint8_t> bytes = answer.View();
-      if (bytes.size() <= kReplyResultOffset) return;
-      const int status = bytes[kReplyResultOffset];
-      if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
-      if (status != 0 || bytes.size() < kReplyRecordOffset + kGoodsRecordSize) {
-        Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false, true,
-              true);
-        refused = true;
-        more = false;
-        return;
-      }
-      std::copy_n(bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
-      std::int64_t c = 0;
-      if (!GoodsRecordCode(info, c) || c <= last) return;  // a repeated or unreadable record
-      last = c;
-      take();
-    });
+    TResumeControl control;
+    control.stopRequested = [&stopped] { return stopped; };
+    ok = ReadAllGoodsResuming(
+        protocol,
+        [&](TMessageBuffer& answer, bool& more) {
+          ++received;
+          if (progress && !progress(received)) {
+            stopped = true;
+            more = false;
+          }
+          const std::span<const std::uint8_t> bytes = answer.View();
+          if (bytes.size() <= kReplyResultOffset) return;
+          const int status = bytes[kReplyResultOffset];
+          if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
+          if (status != 0 || bytes.size() < kReplyRecordOffset + kGoodsRecordSize) {
+            Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false,
+                  true, true);
+            refused = true;
+            more = false;
+            return;
+          }
+          std::copy_n(bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
+          std::int64_t c = 0;
+          if (!GoodsRecordCode(info, c) || c <= last) return;  // a repeated or unreadable record
+          last = c;
+          take();
+        },
+        control);
     if (!ok || refused) Error("Сбой при загрузке товара", false, true, true);
     if (stopped) Warning("Товар частично загружен", false, true, true);
     ok = ok && !refused && !stopped;

@@ -173,6 +173,31 @@ class GoodsPageTest : public QObject {
     QCOMPARE(shown(2, "Count"), QString("154.000"));
   }
 
+  void readAllGoesOnAfterTheLineFailsAndSaysWhatItCost() {
+    TRig rig(ShopScenario({"Generate=40"}));
+    TWorkTable& t = rig.Table();
+    QString formatSeen;
+    TConnections links;
+    links << connect(rig.w->ProgressBar(), &QProgressBar::valueChanged, this, [&](int v) {
+      // While record 11 is taken the register stops hearing the PC, long
+      // enough for the exchange to fail (its six polls and a receipt).
+      if (v == 10) rig.bed.Sim().AddFault("silence*8");
+      if (v > 12 && formatSeen.isEmpty()) formatSeen = rig.w->ProgressBar()->format();
+    });
+    rig.Trigger("tovarLoadAll");
+    QCOMPARE(t.RecordCount(), 40);
+    t.First();
+    for (int code = 1; !t.Eof(); t.Next(), ++code) QCOMPARE(t.Int("Code"), std::int64_t{code});
+    QVERIFY(ConsoleHas(rig.bed, "Связь с ККМ прервалась, продолжаем после кода"));
+    QVERIFY(ConsoleHas(rig.bed, "возобновлений 1"));
+    QVERIFY(ConsoleHas(rig.bed, "Линия: повторов запрошено "));
+    QVERIFY(ConsoleHas(rig.bed, "Товар загружен"));
+    QVERIFY(formatSeen.contains(QString::fromUtf8("возобновлений: 1")));
+    QVERIFY(rig.bed.Boxes().empty());
+    // Back to its own text for the next transfer.
+    QCOMPARE(rig.w->ProgressBar()->format(), QString("%p%"));
+  }
+
   void readAllStopsAtASecondPressAndKeepsTheRowsReceived() {
     TRig rig(ShopScenario({"Generate=40"}));
     TWorkTable& t = rig.Table();

@@ -457,6 +457,42 @@ class LineMonitorTest : public QObject {
     QVERIFY(FindRow(rows, U("----- конец синхронизации")) >= 0);
     QCOMPARE(w.Bd().mtTOBAP.RecordCount(), 400);
   }
+
+  void marksThePacketsThatCrossedTheLineAgain() {
+    struct Case {
+      const char* text;
+      bool retried;
+      const char* kind;
+      TLineDirection direction;
+      int size;
+      int command;
+    };
+    const Case cases[] = {
+        {">RDY  ПК->ККМ синх.   ККМ=1", false, "RDY", TLineDirection::ToRegister, 5, -1},
+        {">DATA ПК<-ККМ асинх.  ККМ=1 (повтор)", true, "DATA асинх. повтор", TLineDirection::FromRegister, 5,
+         -1},
+        {">data ПК<-ККМ             size:67  :1,16,0 (повтор)", true, "data повтор", TLineDirection::FromRegister,
+         67, 16},
+        {">data ПК->ККМ             size:4  :1,16,1 (повтор)", true, "data повтор", TLineDirection::ToRegister, 4,
+         16},
+        {">data ПК<-ККМ             size:67  :1,16,0", false, "data", TLineDirection::FromRegister, 67, 16},
+    };
+    ui::TLineMonitorModel model;
+    for (const Case& c : cases) {
+      model.Clear();
+      model.Append({ui::TLineTrace{mdFunctional, TTraceKind::Trace, c.text, 1000}});
+      QCOMPARE(model.rowCount(), 1);
+      const TLineRecord& r = model.Record(0);
+      QVERIFY2(r.retried == c.retried, c.text);
+      QCOMPARE(ui::TLineMonitorModel::CellText(r, ui::lcKind), U(c.kind));
+      QVERIFY2(r.direction == c.direction, c.text);
+      QCOMPARE(r.size, c.size);
+      QCOMPARE(r.command, c.command);
+      QCOMPARE(r.text, U(c.text));  // shown as it came
+      const QVariant background = model.data(model.index(0, ui::lcKind), Qt::BackgroundRole);
+      QCOMPARE(background.isValid(), c.retried);
+    }
+  }
 };
 
 QTEST_MAIN(LineMonitorTest)

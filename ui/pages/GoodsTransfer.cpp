@@ -13,6 +13,7 @@
 #include "DBGridEh.h"
 #include "GoodsPage.h"
 #include "model/U_kkms.h"
+#include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
@@ -39,12 +40,24 @@ std::string Str(std::string_view s) {
   return std::string(s);
 }
 
+// What the line cost a transfer, when it cost anything, before its outcome.
+void ShowLineCounts(TProtocolKKM& protocol) {
+  if (protocol.lineCounts.Any()) Mess(LineCountsText(protocol.lineCounts), false, true, true);
+  protocol.lineCounts = {};
+}
+
+// The progress bar's text while a transfer runs after a resumption.
+QString ResumedFormat(int resumptions) {
+  return QStringLiteral("%p% (возобновлений: %1)").arg(resumptions);
+}
+
 }  // namespace
 
 void TGoodsPage::EndTransfer(std::string_view action, std::string_view caption) {
   EnableGoodsActions();
   host_.Action(action)->setText(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
   host_.ProgressBar()->hide();
+  host_.ProgressBar()->resetFormat();
   TTransferState& state = host_.Transfer();
   state.transferStopRequested = false;
   state.transferProgress = 0;
@@ -88,8 +101,19 @@ void TGoodsPage::tovarLoadAll() {
     progress->reset();
     progress->show();
     if (TWorkField* price = table.FindField("Price")) price->displayFormat = "#0.00";
-    const bool ok = host_.Protocol().ReadAllGoods(
-        [this](TMessageBuffer& answer, bool& more) { OnGoodsRecord(answer, more); });
+    host_.Protocol().lineCounts = {};
+    TResumeControl control;
+    control.stopRequested = [&state] { return state.transferStopRequested; };
+    control.onResume = [this, &state, progress](int resumptions) {
+      progress->setFormat(ResumedFormat(resumptions));
+      Warning("Связь с ККМ прервалась, продолжаем после кода " + std::to_string(state.goodsLastCode), false,
+              true, true);
+      ShowWait(kGoodsWaitTime);
+    };
+    const bool ok = ReadAllGoodsResuming(
+        host_.Protocol(), [this](TMessageBuffer& answer, bool& more) { OnGoodsRecord(answer, more); },
+        control);
+    ShowLineCounts(host_.Protocol());
     if (!ok) {
       Error("Сбой при загрузке товара", false, true, true);
     } else if (state.transferStopRequested) {
@@ -235,6 +259,14 @@ void TGoodsPage::SaveGoods(bool singleRow) {
     const int sections = info.maxCountDepat;
     const int highestCode = info.MaxCountGoods();
     int written = 0;
+    host_.Protocol().lineCounts = {};
+    TResumeControl control;
+    control.stopRequested = [&state] { return state.transferStopRequested; };
+    control.onResume = [&table, progress](int resumptions) {
+      progress->setFormat(ResumedFormat(resumptions));
+      Warning("Связь с ККМ прервалась, товар " + table.Text("Code") + " записываем снова", false, true, true);
+      ShowWait(kGoodsWaitTime);
+    };
     while (!table.Eof()) {
       ShowWait(kGoodsWaitTime);
       if (!GoodsRowSkipReason(table, highestCode, sections)) {
@@ -246,7 +278,10 @@ void TGoodsPage::SaveGoods(bool singleRow) {
         } else {
           progress->setValue(table.RecNo());
           if (state.transferStopRequested || UiHooks().IsTerminating()) break;
-          if (!host_.Protocol().SetGoods()) {
+          if (!SetGoodsResuming(host_.Protocol(), control)) {
+            // A stop during a resumption leaves the row unwritten.
+            if (state.transferStopRequested) break;
+            ShowLineCounts(host_.Protocol());
             Error("Сбой при записи товара", true, true, true);
             return;
           }
@@ -261,6 +296,7 @@ void TGoodsPage::SaveGoods(bool singleRow) {
         gridShown_.start();
       }
     }
+    ShowLineCounts(host_.Protocol());
     const std::string count = std::to_string(written);
     if (state.transferStopRequested) {
       Warning("Товары записаны частично, " + count + " тов.", false, true, true);

@@ -17,6 +17,7 @@
 #include "SpeedButtonEx.h"
 #include "journal/JournalFrame.h"
 #include "protocol/ResultTexts.h"
+#include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
@@ -186,14 +187,26 @@ void TJournalPage::aLoadMagazinExecute() {
   sinceFlush_.start();
 
   bool ok = false;
-  host_.RunTransfer([this, &ok] {
+  host_.RunTransfer([this, &ok, &transfer] {
     TProtocolKKM& protocol = host_.Protocol();
     auto sleep = protocol.sleep;
     protocol.sleep = [sleep](std::chrono::milliseconds d) { WaitProcessingEvents(d, sleep); };
     const TScopeExit restore([&protocol, &sleep] { protocol.sleep = std::move(sleep); });
-    ok = protocol.ReadJournal(
-        [this](TMessageBuffer& answer, bool& more) { JournalReplyReceived(answer, more); });
+    protocol.lineCounts = {};
+    TResumeControl control;
+    control.stopRequested = [&transfer] { return transfer.transferStopRequested; };
+    control.onResume = [&transfer](int resumptions) {
+      Warning("Связь с ККМ прервалась, продолжаем после " + std::to_string(transfer.transferProgress) +
+                  " записей (возобновление " + std::to_string(resumptions) + ")",
+              false, true, true);
+      ShowWait(kJournalWait);
+    };
+    ok = ReadJournalResuming(
+        protocol, [this](TMessageBuffer& answer, bool& more) { JournalReplyReceived(answer, more); },
+        control);
   });
+  // What the line cost, when it cost anything.
+  if (host_.Protocol().lineCounts.Any()) Mess(LineCountsText(host_.Protocol().lineCounts), false, true, true);
   FlushViews();
   UpdateTables();
 
