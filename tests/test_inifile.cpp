@@ -159,14 +159,20 @@ TEST(IniFile, AWriterKilledAtRandomPointsLeavesTheOldOrTheNewFile) {
   const std::string second = test::ReadAll(path);
   ASSERT_NE(first, second);
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  // Each kill falls after a stage of the first or the second file write,
+  // chosen at random (a write reports five stages).
   std::minstd_rand random(4711);
-  std::uniform_int_distribution<int> micros(0, 30000);
+  std::uniform_int_distribution<int> stage(1, 10);
   for (int round = 0; round < 25; ++round) {
-    EXPECT_TRUE(test::KillWriterAfter(
-        [&] {
+    const int at = stage(random);
+    const test::WriterKill kill = test::KillWriterAtStep(
+        [&](const test::StepReport& report) {
+          test::ReportEveryFileWriteStage(report);
           for (int i = 0;; ++i) WriteVersion(path, 1 + i % 2);
         },
-        std::chrono::microseconds(micros(random))));
+        at);
+    EXPECT_TRUE(kill.killed) << "round " << round;
+    EXPECT_EQ(kill.steps, at) << "round " << round;
     const std::string got = test::ReadAll(path);
     EXPECT_TRUE(got == first || got == second) << "round " << round << ": " << got.size() << " bytes";
     EXPECT_LE(test::CountTemporaryFiles(dir.Path()), 1);
