@@ -84,7 +84,7 @@ if [ "${ZARVIK_FUZZ_SMOKE:-1}" = 1 ] && command -v clang++ >/dev/null 2>&1; then
     scratch=$(mktemp -d)
     local seeds=()
     [ -d "fuzz/corpus/${name#fuzz_}" ] && seeds=("fuzz/corpus/${name#fuzz_}")
-    if ! "$f" -max_total_time=10 -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 "$scratch" "${seeds[@]}" \
+    if ! "$f" -max_total_time=5 -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 "$scratch" "${seeds[@]}" \
         >"build-fuzz/$name.log" 2>&1; then
       cat "build-fuzz/$name.log"
       rm -rf "$scratch"
