@@ -48,7 +48,7 @@ ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
 # run only in the normal build.
 if [ "${ZARVIK_SANITIZE_RUN:-1}" = 1 ]; then
   # Unoptimised with line tables only: quickest to build, readable traces.
-  # (-O1 costs 1.3 to 2.2 times the compile time and saves little: the tests
+  # (-O1 costs 1.3 to 2.3 times the compile time and saves little: the tests
   # mostly wait for lines and time-outs, not for the processor.)
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS_SANITIZE="-O0 -g1" \
     -DZARVIK_SANITIZE=ON -DZARVIK_UI=ON -DZARVIK_TESTS=ON -DZARVIK_BENCH=OFF -DZARVIK_FUZZ=OFF >/dev/null
