@@ -13,11 +13,20 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zarvik::test {
+
+// Longer than any zarvikctl command of the tests takes when it works, even
+// in a sanitizer build on a busy machine: a command that takes longer is
+// taken for hung. Tests check what a command did, not how fast it was.
+inline constexpr std::chrono::milliseconds kCtlHangLimit{20000};
 
 struct RunResult {
   int status = -1;     // exit status; -1 when killed by a signal or not started
@@ -101,16 +110,28 @@ class CtlProcess {
   void Signal(int sig) const {
     if (pid_ > 0 && !reaped_) ::kill(pid_, sig);
   }
+  // Collects the output until `seen` holds for what the child has written
+  // so far (its standard output and error), the child has closed both, or
+  // `limit` has passed; whether `seen` held. What was read stays for Wait.
+  // A test waits for an event of the child this way, never for a delay.
+  bool WaitFor(const std::function<bool(const std::string& out, const std::string& err)>& seen,
+               std::chrono::milliseconds limit = std::chrono::seconds(120)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!seen(out_, err_)) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !ReadSome(left)) return seen(out_, err_);
+    }
+    return true;
+  }
+
   // Collects the output until the child ends; a child still running after
   // `limit` is killed and the result says so.
   RunResult Wait(std::chrono::milliseconds limit = std::chrono::seconds(120)) {
     RunResult result;
     if (pid_ <= 0 || reaped_) return result;
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::string* sinks[2] = {&result.out, &result.err};
-    pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
+    for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
@@ -118,22 +139,13 @@ class CtlProcess {
         ::kill(pid_, SIGKILL);
         break;
       }
-      if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
-      for (int k = 0; k < 2; ++k) {
-        if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-        char buf[4096];
-        const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
-        if (n > 0) {
-          sinks[k]->append(buf, static_cast<std::size_t>(n));
-        } else {
-          fds[k].fd = -1;
-          --open;
-        }
-      }
+      if (!ReadSome(left)) break;
     }
     int status = 0;
     ::waitpid(pid_, &status, 0);
     reaped_ = true;
+    result.out = std::move(out_);
+    result.err = std::move(err_);
     result.took =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
@@ -142,12 +154,47 @@ class CtlProcess {
   }
 
  private:
+  // Reads what is there, waiting at most `limit` for something; false once
+  // both streams are closed.
+  bool ReadSome(std::chrono::milliseconds limit) {
+    std::string* sinks[2] = {&out_, &err_};
+    pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (fds_[0] < 0 && fds_[1] < 0) return false;
+    if (::poll(fds, 2, static_cast<int>(limit.count())) <= 0) return true;
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[k]->append(buf, static_cast<std::size_t>(n));
+      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+        ::close(fds_[k]);
+        fds_[k] = -1;
+      }
+    }
+    return fds_[0] >= 0 || fds_[1] >= 0;
+  }
+
   pid_t pid_ = -1;
   bool reaped_ = false;
   bool input_failed_ = false;
   int fds_[2] = {-1, -1};
   std::chrono::steady_clock::time_point start_;
+  std::string out_;
+  std::string err_;
 };
+
+// The highest count that progress lines ("\r<label>: N" or
+// "\r<label>: N / M", written when standard error is a terminal) have shown
+// in `err`; 0 before the first.
+inline int ProgressShown(const std::string& err, const std::string& label) {
+  const std::string mark = "\r" + label + ": ";
+  int highest = 0;
+  for (std::size_t at = err.find(mark); at != std::string::npos; at = err.find(mark, at + 1)) {
+    highest = std::max(highest, std::atoi(err.c_str() + at + mark.size()));
+  }
+  return highest;
+}
 
 inline RunResult RunCtl(const std::string& folder, const std::vector<std::string>& args,
                         const std::string& input = {}, bool errTerminal = false,

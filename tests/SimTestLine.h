@@ -23,9 +23,23 @@ namespace simtest {
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono_literals;
 
-// How long a test waits for bytes that must come; silence checks are short.
-inline constexpr auto kAnswerWait = 1000ms;
+// How long a test waits for bytes or an event that must come: far longer
+// than they take even in a sanitizer build on a busy machine, so only a
+// fault runs into it. Silence checks are short: on a slow machine they
+// may pass where bytes would only have come later, never fail.
+inline constexpr auto kAnswerWait = 20000ms;
 inline constexpr auto kSilenceWait = 80ms;
+
+// Waits until `done()` holds, at most `limit`; whether it held.
+template <class Done>
+bool WaitUntil(Done done, std::chrono::milliseconds limit = kAnswerWait) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return done();
+    ::usleep(1000);
+  }
+  return true;
+}
 inline constexpr std::uint8_t kAddr = 0x01;  // network number 1
 
 inline Bytes Control(std::uint8_t address, std::uint8_t control) {
@@ -69,6 +83,7 @@ class PcLine {
     fd_ = -1;
   }
   void Send(const Bytes& bytes) {
+    sent += bytes.size();
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -191,6 +206,7 @@ class PcLine {
   }
 
   std::uint8_t rx = 0, tx = 0;
+  std::uint64_t sent = 0;  // bytes sent since the line was made
 
  private:
   int fd_ = -1;
@@ -220,6 +236,10 @@ class SimOnPty : public ::testing::Test {
   void TearDown() override {
     pc_.Close();
     if (sim_) sim_->Close();
+  }
+  // Waits until the simulator has heard every byte the PC has sent.
+  bool Heard() const {
+    return WaitUntil([&] { return sim_->LineByteCounts().fromPc >= pc_.sent; });
   }
   std::unique_ptr<zarvik::sim::Simulator> sim_;
   std::string slave_;

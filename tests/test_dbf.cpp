@@ -20,6 +20,7 @@
 
 #include "shell/TextCodec.h"
 #include "store/Dbf.h"
+#include "WriterKill.h"
 
 namespace zarvik {
 namespace {
@@ -816,74 +817,77 @@ TEST(DbfAtomicWrite, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_NE(t.LastError().find("cannot create"), std::string::npos) << t.LastError();
 }
 
+// In a writer child: each stage of the table's write is reported as a step.
+const test::StepReport* g_dbfReport = nullptr;
+bool ReportDbfStage(DbfWriteStage) {
+  (*g_dbfReport)();
+  return true;
+}
+
+// Replaces the rows of the table at `path` with the new ones and writes it.
+int RewriteWithNewRows(const std::string& path) {
+  TDbfTable t;
+  if (t.Open(path, kKillFields) != DbfResult::Ok) return 2;
+  while (t.First()) t.Delete();
+  t.Pack();
+  for (int i = 0; i < kNewRows; ++i) {
+    t.Append();
+    t.SetText("NAME", "new Строка " + std::to_string(i));
+    t.SetInt("NUM", i);
+    t.SetText("NOTE", std::string(90, 'y'));
+    t.Post();
+  }
+  return t.Flush() == DbfResult::Ok ? 0 : 1;
+}
+
 TEST(DbfAtomicWrite, AKilledWriteLeavesTheOldOrTheNewRows) {
   TempDir dir;
   std::vector<std::string> files;
   std::vector<std::string> expected;
   int killedInside = 0;
-  // Killed at each stage of the write, from inside (deterministic).
   const DbfWriteStage stages[] = {DbfWriteStage::TempCreated, DbfWriteStage::DataHalf,
                                   DbfWriteStage::DataWritten, DbfWriteStage::Synced, DbfWriteStage::Renamed};
-  // Killed from outside after a delay from the start of the write (microseconds).
-  const int delays[] = {0, 100, 300, 1000, 2000, 4000, 8000, 16000, 50000};
   int n = 0;
-  for (int mode = 0; mode < 2; ++mode) {
-    const int count = mode == 0 ? 5 : static_cast<int>(std::size(delays));
-    for (int k = 0; k < count; ++k, ++n) {
-      const std::string path = dir.File("kill" + std::to_string(n) + ".dbf");
-      FillTable(path, "old", kOldRows, true);
-      int ready[2];
-      ASSERT_EQ(::pipe(ready), 0);
-      const pid_t child = ::fork();
-      ASSERT_GE(child, 0);
-      if (child == 0) {
-        ::close(ready[0]);
-        if (mode == 0) {
-          g_killAt = stages[k];
-          SetDbfWriteHook(KillHere);
-        }
-        TDbfTable t;
-        if (t.Open(path, kKillFields) != DbfResult::Ok) ::_exit(2);
-        while (t.First()) t.Delete();
-        t.Pack();
-        for (int i = 0; i < kNewRows; ++i) {
-          t.Append();
-          t.SetText("NAME", "new Строка " + std::to_string(i));
-          t.SetInt("NUM", i);
-          t.SetText("NOTE", std::string(90, 'y'));
-          t.Post();
-        }
-        const char go = 'g';
-        if (::write(ready[1], &go, 1) != 1) ::_exit(3);
-        ::_exit(t.Flush() == DbfResult::Ok ? 0 : 1);
-      }
-      ::close(ready[1]);
-      char go = 0;
-      const bool started = ::read(ready[0], &go, 1) == 1;
-      ::close(ready[0]);
-      if (mode == 1 && started) {
-        ::usleep(static_cast<useconds_t>(delays[k]));
-        ::kill(child, SIGKILL);
-      }
-      int raw = 0;
-      ::waitpid(child, &raw, 0);
-      const bool killed = WIFSIGNALED(raw);
-      if (mode == 0) {
-        EXPECT_TRUE(killed) << "stage " << k;
-      }
-      if (killed) ++killedInside;
-      if (!killed) {
-        EXPECT_EQ(WEXITSTATUS(raw), 0);
-      }
-      // Killed before the rename: old rows; at the rename or after: new rows.
-      const std::string got = OldOrNew(path);
-      if (mode == 0)
-        EXPECT_EQ(got, stages[k] == DbfWriteStage::Renamed ? "new" : "old") << "stage " << k;
-      else
-        EXPECT_TRUE(got == "old" || got == "new") << "delay " << delays[k] << ": " << got;
-      files.push_back(path);
-      expected.push_back(got);
+  // Killed at each stage of the write, from inside (deterministic).
+  for (int k = 0; k < static_cast<int>(std::size(stages)); ++k, ++n) {
+    const std::string path = dir.File("kill" + std::to_string(n) + ".dbf");
+    FillTable(path, "old", kOldRows, true);
+    const int raw = test::RunInChild([&] {
+      g_killAt = stages[k];
+      SetDbfWriteHook(KillHere);
+      ::_exit(RewriteWithNewRows(path));
+    });
+    EXPECT_TRUE(test::KilledBySigkill(raw)) << "stage " << k;
+    if (test::KilledBySigkill(raw)) ++killedInside;
+    // Killed before the rename: old rows; at the rename or after: new rows.
+    const std::string got = OldOrNew(path);
+    EXPECT_EQ(got, stages[k] == DbfWriteStage::Renamed ? "new" : "old") << "stage " << k;
+    files.push_back(path);
+    expected.push_back(got);
+  }
+  // Killed from outside as soon as the writer reports a stage: the writer runs
+  // on meanwhile, so the kill falls somewhere after that stage.
+  for (int k = 0; k < static_cast<int>(std::size(stages)); ++k, ++n) {
+    const std::string path = dir.File("kill" + std::to_string(n) + ".dbf");
+    FillTable(path, "old", kOldRows, true);
+    const test::WriterKill kill = test::KillWriterAtStep(
+        [&](const test::StepReport& report) {
+          g_dbfReport = &report;
+          SetDbfWriteHook(ReportDbfStage);
+          ::_exit(RewriteWithNewRows(path));
+        },
+        k + 1);
+    // The last stage may be the writer's last act before it ends by itself.
+    EXPECT_TRUE(kill.killed || stages[k] == DbfWriteStage::Renamed) << "stage " << k;
+    EXPECT_EQ(kill.steps, k + 1) << "stage " << k;
+    const std::string got = OldOrNew(path);
+    if (stages[k] == DbfWriteStage::Renamed) {
+      EXPECT_EQ(got, "new") << "stage " << k;
+    } else {
+      EXPECT_TRUE(got == "old" || got == "new") << "stage " << k << ": " << got;
     }
+    files.push_back(path);
+    expected.push_back(got);
   }
   EXPECT_GE(killedInside, 5);
   // The independent reader sees the same rows in every file.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -49,6 +50,17 @@ bool MatchStamp(std::string_view line, std::string_view mask, std::string& rest)
   }
   rest = std::string(line.substr(mask.size()));
   return true;
+}
+
+// Whether `cut` is the beginning of a line that holds a stamp of `mask` and
+// then `text`.
+bool StartsLikeALine(std::string_view cut, std::string_view mask, std::string_view text) {
+  const std::size_t stamp = std::min(cut.size(), mask.size());
+  for (std::size_t i = 0; i < stamp; ++i) {
+    const bool digit = std::isdigit(static_cast<unsigned char>(cut[i])) != 0;
+    if (std::isalpha(static_cast<unsigned char>(mask[i])) != 0 ? !digit : cut[i] != mask[i]) return false;
+  }
+  return text.starts_with(cut.substr(stamp));
 }
 
 TEST(Log, LinesAreCp1251WithCrLfAndTheTimestampMask) {
@@ -136,28 +148,42 @@ TEST(Log, AFirstLineAfterACutLineStartsOnALineOfItsOwn) {
 TEST(Log, AWriterKilledWhileLoggingLosesAtMostItsLastLine) {
   MessageStateGuard guard;
   const std::string filler(1500, 'x');
+  const auto line = [&](int round, int number) {
+    return "r" + std::to_string(round) + " n" + std::to_string(number) + " " + filler;
+  };
+  // Each round's writer is killed as soon as it reports a chosen number of
+  // whole lines, so the kill falls while it writes the next one, whatever
+  // the speed of the machine.
   std::minstd_rand random(1234);
-  std::uniform_int_distribution<int> micros(0, 4000);
+  std::uniform_int_distribution<int> linesBeforeKill(1, 6);
   constexpr int kRounds = 20;
+  std::vector<int> reported(kRounds, 0);
   for (int round = 0; round < kRounds; ++round) {
-    EXPECT_TRUE(test::KillWriterAfter(
-        [&] {
+    const int want = linesBeforeKill(random);
+    const test::WriterKill kill = test::KillWriterAtStep(
+        [&](const test::StepReport& report) {
           for (int i = 0;; ++i) {
-            Mess("r" + std::to_string(round) + " n" + std::to_string(i) + " " + filler, false, false, true);
+            Mess(line(round, i), false, false, true);
+            report();
           }
         },
-        std::chrono::microseconds(micros(random))));
+        want);
+    EXPECT_TRUE(kill.killed) << "round " << round;
+    EXPECT_EQ(kill.steps, want) << "round " << round;
+    reported[static_cast<std::size_t>(round)] = kill.steps;
   }
   Mess("after", false, false, true);
-  // Every round's lines are numbered from 0 without a gap; only a round's
-  // last line may be cut, and the line after it starts on a line of its own.
+  // Every round's lines are numbered from 0 without a gap and hold at least
+  // the lines it reported; only a round's last line may be cut, and the line
+  // after it starts on a line of its own.
   const auto lines = SplitCrLf(guard.LogText());
   ASSERT_FALSE(lines.empty());
-  const auto parse = [&](const std::string& line, int& r, int& n) {
-    std::string text;
-    if (!MatchStamp(line, DateMaskaForLog, text) || !text.ends_with(" " + filler)) return false;
-    return std::sscanf(text.c_str(), "r%d n%d ", &r, &n) == 2;
+  const auto parse = [&](const std::string& text, int& r, int& n) {
+    std::string body;
+    if (!MatchStamp(text, DateMaskaForLog, body) || !body.ends_with(" " + filler)) return false;
+    return std::sscanf(body.c_str(), "r%d n%d ", &r, &n) == 2 && body == line(r, n);
   };
+  std::vector<int> whole(kRounds, 0);
   int round = -1;
   int next = 0;
   bool cutBefore = false;
@@ -169,35 +195,29 @@ TEST(Log, AWriterKilledWhileLoggingLosesAtMostItsLastLine) {
         EXPECT_FALSE(cutBefore) << "line " << k << " follows a cut line of its own round";
         EXPECT_EQ(n, next) << "line " << k;
       } else {
-        EXPECT_GT(r, round) << "line " << k;
+        // Each round wrote its first line whole before it was killed.
+        EXPECT_EQ(r, round + 1) << "line " << k;
         EXPECT_EQ(n, 0) << "line " << k;
         round = r;
       }
+      ASSERT_TRUE(r >= 0 && r < kRounds) << "line " << k;
+      ++whole[static_cast<std::size_t>(r)];
       next = n + 1;
       cutBefore = false;
     } else {
-      // A cut line: the beginning of the line that was being written, the
-      // next one of the current round or the first one of a later round.
-      std::string text;
-      if (lines[k].size() > DateMaskaForLog.size()) {
-        const auto line = [&](int ofRound, int number) {
-          return "r" + std::to_string(ofRound) + " n" + std::to_string(number) + " " + filler;
-        };
-        bool known = MatchStamp(lines[k], DateMaskaForLog, text) && line(round, next).starts_with(text);
-        for (int later = round + 1; !known && later < kRounds; ++later) {
-          if (line(later, 0).starts_with(text)) {
-            known = true;
-            round = later;
-          }
-        }
-        EXPECT_TRUE(known) << "line " << k << ": " << lines[k].substr(0, 60);
-      }
+      // A cut line: the beginning of the line the round was writing, its
+      // stamp included.
+      EXPECT_TRUE(round >= 0 && StartsLikeALine(lines[k], DateMaskaForLog, line(round, next) + "\r\n"))
+          << "line " << k << ": " << lines[k].substr(0, 60);
       EXPECT_FALSE(cutBefore) << "line " << k;
       cutBefore = true;
     }
   }
-  EXPECT_LT(round, kRounds);
-  EXPECT_GE(round, kRounds / 2);  // most rounds wrote lines
+  EXPECT_EQ(round, kRounds - 1);
+  for (int r = 0; r < kRounds; ++r) {
+    const auto i = static_cast<std::size_t>(r);
+    EXPECT_GE(whole[i], reported[i]) << "round " << r << " lost a line it had written";
+  }
   std::string text;
   EXPECT_TRUE(MatchStamp(lines.back(), DateMaskaForLog, text) && text == "after") << lines.back();
 }

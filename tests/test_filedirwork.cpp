@@ -154,18 +154,24 @@ TEST(WriteTextFile, AWriterKilledAtRandomPointsLeavesTheOldOrTheNewContent) {
   const std::string a = Content("первый", 20000);
   const std::string b = Content("второй", 30000);
   WriteAll(path, a);
+  // A write reports five stages; each kill falls after a stage of the first
+  // or the second write, chosen at random.
   std::minstd_rand random(20240611);
-  std::uniform_int_distribution<int> micros(0, 20000);
+  std::uniform_int_distribution<int> stage(1, 2 * static_cast<int>(std::size(kStages)));
   int killed = 0;
   int sawA = 0;
   int sawB = 0;
   for (int round = 0; round < 40; ++round) {
     // The writer replaces the file again and again, alternating the contents.
-    const bool wasKilled = test::KillWriterAfter(
-        [&] {
+    const int at = stage(random);
+    const test::WriterKill kill = test::KillWriterAtStep(
+        [&](const test::StepReport& report) {
+          test::ReportEveryFileWriteStage(report);
           for (int i = 0;; ++i) WriteTextFile(path, i % 2 == 0 ? b : a);
         },
-        std::chrono::microseconds(micros(random)));
+        at);
+    EXPECT_EQ(kill.steps, at) << "round " << round;
+    const bool wasKilled = kill.killed;
     killed += wasKilled ? 1 : 0;
     const std::string got = ReadAll(path);
     const bool isA = got == a;

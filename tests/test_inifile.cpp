@@ -153,20 +153,29 @@ void WriteVersion(const std::string& path, int version) {
 TEST(IniFile, AWriterKilledAtRandomPointsLeavesTheOldOrTheNewFile) {
   test::TempDir dir;
   const std::string path = dir.File("ZarvikConfig.ini");
+  // The two versions, also as the program holds them: the writer child
+  // replaces the file with one and the other in turn.
   WriteVersion(path, 1);
   const std::string first = test::ReadAll(path);
+  const TIniFile one(path);
   WriteVersion(path, 2);
   const std::string second = test::ReadAll(path);
+  const TIniFile two(path);
   ASSERT_NE(first, second);
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-  std::minstd_rand random(4711);
-  std::uniform_int_distribution<int> micros(0, 30000);
-  for (int round = 0; round < 25; ++round) {
-    EXPECT_TRUE(test::KillWriterAfter(
-        [&] {
-          for (int i = 0;; ++i) WriteVersion(path, 1 + i % 2);
+  // Each kill falls after a stage of the child's first or second write (a
+  // write reports five stages), every stage of both writes twice over.
+  constexpr int kStagesOfTwoWrites = 10;
+  for (int round = 0; round < 2 * kStagesOfTwoWrites; ++round) {
+    const int at = 1 + round % kStagesOfTwoWrites;
+    const test::WriterKill kill = test::KillWriterAtStep(
+        [&](const test::StepReport& report) {
+          test::ReportEveryFileWriteStage(report);
+          for (int i = 0;; ++i) (i % 2 == 0 ? one : two).UpdateFile();
         },
-        std::chrono::microseconds(micros(random))));
+        at);
+    EXPECT_TRUE(kill.killed) << "round " << round;
+    EXPECT_EQ(kill.steps, at) << "round " << round;
     const std::string got = test::ReadAll(path);
     EXPECT_TRUE(got == first || got == second) << "round " << round << ": " << got.size() << " bytes";
     EXPECT_LE(test::CountTemporaryFiles(dir.Path()), 1);

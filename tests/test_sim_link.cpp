@@ -250,7 +250,8 @@ TEST_F(SimLink, DroppedAndExtraBytes) {
   ASSERT_EQ(pc_.ReadControl(), 0xFA);
   ++pc_.tx;
   ASSERT_EQ(pc_.ReadControl() & 0xC0, 0x80);
-  EXPECT_EQ(pc_.Read(100, simtest::kSilenceWait), expected);
+  EXPECT_EQ(pc_.Read(expected.size()), expected);
+  EXPECT_TRUE(pc_.Quiet());
   // The next poll fetches the frame again, whole.
   pc_.SendControl(0xC5);
   Bytes payload;
@@ -266,7 +267,8 @@ TEST_F(SimLink, DroppedAndExtraBytes) {
   ASSERT_EQ(pc_.ReadControl(), 0xFA);
   ++pc_.tx;
   ASSERT_TRUE(pc_.ReceiveAnswer(payload, more));
-  EXPECT_EQ(pc_.Read(10, simtest::kSilenceWait), (Bytes{0xA5, 0xA5, 0xA5}));
+  EXPECT_EQ(pc_.Read(3), (Bytes{0xA5, 0xA5, 0xA5}));
+  EXPECT_TRUE(pc_.Quiet());
   pc_.SendControl(0xC0);
 }
 
@@ -389,11 +391,11 @@ TEST_F(SimLink, PausedRegisterAnswersAfterAShortPauseAndDropsWhatCameInALongOne)
   ++pc_.tx;
   sim_->Pause();
   pc_.SendControl(0xC5);
-  std::this_thread::sleep_for(kStallLimit + 300ms);
+  std::this_thread::sleep_for(kStallLimit + 300ms);  // the pause, at least this long
   EXPECT_TRUE(pc_.Quiet());
   sim_->Resume();
+  EXPECT_TRUE(simtest::WaitUntil([&] { return sim_->Stalls() == 1; }));
   EXPECT_TRUE(pc_.Quiet(300ms));  // the poll was not heard
-  EXPECT_EQ(sim_->Stalls(), 1);
   EXPECT_GE(sim_->LongestStall(), kStallLimit);
   pc_.SendControl(0xC5);
   EXPECT_EQ(pc_.ReadControl(), 0xE5);  // nothing pending any more
@@ -415,6 +417,7 @@ TEST_F(SimLink, PcCanCloseAndReopenTheLine) {
   for (int i = 0; i < 3; ++i) {
     // Opening flushes the line, so the last receipt must have been read
     // before the PC goes away (the program waits after its DISC as well).
+    EXPECT_TRUE(Heard());
     EXPECT_TRUE(pc_.Quiet());
     pc_.Close();
     ASSERT_TRUE(pc_.Open(slave_));
@@ -422,8 +425,9 @@ TEST_F(SimLink, PcCanCloseAndReopenTheLine) {
   }
   // Half a packet left by a PC that went away is dropped after a silence.
   pc_.Send(Bytes{0x7F, 0x02, 0x01});
+  ASSERT_TRUE(Heard());
   pc_.Close();
-  std::this_thread::sleep_for(kReceiverIdleReset + std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(kReceiverIdleReset + std::chrono::milliseconds(100));  // the silence
   ASSERT_TRUE(pc_.Open(slave_));
   EXPECT_EQ(pc_.One(kGetInfo).size(), 44U);
 }
@@ -461,13 +465,14 @@ TEST(SimDevice, ServesAGivenSerialDevice) {
   ASSERT_EQ(::write(master, poll.data(), poll.size()), 5);
   std::uint8_t got[5] = {};
   std::size_t n = 0;
-  for (int tries = 0; tries < 100 && n < 5; ++tries) {
+  simtest::WaitUntil([&] {
     pollfd p{master, POLLIN, 0};
     if (::poll(&p, 1, 10) > 0) {
       const ssize_t r = ::read(master, got + n, 5 - n);
       if (r > 0) n += static_cast<std::size_t>(r);
     }
-  }
+    return n == 5;
+  });
   EXPECT_EQ(Bytes(got, got + n), Control(kAddr, 0xE5));
   sim.Close();
   ::close(master);
@@ -494,10 +499,7 @@ TEST(SimPacing, PacedLineIsNeverFasterThanTheLineInEitherDirection) {
   constexpr std::uint64_t kFromPc = 5 + 5 + 6 + 5 + 5;
   const auto escapes = static_cast<std::uint64_t>(std::count(answer.begin(), answer.end(), 0x7F));
   const std::uint64_t toPc = 5 + 5 + 5 + 1 + 44 + escapes + 3;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (sim.LineByteCounts().fromPc < kFromPc && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  EXPECT_TRUE(simtest::WaitUntil([&] { return sim.LineByteCounts().fromPc >= kFromPc; }));
   EXPECT_EQ(sim.LineByteCounts().fromPc, kFromPc);
   EXPECT_EQ(sim.LineByteCounts().toPc, toPc);
 
@@ -507,7 +509,9 @@ TEST(SimPacing, PacedLineIsNeverFasterThanTheLineInEitherDirection) {
   const std::uint64_t serialBytes = kFromPc - 10 + toPc;  // not the closing ACK and DISC
   const auto lineTime = std::chrono::microseconds(serialBytes * 10 * 1000000 / kBaud);
   EXPECT_GE(elapsed, lineTime);
-  EXPECT_LT(elapsed, lineTime + std::chrono::seconds(3));
+  // Only a gross fault (a hold per byte) is caught above: a busy machine
+  // adds its own delays to every answer.
+  EXPECT_LT(elapsed, lineTime + std::chrono::seconds(15));
 }
 
 // A PC that stops a journal read sends DISC and then the receipt of the frame
@@ -619,15 +623,23 @@ TEST(SimInMemory, DataPacketNobodyAskedForIsIgnored) {
 TEST_F(SimLink, StreamNobodyAcknowledgesIsGivenUpAfterASilence) {
   pc_.SendControl(0xC5);
   ASSERT_EQ(pc_.ReadControl(), 0xE5);
+  // The PC is silent from its request on, so the register's silence began
+  // after `silentSince`.
+  const auto silentSince = std::chrono::steady_clock::now();
   pc_.SendRequest(kAllGoods, true);
   ASSERT_EQ(pc_.ReadControl(), 0xFA);
   ASSERT_EQ(pc_.ReadControl() & 0xC0, 0x80);
   Bytes first;
   ASSERT_TRUE(pc_.ReadFrame(first));
-  // Shorter silences keep it (a PC between two poll cycles).
+  // Shorter silences keep it (a PC between two poll cycles); on a busy
+  // machine the check may come too late to tell.
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  EXPECT_TRUE(sim_->Stats().unacknowledged);
-  std::this_thread::sleep_for(kAnswerGiveUp);
+  const bool kept = sim_->Stats().unacknowledged;
+  if (std::chrono::steady_clock::now() - silentSince < kAnswerGiveUp) {
+    EXPECT_TRUE(kept);
+  }
+  EXPECT_TRUE(simtest::WaitUntil([&] { return sim_->Stats().abandoned == 1; }, kAnswerGiveUp + simtest::kAnswerWait));
+  EXPECT_GE(std::chrono::steady_clock::now() - silentSince, kAnswerGiveUp);
   const auto stats = sim_->Stats();
   EXPECT_FALSE(stats.unacknowledged);
   EXPECT_EQ(stats.streamLeft, 0U);

@@ -152,8 +152,12 @@ class TTestBed {
   std::vector<zarvik::QueryButton> answers_;
 };
 
+// How long a test waits for what must happen: far longer than it takes even
+// in a sanitizer build on a busy machine, so only a fault runs into it.
+inline constexpr int kEventWaitMs = 30000;
+
 // Waits up to `ms` for `condition`, processing events.
-inline bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
+inline bool WaitFor(const std::function<bool()>& condition, int ms = kEventWaitMs) {
   QElapsedTimer t;
   t.start();
   while (!condition()) {

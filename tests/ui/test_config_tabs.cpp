@@ -255,7 +255,7 @@ class ConfigTabsTest : public QObject {
     QVERIFY(CellEditor<QLineEdit>(grid) != nullptr);
     CellEditor<QLineEdit>(grid)->insert(QString::fromUtf8("Рыба"));
     QTest::keyClick(CellEditor<QLineEdit>(grid), Qt::Key_Return);
-    QVERIFY(uitest::WaitFor([&] { return grid.currentIndex().column() == m.ColumnOf("NG"); }, 2000));
+    QVERIFY(uitest::WaitFor([&] { return grid.currentIndex().column() == m.ColumnOf("NG"); }));
     QCOMPARE(grid.currentIndex().row(), 1);
     QVERIFY(t.SetRecNo(2));
     QCOMPARE(t.Text("Name"), std::string("Рыба"));

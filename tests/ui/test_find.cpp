@@ -89,9 +89,18 @@ class FindTest : public QObject {
     QCOMPARE(side.bFindKKM->text(), U("Найти ККМ"));
     QVERIFY(side.bFindKKM->isEnabled());
 
+    // A look at the window once the search shows where it is.
     TSeen during;
-    QTimer::singleShot(300, &w, [&] { during = Look(w); });
+    QTimer look;
+    look.setInterval(5);
+    QObject::connect(&look, &QTimer::timeout, &w, [&] {
+      if (!w.Searching() || !w.ProgressBar()->text().startsWith(U("Поиск ККМ: COM"))) return;
+      look.stop();
+      during = Look(w);
+    });
+    look.start();
     QTest::mouseClick(side.bFindKKM, Qt::LeftButton);
+    look.stop();
     QVERIFY(!w.Searching());
 
     // While it ran: the same button stops it, the connection controls
@@ -174,17 +183,27 @@ class FindTest : public QObject {
     QCOMPARE(side.cbComPort->currentText(), QString("COM150"));
     QCOMPARE(w.RegisterPort().BaudRate(), 19200u);
 
-    // Pressed again while it runs, the button stops it at once.
-    QElapsedTimer clock;
-    qint64 pressedAt = -1;
-    QTimer::singleShot(250, &w, [&] {
-      pressedAt = clock.elapsed();
+    // Pressed again while it runs (once its first attempt has ended), the
+    // button stops it in the attempt it is making: of the attempts the full
+    // search made, the stopped one makes at most one more after the press.
+    const auto attempts = [&] { return bed.ConsoleText().count(U(": нет ответа")); };
+    const qsizetype full = attempts();
+    QVERIFY(full >= 3);
+    qsizetype atPress = -1;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, &w, [&] {
+      if (attempts() <= full) return;
+      watch.stop();
+      atPress = attempts() - full;
       QTest::mouseClick(side.bFindKKM, Qt::LeftButton);
     });
-    clock.start();
+    watch.start();
     w.Action("aFindKKM")->trigger();
-    QVERIFY(pressedAt >= 0);
-    QVERIFY2(clock.elapsed() - pressedAt < 300, qPrintable(QString::number(clock.elapsed() - pressedAt)));
+    watch.stop();
+    QVERIFY(atPress >= 1);
+    QVERIFY2(attempts() - full <= atPress + 1, qPrintable(bed.ConsoleText()));
+    QVERIFY(attempts() - full < full);
     QVERIFY(!w.Searching());
     QVERIFY(bed.TakeBoxes().empty());
     QVERIFY(bed.ConsoleText().contains(U("Поиск ККМ остановлен (")));

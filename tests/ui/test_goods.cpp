@@ -696,10 +696,13 @@ class GoodsPageTest : public QObject {
 
     qInfo("4000 goods: fill %lld ms, worst scroll+paint %lld ms, cell edit %lld ms, mark all %lld ms", fillMs,
           worstScrollMs, editMs, markAllMs);
-    QVERIFY2(fillMs < 3000, "appending 4000 rows to a shown grid");
-    QVERIFY2(worstScrollMs < 500, "scrolling a grid of 4000 rows");
-    QVERIFY2(editMs < 500, "editing a cell of a grid of 4000 rows");
-    QVERIFY2(markAllMs < 4000, "marking 4000 rows for deletion");
+    // Ten times what a quiet machine takes, so that a sanitizer build on a
+    // busy machine passes; work that grows with the square of the rows
+    // still takes far longer.
+    QVERIFY2(fillMs < 30000, "appending 4000 rows to a shown grid");
+    QVERIFY2(worstScrollMs < 5000, "scrolling a grid of 4000 rows");
+    QVERIFY2(editMs < 5000, "editing a cell of a grid of 4000 rows");
+    QVERIFY2(markAllMs < 40000, "marking 4000 rows for deletion");
   }
 };
 

@@ -160,7 +160,7 @@ class OptionsTest : public QObject {
     QCOMPARE(editor->selectedText(), QString("42"));
     QTest::keyClicks(editor, "7");
     QTest::keyClick(editor, Qt::Key_Return);
-    QVERIFY(uitest::WaitFor([&] { return t.RecNo() == 6; }, 2000));
+    QVERIFY(uitest::WaitFor([&] { return t.RecNo() == 6; }));
     QCOMPARE(t.GetState(), TWorkTable::State::Browse);
     QCOMPARE(w.Bd().mtOptions.ViewText(4, t.FieldIndex("Value")), std::string("7"));
 

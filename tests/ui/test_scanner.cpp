@@ -82,7 +82,7 @@ class ScannerTest : public QObject {
     // Sends a scan and waits until the window has read all of it.
     bool Scan(const std::string& bytes) {
       line.Send(bytes);
-      return uitest::WaitFor([&] { return Port().InputQueueLength() == 0; }, 3000);
+      return uitest::WaitFor([&] { return Port().InputQueueLength() == 0; });
     }
   };
 
@@ -124,7 +124,7 @@ class ScannerTest : public QObject {
     };
     for (const Case& c : cases) {
       QVERIFY(rig.Scan(c.sent));
-      QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == c.shtrih; }, 2000));
+      QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == c.shtrih; }));
       // The row stays in edit state until the next move.
       QCOMPARE(t.GetState(), TWorkTable::State::Edit);
       QCOMPARE(t.RecNo(), 1);
@@ -146,7 +146,7 @@ class ScannerTest : public QObject {
     QVERIFY(t.IsNull("Shtrih"));
     QCOMPARE(rig.Port().InputQueueLength(), 5u);
     rig.w->SelectPage(ui::pgGoods);
-    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "555"; }, 2000));
+    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "555"; }));
   }
 
   void aScanWaitsWhileAnExchangeRuns() {
@@ -159,7 +159,7 @@ class ScannerTest : public QObject {
       QTest::qWait(300);
       QVERIFY(t.IsNull("Shtrih"));
     });
-    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "9"; }, 2000));
+    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "9"; }));
   }
 
   void anEmptyTableChangesNothing() {
@@ -173,7 +173,7 @@ class ScannerTest : public QObject {
     // A new row being inserted takes the code.
     t.Append();
     QVERIFY(rig.Scan("42\r"));
-    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "42"; }, 2000));
+    QVERIFY(uitest::WaitFor([&] { return t.Text("Shtrih") == "42"; }));
     QCOMPARE(t.RecordCount(), 1);
   }
 
