@@ -549,10 +549,11 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       }
     }
     if (!ok) continue;
-    const auto add = [&](const TConfigEntry* e, std::string from, std::string to) {
+    // The number is copied: a lambda may not capture a structured binding on every compiler.
+    const auto add = [&, number = n](const TConfigEntry* e, std::string from, std::string to) {
       if (from != to)
         changes.push_back(
-            {stDepartments, e->line, e->section, e->key, std::move(from), std::move(to), n, false});
+            {stDepartments, e->line, e->section, e->key, std::move(from), std::move(to), number, false});
     };
     if (d.status != nullptr) add(d.status, std::string(KindWord(was)), std::string(KindWord(kind)));
     if (kind == DepKind::Closed) continue;
