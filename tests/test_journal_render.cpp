@@ -1,6 +1,7 @@
 // Rendering of journal record lines as receipt text, and the exact decimal
 // amounts behind it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -39,7 +40,11 @@ class JournalRenderTest : public ::testing::Test {
   };
 
   void SetUp() override {
-    logPath_ = (std::filesystem::temp_directory_path() / "zarvik_journal_render_test.log").string();
+    // A log of this process's own: ctest runs the cases of this fixture as
+    // parallel processes, and one's TearDown must not remove another's log.
+    logPath_ = (std::filesystem::temp_directory_path() /
+                ("zarvik_journal_render_test_" + std::to_string(::getpid()) + ".log"))
+                   .string();
     std::filesystem::remove(logPath_);
     savedLog_ = NameLogFile;
     savedAutonom_ = isAUTONOM;
