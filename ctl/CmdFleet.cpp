@@ -24,8 +24,10 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "CtlOutput.h"
 #include "CtlSession.h"
@@ -144,6 +146,13 @@ std::string CsvCell(const std::string& s) {
   return out + "\"";
 }
 
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 std::string SecondsText(double s) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", s);
@@ -201,18 +210,35 @@ int TCtlSession::CmdFleet() {
 
   // The fleet file: one section per register.
   if (!std::filesystem::exists(fleetPath)) return Fail("не найден файл " + fleetPath);
-  const TIniFile fleet(fleetPath);
+  const TIniFile fleet = [&] {
+    // Code page 1251 as ZarvikConfig.ini, or UTF-8 as the configuration
+    // files kept beside it: the names are the report's and the log's.
+    TIniFile file(fleetPath);
+    if (!file.Problem().empty()) return file;
+    const std::string bytes = FileBytes(fleetPath);
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+    return !ascii && IsUtf8Text(bytes) ? TIniFile::FromText(bytes) : file;
+  }();
   if (!fleet.Problem().empty()) return Fail(fleet.Problem());
   std::vector<Worker> workers;
   std::map<std::string, std::string> devices;  // device -> section
   std::vector<std::string> problems;
+  std::set<std::string> names;  // sections, as the INI file matches them
   for (const std::string& section : fleet.ReadSections()) {
+    // A second section of the same name would read the first one's keys.
+    if (!names.insert(Utf8Lower(section)).second) {
+      problems.push_back("[" + section + "] is named twice");
+      continue;
+    }
     FleetRegister r;
     r.name = section;
+    std::set<std::string> keys;
     for (const std::string& key : fleet.ReadSection(section)) {
       const std::string k = Utf8Lower(key);
       if (k != "port" && k != "speed" && k != "net" && k != "serial")
         problems.push_back("[" + section + "] " + key + ": unknown key (port, speed, net, serial)");
+      else if (!keys.insert(k).second)
+        problems.push_back("[" + section + "] " + key + "= is given twice");
     }
     const auto number = [&](std::string_view key, std::int64_t low, std::int64_t high, int& out) {
       if (!fleet.ValueExists(section, key)) return true;
@@ -280,7 +306,10 @@ int TCtlSession::CmdFleet() {
     if (args_.data) a.push_back("--data");
     if (args_.configStop) a.push_back("CONFIG_STOP");
     if (!outExtension.empty()) {
-      w.outTemp = JoinPath(args_.out, "." + FileNamePart(w.reg.name) + ".part" + outExtension);
+      // Named by the run and the worker's place in it: section names may
+      // differ only in what no file name keeps (letters outside ASCII).
+      w.outTemp = JoinPath(args_.out, ".fleet" + std::to_string(::getpid()) + "_" +
+                                          std::to_string(&w - workers.data() + 1) + ".part" + outExtension);
       a.insert(a.end(), {"--out", w.outTemp});
     }
     std::vector<char*> argv;

@@ -16,142 +16,45 @@
 #include <vector>
 
 #include "CtlProcess.h"
-#include "Scenario.h"
+#include "FleetTestSupport.h"
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "shell/TextCodec.h"
+#include "store/GoodsExchange.h"
+#include "store/UnitBD.h"
 
 namespace zarvik {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FleetSerial;
+using test::kBigEdit;
+using test::kBigEditWrites;
 using test::RunResult;
+using test::SettingsWrites;
 
 constexpr int kRegisters = 8;
 constexpr int kFirstPort = 220;
-constexpr int kPacedBaud = 19200;
-// Waits for something a running fleet must reach; generous for a busy,
-// sanitized build.
-constexpr auto kEventWait = 60s;
-
-constexpr std::uint8_t kSetHeaderLine = 0x04;
-constexpr std::uint8_t kSetFooterLine = 0x06;
-constexpr std::uint8_t kSetDepartment = 0x08;
-constexpr std::uint8_t kSetOptions = 0x0A;
-
-std::string Shop(const std::string& serial) {
-  return R"(
-[Register]
-Model=Зарвик-ТЕСТ
-SerialNumber=)" +
-         serial + R"(
-Version=T 001
-WorkMode=2
-GoodsCapacity=100
-Departments=4
-OperatorCount=4
-[Options]
-Count=8
-Values=1,0,2,0,1,1,0,0
-[Departments]
-1=Товар;Бакалея;A;100.00
-2=Услуга;Доставка;B;0
-3=Закрыто
-4=Товар;Молоко;C;50.50
-[Header]
-1=1;ООО "Ромашка"
-[Footer]
-1=2;Спасибо!
-[Goods]
-1=Хлеб;52.90;1;1;4600605000011;piece;87.000;0
-2=Сыр весовой;589.00;2;2;2100008000008;weight;12.345;0
-)";
-}
-
-std::string Serial(int k) {
-  return "00010000000" + std::to_string(k);
-}
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-int Writes(const sim::RegisterState& s) {
-  return static_cast<int>(
-      std::count_if(s.commandsExecuted.begin(), s.commandsExecuted.end(), [](std::uint8_t c) {
-        return c == kSetHeaderLine || c == kSetFooterLine || c == kSetDepartment || c == kSetOptions;
-      }));
-}
-
-// Option 1, every department and all twelve receipt lines: 1 + 4 + 12
-// writes, long enough at 19200 baud for a test to act in the middle.
-constexpr const char* kBigEdit = R"([options]
-1 = 0
-[departments]
-1.name = "Бакалея и чай"
-2.name = "Доставка на дом"
-3.status = goods
-3.name = "Хлеб"
-3.group = A
-4.price = 60.00
-[receipt]
-header.1 = "ООО Ромашка-2"
-header.2 = "г. Тверь"
-header.3 = "ул. Мира, 1"
-header.4 = "ИНН 6900000000"
-header.5 = "тел. 55-55-55"
-header.6 = "Добро пожаловать"
-footer.1 = "Спасибо за покупку!"
-footer.2 = "Ждём вас снова"
-footer.3 = "www.example.ru"
-footer.4 = "---"
-footer.5 = "Касса 1"
-footer.6 = "До свидания"
-)";
-constexpr int kBigEditWrites = 1 + 4 + 12;
-
 class Fleet : public ::testing::Test {
  protected:
-  // Registers 0..7 on ports 220..227; `paced` lines behave as 19200 baud.
-  void Start(bool paced) {
-    std::string devices;
-    std::string fleet;
-    for (int k = 0; k < kRegisters; ++k) {
-      sim::Scenario scenario;
-      std::string error;
-      ASSERT_TRUE(sim::LoadScenarioText(Shop(Serial(k)), scenario, error)) << error;
-      sims.push_back(std::make_unique<sim::Simulator>(scenario));
-      if (paced) sims.back()->SetPacing(kPacedBaud, true);
-      std::string slave;
-      ASSERT_TRUE(sims.back()->OpenPty(slave)) << sims.back()->LastError();
-      ASSERT_TRUE(sims.back()->Start());
-      devices += "COM" + std::to_string(kFirstPort + k) + "=" + slave + "\r\n";
-      fleet += "[shop " + std::to_string(k) + "]\r\nport=" + std::to_string(kFirstPort + k) +
-               "\r\nspeed=19200\r\nserial=" + Serial(k) + "\r\n";
-    }
-    test::WriteAll(dir.File("ZarvikConfig.ini"), "[Devices]\r\n" + devices);
-    test::WriteAll(dir.File("fleet.ini"), fleet);
+  // Registers 0..7 on ports 220..227, "shop 0" .. "shop 7" (or `names`);
+  // `paced` lines behave as 19200 baud.
+  void Start(bool paced, const std::vector<std::string>& names = test::ShopNames(kRegisters)) {
+    shop.Start(kRegisters, paced);
+    test::WriteFleetFiles(dir, kFirstPort, shop.terminals, names);
   }
-  void TearDown() override {
-    for (auto& s : sims)
-      if (s) s->Close();
-  }
+  void TearDown() override { shop.Close(); }
   RunResult Run(const std::vector<std::string>& args) {
     return test::RunCtl(dir.Path(), args, {}, false, {});
   }
-  // Waits until `done` or kEventWait has passed.
-  template <typename Pred>
-  static bool WaitFor(Pred done) {
-    const auto deadline = std::chrono::steady_clock::now() + kEventWait;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
-
   test::TempDir dir;
-  std::vector<std::unique_ptr<sim::Simulator>> sims;
+  test::FleetShopSims shop;
+  std::vector<std::unique_ptr<sim::Simulator>>& sims = shop.sims;
 };
 
 TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
@@ -164,10 +67,10 @@ TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
   for (int k = 0; k < kRegisters; ++k) {
     const sim::RegisterState s = sims[static_cast<std::size_t>(k)]->State();
     if (k == 5) {
-      EXPECT_EQ(Writes(s), 0);
+      EXPECT_EQ(SettingsWrites(s), 0);
       EXPECT_EQ(s.departments[1].name, "Доставка");
     } else {
-      EXPECT_EQ(Writes(s), 2) << k;
+      EXPECT_EQ(SettingsWrites(s), 2) << k;
       EXPECT_EQ(s.departments[1].name, "Курьер") << k;
       EXPECT_EQ(s.options[0], 0) << k;
     }
@@ -176,10 +79,10 @@ TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
   EXPECT_EQ(std::count(report.begin(), report.end(), '{'), 1 + kRegisters) << report;
   EXPECT_TRUE(Has(
       report, "\"name\": \"shop 5\", \"port\": 225, \"serial\": \"999999999999\", \"expected_serial\": \"" +
-                  Serial(5) + "\", \"result\": \"отказ\", \"ok\": false"))
+                  FleetSerial(5) + "\", \"result\": \"отказ\", \"ok\": false"))
       << report;
-  EXPECT_TRUE(Has(report, "\"name\": \"shop 0\", \"port\": 220, \"serial\": \"" + Serial(0) +
-                              "\", \"expected_serial\": \"" + Serial(0) +
+  EXPECT_TRUE(Has(report, "\"name\": \"shop 0\", \"port\": 220, \"serial\": \"" + FleetSerial(0) +
+                              "\", \"expected_serial\": \"" + FleetSerial(0) +
                               "\", \"result\": \"готово\", \"ok\": true"))
       << report;
   std::size_t done = 0;
@@ -188,17 +91,17 @@ TEST_F(Fleet, AppliesToEveryRegisterAndRefusesTheOneWithAnotherSerialNumber) {
   EXPECT_TRUE(Has(r.out, "Выполнено на 7 из 8 ККМ")) << r.out;
   // The backups of the seven registers written were all kept, one each.
   const std::string profiles = Cp1251ToUtf8(test::ReadAll(dir.File("bd/Profile.dbf")));
-  for (int k = 0; k < kRegisters; ++k) EXPECT_EQ(Has(profiles, Serial(k)), k != 5) << k;
+  for (int k = 0; k < kRegisters; ++k) EXPECT_EQ(Has(profiles, FleetSerial(k)), k != 5) << k;
 
   // Applied again: nothing differs, nothing is written, the CSV report says so.
-  sims[5]->ModifyState([](sim::RegisterState& s) { s.serialNumber = Serial(5); });
+  sims[5]->ModifyState([](sim::RegisterState& s) { s.serialNumber = FleetSerial(5); });
   const RunResult again =
       Run({"fleet", "fleet.ini", "config", "apply", "edit.conf", "--report", "report.csv"});
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(Writes(sims[0]->State()), 2);
-  EXPECT_EQ(Writes(sims[5]->State()), 2);
+  EXPECT_EQ(SettingsWrites(sims[0]->State()), 2);
+  EXPECT_EQ(SettingsWrites(sims[5]->State()), 2);
   const std::string csv = Cp1251ToUtf8(test::ReadAll(dir.File("report.csv")));
-  EXPECT_TRUE(Has(csv, "shop 0;220;" + Serial(0) + ";" + Serial(0) + ";готово;0;")) << csv;
+  EXPECT_TRUE(Has(csv, "shop 0;220;" + FleetSerial(0) + ";" + FleetSerial(0) + ";готово;0;")) << csv;
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + kRegisters) << csv;
 }
 
@@ -210,19 +113,19 @@ TEST_F(Fleet, ARegisterThatDiesMidRunFailsWhileTheOthersSucceed) {
   ASSERT_TRUE(fleet.Started());
   // Register 3 goes away once it has taken its first write.
   std::thread killer([&] {
-    if (WaitFor([&] { return Writes(sims[3]->State()) > 0; })) sims[3]->Close();
+    if (test::WaitForFleet([&] { return SettingsWrites(sims[3]->State()) > 0; })) sims[3]->Close();
   });
   const RunResult r = fleet.Wait(std::chrono::minutes(5));
   killer.join();
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 1) << r.err;
   const std::string report = test::ReadAll(dir.File("report.json"));
-  EXPECT_TRUE(Has(report, "\"name\": \"shop 3\", \"port\": 223, \"serial\": \"" + Serial(3) +
-                              "\", \"expected_serial\": \"" + Serial(3) + "\", \"result\": \"ошибка\""))
+  EXPECT_TRUE(Has(report, "\"name\": \"shop 3\", \"port\": 223, \"serial\": \"" + FleetSerial(3) +
+                              "\", \"expected_serial\": \"" + FleetSerial(3) + "\", \"result\": \"ошибка\""))
       << report;
   for (int k = 0; k < kRegisters; ++k) {
     if (k == 3) continue;
-    EXPECT_EQ(Writes(sims[static_cast<std::size_t>(k)]->State()), kBigEditWrites) << k;
+    EXPECT_EQ(SettingsWrites(sims[static_cast<std::size_t>(k)]->State()), kBigEditWrites) << k;
     EXPECT_TRUE(Has(report, "\"name\": \"shop " + std::to_string(k) + "\"")) << k;
   }
   std::size_t done = 0;
@@ -239,8 +142,9 @@ TEST_F(Fleet, CtrlCStopsEveryWorkerAtItsNextRecord) {
   // Ctrl-C once every register is writing.
   std::atomic<bool> sent{false};
   std::thread interrupter([&] {
-    if (WaitFor([&] {
-          return std::all_of(sims.begin(), sims.end(), [](const auto& s) { return Writes(s->State()) > 0; });
+    if (test::WaitForFleet([&] {
+          return std::all_of(sims.begin(), sims.end(),
+                             [](const auto& s) { return SettingsWrites(s->State()) > 0; });
         })) {
       fleet.Signal(SIGINT);
       sent = true;
@@ -255,7 +159,7 @@ TEST_F(Fleet, CtrlCStopsEveryWorkerAtItsNextRecord) {
   EXPECT_FALSE(Has(report, "\"result\": \"ошибка\"")) << report;
   int stopped = 0;
   for (int k = 0; k < kRegisters; ++k) {
-    const int writes = Writes(sims[static_cast<std::size_t>(k)]->State());
+    const int writes = SettingsWrites(sims[static_cast<std::size_t>(k)]->State());
     EXPECT_GT(writes, 0) << k;
     EXPECT_LE(writes, kBigEditWrites) << k;
     stopped += writes < kBigEditWrites ? 1 : 0;
@@ -275,7 +179,7 @@ TEST_F(Fleet, ReadsGoodsIntoFilesNamedBySerialNumberWithAJobLimit) {
   const RunResult r = Run({"fleet", "fleet.ini", "goods", "read-all", "--out", "goods", "--jobs", "3"});
   EXPECT_EQ(r.status, 0) << r.err;
   for (int k = 0; k < kRegisters; ++k) {
-    const std::string file = dir.File("goods/" + Serial(k) + ".csv");
+    const std::string file = dir.File("goods/" + FleetSerial(k) + ".csv");
     ASSERT_TRUE(std::filesystem::exists(file)) << file << "\n" << r.err;
     EXPECT_TRUE(Has(Cp1251ToUtf8(test::ReadAll(file)), "Сыр весовой")) << file;
   }
@@ -284,6 +188,97 @@ TEST_F(Fleet, ReadsGoodsIntoFilesNamedBySerialNumberWithAJobLimit) {
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.File("goods"))) ++files;
   EXPECT_EQ(files, kRegisters);
   EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+}
+
+// The same goods file on every register: each holds the same goods after,
+// and each kept its own register's goods in a backup named by its serial
+// number.
+TEST_F(Fleet, WritesTheSameGoodsToEveryRegisterEachWithItsOwnBackup) {
+  Start(false);
+  for (int k = 0; k < kRegisters; ++k)
+    sims[static_cast<std::size_t>(k)]->ModifyState(
+        [k](sim::RegisterState& s) { s.goods[1].name = "Хлеб " + std::to_string(k); });
+  test::WriteAll(dir.File("goods.csv"), Utf8ToCp1251("1;170;Хлеб ржаной;1;60;1;1;;False\r\n"
+                                                     "3;170;Молоко;3;89.9;4;1;4607001234568;False\r\n"
+                                                     "7;165;Доставка;2;150;2;1;;False\r\n"
+                                                     "9;170;Сахар;1;75.5;1;2;;True\r\n"));
+  const RunResult r = Run({"fleet", "fleet.ini", "goods", "write", "goods.csv", "--report", "report.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+  const auto written = sims[0]->State().goods;
+  ASSERT_EQ(written.size(), 5u);  // the two it had, three new
+  EXPECT_EQ(written.at(1).name, "Хлеб ржаной");
+  EXPECT_EQ(written.at(1).price, 6000u);
+  EXPECT_EQ(written.at(1).sold, 87000u);  // the quantity sold stays
+  EXPECT_EQ(written.at(2).name, "Сыр весовой");
+  EXPECT_EQ(written.at(3).name, "Молоко");
+  EXPECT_EQ(written.at(3).barcode, "4607001234568");
+  EXPECT_EQ(written.at(7).name, "Доставка");
+  EXPECT_EQ(written.at(9).price, 7550u);
+  for (int k = 1; k < kRegisters; ++k)
+    EXPECT_EQ(sims[static_cast<std::size_t>(k)]->State().goods, written) << k;
+  const std::string csv = Cp1251ToUtf8(test::ReadAll(dir.File("report.csv")));
+  EXPECT_EQ(test::Occurrences(csv, ";готово;0;"), kRegisters) << csv;
+  EXPECT_TRUE(Has(csv, "Записано 4 тов.")) << csv;
+
+  std::vector<std::string> backups;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("bd/backup")))
+    backups.push_back(e.path().filename().string());
+  ASSERT_EQ(backups.size(), static_cast<std::size_t>(kRegisters));
+  for (int k = 0; k < kRegisters; ++k) {
+    const auto at = std::find_if(backups.begin(), backups.end(), [k](const std::string& name) {
+      return name.rfind("goods_" + FleetSerial(k) + "_", 0) == 0;
+    });
+    ASSERT_NE(at, backups.end()) << k;
+    TBD read;
+    ASSERT_TRUE(ImportGoodsDbf(dir.File("bd/backup/" + *at), read.mtTOBAP, 100)) << *at;
+    EXPECT_EQ(read.mtTOBAP.RecordCount(), 1) << *at;
+    EXPECT_EQ(read.mtTOBAP.Text("Name"), "Хлеб " + std::to_string(k)) << *at;
+  }
+}
+
+// Each register's journal in a file named by its serial number, the same
+// bytes as `journal read --out` of that register alone. The section names
+// are Cyrillic of equal length ("Касса 1", "Склад 1"), which no file name
+// made of them keeps apart.
+TEST_F(Fleet, ReadsEachJournalIntoAFileNamedBySerialNumber) {
+  std::vector<std::string> names;
+  for (int k = 0; k < kRegisters; ++k)
+    names.push_back((k % 2 == 0 ? "Касса " : "Склад ") + std::to_string(k / 2));
+  Start(false, names);
+  for (int k = 0; k < kRegisters; ++k) {
+    sims[static_cast<std::size_t>(k)]->ModifyState([k](sim::RegisterState& s) {
+      // Two receipts per register, its own sums and numbers.
+      for (int n = 0; n < 2; ++n) {
+        const auto price = static_cast<std::uint64_t>(1000 * (k + 1) + n);
+        s.journal.push_back(sim::SumRecord(0xA1, 0, 1000, price, 1, 1));
+        s.journal.push_back(sim::PaymentRecord(0, 0, price, price));
+        s.journal.push_back(
+            sim::CloseRecord(0, static_cast<std::uint64_t>(100 * k + n + 1), "31.12.25", "12:00", true, 1));
+      }
+    });
+  }
+  const RunResult r = Run({"fleet", "fleet.ini", "journal", "read", "--out", "journals", "--jobs", "5"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+  // The fleet file is UTF-8: the report names the registers as it does.
+  for (const std::string& name : names) EXPECT_TRUE(Has(r.out, name)) << name << "\n" << r.out;
+  std::vector<std::string> texts;
+  for (int k = 0; k < kRegisters; ++k) {
+    const std::string alone = "alone" + std::to_string(k) + ".txt";
+    const RunResult one = Run({"--port", std::to_string(kFirstPort + k), "journal", "read", "--out", alone});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::string expected = test::ReadAll(dir.File(alone));
+    EXPECT_TRUE(Has(Cp1251ToUtf8(expected), std::to_string(100 * k + 2))) << expected;
+    EXPECT_EQ(test::ReadAll(dir.File("journals/" + FleetSerial(k) + ".txt")), expected) << k;
+    texts.push_back(expected);
+  }
+  // The registers' journals differ, so no file could stand for another's.
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.File("journals"))) ++files;
+  EXPECT_EQ(files, kRegisters);
 }
 
 TEST_F(Fleet, ATerminalShowsTheLiveTable) {
@@ -307,6 +302,8 @@ TEST_F(Fleet, BadFleetFilesAreRefusedBeforeAnythingStarts) {
   };
   const std::vector<Case> cases = {
       {"[a]\nport=220\n[b]\nport=220\n", {"info"}, "[b] and [a] name the same device"},
+      {"[a]\nport=220\n[b]\nport=221\n[A]\nport=222\n", {"info"}, "[A] is named twice"},
+      {"[a]\nport=220\nPort=221\n", {"info"}, "[a] Port= is given twice"},
       {"[a]\nport=220\nspeed=1234\n", {"info"}, "speed=1234"},
       {"[a]\nprot=220\n", {"info"}, "unknown key"},
       {"[a]\nport=250\n", {"info"}, "has no device"},
