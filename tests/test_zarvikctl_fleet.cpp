@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -279,6 +280,63 @@ TEST_F(Fleet, ReadsEachJournalIntoAFileNamedBySerialNumber) {
   int files = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.File("journals"))) ++files;
   EXPECT_EQ(files, kRegisters);
+}
+
+// The workers share the log file (in a build tree the one beside the
+// program, which other tests' runs append to as well): each line is one
+// worker's whole line, marked with that worker's "[NAME] ", and what a line
+// says of a serial number is that worker's own.
+TEST_F(Fleet, EachWorkerMarksItsOwnLinesOfTheSharedLog) {
+  // Names no other test gives its registers.
+  std::vector<std::string> names;
+  for (int k = 0; k < kRegisters; ++k) names.push_back("логкасса " + std::to_string(k));
+  Start(false, names);
+  const std::string logPath = std::filesystem::path(ZARVIK_CTL_EXE).replace_extension(".log").string();
+  const std::size_t from = test::ReadAll(logPath).size();
+  // Every exchange byte traced, from eight processes at once.
+  test::WriteAll(dir.File("big.conf"), kBigEdit);
+  const RunResult applied =
+      Run({"fleet", "fleet.ini", "--depth", "mdhardware", "config", "apply", "big.conf"});
+  EXPECT_EQ(applied.status, 0) << applied.err;
+  // Then each register answers with another serial number than expected.
+  for (int k = 0; k < kRegisters; ++k)
+    sims[static_cast<std::size_t>(k)]->ModifyState(
+        [k](sim::RegisterState& s) { s.serialNumber = "99999999999" + std::to_string(k); });
+  const RunResult refused = Run({"fleet", "fleet.ini", "--depth", "mdhardware", "info"});
+  EXPECT_EQ(refused.status, 1) << refused.err;
+
+  const std::string log = Cp1251ToUtf8(test::ReadAll(logPath).substr(from));
+  const std::regex marked(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d(\.\d+)? \[логкасса ([0-7])\] (.*)$)");
+  const std::regex serial(R"(Серийный номер ККМ (\d+) вместо (\d+))");
+  std::vector<int> lines(kRegisters, 0);
+  std::vector<int> saved(kRegisters, 0);
+  std::vector<int> refusals(kRegisters, 0);
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t end = log.find("\r\n", at);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(at, end - at);
+    at = end + 2;
+    if (!Has(line, "[логкасса ")) continue;  // another process's line
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, marked)) << line;
+    const int k = std::stoi(m[2].str());
+    const std::string text = m[3].str();
+    EXPECT_FALSE(Has(text, "[логкасса ")) << line;
+    ++lines[static_cast<std::size_t>(k)];
+    if (Has(text, "Записаны настройки из файла big.conf")) ++saved[static_cast<std::size_t>(k)];
+    std::smatch sm;
+    if (std::regex_search(text, sm, serial)) {
+      ++refusals[static_cast<std::size_t>(k)];
+      EXPECT_EQ(sm[1].str(), "99999999999" + std::to_string(k)) << line;
+      EXPECT_EQ(sm[2].str(), FleetSerial(k)) << line;
+    }
+  }
+  for (int k = 0; k < kRegisters; ++k) {
+    const auto i = static_cast<std::size_t>(k);
+    EXPECT_GT(lines[i], 100) << k;  // the traces of its exchanges
+    EXPECT_EQ(saved[i], 1) << k;
+    EXPECT_EQ(refusals[i], 1) << k;
+  }
 }
 
 TEST_F(Fleet, ATerminalShowsTheLiveTable) {
