@@ -23,6 +23,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -32,6 +33,7 @@
 #include "CtlOutput.h"
 #include "CtlSession.h"
 #include "port/Comport.h"
+#include "port/NetLine.h"
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
@@ -114,8 +116,15 @@ std::string FileNamePart(const std::string& text) {
   return out.empty() ? std::string("_") : out;
 }
 
+// What two devices have in common when they are one line: the server's host
+// and port of a network line (one server port is one line, whichever way it
+// is spoken to; host names match without regard to case), the file a device
+// path leads to.
 std::string SameDevice(const std::string& device) {
-  if (device.find('/') == std::string::npos) return device;  // a network address
+  TNetAddress net;
+  if (ParseNetDevice(device, net))
+    return "net " + Utf8Lower(net.host) + " " + std::to_string(std::atoi(net.port.c_str()));
+  if (device.find('/') == std::string::npos) return device;
   std::error_code ec;
   const std::filesystem::path p = std::filesystem::weakly_canonical(device, ec);
   return ec ? device : p.string();

@@ -383,11 +383,28 @@ TEST_F(Fleet, BadFleetFilesAreRefusedBeforeAnythingStarts) {
   const std::string ini = test::ReadAll(dir.File("ZarvikConfig.ini"));
   const std::size_t from = ini.find("COM220=") + 7;
   const std::string device = ini.substr(from, ini.find('\r', from) - from);
-  test::WriteAll(dir.File("ZarvikConfig.ini"), ini + "COM240=" + device + "\r\n");
-  test::WriteAll(dir.File("bad.ini"), "[a]\nport=220\n[b]\nport=240\n");
-  const RunResult r = Run({"fleet", "bad.ini", "info"});
-  EXPECT_EQ(r.status, 2) << r.err;
-  EXPECT_TRUE(Has(r.err, "name the same device")) << r.err;
+  // So are two network addresses of one server port, whichever way they
+  // speak to it (nothing listens there: the run is refused before a
+  // connection).
+  test::WriteAll(dir.File("ZarvikConfig.ini"),
+                 ini + "COM240=" + device +
+                     "\r\nCOM241=rfc2217://Shop-12:3001\r\nCOM242=tcp://"
+                     "shop-12:3001\r\nCOM243=tcp://[::1]:3002\r\nCOM244=rfc2217://"
+                     "[::1]:3002\r\nCOM245=tcp://shop-12:3002\r\n");
+  for (const std::string pair :
+       {"port=220\n[b]\nport=240", "port=241\n[b]\nport=242", "port=243\n[b]\nport=244"}) {
+    test::WriteAll(dir.File("bad.ini"), "[a]\n" + pair + "\n");
+    const RunResult r = Run({"fleet", "bad.ini", "info"});
+    EXPECT_EQ(r.status, 2) << pair << "\n" << r.err;
+    EXPECT_TRUE(Has(r.err, "[b] and [a] name the same device")) << pair << "\n" << r.err;
+  }
+  // Another port of the same server is another line (the run is refused
+  // for its other fault only).
+  test::WriteAll(dir.File("bad.ini"), "[a]\nport=241\n[b]\nport=245\n[c]\nprot=1\n");
+  const RunResult other = Run({"fleet", "bad.ini", "info"});
+  EXPECT_EQ(other.status, 2) << other.err;
+  EXPECT_TRUE(Has(other.err, "[c] prot: unknown key")) << other.err;
+  EXPECT_FALSE(Has(other.err, "same device")) << other.err;
   for (const auto& s : sims) EXPECT_TRUE(s->State().commandsExecuted.empty());
 }
 
