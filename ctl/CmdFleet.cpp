@@ -446,6 +446,11 @@ int TCtlSession::CmdFleet() {
           Mess("[" + w.reg.name + "] " + w.outTemp + " -> " + path, false, false, true);
         }
       } else {
+        // A register whose file is missing has not done what was asked.
+        if (w.state == WorkerState::Done) {
+          w.state = WorkerState::Failed;
+          w.message = "не записан файл " + w.outTemp;
+        }
         std::filesystem::remove(w.outTemp, ec);
       }
     }

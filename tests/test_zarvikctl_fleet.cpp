@@ -175,6 +175,43 @@ TEST_F(Fleet, CtrlCStopsEveryWorkerAtItsNextRecord) {
   EXPECT_EQ(info.status, 0) << info.err;
 }
 
+// With a job limit, Ctrl-C also keeps the registers still waiting from
+// being started: they are reported so and never hear a command.
+TEST_F(Fleet, CtrlCLeavesTheRegistersNotYetStartedAlone) {
+  Start(true);
+  test::WriteAll(dir.File("big.conf"), kBigEdit);
+  test::CtlProcess fleet(dir.Path(), {"fleet", "fleet.ini", "config", "apply", "big.conf", "--no-backup",
+                                      "--jobs", "2", "--report", "report.json"});
+  ASSERT_TRUE(fleet.Started());
+  std::atomic<bool> sent{false};
+  std::thread interrupter([&] {
+    if (test::WaitForFleet([&] {
+          return std::any_of(sims.begin(), sims.end(),
+                             [](const auto& s) { return SettingsWrites(s->State()) > 0; });
+        })) {
+      fleet.Signal(SIGINT);
+      sent = true;
+    }
+  });
+  const RunResult r = fleet.Wait(std::chrono::minutes(5));
+  interrupter.join();
+  ASSERT_TRUE(sent.load()) << r.err;
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 130) << r.err;
+  const std::string report = test::ReadAll(dir.File("report.json"));
+  int untouched = 0;
+  for (int k = 0; k < kRegisters; ++k) {
+    const std::size_t at = report.find("\"name\": \"shop " + std::to_string(k) + "\"");
+    ASSERT_NE(at, std::string::npos) << report;
+    const std::string entry = report.substr(at, report.find('\n', at) - at);
+    const bool heard = !sims[static_cast<std::size_t>(k)]->State().commandsExecuted.empty();
+    EXPECT_EQ(Has(entry, "\"result\": \"не запущен\""), !heard) << entry;
+    untouched += heard ? 0 : 1;
+  }
+  // Two at a time: most were still waiting.
+  EXPECT_GE(untouched, kRegisters - 4) << report;
+}
+
 TEST_F(Fleet, ReadsGoodsIntoFilesNamedBySerialNumberWithAJobLimit) {
   Start(false);
   const RunResult r = Run({"fleet", "fleet.ini", "goods", "read-all", "--out", "goods", "--jobs", "3"});
