@@ -301,12 +301,17 @@ TEST_F(Fleet, ReadsEachJournalIntoAFileNamedBySerialNumber) {
   EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
   // The fleet file is UTF-8: the report names the registers as it does.
   for (const std::string& name : names) EXPECT_TRUE(Has(r.out, name)) << name << "\n" << r.out;
+  // Each register read alone (all at once: each is its own line).
+  std::vector<std::unique_ptr<test::CtlProcess>> alone;
+  for (int k = 0; k < kRegisters; ++k)
+    alone.push_back(std::make_unique<test::CtlProcess>(
+        dir.Path(), std::vector<std::string>{"--port", std::to_string(kFirstPort + k), "journal", "read",
+                                             "--out", "alone" + std::to_string(k) + ".txt"}));
   std::vector<std::string> texts;
   for (int k = 0; k < kRegisters; ++k) {
-    const std::string alone = "alone" + std::to_string(k) + ".txt";
-    const RunResult one = Run({"--port", std::to_string(kFirstPort + k), "journal", "read", "--out", alone});
+    const RunResult one = alone[static_cast<std::size_t>(k)]->Wait();
     ASSERT_EQ(one.status, 0) << one.err;
-    const std::string expected = test::ReadAll(dir.File(alone));
+    const std::string expected = test::ReadAll(dir.File("alone" + std::to_string(k) + ".txt"));
     EXPECT_TRUE(Has(Cp1251ToUtf8(expected), std::to_string(100 * k + 2))) << expected;
     EXPECT_EQ(test::ReadAll(dir.File("journals/" + FleetSerial(k) + ".txt")), expected) << k;
     texts.push_back(expected);
