@@ -53,6 +53,28 @@ class Fleet : public ::testing::Test {
   RunResult Run(const std::vector<std::string>& args) {
     return test::RunCtl(dir.Path(), args, {}, false, {});
   }
+  // Runs config apply of kBigEdit with `extra` arguments and the report
+  // report.json, and sends it SIGINT once `ready` holds; whether it was sent.
+  template <typename Pred>
+  RunResult ApplyInterrupted(const std::vector<std::string>& extra, Pred ready, bool& sent) {
+    test::WriteAll(dir.File("big.conf"), kBigEdit);
+    std::vector<std::string> args{"fleet",    "fleet.ini",   "config",   "apply",
+                                  "big.conf", "--no-backup", "--report", "report.json"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    test::CtlProcess fleet(dir.Path(), args);
+    std::atomic<bool> signalled{false};
+    std::thread interrupter([&] {
+      if (fleet.Started() && test::WaitForFleet(ready)) {
+        fleet.Signal(SIGINT);
+        signalled = true;
+      }
+    });
+    RunResult r = fleet.Wait(std::chrono::minutes(5));
+    interrupter.join();
+    sent = signalled.load();
+    return r;
+  }
+
   test::TempDir dir;
   test::FleetShopSims shop;
   std::vector<std::unique_ptr<sim::Simulator>>& sims = shop.sims;
@@ -136,24 +158,16 @@ TEST_F(Fleet, ARegisterThatDiesMidRunFailsWhileTheOthersSucceed) {
 
 TEST_F(Fleet, CtrlCStopsEveryWorkerAtItsNextRecord) {
   Start(true);
-  test::WriteAll(dir.File("big.conf"), kBigEdit);
-  test::CtlProcess fleet(dir.Path(), {"fleet", "fleet.ini", "config", "apply", "big.conf", "--no-backup",
-                                      "--report", "report.json"});
-  ASSERT_TRUE(fleet.Started());
   // Ctrl-C once every register is writing.
-  std::atomic<bool> sent{false};
-  std::thread interrupter([&] {
-    if (test::WaitForFleet([&] {
-          return std::all_of(sims.begin(), sims.end(),
-                             [](const auto& s) { return SettingsWrites(s->State()) > 0; });
-        })) {
-      fleet.Signal(SIGINT);
-      sent = true;
-    }
-  });
-  const RunResult r = fleet.Wait(std::chrono::minutes(5));
-  interrupter.join();
-  ASSERT_TRUE(sent.load()) << r.err;
+  bool sent = false;
+  const RunResult r = ApplyInterrupted(
+      {},
+      [&] {
+        return std::all_of(sims.begin(), sims.end(),
+                           [](const auto& s) { return SettingsWrites(s->State()) > 0; });
+      },
+      sent);
+  ASSERT_TRUE(sent) << r.err;
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 130) << r.err;
   const std::string report = test::ReadAll(dir.File("report.json"));
@@ -179,23 +193,15 @@ TEST_F(Fleet, CtrlCStopsEveryWorkerAtItsNextRecord) {
 // being started: they are reported so and never hear a command.
 TEST_F(Fleet, CtrlCLeavesTheRegistersNotYetStartedAlone) {
   Start(true);
-  test::WriteAll(dir.File("big.conf"), kBigEdit);
-  test::CtlProcess fleet(dir.Path(), {"fleet", "fleet.ini", "config", "apply", "big.conf", "--no-backup",
-                                      "--jobs", "2", "--report", "report.json"});
-  ASSERT_TRUE(fleet.Started());
-  std::atomic<bool> sent{false};
-  std::thread interrupter([&] {
-    if (test::WaitForFleet([&] {
-          return std::any_of(sims.begin(), sims.end(),
-                             [](const auto& s) { return SettingsWrites(s->State()) > 0; });
-        })) {
-      fleet.Signal(SIGINT);
-      sent = true;
-    }
-  });
-  const RunResult r = fleet.Wait(std::chrono::minutes(5));
-  interrupter.join();
-  ASSERT_TRUE(sent.load()) << r.err;
+  bool sent = false;
+  const RunResult r = ApplyInterrupted(
+      {"--jobs", "2"},
+      [&] {
+        return std::any_of(sims.begin(), sims.end(),
+                           [](const auto& s) { return SettingsWrites(s->State()) > 0; });
+      },
+      sent);
+  ASSERT_TRUE(sent) << r.err;
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 130) << r.err;
   const std::string report = test::ReadAll(dir.File("report.json"));
