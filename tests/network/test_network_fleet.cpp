@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@ constexpr int kFirstPort = 240;
 // rfc2217://, the odd ones as tcp://; 4..7 are on pseudo-terminals.
 constexpr int kBehindSer2net = 4;
 constexpr auto kFleetLimit = std::chrono::minutes(5);
+constexpr int kSer2netAttempts = 3;
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -49,17 +51,29 @@ class NetworkFleet : public ::testing::Test {
     shop.Start(kRegisters, paced);
     ASSERT_EQ(shop.Count(), kRegisters);
     std::vector<std::string> devices = shop.terminals;
+    std::set<int> taken;
+    // A free port is free only until someone binds it: one taken meanwhile
+    // (by another test) makes ser2net fail, and the next pair is tried.
+    const auto freePort = [&] {
+      int port = FreeLoopbackPort();
+      for (int tries = 0; (port == 0 || taken.count(port) != 0) && tries < 20; ++tries)
+        port = FreeLoopbackPort();
+      taken.insert(port);
+      return port;
+    };
     for (int k = 0; k < kBehindSer2net; ++k) {
       const std::string folder = dir.File("ser2net" + std::to_string(k));
       std::filesystem::create_directory(folder);
-      const int rfcPort = FreeLoopbackPort();
-      int tcpPort = FreeLoopbackPort();
-      for (int tries = 0; tcpPort == rfcPort && tries < 10; ++tries) tcpPort = FreeLoopbackPort();
-      ASSERT_NE(rfcPort, 0);
-      ASSERT_NE(tcpPort, rfcPort);
-      servers.push_back(
-          std::make_unique<Ser2net>(folder, shop.terminals[static_cast<std::size_t>(k)], rfcPort, tcpPort));
-      ASSERT_TRUE(servers.back()->Start()) << "ser2net " << k << " did not start";
+      bool started = false;
+      for (int attempt = 0; attempt < kSer2netAttempts && !started; ++attempt) {
+        const int rfcPort = freePort();
+        const int tcpPort = freePort();
+        servers.push_back(
+            std::make_unique<Ser2net>(folder, shop.terminals[static_cast<std::size_t>(k)], rfcPort, tcpPort));
+        started = servers.back()->Start();
+        if (!started) servers.pop_back();
+      }
+      ASSERT_TRUE(started) << "ser2net " << k << " did not start";
       devices[static_cast<std::size_t>(k)] =
           k % 2 == 0 ? servers.back()->Rfc2217() : servers.back()->RawTcp();
     }
