@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "CtlProcess.h"
+#include "CtlSimSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "TestSupport.h"
@@ -88,18 +89,11 @@ Tendered=exact
 class ZarvikCtl : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Scenario scenario;
-    std::string error;
-    ASSERT_TRUE(sim::LoadScenarioText(kShop, scenario, error)) << error;
-    simulator = std::make_unique<sim::Simulator>(scenario);
     std::string slave;
-    ASSERT_TRUE(simulator->OpenPty(slave)) << simulator->LastError();
-    ASSERT_TRUE(simulator->Start());
+    simulator = test::StartSimulator(kShop, slave);
+    ASSERT_FALSE(slave.empty());
     // The window program's settings: port and speed, network number, devices.
-    test::WriteAll(dir.File("ZarvikConfig.ini"),
-                   "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
-                       "\r\nSpeed=19200\r\n[NET]\r\nNUMBER=1\r\n[Devices]\r\nCOM" + std::to_string(kSimPort) +
-                       "=" + slave + "\r\n");
+    test::WriteAll(dir.File("ZarvikConfig.ini"), test::CtlSettings(kSimPort, slave, "[NET]\r\nNUMBER=1\r\n"));
   }
   void TearDown() override {
     if (simulator) simulator->Close();

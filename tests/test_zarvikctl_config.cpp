@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CtlProcess.h"
+#include "CtlSimSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "TestSupport.h"
@@ -21,12 +22,12 @@ namespace {
 constexpr int kSimPort = 210;
 
 // The register's write commands on the wire.
-constexpr std::uint8_t kSetHeaderLine = 0x04;
-constexpr std::uint8_t kSetFooterLine = 0x06;
-constexpr std::uint8_t kSetDepartment = 0x08;
-constexpr std::uint8_t kSetOptions = 0x0A;
-constexpr std::uint8_t kSetOperatorName = 0x16;
-constexpr std::uint8_t kSetPosition = 0x18;
+using test::kSetDepartment;
+using test::kSetFooterLine;
+using test::kSetHeaderLine;
+using test::kSetOperatorName;
+using test::kSetOptions;
+using test::kSetPosition;
 
 constexpr const char* kShop = R"(
 [Register]
@@ -93,16 +94,10 @@ std::vector<std::uint8_t> Writes(const std::vector<std::uint8_t>& executed) {
 class CtlConfig : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::Scenario scenario;
-    std::string error;
-    ASSERT_TRUE(sim::LoadScenarioText(kShop, scenario, error)) << error;
-    simulator = std::make_unique<sim::Simulator>(scenario);
     std::string slave;
-    ASSERT_TRUE(simulator->OpenPty(slave)) << simulator->LastError();
-    ASSERT_TRUE(simulator->Start());
-    test::WriteAll(dir.File("ZarvikConfig.ini"), "[Port]\r\nCOMPort=" + std::to_string(kSimPort) +
-                                                     "\r\nSpeed=19200\r\n[Devices]\r\nCOM" +
-                                                     std::to_string(kSimPort) + "=" + slave + "\r\n");
+    simulator = test::StartSimulator(kShop, slave);
+    ASSERT_FALSE(slave.empty());
+    test::WriteAll(dir.File("ZarvikConfig.ini"), test::CtlSettings(kSimPort, slave));
   }
   void TearDown() override {
     if (simulator) simulator->Close();

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "CtlProcess.h"
-#include "FleetTestSupport.h"
+#include "CtlSimSupport.h"
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "shell/TextCodec.h"

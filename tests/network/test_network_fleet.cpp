@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "CtlProcess.h"
-#include "FleetTestSupport.h"
+#include "CtlSimSupport.h"
 #include "NetTestSupport.h"
 #include "Simulator.h"
 #include "TestSupport.h"

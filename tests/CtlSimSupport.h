@@ -1,8 +1,9 @@
-// A shop of register simulators for the tests of zarvikctl fleet: each
-// simulator on its own pseudo-terminal with its own serial number, the
-// section "Devices" of ZarvikConfig.ini that maps port numbers to them and
-// the fleet file that names them; the settings writes counted on the
-// simulators and an edit long enough to act in the middle of.
+// Register simulators for the tests that run zarvikctl: one on a
+// pseudo-terminal with the settings that map a port number to it, or a shop
+// of them for the fleet runs, each with its own serial number, the section
+// "Devices" of ZarvikConfig.ini that maps port numbers to them and the fleet
+// file that names them; the settings writes counted on the simulators and an
+// edit long enough to act in the middle of.
 #pragma once
 
 #ifdef ZARVIK_CTL_EXE
@@ -33,6 +34,37 @@ inline constexpr std::uint8_t kSetHeaderLine = 0x04;
 inline constexpr std::uint8_t kSetFooterLine = 0x06;
 inline constexpr std::uint8_t kSetDepartment = 0x08;
 inline constexpr std::uint8_t kSetOptions = 0x0A;
+inline constexpr std::uint8_t kSetOperatorName = 0x16;
+inline constexpr std::uint8_t kSetPosition = 0x18;
+
+// Starts a simulator of `scenarioText` on a new pseudo-terminal, paced as a
+// line of `pacedBaud` unless 0; its terminal in `slave`. Failures are test
+// failures (and leave `slave` empty).
+inline std::unique_ptr<sim::Simulator> StartSimulator(const std::string& scenarioText, std::string& slave,
+                                                      int pacedBaud = 0) {
+  slave.clear();
+  sim::Scenario scenario;
+  std::string error;
+  const bool loaded = sim::LoadScenarioText(scenarioText, scenario, error);
+  EXPECT_TRUE(loaded) << error;
+  auto simulator = std::make_unique<sim::Simulator>(scenario);
+  if (pacedBaud > 0) simulator->SetPacing(pacedBaud, true);
+  std::string path;
+  const bool opened = loaded && simulator->OpenPty(path);
+  EXPECT_TRUE(opened) << simulator->LastError();
+  const bool started = opened && simulator->Start();
+  EXPECT_TRUE(started) << simulator->LastError();
+  if (started) slave = path;
+  return simulator;
+}
+
+// ZarvikConfig.ini choosing port `port` at 19200 baud, with `sections`
+// (whole sections, CR LF lines) and the device of the port in "Devices".
+inline std::string CtlSettings(int port, const std::string& device, const std::string& sections = {}) {
+  const std::string n = std::to_string(port);
+  return "[Port]\r\nCOMPort=" + n + "\r\nSpeed=19200\r\n" + sections + "[Devices]\r\nCOM" + n + "=" + device +
+         "\r\n";
+}
 
 // Register k's serial number.
 inline std::string FleetSerial(int k) {
@@ -125,14 +157,9 @@ class FleetShopSims {
   // kFleetPacedBaud. Failures are test failures.
   void Start(int count, bool paced) {
     for (int k = 0; k < count; ++k) {
-      sim::Scenario scenario;
-      std::string error;
-      ASSERT_TRUE(sim::LoadScenarioText(FleetShop(FleetSerial(k)), scenario, error)) << error;
-      sims.push_back(std::make_unique<sim::Simulator>(scenario));
-      if (paced) sims.back()->SetPacing(kFleetPacedBaud, true);
       std::string slave;
-      ASSERT_TRUE(sims.back()->OpenPty(slave)) << sims.back()->LastError();
-      ASSERT_TRUE(sims.back()->Start());
+      sims.push_back(StartSimulator(FleetShop(FleetSerial(k)), slave, paced ? kFleetPacedBaud : 0));
+      ASSERT_FALSE(slave.empty());
       terminals.push_back(slave);
     }
   }
