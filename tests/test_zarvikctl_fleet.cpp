@@ -238,7 +238,11 @@ TEST_F(Fleet, ReadsGoodsIntoFilesNamedBySerialNumberWithAJobLimit) {
 // and each kept its own register's goods in a backup named by its serial
 // number.
 TEST_F(Fleet, WritesTheSameGoodsToEveryRegisterEachWithItsOwnBackup) {
-  Start(false);
+  std::vector<std::string> names;
+  for (int k = 0; k < kRegisters; ++k) names.push_back("Магазин " + std::to_string(k));
+  Start(false, names);
+  // A fleet file in code page 1251, as ZarvikConfig.ini.
+  test::WriteAll(dir.File("fleet.ini"), Utf8ToCp1251(test::ReadAll(dir.File("fleet.ini"))));
   for (int k = 0; k < kRegisters; ++k)
     sims[static_cast<std::size_t>(k)]->ModifyState(
         [k](sim::RegisterState& s) { s.goods[1].name = "Хлеб " + std::to_string(k); });
@@ -249,6 +253,7 @@ TEST_F(Fleet, WritesTheSameGoodsToEveryRegisterEachWithItsOwnBackup) {
   const RunResult r = Run({"fleet", "fleet.ini", "goods", "write", "goods.csv", "--report", "report.csv"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+  for (const std::string& name : names) EXPECT_TRUE(Has(r.out, name)) << name << "\n" << r.out;
   const auto written = sims[0]->State().goods;
   ASSERT_EQ(written.size(), 5u);  // the two it had, three new
   EXPECT_EQ(written.at(1).name, "Хлеб ржаной");
