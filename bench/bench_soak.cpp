@@ -330,13 +330,16 @@ std::string GoodsText(const sim::Goods& g) {
 }
 
 // A goods record as the PC shows it: the sale kind and the barcode only for
-// goods, the quantity sold only when the PC read it.
+// goods, the quantity sold only when the PC read it. An all-zero barcode
+// field (no barcode) is shown as "0", which writes the same field back; an
+// empty text and "0" are the same field.
 std::string GoodsSeenText(int type, bool byPiece, bool blocked, const std::string& name, std::int64_t price,
                           int tax, int section, const std::string& barcode,
                           std::optional<std::int64_t> sold) {
   std::string text = std::to_string(type) + "|" + (blocked ? "blocked" : "open") + "|" + name + "|" +
                      std::to_string(price) + "|" + std::to_string(tax) + "|" + std::to_string(section);
-  if (type == kTypeGoods) text += std::string("|") + (byPiece ? "piece" : "weight") + "|" + barcode;
+  if (type == kTypeGoods)
+    text += std::string("|") + (byPiece ? "piece" : "weight") + "|" + (barcode.empty() ? "0" : barcode);
   if (sold) text += "|" + std::to_string(*sold);
   return text;
 }

@@ -319,6 +319,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
     } else {
       int step = 0;
       bool looped = true;  // false when the repetition was left early
+      bool cutAskedAgain = false;  // a frame cut short was asked for again in this cycle
       while (step < kMaxStepsPerCycle) {
         std::uint8_t control = 0;
         code = SeekControl(control);
@@ -340,9 +341,11 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           // the capacity) is asked for again; what is left of it on the line
           // is dropped by the next read of a control packet. So is a frame
           // cut short (bytes lost: the line fell silent before its end), at
-          // once instead of in a new poll cycle.
-          if (code == TLinkCode::BadCrc || code == TLinkCode::FrameFormat || code == TLinkCode::Overflow ||
-              code == TLinkCode::ReadFailed) {
+          // once instead of in a new poll cycle, once in a cycle: each costs
+          // a read time-out, and a second one ends the cycle as before.
+          const bool cut = code == TLinkCode::ReadFailed && !cutAskedAgain;
+          if (code == TLinkCode::BadCrc || code == TLinkCode::FrameFormat || code == TLinkCode::Overflow || cut) {
+            if (cut) cutAskedAgain = true;
             if (code != TLinkCode::BadCrc) WT("WaitData:" + ResultText(code), mdFunctional);
             SendControl(kRepeatRequest);
             ++lineCounts.repeatsAsked;
