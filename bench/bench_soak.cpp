@@ -929,6 +929,8 @@ class RateRun {
     }
   }
 
+  Clock::time_point lastRecord_ = Clock::now();
+
   void Record(const std::string& op, Outcome outcome, const std::string& detail = {},
               const std::vector<std::string>& evidence = {}, bool count = true) {
     if (count) {
@@ -941,10 +943,14 @@ class RateRun {
       const std::string said = lines.empty() ? zarvik::LastErrorMessage : lines.back();
       if (!said.empty()) return Record(op, outcome, said, evidence, false);
     }
+    // The time since the last operation ended: this one's, with its checks.
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastRecord_).count();
+    lastRecord_ = now;
     if (options_.verbose || outcome == Outcome::Wrong || outcome == Outcome::Hung ||
         outcome == Outcome::Crashed)
-      std::printf("  %-22s %s%s%s\n", op.c_str(), OutcomeName(outcome), detail.empty() ? "" : ": ",
-                  detail.c_str());
+      std::printf("  %-22s %6.1f s  %s%s%s\n", op.c_str(), seconds, OutcomeName(outcome),
+                  detail.empty() ? "" : ": ", detail.c_str());
     std::fflush(stdout);
     if (outcome == Outcome::Wrong || outcome == Outcome::Hung || outcome == Outcome::Crashed) {
       const int n = static_cast<int>(figures_.wrong.size()) + 1;

@@ -337,6 +337,7 @@ TEST(JournalReplyForm, WholeRecordsOnly) {
       {"no records", "01 0F 00", true},
       {"the end of the journal", "01 0F 09", true},
       {"an error", "01 0F 12", true},
+      {"the end with records", "01 0F 09 " + sale, true},
       {"a 00 lost inside the sale", "01 0F 00 A1 01 10 00 00 00 50 12 00 00 00 01 02 AA", false},
       {"a 00 lost in the first of two records", "01 0F 00 A1 01 10 00 00 00 50 12 00 00 00 01 02 AA " + close,
        false},

@@ -284,7 +284,6 @@ std::string DecodeJournalReply(std::span<const std::uint8_t> reply) {
 
 bool JournalReplyWhole(std::span<const std::uint8_t> reply) {
   if (reply.size() < kJournalReplyHeaderLength || !IsReplyCommand(reply)) return false;
-  if (reply[kJournalReplyHeaderLength - 1] != 0) return reply.size() == kJournalReplyHeaderLength;
   std::size_t p = kJournalReplyHeaderLength;
   while (p < reply.size()) {
     const std::span<const std::uint8_t> rest = reply.subspan(p);
