@@ -192,6 +192,10 @@ bool TProtocolKKM::Converse(bool continuation, TRepeat repeat, const TAnswerForm
     if (repeat != TRepeat::Harmless || UiHooks().IsTerminating() || answerTooLong_ ||
         (stopRequested && stopRequested()))
       return done;
+    // A port that did not open (again) is no line to ask on: its failure
+    // has been said once.
+    IByteStream* line = Line();
+    if (line == nullptr || !line->IsOpen()) return done;
     const bool silent = !done && !heard_;
     if (repeats >= commandRepeats || (silent && silentRepeats >= kMaxSilentCommandRepeats)) return done;
     ++repeats;
@@ -204,7 +208,7 @@ bool TProtocolKKM::Converse(bool continuation, TRepeat repeat, const TAnswerForm
     // given up (an exchange that was done left nothing pending); what came
     // meanwhile is not the answer of the repetition.
     if (!done) SendControl(kDISC);
-    if (IByteStream* line = Line()) line->DiscardInput();
+    line->DiscardInput();
     repeatingCommand_ = true;
   }
 }
