@@ -330,13 +330,16 @@ std::string GoodsText(const sim::Goods& g) {
 }
 
 // A goods record as the PC shows it: the sale kind and the barcode only for
-// goods, the quantity sold only when the PC read it.
+// goods, the quantity sold only when the PC read it. An all-zero barcode
+// field (no barcode) is shown as "0", which writes the same field back; an
+// empty text and "0" are the same field.
 std::string GoodsSeenText(int type, bool byPiece, bool blocked, const std::string& name, std::int64_t price,
                           int tax, int section, const std::string& barcode,
                           std::optional<std::int64_t> sold) {
   std::string text = std::to_string(type) + "|" + (blocked ? "blocked" : "open") + "|" + name + "|" +
                      std::to_string(price) + "|" + std::to_string(tax) + "|" + std::to_string(section);
-  if (type == kTypeGoods) text += std::string("|") + (byPiece ? "piece" : "weight") + "|" + barcode;
+  if (type == kTypeGoods)
+    text += std::string("|") + (byPiece ? "piece" : "weight") + "|" + (barcode.empty() ? "0" : barcode);
   if (sold) text += "|" + std::to_string(*sold);
   return text;
 }
@@ -926,6 +929,8 @@ class RateRun {
     }
   }
 
+  Clock::time_point lastRecord_ = Clock::now();
+
   void Record(const std::string& op, Outcome outcome, const std::string& detail = {},
               const std::vector<std::string>& evidence = {}, bool count = true) {
     if (count) {
@@ -938,10 +943,14 @@ class RateRun {
       const std::string said = lines.empty() ? zarvik::LastErrorMessage : lines.back();
       if (!said.empty()) return Record(op, outcome, said, evidence, false);
     }
+    // The time since the last operation ended: this one's, with its checks.
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastRecord_).count();
+    lastRecord_ = now;
     if (options_.verbose || outcome == Outcome::Wrong || outcome == Outcome::Hung ||
         outcome == Outcome::Crashed)
-      std::printf("  %-22s %s%s%s\n", op.c_str(), OutcomeName(outcome), detail.empty() ? "" : ": ",
-                  detail.c_str());
+      std::printf("  %-22s %6.1f s  %s%s%s\n", op.c_str(), seconds, OutcomeName(outcome),
+                  detail.empty() ? "" : ": ", detail.c_str());
     std::fflush(stdout);
     if (outcome == Outcome::Wrong || outcome == Outcome::Hung || outcome == Outcome::Crashed) {
       const int n = static_cast<int>(figures_.wrong.size()) + 1;

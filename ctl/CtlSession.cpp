@@ -147,6 +147,7 @@ int TCtlSession::Interrupted(const std::string& text) {
 void TCtlSession::ShowLineCounts() {
   // A warning, so that it shows without a trace depth: the line needed repairs.
   if (protocol_.lineCounts.Any()) Warning(LineCountsText(protocol_.lineCounts), false, true, true);
+  protocol_.lineCounts = {};
 }
 
 int TCtlSession::Usage(const std::string& text) {
@@ -222,6 +223,9 @@ bool TCtlSession::Setup() {
   }
   kkm_.networkNumber = static_cast<std::uint8_t>(net);
   backup_.Read(TIniFile(ini));
+  // A command the user stopped (Ctrl+C where the command takes it) is not
+  // sent again after a failed exchange.
+  protocol_.stopRequested = [] { return TStopSignals::Requested(); };
   return true;
 }
 

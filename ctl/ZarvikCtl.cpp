@@ -92,7 +92,11 @@ int TCtlSession::Run() {
                    "program (goods, journal and print stay available)");
     Setup();
     bd_ = std::make_unique<TBD>();
-    return (this->*e.handler)();
+    const int code = (this->*e.handler)();
+    // What the line cost beyond what a transfer has said already: commands
+    // sent again, repairs of single exchanges.
+    ShowLineCounts();
+    return code;
   }
   return Usage(sub.empty() ? command + " needs a subcommand" : "unknown subcommand \"" + words_[1] + "\"");
 }

@@ -116,6 +116,11 @@ TEST_F(CommandsFixture, GetInfoWithABadAnswerSendsNoDisc) {
   EXPECT_EQ(reg.Discs(), 0);
   EXPECT_EQ(hooks.boxes, std::vector<std::string>{"Не верный размер полученых данных"});
   EXPECT_EQ(kkm.info, nullptr);
+  // An answer of a size the command cannot have may have lost a byte on the
+  // way: asked again, without DISC (the exchange was done); the same answer
+  // each time is then reported once.
+  EXPECT_EQ(reg.requests.size(), static_cast<std::size_t>(1 + kMaxCommandRepeats));
+  EXPECT_EQ(protocol.lineCounts.commandsRepeated, kMaxCommandRepeats);
 }
 
 // A goods probe left without an answer fails the identification, and the

@@ -408,6 +408,8 @@ TEST_F(BackupRegisterTest, GoodsBackupReadsAgainAfterAFailedExchange) {
   const std::string path = GoodsBackupPath(GoodsBackupFolder(dir_.File("bd")), kSerial,
                                            LocalTime(2026, 12, 10, 14, 5, 0));
   protocol_.lineCounts = {};
+  // The backup's own repetition, not the command's.
+  protocol_.commandRepeats = 0;
   ASSERT_TRUE(simulator_->AddFault("silence*7"));  // the six polls of an exchange and more
   ASSERT_TRUE(BackupGoods(protocol_, path, {7, 8}, {}));
   EXPECT_GE(protocol_.lineCounts.resumptions, 1);

@@ -216,15 +216,17 @@ TEST_F(ScriptedResume, AStopByTheUserIsNeverResumed) {
   EXPECT_EQ(protocol.lineCounts.resumptions, 0);
 }
 
-std::vector<Bytes> JournalFrames(std::uint8_t firstByte) {
-  return {{0x01, 0x0F, 0x00, firstByte, 0x11},
-          {0x01, 0x0F, 0x00, 0x22},
-          {0x01, 0x0F, 0x00, 0x33},
+// Journal replies of whole records (a repeat print by an operator: CB,
+// the operator, the last byte).
+std::vector<Bytes> JournalFrames(std::uint8_t firstOperator) {
+  return {{0x01, 0x0F, 0x00, 0xCB, firstOperator, 0xAA},
+          {0x01, 0x0F, 0x00, 0xCB, 0x02, 0xAA},
+          {0x01, 0x0F, 0x00, 0xCB, 0x03, 0xAA},
           {0x01, 0x0F, 0x09}};
 }
 
 TEST_F(ScriptedResume, JournalStartsAgainAndSkipsWhatCameAlready) {
-  StreamingRegister reg(line, [](const Bytes&) { return JournalFrames(0xA1); });
+  StreamingRegister reg(line, [](const Bytes&) { return JournalFrames(0x01); });
   reg.silentAfter = 2;
   std::vector<Bytes> got;
   TResumeControl control;
@@ -237,20 +239,20 @@ TEST_F(ScriptedResume, JournalStartsAgainAndSkipsWhatCameAlready) {
         if (TProtocolKKM::AnswerCode(a) == 9) more = false;
       },
       control));
-  EXPECT_EQ(got, JournalFrames(0xA1));
+  EXPECT_EQ(got, JournalFrames(0x01));
   EXPECT_EQ(reg.requests.size(), 2u);
   EXPECT_EQ(protocol.lineCounts.resumptions, 1);
 }
 
 TEST_F(ScriptedResume, AJournalThatChangedMeanwhileFailsInsteadOfMixing) {
-  std::uint8_t first = 0xA1;
+  std::uint8_t first = 0x01;
   StreamingRegister reg(line, [&](const Bytes&) { return JournalFrames(first); });
   reg.silentAfter = 2;
   std::vector<Bytes> got;
   TResumeControl control;
   control.onResume = [&](int) {
     reg.silentAfter = -1;
-    first = 0xA2;
+    first = 0x04;
   };
   EXPECT_FALSE(ReadJournalResuming(
       protocol,

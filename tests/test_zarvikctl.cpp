@@ -23,6 +23,7 @@
 #include "model/OptionTable.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
+#include "protocol/U_protocolkkm.h"
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
@@ -239,11 +240,13 @@ TEST_F(ZarvikCtl, OperatorProbeWithoutAnAnswerIsAFailure) {
     std::vector<std::string> args;
     std::vector<std::string> faults;
   };
+  // The probe is sent again after its failed exchange: the register answers
+  // it beyond the six polls every time.
   const Case cases[] = {
-      {{"info"}, {"wait=9:21"}},
-      {{"info"}, {"wait=1:21", "wait=9:21"}},  // the first probe answered, the second not
-      {{"operators", "get"}, {"wait=9:21"}},
-      {{"operators", "set", "1", "name=Орлова"}, {"wait=1:21", "wait=9:21"}},
+      {{"info"}, {"wait=9:21*inf"}},
+      {{"info"}, {"wait=1:21", "wait=9:21*inf"}},  // the first probe answered, the second not
+      {{"operators", "get"}, {"wait=9:21*inf"}},
+      {{"operators", "set", "1", "name=Орлова"}, {"wait=1:21", "wait=9:21*inf"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.faults.back() + " " + std::to_string(c.faults.size()));
@@ -254,10 +257,18 @@ TEST_F(ZarvikCtl, OperatorProbeWithoutAnAnswerIsAFailure) {
     EXPECT_TRUE(Has(r.err, "Error:не удалось получить информацию о операторах")) << r.err;
     EXPECT_FALSE(Has(r.err, "не поддерживает")) << r.err;
     EXPECT_FALSE(Has(r.out, "Операторов")) << r.out;
+    // What the line cost is said after the failure.
+    EXPECT_TRUE(Has(r.err, "команд повторено " + std::to_string(kMaxCommandRepeats))) << r.err;
     simulator->DropPendingAnswer();
   }
   simulator->ClearFaults();
   EXPECT_TRUE(Has(Ok({"info"}), "Операторов:      4"));
+  // A probe whose answer is late once gets it when it is sent again.
+  ASSERT_TRUE(simulator->AddFault("wait=9:21"));
+  const RunResult r = Run({"info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Операторов:      4")) << r.out;
+  EXPECT_TRUE(Has(r.err, "команд повторено 1")) << r.err;
 }
 
 TEST_F(ZarvikCtl, OptionsWrittenWithinTheirIntervalsReadBack) {

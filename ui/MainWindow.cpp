@@ -118,6 +118,9 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
   // slices (what must not start meanwhile checks RegisterBusy).
   registerPort_.onIdle = [] { UiHooks().ProcessEvents(); };
   protocol_.sleep = [](std::chrono::milliseconds pause) { PauseProcessingEvents(pause); };
+  // A command of an action the user stopped is not sent again after a
+  // failed exchange.
+  protocol_.stopRequested = [this] { return transfer_.transferStopRequested || searchStopRequested_; };
 
   actions_ = new TActionList(this);
   BuildFrame();
@@ -599,6 +602,8 @@ void TfmMain::RefreshProfileList() {
 bool TfmMain::RunRegisterAction(int page, std::chrono::milliseconds wait, const std::function<void()>& body) {
   if (RegisterBusy()) return false;
   SelectPage(page);
+  // A stop request left by an earlier action is not this one's.
+  if (busy_ == 0) transfer_.transferStopRequested = false;
   ++busy_;
   // The disabled window loses the keyboard focus; it comes back afterwards.
   const QPointer<QWidget> focus = QApplication::focusWidget();

@@ -282,4 +282,23 @@ std::string DecodeJournalReply(std::span<const std::uint8_t> reply) {
   return text;
 }
 
+bool JournalReplyWhole(std::span<const std::uint8_t> reply) {
+  if (reply.size() < kJournalReplyHeaderLength || !IsReplyCommand(reply)) return false;
+  std::size_t p = kJournalReplyHeaderLength;
+  while (p < reply.size()) {
+    const std::span<const std::uint8_t> rest = reply.subspan(p);
+    if (IsReplyCommand(rest)) {
+      if (rest.size() < kJournalReplyHeaderLength) return false;
+      p += kJournalReplyHeaderLength;
+      continue;
+    }
+    const TMagOperClass cls = JournalRecordClass(rest[0]);
+    if (cls == TMagOperClass::None) return false;
+    const auto length = static_cast<std::size_t>(JournalRecordLength(cls));
+    if (length > rest.size()) return false;
+    p += length;
+  }
+  return true;
+}
+
 }  // namespace zarvik

@@ -167,6 +167,16 @@ class TCheckOperMagOper : public TAbstMagOper {
 // keeps no state between calls.
 std::string DecodeJournalReply(std::span<const std::uint8_t> reply);
 
+// Whether a reply of ReadJournal has the form a register gives it: the
+// command bytes 01 0F and a result code, then records of known kinds that
+// fill the rest exactly (the command bytes with a result code may stand
+// between two records; a reply that ends the journal or says an error may
+// carry records too). A byte
+// lost or gained on the line that the frame's 8-bit check cannot see (a
+// lost 00 inside a record) leaves a record cut short at the end or a byte
+// of no record kind where a record should start.
+bool JournalReplyWhole(std::span<const std::uint8_t> reply);
+
 // ---------------------------------------------------------------------------
 // Rendering
 

@@ -8,6 +8,7 @@
 #include "shell/DiaLog.h"
 #include "shell/TextCodec.h"
 #include "shell/U_language.h"
+#include "shell/UiHooks.h"
 
 namespace zarvik {
 namespace {
@@ -178,18 +179,70 @@ void TProtocolKKM::NewRequest(std::initializer_list<std::uint8_t> head, std::siz
   request_.count = static_cast<std::int32_t>(std::max(length, head.size()));
 }
 
-bool TProtocolKKM::Ask(bool continuation) {
-  if (!Exchange(request_, answer_, continuation)) return false;
+bool TProtocolKKM::Converse(bool continuation, TRepeat repeat, const TAnswerForm& form) {
+  int repeats = 0;
+  int silentRepeats = 0;
+  for (;;) {
+    const bool done = Exchange(request_, answer_, continuation);
+    repeatingCommand_ = false;
+    if (done && (!form || form(answer_))) return true;
+    // A program that is closing (the exchange gave up at once), an answer
+    // beyond all bounds (the register's doing), a command that must not run
+    // twice, a stop by the user: no repetition.
+    if (repeat != TRepeat::Harmless || UiHooks().IsTerminating() || answerTooLong_ ||
+        (stopRequested && stopRequested()))
+      return done;
+    // A port that did not open (again) is no line to ask on: its failure
+    // has been said once.
+    IByteStream* line = Line();
+    if (line == nullptr || !line->IsOpen()) return done;
+    const bool silent = !done && !heard_;
+    if (repeats >= commandRepeats || (silent && silentRepeats >= kMaxSilentCommandRepeats)) return done;
+    ++repeats;
+    if (silent) ++silentRepeats;
+    ++lineCounts.commandsRepeated;
+    WT(std::string(done ? "Answer of a wrong size" : "Exchange failed") + ", command asked again (" +
+           std::to_string(repeats) + ")",
+       mdFunctional);
+    // After a failed exchange, whatever the register still holds of it is
+    // given up (an exchange that was done left nothing pending); what came
+    // meanwhile is not the answer of the repetition.
+    if (!done) SendControl(kDISC);
+    line->DiscardInput();
+    repeatingCommand_ = true;
+  }
+}
+
+bool TProtocolKKM::Ask(bool continuation, const TAnswerForm& form) {
+  if (!Converse(continuation, TRepeat::Harmless, form)) return false;
   SendControl(kDISC);
   return true;
 }
 
-bool TProtocolKKM::AskChecked(std::int32_t expectedLength) {
-  return Ask(true) && !CheckAnswer(answer_, expectedLength);
+namespace {
+
+// The answer of a command whose answer has a fixed length: that length, or
+// a refusal of three bytes (result code, no data). A refusal of the full
+// length is taken too.
+bool FixedForm(const TMessageBuffer& answer, std::int32_t expectedLength) {
+  if (answer.count == expectedLength) return true;
+  return answer.count == kWriteAnswerLength && TProtocolKKM::AnswerCode(answer) > 0;
 }
 
-bool TProtocolKKM::Tell() {
-  if (!Exchange(request_, answer_, true)) return false;
+// An answer that carries a result code (a probe looks at nothing else).
+bool HasResultCode(const TMessageBuffer& answer) {
+  return TProtocolKKM::AnswerCode(answer) >= 0;
+}
+
+}  // namespace
+
+bool TProtocolKKM::AskChecked(std::int32_t expectedLength) {
+  return Ask(true, [expectedLength](const TMessageBuffer& a) { return FixedForm(a, expectedLength); }) &&
+         !CheckAnswer(answer_, expectedLength);
+}
+
+bool TProtocolKKM::Tell(TRepeat repeat) {
+  if (!Converse(true, repeat, [](const TMessageBuffer& a) { return a.count == kWriteAnswerLength; })) return false;
   if (CheckAnswer(answer_, kWriteAnswerLength)) return false;
   SendControl(kDISC);
   return true;
@@ -199,7 +252,9 @@ bool TProtocolKKM::GetInfo() {
   if (kkm == nullptr) return false;
   MT("получаем инфо. о ККМ", mdFunctional);
   NewRequest({kRequestMark, cmdGetInfo}, 2);
-  if (!Exchange(request_, answer_, true)) return false;
+  if (!Converse(true, TRepeat::Harmless,
+                [](const TMessageBuffer& a) { return FixedForm(a, kInfoAnswerLength); }))
+    return false;
   if (CheckAnswer(answer_, kInfoAnswerLength)) return false;
   // The answer is kept aside until the goods probes are through: an
   // identification that fails leaves the register information as it was.
@@ -241,7 +296,7 @@ bool TProtocolKKM::GoodsRequest(int code) {
 
 bool TProtocolKKM::ProbeGoods(int code) {
   if (kkm == nullptr || !GoodsRequest(code)) return false;
-  if (!Ask(false)) return false;
+  if (!Ask(false, HasResultCode)) return false;
   const int result = AnswerCode(answer_);
   if (result < 0) {
     // An answer without its result code is no refusal.
@@ -415,7 +470,9 @@ bool TProtocolKKM::GetTax(int n) {
 bool TProtocolKKM::GetGoods(int code) {
   if (kkm == nullptr || !GoodsRequest(code)) return false;
   MT("получаем товар из ККМ", mdFunctional);
-  if (!Ask(false) || CheckAnswer(answer_, kGoodsAnswerLength)) return false;
+  if (!Ask(false, [](const TMessageBuffer& a) { return FixedForm(a, kGoodsAnswerLength); }) ||
+      CheckAnswer(answer_, kGoodsAnswerLength))
+    return false;
   TKKMInfo& info = kkm->Info();
   std::copy_n(answer_.bytes.begin() + kAnswerDataOffset, kGoodsRecordSize, info.GoodsRecord.begin());
   return true;
@@ -438,7 +495,7 @@ bool TProtocolKKM::GetOperatorText(int n, std::uint8_t command, bool position) {
   if (kkm == nullptr || !InRange(n, 1, kOperatorCount)) return false;
   MT(position ? "получаем должность из ККМ" : "получаем имя оператора из ККМ", mdFunctional);
   NewRequest({kRequestMark, command, static_cast<std::uint8_t>(n)}, 3);
-  if (!Ask(true)) return false;
+  if (!Ask(true, [](const TMessageBuffer& a) { return FixedForm(a, kOperatorAnswerLength); })) return false;
   // A register with four operators refuses the fifth.
   if (n == kFourOperatorRegisterProbe && AnswerCode(answer_) == kResultBadFormat) return false;
   if (CheckAnswer(answer_, kOperatorAnswerLength)) return false;
@@ -478,7 +535,7 @@ int TProtocolKKM::GetOperatorCount() {
   MT("получаем имя оператора из ККМ", mdFunctional);
   // An answer without its result code is no refusal: the probe failed.
   const auto answered = [this] {
-    if (!Ask(true)) return false;
+    if (!Ask(true, HasResultCode)) return false;
     if (AnswerCode(answer_) >= 0) return true;
     kkm->linkState = lsNoAnswer;
     return false;
@@ -506,7 +563,9 @@ bool TProtocolKKM::PrintLine(int font, int brightness, const std::string& text) 
   request_.bytes[kPrintEndOffset] = 0x0A;
   request_.bytes[kPrintEndOffset + 1] = 0x0D;
   request_.bytes[kPrintEndOffset + 2] = 0x00;
-  return Tell();
+  // Never sent again: the register may have printed the line and only its
+  // answer was lost.
+  return Tell(TRepeat::Never);
 }
 
 bool TProtocolKKM::ReadAllGoods(TOnData handler, int firstCode) {

@@ -20,20 +20,27 @@ struct TLineCounts {
   // Times a long transfer continued where it had stopped after a failed
   // exchange.
   int resumptions = 0;
+  // Commands sent again in a new exchange after their exchange failed (or
+  // brought an answer of a size the command cannot have).
+  int commandsRepeated = 0;
 
-  bool Any() const { return repeatsAsked != 0 || framesResent != 0 || resyncs != 0 || resumptions != 0; }
+  bool Any() const {
+    return repeatsAsked != 0 || framesResent != 0 || resyncs != 0 || resumptions != 0 || commandsRepeated != 0;
+  }
   TLineCounts& operator+=(const TLineCounts& o) {
     repeatsAsked += o.repeatsAsked;
     framesResent += o.framesResent;
     resyncs += o.resyncs;
     resumptions += o.resumptions;
+    commandsRepeated += o.commandsRepeated;
     return *this;
   }
   bool operator==(const TLineCounts&) const = default;
 };
 
 // One line for the console and zarvikctl:
-// "Линия: повторов запрошено 2, кадров переслано 3, ресинхронизаций 1, возобновлений 0".
+// "Линия: повторов запрошено 2, кадров переслано 3, ресинхронизаций 1, возобновлений 0,
+// команд повторено 1".
 std::string LineCountsText(const TLineCounts& counts);
 
 }  // namespace zarvik

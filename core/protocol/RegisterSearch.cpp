@@ -149,6 +149,7 @@ bool TSearch::TryPort(int portNumber, const std::string& device, int& done) {
   TKKM kkm(&port);
   kkm.networkNumber = static_cast<std::uint8_t>(request_.networkNumber);
   TProtocolKKM protocol(&kkm);
+  protocol.stopRequested = [this] { return StopAsked(); };
   const int last = done + static_cast<int>(request_.speeds.size());
   // A raw network line runs at the speed its server gives it: one attempt.
   std::vector<std::uint32_t> speeds = request_.speeds;

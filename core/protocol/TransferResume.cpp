@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "journal/U_magazineoperation.h"
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
 
@@ -130,6 +131,9 @@ bool ReadAllGoodsResuming(TProtocolKKM& protocol, const TOnData& handler, const 
 bool ReadJournalResuming(TProtocolKKM& protocol, const TOnData& handler, const TResumeControl& control) {
   TResumer resumer(protocol, control);
   std::vector<std::vector<std::uint8_t>> taken;
+  // The last frame refused for its form and how many times it came.
+  std::vector<std::uint8_t> doubted;
+  int copies = 0;
   bool endSeen = false;
   bool stopped = false;
   bool changed = false;
@@ -158,6 +162,23 @@ bool ReadJournalResuming(TProtocolKKM& protocol, const TOnData& handler, const T
       } else if (!more) {
         stopped = true;
       }
+    };
+    protocol.frameForm = [&doubted, &copies](std::span<const std::uint8_t> frame) {
+      if (JournalReplyWhole(frame)) {
+        copies = 0;
+        return true;
+      }
+      if (copies > 0 && std::equal(frame.begin(), frame.end(), doubted.begin(), doubted.end())) {
+        ++copies;
+      } else {
+        doubted.assign(frame.begin(), frame.end());
+        copies = 1;
+      }
+      if (copies < kJournalFrameCopies) return false;
+      WT("ReadJournal: a frame of an unknown form came " + std::to_string(copies) + " times, taken",
+         mdFunctional);
+      copies = 0;
+      return true;
     };
     const bool ok = protocol.ReadJournal(take);
     if (changed) {
@@ -189,7 +210,8 @@ bool SetGoodsResuming(TProtocolKKM& protocol, const TResumeControl& control) {
 std::string LineCountsText(const TLineCounts& c) {
   return "Линия: повторов запрошено " + std::to_string(c.repeatsAsked) + ", кадров переслано " +
          std::to_string(c.framesResent) + ", ресинхронизаций " + std::to_string(c.resyncs) +
-         ", возобновлений " + std::to_string(c.resumptions);
+         ", возобновлений " + std::to_string(c.resumptions) + ", команд повторено " +
+         std::to_string(c.commandsRepeated);
 }
 
 }  // namespace zarvik

@@ -36,6 +36,13 @@ inline constexpr int kMaxResumptions = 30;
 // or a line that has just been disturbed settles first.
 inline constexpr std::chrono::milliseconds kResumePause{500};
 
+// A journal frame that has not the form of a register's reply (records cut
+// short or a byte of no record kind: a byte lost on the line that the 8-bit
+// check cannot see) is asked for again; it is taken as it is once it has come
+// the same this many times in a row (what the register holds, then, not the
+// line's doing: a record this program does not know).
+inline constexpr int kJournalFrameCopies = 3;
+
 struct TResumeControl {
   // True once the user asked the transfer to stop (it is then not resumed).
   std::function<bool()> stopRequested;
@@ -48,7 +55,8 @@ struct TResumeControl {
 // order, as from one stream. True when the register's last frame arrived.
 bool ReadAllGoodsResuming(TProtocolKKM& protocol, const TOnData& handler, const TResumeControl& control);
 // ReadJournal with resumption; `handler` sees each frame of the journal
-// once. True when the journal's end arrived (or the handler ended it).
+// once. True when the journal's end arrived (or the handler ended it). A
+// frame of a form no register gives is asked for again (kJournalFrameCopies).
 bool ReadJournalResuming(TProtocolKKM& protocol, const TOnData& handler, const TResumeControl& control);
 // SetGoods of the record in the register information, sent again while its
 // exchange fails. False when the register refused it or the line did not

@@ -95,6 +95,7 @@ TLinkCode TProtocolKKM::CheckControlPacket(const TControlPacket& packet) const {
 
 void TProtocolKKM::TakeControlPacket(const TControlPacket& packet, std::uint8_t& control) {
   control = packet[3];
+  heard_ = true;
   if (IsResyncKind(control) && kkm != nullptr) {
     kkm->rxSeq = 0;
     kkm->txSeq = 0;
@@ -244,6 +245,8 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
   IByteStream* line = Line();
   lastExchangeFailed_ = true;
   awaitRepeat_ = false;
+  heard_ = false;
+  answerTooLong_ = false;
   if (kkm == nullptr || line == nullptr) {
     onData = nullptr;
     frameForm = nullptr;
@@ -316,6 +319,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
     } else {
       int step = 0;
       bool looped = true;  // false when the repetition was left early
+      bool cutAskedAgain = false;  // a frame cut short was asked for again in this cycle
       while (step < kMaxStepsPerCycle) {
         std::uint8_t control = 0;
         code = SeekControl(control);
@@ -335,8 +339,13 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           code = ReceiveData(answer.bytes.data() + at, kFramePayloadCapacity, n);
           // A garbled frame (its check byte, a broken escape, no end within
           // the capacity) is asked for again; what is left of it on the line
-          // is dropped by the next read of a control packet.
-          if (code == TLinkCode::BadCrc || code == TLinkCode::FrameFormat || code == TLinkCode::Overflow) {
+          // is dropped by the next read of a control packet. So is a frame
+          // cut short (bytes lost: the line fell silent before its end), at
+          // once instead of in a new poll cycle, once in a cycle: each costs
+          // a read time-out, and a second one ends the cycle as before.
+          const bool cut = code == TLinkCode::ReadFailed && !cutAskedAgain;
+          if (code == TLinkCode::BadCrc || code == TLinkCode::FrameFormat || code == TLinkCode::Overflow || cut) {
+            if (cut) cutAskedAgain = true;
             if (code != TLinkCode::BadCrc) WT("WaitData:" + ResultText(code), mdFunctional);
             SendControl(kRepeatRequest);
             ++lineCounts.repeatsAsked;
@@ -446,6 +455,7 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           }
           ++kkm->rxSeq;
           if (answer.count > static_cast<std::int32_t>(kMaxAnswerBytes)) {
+            answerTooLong_ = true;
             Error("слишком много данных", false, true, true);
             onData = nullptr;
             frameForm = nullptr;
@@ -525,7 +535,9 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
         if ((kind == kSYN || kind == kRDY || kind == kRepeatRequest) && sending) {
           // The request again: the register asked for it once more.
           if (requestSent) ++lineCounts.framesResent;
-          retryTrace_ = requestSent;
+          // A request sent again, in this exchange or in the repetition of
+          // its command, is marked as a repetition.
+          retryTrace_ = requestSent || repeatingCommand_;
           code = SendDataPacket(request, continuation);
           retryTrace_ = false;
           if (code != TLinkCode::Ok) {

@@ -47,6 +47,33 @@ struct TMessageBuffer {
 // in as the frame's continuation bit, and cleared it ends the transfer.
 using TOnData = std::function<void(TMessageBuffer& answer, bool& more)>;
 
+// Commands asked again after their exchange failed on the line.
+//
+// A command whose repetition leaves the register as one execution would is
+// sent again, in a new exchange, when its exchange failed (or brought an
+// answer of a size the command cannot have: a byte lost or gained that the
+// 8-bit check could not see): every read (identification and the goods
+// probes, clock, options, departments, receipt lines, taxes, operators,
+// single goods), and the writes that set a value (options, departments,
+// receipt lines, operator names and positions, a goods record: writing the
+// same value twice leaves what writing it once leaves). Printing a line is
+// never sent again: the register may have printed it and only its answer was
+// lost. The streamed reads are not repeated here either (their frames have
+// been handed over as they came); TransferResume.h goes on with them.
+// Before a repetition the register is told to drop what it still holds of
+// the failed exchange (DISC) and what came meanwhile is discarded; the
+// packet numbers are brought in step by the link's own resynchronisation.
+// A command is not repeated once the user asked to stop or the program is
+// closing, nor when the register refused it (its result code).
+//
+// Repetitions of one command after a failed exchange or a malformed answer.
+inline constexpr int kMaxCommandRepeats = 3;
+// Of those, repetitions after an exchange that heard nothing valid from the
+// register at all (about two seconds of silence): a register that is off or
+// on another port is not waited for several times over; one more attempt
+// covers a register that was busy for a moment.
+inline constexpr int kMaxSilentCommandRepeats = 1;
+
 // Outcome of the last exchange (TKKM::linkState).
 enum TLinkState : std::uint8_t {
   lsDone = 0,
@@ -74,6 +101,13 @@ class TProtocolKKM {
   // The repairs of the link since the counts were last cleared (a transfer
   // clears them at its start and shows them at its end).
   TLineCounts lineCounts;
+
+  // Repetitions of a command after a failed exchange (see above); 0 turns
+  // them off.
+  int commandRepeats = kMaxCommandRepeats;
+  // Asked before a command is sent again: true when the user asked the
+  // running action to stop (it is then not repeated).
+  std::function<bool()> stopRequested;
 
   // The waits of the exchange and how to wait (a real sleep by default).
   TLinkWaits waits = kLinkWaits;
@@ -109,6 +143,9 @@ class TProtocolKKM {
   // Whether the last exchange failed (a command that returned false was then
   // not answered; else the register refused it).
   bool LastExchangeFailed() const { return lastExchangeFailed_; }
+  // Whether the last exchange took at least one valid packet from the
+  // register (false: the line brought nothing the register could have sent).
+  bool LastExchangeHeard() const { return heard_; }
 
   // The register's command set. Each is one exchange, a DISC and a check of
   // the answer; true when done. Results go into kkm->Info(). Numbered
@@ -154,12 +191,23 @@ class TProtocolKKM {
   const TMessageBuffer& LastAnswer() const { return answer_; }
 
  private:
+  // Whether a command may be sent again after a failed exchange.
+  enum class TRepeat : std::uint8_t { Never, Harmless };
+  // An answer of a size the command can have; anything else lost or gained
+  // a byte on the way.
+  using TAnswerForm = std::function<bool(const TMessageBuffer& answer)>;
+  // The exchange of the request built, sent again while it fails (or its
+  // answer has not the form) and the command may be repeated. True when the
+  // last exchange succeeded, whatever the form of its answer (the command's
+  // check reports it).
+  bool Converse(bool continuation, TRepeat repeat, const TAnswerForm& form);
   // Exchange, then DISC; false (and no DISC) when the exchange failed.
-  bool Ask(bool continuation);
+  bool Ask(bool continuation, const TAnswerForm& form = {});
   // Read pattern: Ask, then CheckAnswer.
   bool AskChecked(std::int32_t expectedLength);
-  // Write pattern: exchange, CheckAnswer, then DISC.
-  bool Tell();
+  // Write pattern: exchange, CheckAnswer, then DISC. A write that sets a
+  // value is Harmless to repeat; printing is not.
+  bool Tell(TRepeat repeat = TRepeat::Harmless);
   void NewRequest(std::initializer_list<std::uint8_t> head, std::size_t length);
   bool GetReceiptLine(int n, std::uint8_t command, bool footer);
   bool SetReceiptLine(int n, std::uint8_t command, bool footer);
@@ -178,6 +226,13 @@ class TProtocolKKM {
   TMessageBuffer request_;
   TMessageBuffer answer_;
   bool lastExchangeFailed_ = false;
+  // The last exchange took a valid packet from the register.
+  bool heard_ = false;
+  // The last exchange gave up on an answer beyond kMaxAnswerBytes (the
+  // register's doing, not the line's: not repeated).
+  bool answerTooLong_ = false;
+  // Set while a command is sent again: the request's traces are marked.
+  bool repeatingCommand_ = false;
   // Set while a packet is sent again: its trace ends with kRetryMark.
   bool retryTrace_ = false;
   // Set from a repeat request sent until the next frame is taken: the frame
