@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -202,6 +203,8 @@ struct KilledTransfer {
   unsigned seed;
 };
 
+void PrintTo(const KilledTransfer& t, std::ostream* os) { *os << t.name; }
+
 class LinkRecoveryAfterAKill : public PacedShop, public ::testing::WithParamInterface<KilledTransfer> {};
 
 // zarvikctl killed at random points of a transfer; the next info is served
@@ -214,7 +217,8 @@ TEST_P(LinkRecoveryAfterAKill, NextSessionConnectsAtOnce) {
   if (transfer.args[0] == "goods" && transfer.args[1] == "write") {
     // The file to write: the register's own goods, read unpaced.
     simulator->SetPacing(19200, false);
-    ASSERT_EQ(Run({"goods", "read-all", "--out", "goods.csv"}).status, 0);
+    const RunResult read = Run({"goods", "read-all", "--out", "goods.csv"});
+    ASSERT_EQ(read.status, 0) << read.err;
     simulator->SetPacing(19200, true);
   }
 
