@@ -2,7 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 #include <algorithm>
@@ -19,6 +22,23 @@ using Clock = std::chrono::steady_clock;
 // Timer slack of the serving thread, so that paced packets leave close to
 // their deadlines.
 constexpr unsigned long kPacedTimerSlackNs = 1000;
+// The niceness the serving thread asks for when real-time scheduling is not
+// granted.
+constexpr int kRaisedNice = -10;
+
+// A register is a device of its own: however busy the PC's machine is, it
+// answers in its own time. The serving thread asks for the lowest real-time
+// priority (it sleeps in poll and between packets, so it never holds a
+// core), or failing that a raised niceness; without the right to either it
+// runs as it is, and a very busy machine may then delay its answers past
+// the PC's time-outs. Which one was granted is told by Priority().
+ServingPriority RaiseServingPriority() {
+  sched_param param{};
+  param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
+  if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0) return ServingPriority::RealTime;
+  if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kRaisedNice) == 0) return ServingPriority::Raised;
+  return ServingPriority::Normal;
+}
 
 // The time `bytes` bytes take on a line at `baud` (10 bits each), rounded up
 // to whole nanoseconds so that pacing is never faster than the line.
@@ -298,6 +318,7 @@ void Simulator::Serve() {
   // Ask the kernel for wake-ups close to the packets' deadlines instead of
   // its default 50 us slack.
   ::prctl(PR_SET_TIMERSLACK, kPacedTimerSlackNs, 0, 0, 0);
+  servingPriority_ = RaiseServingPriority();
   std::uint8_t buf[512];
   auto lastByte = Clock::now();
   stalled_ = false;

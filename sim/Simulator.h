@@ -61,6 +61,10 @@ inline constexpr std::chrono::milliseconds kWriteGiveUp{2000};
 inline constexpr int kDefaultBaud = 9600;
 inline constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 
+// The scheduling the serving thread got: real-time, a raised niceness, or
+// the machine's normal one (when the process may not raise it).
+enum class ServingPriority { Normal, Raised, RealTime };
+
 class Simulator {
  public:
   explicit Simulator(RegisterState state = {});
@@ -140,6 +144,8 @@ class Simulator {
   // such pause.
   int Stalls() const { return stalls_.load(); }
   std::chrono::milliseconds LongestStall() const { return std::chrono::milliseconds(longestStallMs_.load()); }
+  // The scheduling the serving thread was granted (Normal before it runs).
+  ServingPriority Priority() const { return servingPriority_.load(); }
   // Forgets an answer the PC abandoned without DISC (for example after it
   // gave up on "слишком много данных"), so the next poll finds nothing
   // pending. Packet counters stay. The serving thread does this by itself
@@ -183,6 +189,7 @@ class Simulator {
   void NoteStall(Clock::duration pause);
   std::atomic<int> stalls_{0};
   std::atomic<long long> longestStallMs_{0};
+  std::atomic<ServingPriority> servingPriority_{ServingPriority::Normal};
   std::atomic<std::uint64_t> bytesFromPc_{0};
   std::atomic<std::uint64_t> bytesToPc_{0};
   std::atomic<std::uint64_t> wrongSpeedBytes_{0};

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,6 +79,8 @@ class CtlProcess {
     const std::string exe = ZARVIK_CTL_EXE;
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A test process that is killed takes its children with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::dup2(inPipe[0], 0);
       ::dup2(outPipe[1], 1);
       ::dup2(errPipe[1], 2);
@@ -123,6 +126,13 @@ class CtlProcess {
       if (left.count() <= 0 || !ReadSome(left)) return seen(out_, err_);
     }
     return true;
+  }
+
+  // Takes what the child has written so far, waiting at most `slice` for
+  // it: a test that waits on something else (the line, a file) calls this
+  // in its loop, so that a talkative child never stops on a full pipe.
+  void Pump(std::chrono::milliseconds slice) {
+    if (pid_ > 0 && !reaped_) ReadSome(slice);
   }
 
   // Collects the output until the child ends; a child still running after

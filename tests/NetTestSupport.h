@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,8 @@ class Ser2net {
     const std::string log = folder_ + "/ser2net.log";
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A test process that is killed takes its server with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       std::FILE* f = std::fopen(log.c_str(), "a");
       if (f != nullptr) {
         ::dup2(::fileno(f), 1);

@@ -15,6 +15,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -122,12 +124,13 @@ class PacedShop : public ::testing::Test {
     return counts.fromPc + counts.toPc;
   }
   // Waits until the line has carried `bytes` in all; false when it falls
-  // silent for kLineSilence first.
-  bool WaitForLineBytes(std::uint64_t bytes) const {
+  // silent for kLineSilence first. What `program` writes meanwhile is taken
+  // (a full pipe would stop it and the line with it).
+  bool WaitForLineBytes(CtlProcess& program, std::uint64_t bytes) const {
     std::uint64_t seen = LineBytes();
     auto lastChange = std::chrono::steady_clock::now();
     while (seen < bytes) {
-      std::this_thread::sleep_for(1ms);
+      program.Pump(1ms);
       const std::uint64_t now = LineBytes();
       if (now != seen) {
         seen = now;
@@ -194,35 +197,60 @@ TEST_F(LinkUnderLoad, StreamedReadsSucceedWhileTheMachineIsBusy) {
 
 class LinkRecovery : public PacedShop {};
 
-// zarvikctl killed at random points of its transfers; the next info is
-// served at once.
-TEST_F(LinkRecovery, NextSessionAfterAKilledTransferConnectsAtOnce) {
+// The transfers killed in the middle, each a test of its own so that they
+// run side by side.
+struct KilledTransfer {
+  const char* name;
+  std::vector<std::string> args;
+  unsigned seed;
+};
+
+void PrintTo(const KilledTransfer& t, std::ostream* os) { *os << t.name; }
+
+class LinkRecoveryAfterAKill : public PacedShop, public ::testing::WithParamInterface<KilledTransfer> {};
+
+// zarvikctl killed at random points of a transfer; the next info is served
+// at once.
+TEST_P(LinkRecoveryAfterAKill, NextSessionConnectsAtOnce) {
   constexpr int kGoods = 300;
-  constexpr int kKills = 20;
+  constexpr int kKills = 7;
+  const KilledTransfer& transfer = GetParam();
   Serve(19200, kGoods, 3);
+  if (transfer.args[0] == "goods" && transfer.args[1] == "write") {
+    // The file to write: the register's own goods, read unpaced.
+    simulator->SetPacing(19200, false);
+    const RunResult read = Run({"goods", "read-all", "--out", "goods.csv"});
+    ASSERT_EQ(read.status, 0) << read.err;
+    simulator->SetPacing(19200, true);
+  }
+
+  // The whole transfer once, unpaced: the bytes it carries on this line
+  // (a kill point beyond its end would never come).
   simulator->SetPacing(19200, false);
-  ASSERT_EQ(Run({"goods", "read-all", "--out", "goods.csv"}).status, 0);
+  const std::uint64_t start = LineBytes();
+  const RunResult whole = Run(transfer.args);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const std::uint64_t length = LineBytes() - start;
+  ASSERT_GT(length, 100u);
   simulator->SetPacing(19200, true);
 
-  const std::vector<std::vector<std::string>> transfers = {
-      {"goods", "read-all", "--csv"}, {"journal", "read"}, {"goods", "write", "goods.csv"}};
-  std::mt19937 random(20250110);
+  std::mt19937 random(transfer.seed);
   // Each kill falls once the line has carried a chosen number of bytes since
   // the program started, whatever the speed of the machine: from its first
   // poll to well inside the transfer (3500 bytes are nearly two seconds of
-  // the line at 19200 baud, past the identification).
-  std::uniform_int_distribution<std::uint64_t> killAfterBytes(1, 3500);
+  // the line at 19200 baud, past the identification), and never in its last
+  // tenth.
+  std::uniform_int_distribution<std::uint64_t> killAfterBytes(1, std::min<std::uint64_t>(3500, length - length / 10));
   std::chrono::milliseconds worst{0};
   int firstAttemptFailures = 0;
   for (int k = 0; k < kKills; ++k) {
-    const auto& args = transfers[static_cast<std::size_t>(k) % transfers.size()];
     const std::uint64_t after = killAfterBytes(random);
-    SCOPED_TRACE(args[0] + " " + args[1] + " killed after " + std::to_string(after) + " bytes");
+    SCOPED_TRACE(std::string(transfer.name) + " killed after " + std::to_string(after) + " bytes");
     {
       const std::uint64_t before = LineBytes();
-      CtlProcess victim(dir.Path(), args);
+      CtlProcess victim(dir.Path(), transfer.args);
       ASSERT_TRUE(victim.Started());
-      EXPECT_TRUE(WaitForLineBytes(before + after)) << "the line fell silent";
+      EXPECT_TRUE(WaitForLineBytes(victim, before + after)) << "the line fell silent";
       victim.Signal(SIGKILL);
       victim.Wait(30s);
     }
@@ -232,9 +260,18 @@ TEST_F(LinkRecovery, NextSessionAfterAKilledTransferConnectsAtOnce) {
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_LT(next.took, kNextSessionLimit) << next.err;
   }
-  std::printf("[ recovery ] %d kills, %d next sessions failed, worst time to the next info %lld ms\n", kKills,
-              firstAttemptFailures, static_cast<long long>(worst.count()));
+  std::printf(
+      "[ recovery ] %s (%llu bytes): %d kills, %d next sessions failed, worst time to the next info %lld ms\n",
+      transfer.name, static_cast<unsigned long long>(length), kKills, firstAttemptFailures,
+      static_cast<long long>(worst.count()));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, LinkRecoveryAfterAKill,
+    ::testing::Values(KilledTransfer{"GoodsReadAll", {"goods", "read-all", "--csv"}, 20250110},
+                      KilledTransfer{"JournalRead", {"journal", "read"}, 20250111},
+                      KilledTransfer{"GoodsWrite", {"goods", "write", "goods.csv"}, 20250112}),
+    [](const ::testing::TestParamInfo<KilledTransfer>& p) { return std::string(p.param.name); });
 
 #ifdef ZARVIK_SIM_EXE
 // The simulator program stopped (SIGSTOP) in the middle of a journal read
@@ -254,6 +291,9 @@ TEST_F(LinkRecovery, NextSessionAfterAFrozenSimulatorConnectsAtOnce) {
   ASSERT_EQ(::pipe(out), 0);
   const pid_t sim = ::fork();
   if (sim == 0) {
+    // A test process that is killed takes its (perhaps stopped) simulator
+    // with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::dup2(out[1], 1);
     ::close(out[0]);
     if (::chdir(dir.Path().c_str()) != 0) ::_exit(126);

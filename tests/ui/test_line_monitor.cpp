@@ -245,7 +245,11 @@ class LineMonitorTest : public QObject {
     const auto wait = std::find_if(all.begin(), all.end(), [](const TLineRecord& r) {
       return r.text.startsWith(QStringLiteral("Sync>WaitKvit:"));
     });
-    QVERIFY(wait != all.end());
+    if (wait == all.end()) {
+      QStringList texts;
+      for (const TLineRecord& r : all) texts << r.text;
+      QFAIL(qPrintable(QStringLiteral("no Sync>WaitKvit line among:\n") + texts.join(QLatin1Char('\n'))));
+    }
     QCOMPARE(wait->result, 32);
     QCOMPARE(wait->kind, TTraceKind::Warning);
 
