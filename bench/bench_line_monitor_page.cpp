@@ -78,7 +78,7 @@ struct Options {
   int goods = 4000;
   bool realtime = false;
   std::vector<std::string> modes{"closed", "open", "bytes"};
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+  std::string dataDir = zarvik::bench::SourcePath("data");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
