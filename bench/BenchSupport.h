@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ inline constexpr unsigned long kTimerSlackNs = 1000;
 inline constexpr int kRealtimePriority = 10;
 // A byte on the line: start bit, eight data bits, stop bit.
 inline constexpr int kBitsPerByte = 10;
+
+// A path in the source tree (the shipped data/, sim/scenarios/), whatever
+// the current folder.
+inline std::string SourcePath(const std::string& relative) {
+  return (std::filesystem::path(ZARVIK_SOURCE_DIR) / relative).string();
+}
 
 // The simulated register of the benchmarks: a shop with 16 departments, 8
 // operators, taxes, receipt texts, `goods` generated goods (room for

@@ -61,10 +61,8 @@ struct Options {
   int runs = 5;
   int opens = 5;
   bool realtime = false;
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
-  std::string scenario =
-      (std::filesystem::path(__FILE__).parent_path().parent_path() / "sim" / "scenarios" / "default.ini")
-          .string();
+  std::string dataDir = zarvik::bench::SourcePath("data");
+  std::string scenario = zarvik::bench::SourcePath("sim/scenarios/default.ini");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {

@@ -71,7 +71,7 @@ struct Options {
   bool realtime = false;
   bool read = true;
   bool views = true;
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+  std::string dataDir = zarvik::bench::SourcePath("data");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {

@@ -8,7 +8,13 @@
 // batches as its timer takes them, timed per batch as the view fills up to
 // its row limit; and the cost of one trace for the code that reports it.
 //
-//   bench_line_monitor_page [--baud N] [--goods N] [--data DIR] [--realtime]
+//   bench_line_monitor_page [--baud N] [--goods N] [--modes closed,open,bytes] [--data DIR]
+//                           [--realtime]
+//
+// Each read also has its floor, as bench_link counts it: every byte on the
+// line both ways at 10 bits per byte plus the waits the exchange asks for
+// (through the protocol's sleep hook); ratio = measured / floor. --modes
+// chooses the reads (the replay needs a monitor that was open).
 //
 // Defaults: 115200 baud, 4000 goods. The window runs offscreen unless
 // QT_QPA_PLATFORM says otherwise. --data is the folder holding ECR_CFG; by
@@ -49,7 +55,9 @@
 
 namespace {
 
+using zarvik::bench::kBitsPerByte;
 using zarvik::bench::Percentile;
+using zarvik::bench::SplitList;
 using zarvik::bench::ShopScenario;
 using zarvik::bench::ThreadCpuSeconds;
 using zarvik::bench::TuneTimedThread;
@@ -69,7 +77,8 @@ struct Options {
   int baud = 115200;
   int goods = 4000;
   bool realtime = false;
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+  std::vector<std::string> modes{"closed", "open", "bytes"};
+  std::string dataDir = zarvik::bench::SourcePath("data");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -82,11 +91,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.goods = std::atoi(argv[++i]);
     } else if (arg == "--data" && hasValue) {
       o.dataDir = argv[++i];
+    } else if (arg == "--modes" && hasValue) {
+      o.modes = SplitList(argv[++i]);
     } else if (arg == "--realtime") {
       o.realtime = true;
     } else {
       std::fprintf(stderr,
-                   "usage: bench_line_monitor_page [--baud N] [--goods N] [--data DIR] [--realtime]\n");
+                   "usage: bench_line_monitor_page [--baud N] [--goods N] [--modes closed,open,bytes] "
+                   "[--data DIR] [--realtime]\n");
       return false;
     }
   }
@@ -113,6 +125,7 @@ const char* ModeName(Mode m) {
 
 struct Result {
   double measured = 0;
+  double floor = 0;  // line time of every byte both ways plus the prescribed waits
   double cpu = 0;
   double longestGap = 0;  // ms
   double gap99 = 0;       // ms
@@ -179,6 +192,13 @@ bool ReadGoods(const Options& o, Mode mode, Result& r, std::vector<zarvik::ui::T
                                   },
                                   mode == Mode::Bytes ? zarvik::mdHardWare : zarvik::mdFunctional);
 
+    // The waits the exchange asks for, counted and taken for real.
+    std::chrono::milliseconds waits{0};
+    w.Protocol().sleep = [&waits](std::chrono::milliseconds d) {
+      waits += d;
+      std::this_thread::sleep_for(d);
+    };
+    const auto lineBefore = sim.LineByteCounts();
     std::vector<Clock::time_point> ticks;
     ticks.reserve(1 << 16);
     QTimer tick;
@@ -191,6 +211,11 @@ bool ReadGoods(const Options& o, Mode mode, Result& r, std::vector<zarvik::ui::T
     while (w.Transfer().transferProgress != 0 || w.RegisterBusy()) QApplication::processEvents();
     const auto end = Clock::now();
     r.cpu = ThreadCpuSeconds() - cpuBefore;
+    const auto lineAfter = sim.LineByteCounts();
+    w.Protocol().sleep = nullptr;
+    const std::uint64_t bytes =
+        (lineAfter.fromPc - lineBefore.fromPc) + (lineAfter.toPc - lineBefore.toPc);
+    r.floor = static_cast<double>(bytes * kBitsPerByte) / o.baud + Seconds(waits).count();
     tick.stop();
     if (counter != 0) zarvik::RemoveTraceListener(counter);
     monitor.Flush();
@@ -318,13 +343,15 @@ int main(int argc, char** argv) {
   if (!TuneTimedThread("bench_line_monitor_page", options.realtime)) return 1;
   std::printf("goods read in the window, %d baud, %d goods\n\n", options.baud, options.goods);
   std::printf(
-      "| monitor | measured, s | vs closed | GUI thread CPU, s | longest event-loop gap, ms | 99th "
+      "| monitor | floor, s | measured, s | ratio | vs closed | GUI thread CPU, s | longest event-loop gap, ms | 99th "
       "percentile, ms "
-      "| traces taken | rows added | rows dropped |\n|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+      "| traces taken | rows added | rows dropped |\n|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   bool ok = true;
   double closed = 0;
   std::vector<zarvik::ui::TLineTrace> recorded;
   for (const Mode mode : {Mode::Closed, Mode::Open, Mode::Bytes}) {
+    const char* key = mode == Mode::Closed ? "closed" : mode == Mode::Open ? "open" : "bytes";
+    if (std::find(options.modes.begin(), options.modes.end(), key) == options.modes.end()) continue;
     Result r;
     if (!ReadGoods(options, mode, r, recorded)) {
       std::fprintf(stderr, "bench_line_monitor_page: the read (%s) failed: %d goods\n", ModeName(mode),
@@ -332,7 +359,8 @@ int main(int argc, char** argv) {
       ok = false;
     }
     if (mode == Mode::Closed) closed = r.measured;
-    std::printf("| %s | %.3f | %.3f | %.3f | %.1f | %.1f | %zu | %d | %lld |\n", ModeName(mode), r.measured,
+    std::printf("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.1f | %.1f | %zu | %d | %lld |\n", ModeName(mode),
+                r.floor, r.measured, r.floor > 0 ? r.measured / r.floor : 0.0,
                 closed > 0 ? r.measured / closed : 0.0, r.cpu, r.longestGap, r.gap99, r.traces, r.rows,
                 r.dropped);
     std::fflush(stdout);

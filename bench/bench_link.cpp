@@ -62,7 +62,7 @@ struct Options {
   int receipts = 2000;
   bool realtime = false;
   bool trace = false;
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+  std::string dataDir = zarvik::bench::SourcePath("data");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {

@@ -53,7 +53,7 @@ struct Options {
   int receipts = 300;
   unsigned busy = 2 * std::max(1U, std::thread::hardware_concurrency());
   bool trace = false;
-  std::string dataDir = (std::filesystem::path(__FILE__).parent_path().parent_path() / "data").string();
+  std::string dataDir = zarvik::bench::SourcePath("data");
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {

@@ -57,6 +57,13 @@ bool MakeRaw(int fd) {
   return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// Sleeps until kHandOverSpin before `when`, then waits for it awake.
+void WaitUntil(Clock::time_point when) {
+  if (when - Clock::now() > kHandOverSpin) std::this_thread::sleep_until(when - kHandOverSpin);
+  while (Clock::now() < when) {
+  }
+}
+
 std::string ErrnoText(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
@@ -269,7 +276,7 @@ void Simulator::WritePacket(const Bytes& packet, int pacedBaud, Clock::time_poin
     begin = std::max(earliest, txLineEnd_);
     const auto duration = LineTime(pacedBaud, packet.size());
     const Clock::time_point handOver = begin + std::min<Clock::duration>(duration, kMaxPacketHold);
-    std::this_thread::sleep_until(handOver);
+    WaitUntil(handOver);
     if (Clock::now() - handOver > kStallLimit) NoteStall(Clock::now() - handOver);
   }
   // The whole packet in one write; only a PC that does not drain the device

@@ -56,6 +56,12 @@ inline constexpr std::chrono::milliseconds kStallLimit = kAnswerGiveUp;
 // first byte started: the PC waits at most 295 ms (default time-outs) for
 // the first byte of a packet.
 inline constexpr std::chrono::milliseconds kMaxPacketHold{240};
+// Paced, the serving thread sleeps until this long before a packet's
+// hand-over and waits out the rest awake: a wake-up from sleep comes tens of
+// microseconds late (more on a busy machine), and every late hand-over is
+// time the line would not have lost. The packet never leaves before its
+// time.
+inline constexpr std::chrono::microseconds kHandOverSpin{150};
 // A write the PC does not drain within this time is given up.
 inline constexpr std::chrono::milliseconds kWriteGiveUp{2000};
 inline constexpr int kDefaultBaud = 9600;

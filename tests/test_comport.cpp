@@ -371,6 +371,57 @@ TEST_F(ComPortTest, InputQueueLength) {
   EXPECT_EQ(port.InputQueueLength(), 4u);
 }
 
+// A read takes what has arrived ahead of what it was asked for; to every
+// caller those bytes are still the input queue: counted, handed over in
+// order and never twice, dropped by DiscardInput and by closing the port.
+TEST_F(ComPortTest, BytesReadAheadStayTheInputQueue) {
+  ASSERT_TRUE(port.Open());
+  const auto arrived = [this](std::uint32_t n) {
+    const auto deadline = Clock::now() + kEventWait;
+    while (port.InputQueueLength() < n && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    return port.InputQueueLength() == n;
+  };
+  const auto read = [this](std::uint32_t n) {
+    std::vector<std::uint8_t> buf(n, 0xEE);
+    std::uint32_t count = n;
+    const bool ok = port.Read(buf.data(), count);
+    buf.resize(count);
+    return ok ? buf : std::vector<std::uint8_t>{};
+  };
+  ASSERT_TRUE(pty.Send({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  ASSERT_TRUE(arrived(10));
+  EXPECT_EQ(read(1), std::vector<std::uint8_t>({0}));
+  EXPECT_EQ(port.InputQueueLength(), 9u);
+  EXPECT_EQ(read(3), std::vector<std::uint8_t>({1, 2, 3}));
+  // More than is left: what is left, then the line's bytes as they come.
+  ASSERT_TRUE(pty.Send({10, 11}));
+  ASSERT_TRUE(arrived(8));
+  EXPECT_EQ(read(8), std::vector<std::uint8_t>({4, 5, 6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(port.InputQueueLength(), 0u);
+  std::uint8_t b = 0;
+  std::uint32_t count = 1;
+  EXPECT_FALSE(port.Read(&b, count));  // nothing is handed over twice
+  EXPECT_EQ(count, 0u);
+
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed and opened again" : "input discarded");
+    ASSERT_TRUE(pty.Send({20, 21, 22, 23}));
+    ASSERT_TRUE(arrived(4));
+    EXPECT_EQ(read(1), std::vector<std::uint8_t>({20}));
+    if (close) {
+      ASSERT_TRUE(port.Close());
+      EXPECT_EQ(port.InputQueueLength(), 0u);
+      ASSERT_TRUE(port.Open());
+    } else {
+      port.DiscardInput();
+    }
+    EXPECT_EQ(port.InputQueueLength(), 0u);
+    ASSERT_TRUE(pty.Send({30}));
+    ASSERT_TRUE(arrived(1));
+    EXPECT_EQ(read(1), std::vector<std::uint8_t>({30}));  // not a byte from before
+  }
+}
+
 TEST_F(ComPortTest, BaudRateChangeClosesTheOpenPort) {
   ASSERT_TRUE(port.Open());
   EXPECT_FALSE(port.SetBaudRate(12345));

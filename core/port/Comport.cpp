@@ -362,7 +362,16 @@ bool TComPort::WriteNetwork(const std::uint8_t* buffer, std::uint32_t& count) {
   return true;
 }
 
+std::uint32_t TComPort::TakeReadAhead(std::uint8_t* buffer, std::uint32_t wanted) {
+  const std::size_t n = std::min<std::size_t>(wanted, aheadEnd_ - aheadBegin_);
+  std::copy_n(ahead_.begin() + static_cast<std::ptrdiff_t>(aheadBegin_), n, buffer);
+  aheadBegin_ += n;
+  if (aheadBegin_ == aheadEnd_) DropReadAhead();
+  return static_cast<std::uint32_t>(n);
+}
+
 void TComPort::CloseHandle() {
+  DropReadAhead();
   net_.reset();
   latency_ = std::chrono::milliseconds{0};
   if (fd_ < 0) return;
@@ -387,6 +396,8 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
     errno = EBADF;
     RememberErrno();
   }
+  // Bytes read ahead arrived before this read began.
+  if (!failed) got = TakeReadAhead(buffer, wanted);
   const auto start = Clock::now();
   const bool immediate =
       readIntervalTimeout == kNoTimeout && readTotalTimeoutConstant == 0 && readTotalTimeoutMultiplier == 0;
@@ -436,9 +447,19 @@ bool TComPort::Read(std::uint8_t* buffer, std::uint32_t& count) {
       continue;  // the deadline is checked at the top
     }
     if ((p.revents & POLLIN) != 0) {
-      const ssize_t n = ::read(fd_, buffer + got, wanted - got);
+      // A short read takes what has arrived into the read-ahead (nothing is
+      // kept from an earlier read here: the read took that first).
+      const std::uint32_t need = wanted - got;
+      const bool ahead = need < kReadAheadSize;
+      const ssize_t n = ahead ? ::read(fd_, ahead_.data(), ahead_.size()) : ::read(fd_, buffer + got, need);
       if (n > 0) {
-        got += static_cast<std::uint32_t>(n);
+        if (ahead) {
+          aheadBegin_ = 0;
+          aheadEnd_ = static_cast<std::size_t>(n);
+          got += TakeReadAhead(buffer + got, need);
+        } else {
+          got += static_cast<std::uint32_t>(n);
+        }
         lastByte = Clock::now();
         continue;
       }
@@ -517,6 +538,7 @@ void TComPort::DiscardInput() {
     net_->DiscardInput();
     return;
   }
+  DropReadAhead();
   if (IsOpen()) ::tcflush(fd_, TCIFLUSH);
 }
 
@@ -524,8 +546,9 @@ std::uint32_t TComPort::InputQueueLength() const {
   if (net_) return static_cast<std::uint32_t>(net_->Pending());
   if (!IsOpen()) return 0;
   int n = 0;
-  if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
-  return static_cast<std::uint32_t>(n);
+  const auto ahead = static_cast<std::uint32_t>(aheadEnd_ - aheadBegin_);
+  if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return ahead;
+  return static_cast<std::uint32_t>(n) + ahead;
 }
 
 namespace {

@@ -3,7 +3,9 @@
 // settings kept in a section of an INI file.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -39,9 +41,17 @@ class TComPort {
   bool Open();
   bool Close();
   // count: in, the bytes wanted; out, the bytes received / written.
+  // A read takes from the device whatever has arrived (up to
+  // kReadAheadSize) and keeps what it was not asked for for the next reads:
+  // a frame read byte by byte costs one system call, not one per byte. The
+  // bytes kept are the device's input queue as far as every caller can
+  // tell: InputQueueLength counts them, DiscardInput and Close drop them,
+  // and a read is never given more than it asked for.
   bool Read(std::uint8_t* buffer, std::uint32_t& count);
+  static constexpr std::size_t kReadAheadSize = 1024;
   bool Write(const std::uint8_t* buffer, std::uint32_t& count);
-  // Bytes waiting in the driver's input queue; 0 when closed.
+  // Bytes waiting in the driver's input queue (with those read ahead); 0
+  // when closed.
   std::uint32_t InputQueueLength() const;
   // Empties the driver's input queue (nothing when closed).
   void DiscardInput();
@@ -95,8 +105,16 @@ class TComPort {
   bool WriteNetwork(const std::uint8_t* buffer, std::uint32_t& count);
   // Reports a lost network connection once, naming the port and the cause.
   void ReportNetworkLoss();
+  // Moves up to `wanted` bytes read ahead into `buffer`; returns how many.
+  std::uint32_t TakeReadAhead(std::uint8_t* buffer, std::uint32_t wanted);
+  void DropReadAhead() { aheadBegin_ = aheadEnd_ = 0; }
 
   int fd_ = -1;
+  // Bytes read from the device that no read has asked for yet:
+  // ahead_[aheadBegin_, aheadEnd_).
+  std::array<std::uint8_t, kReadAheadSize> ahead_{};
+  std::size_t aheadBegin_ = 0;
+  std::size_t aheadEnd_ = 0;
   std::string openDevice_;
   std::unique_ptr<TNetLine> net_;
   bool netLossReported_ = false;

@@ -440,7 +440,6 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           resyncSent = false;
           awaitRepeat_ = false;
           const std::vector<std::uint8_t> taken(frame.begin(), frame.end());
-          UiHooks().ProcessEvents();
           if (sending) {
             ++kkm->txSeq;  // the register's frame also acknowledges the request
             sending = false;
@@ -463,6 +462,9 @@ bool TProtocolKKM::Exchange(TMessageBuffer& request, TMessageBuffer& answer, boo
           }
           lastReceipt = more ? static_cast<std::uint8_t>(kACK | kContinuationBit) : kACK;
           SendControl(lastReceipt);
+          // The window's events once the receipt is out: they are handled
+          // while the register sends its next frame, not before it may.
+          UiHooks().ProcessEvents();
           lastTaken = taken;
           haveTaken = true;
           polledSinceTaken = false;
