@@ -178,6 +178,13 @@ class TRecordingLine final : public zarvik::IByteStream {
 // commands of `code`: the exchanges let the window process events, so the
 // fault comes in the middle of a running action (on the next command or the
 // one after it).
+// A fault that fails a command for good: a command whose repetition is
+// harmless is sent again after a failed exchange, so the fault is there for
+// the first try and for every repetition.
+inline std::string EveryTry(const std::string& fault) {
+  return fault + "*" + std::to_string(1 + zarvik::kMaxCommandRepeats);
+}
+
 class TFaultAfter : public QObject {
  public:
   TFaultAfter(uitest::TTestBed& bed, std::uint8_t code, int count, std::string fault)
@@ -189,6 +196,11 @@ class TFaultAfter : public QObject {
       timer_.stop();
     });
     timer_.start(0);
+  }
+  // What the command it was meant for left of the fault is not left for
+  // the next ones.
+  ~TFaultAfter() override {
+    if (armed_) bed_.Sim().ClearFaults();
   }
   bool Armed() const { return armed_; }
 

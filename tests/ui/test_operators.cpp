@@ -106,7 +106,7 @@ class OperatorsTest : public QObject {
       // Position 3 cannot be read at all: the register stays silent right
       // after the third name.
       cfgtest::TFaultAfter fault(bed, kGetOperatorName, cfgtest::Executed(bed, kGetOperatorName) + 3,
-                                 "wait=10");
+                                 cfgtest::EveryTry("wait=10"));
       w.Action("OperatorLoad")->trigger();
       QVERIFY(fault.Armed());
     }

@@ -359,8 +359,9 @@ class OptionsTest : public QObject {
     TWorkTable& t = w.Bd().mtOptions;
     SetRow(t, 1, {{"Value", 3}});
     w.Flags().optionsLoaded = false;
-    bed.Sim().AddFault("wait=10");
+    bed.Sim().AddFault(cfgtest::EveryTry("wait=10"));
     w.Action("aLoadOptions")->trigger();
+    bed.Sim().ClearFaults();
     bed.Sim().DropPendingAnswer();
     QCOMPARE(cfgtest::BoxTexts(bed.TakeBoxes()), std::vector<std::string>{"не удалось получить опции"});
     QCOMPARE(t.RecordCount(), 32);
