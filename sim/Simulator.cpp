@@ -33,6 +33,13 @@ constexpr int kRaisedNice = -10;
 // runs as it is, and a very busy machine may then delay its answers past
 // the PC's time-outs. Which one was granted is told by Priority().
 ServingPriority RaiseServingPriority() {
+  // A thread that has real-time scheduling already (a benchmark run under
+  // it) keeps what it has.
+  int policy = SCHED_OTHER;
+  sched_param current{};
+  if (::pthread_getschedparam(::pthread_self(), &policy, &current) == 0 &&
+      (policy == SCHED_FIFO || policy == SCHED_RR))
+    return ServingPriority::RealTime;
   sched_param param{};
   param.sched_priority = ::sched_get_priority_min(SCHED_FIFO);
   if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0) return ServingPriority::RealTime;
