@@ -206,9 +206,10 @@ int TCtlSession::CmdFleet() {
     if (option == "no-backup") return c1 == "apply" || c1 == "write";
     if (option == "reset-sold") return c1 == "write";
     if (option == "data") return c0 == "journal";
+    if (option == "sheet" || option == "column") return c0 == "goods" && c1 == "write";
     return true;
   };
-  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data"})
+  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data", "sheet", "column"})
     if (args_.given.count(option) != 0 && !allowed(option))
       return Usage(std::string("--") + option + " does not apply to fleet " + c0 +
                    (c1.empty() ? "" : " " + c1));
@@ -313,6 +314,9 @@ int TCtlSession::CmdFleet() {
     if (args_.noBackup) a.push_back("--no-backup");
     if (args_.resetSold) a.push_back("--reset-sold");
     if (args_.data) a.push_back("--data");
+    // How the goods are found in a spreadsheet.
+    if (!args_.sheet.empty()) a.insert(a.end(), {"--sheet", args_.sheet});
+    for (const std::string& column : args_.columns) a.insert(a.end(), {"--column", column});
     if (args_.configStop) a.push_back("CONFIG_STOP");
     if (!outExtension.empty()) {
       // Named by the run and the worker's place in it: section names may

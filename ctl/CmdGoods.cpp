@@ -7,6 +7,7 @@
 #include "protocol/TransferResume.h"
 #include "shell/DiaLog.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsSheet.h"
 
 namespace zarvik::ctl {
 namespace {
@@ -69,6 +70,31 @@ std::vector<std::string> GoodsHeader(const TWorkTable& t, bool csv) {
   return header;
 }
 
+// --sheet and --column as the sheet import takes them; false with `error`
+// when a choice is not FIELD=HEADER or names a field twice.
+bool SheetOptionsOf(const CtlArgs& args, GoodsSheetOptions& options, std::string& error) {
+  options.sheet = args.sheet;
+  for (const std::string& text : args.columns) {
+    GoodsColumnChoice choice;
+    if (!ParseGoodsColumnChoice(text, choice, error)) return false;
+    for (const GoodsColumnChoice& earlier : options.columns)
+      if (earlier.field == choice.field) {
+        error = "--column: " + std::string(kGoodsFields[static_cast<std::size_t>(choice.field)]) + " is given twice";
+        return false;
+      }
+    options.columns.push_back(std::move(choice));
+  }
+  return true;
+}
+
+bool IsSheet(GoodsFileKind kind) {
+  return kind == GoodsFileKind::Xlsx || kind == GoodsFileKind::Ods;
+}
+
+constexpr std::string_view kGoodsFileUsage = "a goods file ends in .csv, .dbf, .xlsx or .ods";
+constexpr std::string_view kGoodsOutUsage = "a goods file to write ends in .csv, .dbf or .xlsx";
+constexpr std::string_view kSheetOnlyUsage = "--sheet and --column apply to .xlsx and .ods files";
+
 }  // namespace
 
 int TCtlSession::CmdGoodsGet() {
@@ -105,8 +131,8 @@ int TCtlSession::CmdGoodsGet() {
 
 int TCtlSession::CmdGoodsReadAll() {
   const std::string& file = args_.out;
-  if (!file.empty() && GoodsFileKindOf(file) == GoodsFileKind::Unknown)
-    return Usage("--out: a goods exchange file ends in .csv or .dbf");
+  if (!file.empty() && !GoodsFileWritable(GoodsFileKindOf(file)))
+    return Usage("--out: " + std::string(kGoodsOutUsage));
   if (!Connect()) return ceFailed;
   TWorkTable& t = bd_->mtTOBAP;
   TKKMInfo& i = Info();
@@ -178,9 +204,7 @@ int TCtlSession::CmdGoodsReadAll() {
     for (t.First(); !t.Eof(); t.Next()) table.rows.push_back(GoodsCells(t, args_.csv));
     PrintTable(out_, table, args_.csv);
   } else {
-    const bool written =
-        GoodsFileKindOf(file) == GoodsFileKind::Csv ? ExportGoodsCsv(t, file) : ExportGoodsDbf(t, file);
-    if (!written) return ceFailed;
+    if (!ExportGoodsFile(t, file)) return ceFailed;
     Done("Записано " + std::to_string(CountRows(t)) + " тов. в " + file);
   }
   return errors == 0 ? ceOk : ceFailed;
@@ -190,14 +214,16 @@ int TCtlSession::CmdGoodsWrite() {
   if (words_.size() != 3) return Usage("goods write needs one file");
   const std::string file = words_[2];
   const GoodsFileKind kind = GoodsFileKindOf(file);
-  if (kind == GoodsFileKind::Unknown) return Usage("a goods exchange file ends in .csv or .dbf");
+  if (kind == GoodsFileKind::Unknown) return Usage(std::string(kGoodsFileUsage));
+  GoodsSheetOptions sheet;
+  std::string error;
+  if (!SheetOptionsOf(args_, sheet, error)) return Usage(error);
+  if (!IsSheet(kind) && (!sheet.sheet.empty() || !sheet.columns.empty())) return Usage(std::string(kSheetOnlyUsage));
   if (!Connect()) return ceFailed;
   TKKMInfo& i = Info();
   TWorkTable& t = bd_->mtTOBAP;
   GoodsImportReport report;
-  if (!(kind == GoodsFileKind::Csv ? ImportGoodsCsv(file, t, report)
-                                   : ImportGoodsDbf(file, t, GoodsImportLimit(&kkm_), report)))
-    return ceFailed;
+  if (!ImportGoodsFile(file, t, GoodsImportLimit(&kkm_), sheet, report)) return ceFailed;
   if (i.workMode != kOffLineMode) {
     PublishGoodsReport(report);
     return Fail("Запись возможна только в OFF-LINE режиме");
@@ -268,11 +294,16 @@ int TCtlSession::CmdGoodsConvert() {
   if (words_.size() != 4) return Usage("goods convert needs a file to read and a file to write");
   const std::string& in = words_[2];
   const std::string& out = words_[3];
-  if (GoodsFileKindOf(in) == GoodsFileKind::Unknown || GoodsFileKindOf(out) == GoodsFileKind::Unknown)
-    return Usage("a goods exchange file ends in .csv or .dbf");
+  if (GoodsFileKindOf(in) == GoodsFileKind::Unknown) return Usage(std::string(kGoodsFileUsage));
+  if (!GoodsFileWritable(GoodsFileKindOf(out))) return Usage(std::string(kGoodsOutUsage));
+  GoodsSheetOptions sheet;
+  std::string error;
+  if (!SheetOptionsOf(args_, sheet, error)) return Usage(error);
+  if (!IsSheet(GoodsFileKindOf(in)) && (!sheet.sheet.empty() || !sheet.columns.empty()))
+    return Usage(std::string(kSheetOnlyUsage));
   TWorkTable& t = bd_->mtTOBAP;
   GoodsImportReport report;
-  const bool ok = ConvertGoodsFile(in, out, t, report);
+  const bool ok = ConvertGoodsFile(in, out, t, report, sheet);
   PublishGoodsReport(report);
   if (!ok) return ceFailed;
   Done("Записано " + std::to_string(report.rowsRead) + " тов. в " + out);

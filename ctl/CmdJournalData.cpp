@@ -11,6 +11,7 @@
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsSheet.h"
 #include "store/WorkTable.h"
 
 namespace zarvik::ctl {
@@ -135,8 +136,9 @@ int TCtlSession::CmdJournalSummary() {
     TWorkTable& goods = bd_->mtTOBAP;
     const GoodsFileKind kind = GoodsFileKindOf(args_.goods);
     if (kind == GoodsFileKind::Unknown) return Usage(std::string(kGoodsFileKindText));
-    const bool read = kind == GoodsFileKind::Csv ? ImportGoodsCsv(args_.goods, goods)
-                                                 : ImportGoodsDbf(args_.goods, goods, kGoodsNamesRows);
+    GoodsImportReport report;
+    const bool read = ImportGoodsFile(args_.goods, goods, kGoodsNamesRows, {}, report);
+    PublishGoodsReport(report);
     if (!read) return ceFailed;
     names = GoodsNamesOf(goods);
   }

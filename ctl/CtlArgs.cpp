@@ -170,6 +170,16 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
       ok = takeValue() && IntOption(name, value, 0, kHighestFontOption, out.headerFont, error);
     } else if (name == "footer-font") {
       ok = takeValue() && IntOption(name, value, 0, kHighestFontOption, out.footerFont, error);
+    } else if (name == "sheet" || name == "column") {
+      ok = takeValue();
+      if (ok && value.empty()) {
+        error = "--" + name + " needs a value";
+        ok = false;
+      }
+      if (name == "sheet")
+        out.sheet = value;
+      else
+        out.columns.push_back(value);
     } else if (name == "utf8") {
       ok = flag(out.utf8);
     } else if (std::string* file = JournalFileOption(out, name)) {

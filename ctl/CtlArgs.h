@@ -43,6 +43,9 @@ struct CtlArgs {
   std::string to;        // --to DD.MM.YY
   std::string goods;     // --goods FILE: goods names for the summary
   bool utf8 = false;     // --utf8: CSV files in UTF-8 with a byte order mark
+  // Goods from a spreadsheet.
+  std::string sheet;                 // --sheet NAME
+  std::vector<std::string> columns;  // --column FIELD=HEADER, each as given
   std::set<std::string> given;  // names of the options given (without "--")
   // The word "CONFIG_STOP" (exact case) was given, anywhere: the settings
   // cannot be written in this run, as in the window program.

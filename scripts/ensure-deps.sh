@@ -13,6 +13,7 @@ ZARVIK_PACKAGES=(
   fontconfig fonts-dejavu-core
   libgensio-dev ser2net
   libxlsxwriter-dev qt6-charts-dev libqt6opengl6-dev python3-openpyxl
+  libzip-dev libexpat1-dev python3-odf
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
   librsvg2-bin
 )

@@ -956,6 +956,8 @@ TEST_F(GoodsExchangeTest, ConversionBothWaysKeepsTheRowsWithTheImportRules) {
   EXPECT_EQ(report.rowsRead, kGoodsImportLimitWithoutRegister + 5);
   EXPECT_TRUE(test::ReadAll(dir.File("many2.csv")) == many);
   EXPECT_FALSE(ConvertGoodsFile(dir.File("in.csv"), dir.File("out.xls"), bd.mtTOBAP, report));
+  EXPECT_TRUE(ErrorShown(std::string(kGoodsWriteKindText)));
+  EXPECT_FALSE(ConvertGoodsFile(dir.File("in.xls"), dir.File("out.csv"), bd.mtTOBAP, report));
   EXPECT_TRUE(ErrorShown(std::string(kGoodsFileKindText)));
   EXPECT_FALSE(ConvertGoodsFile(dir.File("none.csv"), dir.File("out.dbf"), bd.mtTOBAP, report));
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.dbf")));

@@ -170,8 +170,15 @@ TEST_F(ZarvikCtl, BadArgumentsExitWithUsageStatusAndSendNothing) {
       {{"operators", "set", "9", "name=x"}, "1..8"},
       {{"operators", "set", "1", "name=123456789012345678901"}, "20 characters"},
       {{"goods", "get", "abc"}, "1..9999"},
-      {{"goods", "read-all", "--out", "goods.txt"}, ".csv or .dbf"},
-      {{"goods", "write", "goods.xls"}, ".csv or .dbf"},
+      {{"goods", "read-all", "--out", "goods.txt"}, ".csv, .dbf or .xlsx"},
+      {{"goods", "read-all", "--out", "goods.ods"}, ".csv, .dbf or .xlsx"},
+      {{"goods", "write", "goods.xls"}, ".csv, .dbf, .xlsx or .ods"},
+      {{"goods", "write", "goods.csv", "--sheet", "Лист2"}, "--sheet and --column apply to .xlsx and .ods"},
+      {{"goods", "write", "goods.xlsx", "--column", "Code"}, "is not FIELD=HEADER"},
+      {{"goods", "write", "goods.xlsx", "--column", "Остаток=C"}, "is not a goods field"},
+      {{"goods", "write", "goods.xlsx", "--column", "Code=A", "--column", "code=B"}, "Code is given twice"},
+      {{"goods", "convert", "goods.xlsx", "goods.ods"}, ".csv, .dbf or .xlsx"},
+      {{"goods", "read-all", "--sheet", "Лист2"}, "--sheet does not apply"},
       {{"print", "--font", "9", "x"}, "--font"},
       {{"print", "--brightness", "6", "x"}, "--brightness"},
   };
@@ -572,6 +579,58 @@ TEST_F(ZarvikCtl, GoodsFilesConvertedWithoutARegister) {
     r = Run(args);
     EXPECT_EQ(r.status, 2) << args.back();
   }
+}
+
+// Price lists from spreadsheets written by other programs (openpyxl, odfpy):
+// converted and written by their columns' names, the rest named by --column;
+// the register's goods written to a workbook and read back.
+TEST_F(ZarvikCtl, GoodsFromSpreadsheetsAndToAWorkbook) {
+  const std::string make = "PYTHONIOENCODING=utf-8 /usr/bin/python3 '" + std::string(ZARVIK_SOURCE_DIR) +
+                           "/tests/goods_sheets.py' make '" + dir.File("") + "' 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  RunResult r = Run({"goods", "convert", "goods.xlsx", "sheet.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Записано 4 тов. в sheet.csv\n");
+  for (const char* text : {"Warning:Не считаны столбцы: C «Остаток»",
+                           "Warning:Лист1!D7, код 15: цена «45.678» округлена до копеек: 45.68",
+                           "Warning:Лист1!E8 не записывается: «15.5» не целое число",
+                           "Warning:Строка 10 не записывается: нет кода («Итого»)",
+                           "Warning:Лист1!D12, код 16 не записывается: в ячейке ошибка «#DIV/0!»"})
+    EXPECT_TRUE(Has(r.err, text)) << text << "\n" << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("sheet.csv")),
+            Utf8ToCp1251("12;170;\"Молоко 3,2%\";;89.9;1;1;4607001234567;False;\r\n"
+                         "13;170;Сыр Российский;;589.5;2;2;2100008000008;False;\r\n"
+                         "14;170;Хлеб;;179.8;1;;4601234567890;False;\r\n"
+                         "15;170;Кефир;;45.68;;;;False;\r\n"));
+  // Another sheet, whose headers the name table does not know.
+  r = Run({"goods", "convert", "goods.ods", "store.csv", "--sheet", "Склад"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "Error:Не найдены столбцы товаров в файле goods.ods, лист «Склад»")) << r.err;
+  r = Run({"goods", "convert", "goods.ods", "store.xlsx", "--sheet", "Склад", "--column", "Code=Артикул",
+           "--column", "Price=C"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Run({"goods", "convert", "store.xlsx", "store.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("store.csv")),
+            Utf8ToCp1251("501;170;Гвозди;;12.5;;1;;False;\r\n502;170;Шурупы;;7;;1;;False;\r\n"));
+
+  // Into the register, and back out into a workbook.
+  simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
+  r = Run({"goods", "write", "goods.xlsx", "--no-backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Записано 4 тов.\n");
+  const auto written = State().goods;
+  ASSERT_EQ(written.count(12), 1u);
+  EXPECT_EQ(written.at(12).barcode, "4607001234567");
+  EXPECT_EQ(written.at(12).price, 8990u);
+  EXPECT_EQ(written.at(14).price, 17980u);
+  r = Run({"goods", "read-all", "--out", "back.xlsx"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Run({"goods", "read-all", "--out", "direct.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  r = Run({"goods", "convert", "back.xlsx", "back.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadAll(dir.File("back.csv")), test::ReadAll(dir.File("direct.csv")));
 }
 
 // The messages name what failed and what to do, before anything is sent

@@ -14,6 +14,7 @@
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
 #include "store/Dbf.h"
+#include "store/GoodsSheet.h"
 #include "store/UnitBD.h"
 
 namespace zarvik {
@@ -231,7 +232,13 @@ GoodsFileKind GoodsFileKindOf(std::string_view path) {
   const std::string ext = Utf8Lower(path.substr(dot));
   if (ext == ".csv") return GoodsFileKind::Csv;
   if (ext == ".dbf") return GoodsFileKind::Dbf;
+  if (ext == ".xlsx") return GoodsFileKind::Xlsx;
+  if (ext == ".ods") return GoodsFileKind::Ods;
   return GoodsFileKind::Unknown;
+}
+
+bool GoodsFileWritable(GoodsFileKind kind) {
+  return kind == GoodsFileKind::Csv || kind == GoodsFileKind::Dbf || kind == GoodsFileKind::Xlsx;
 }
 
 // ---------------------------------------------------------------------------
@@ -546,19 +553,17 @@ bool ExportGoodsDbf(TWorkTable& table, const std::string& path) {
 }
 
 bool ConvertGoodsFile(const std::string& in, const std::string& out, TWorkTable& table,
-                      GoodsImportReport& report) {
-  const GoodsFileKind from = GoodsFileKindOf(in);
-  const GoodsFileKind to = GoodsFileKindOf(out);
-  for (const auto& [kind, name] : {std::pair{from, &in}, std::pair{to, &out}})
-    if (kind == GoodsFileKind::Unknown) {
-      Error(*name + ": " + std::string(kGoodsFileKindText), true, true, true);
-      return false;
-    }
-  const bool read = from == GoodsFileKind::Csv
-                        ? ImportGoodsCsv(in, table, report)
-                        : ImportGoodsDbf(in, table, std::numeric_limits<int>::max(), report);
-  if (!read) return false;
-  return to == GoodsFileKind::Csv ? ExportGoodsCsv(table, out) : ExportGoodsDbf(table, out);
+                      GoodsImportReport& report, const GoodsSheetOptions& options) {
+  if (GoodsFileKindOf(in) == GoodsFileKind::Unknown) {
+    Error(in + ": " + std::string(kGoodsFileKindText), true, true, true);
+    return false;
+  }
+  if (!GoodsFileWritable(GoodsFileKindOf(out))) {
+    Error(out + ": " + std::string(kGoodsWriteKindText), true, true, true);
+    return false;
+  }
+  if (!ImportGoodsFile(in, table, std::numeric_limits<int>::max(), options, report)) return false;
+  return ExportGoodsFile(table, out);
 }
 
 }  // namespace zarvik

@@ -81,10 +81,27 @@ inline constexpr std::string_view kCsvWriteFailedText = "Не удалось з�
 inline constexpr std::string_view kCsvBadValueText = "Неверное значение в строке ";
 inline constexpr std::string_view kCsvUtf16Text =
     ": текст в кодировке UTF-16, сохраните файл в UTF-8 или 1251";
-inline constexpr std::string_view kGoodsFileKindText = "файл товаров должен иметь расширение .csv или .dbf";
+inline constexpr std::string_view kGoodsFileKindText =
+    "файл товаров должен иметь расширение .csv, .dbf, .xlsx или .ods";
+inline constexpr std::string_view kGoodsWriteKindText =
+    "файл товаров для записи должен иметь расширение .csv, .dbf или .xlsx";
 
 // The kind of a goods exchange file by its name's extension (any case).
-enum class GoodsFileKind { Unknown, Csv, Dbf };
+enum class GoodsFileKind { Unknown, Csv, Dbf, Xlsx, Ods };
+// Whether goods can be written to a file of that kind (.ods is only read).
+bool GoodsFileWritable(GoodsFileKind kind);
+
+// A column the user chose for a goods field in a sheet: a header text, or a
+// column letter ("D") when no header has that text.
+struct GoodsColumnChoice {
+  int field = -1;
+  std::string header;
+};
+// How a sheet is read (GoodsSheet.h).
+struct GoodsSheetOptions {
+  std::string sheet;                       // empty: the first sheet
+  std::vector<GoodsColumnChoice> columns;  // one per field at most
+};
 GoodsFileKind GoodsFileKindOf(std::string_view path);
 
 // Adds to `report` what becomes of a name read from a file at line or record
@@ -187,10 +204,11 @@ bool ImportGoodsDbf(const std::string& path, TWorkTable& table, int limit);
 bool ExportGoodsDbf(TWorkTable& table, const std::string& path);
 
 // Reads the goods file `in` into `table` (no row limit: no register is
-// involved) and writes the rows to `out`, each by its extension (.csv or
-// .dbf), with the rules of the import and export above. False, with the
-// failure reported, when either file fails or a name has another extension.
+// involved) and writes the rows to `out`, each by its extension (.csv, .dbf,
+// .xlsx; .ods is read only), with the rules of the import and export above;
+// `options` say how a sheet is read. False, with the failure reported, when
+// either file fails or a name has another extension.
 bool ConvertGoodsFile(const std::string& in, const std::string& out, TWorkTable& table,
-                      GoodsImportReport& report);
+                      GoodsImportReport& report, const GoodsSheetOptions& options = {});
 
 }  // namespace zarvik

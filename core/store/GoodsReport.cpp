@@ -39,7 +39,11 @@ std::string Reason(const GoodsIssue& i) {
     case GoodsIssueKind::CountNotNumber:
       return "количество " + Quoted(i.value) + " не число, количество не задано";
     case GoodsIssueKind::DuplicateCode: return "код уже есть в файле выше, оставлена первая строка с этим кодом";
-    case GoodsIssueKind::NoCode: return "нет кода";
+    case GoodsIssueKind::PriceRounded:
+      // `limit` holds the price taken, in kopecks.
+      return "цена " + Quoted(i.value) + " округлена до копеек: " +
+             GoodsNumberText(Currency::FromRaw(i.limit * (Currency::kScale / kGoodsKopecksPerRouble)));
+    case GoodsIssueKind::NoCode: return i.value.empty() ? "нет кода" : "нет кода (" + Quoted(i.value) + ")";
     case GoodsIssueKind::BadCode: return "код вне диапазона 1.." + limit;
     case GoodsIssueKind::CodeBeyondCapacity:
       return "код больше наибольшего номера товара ККМ (" + limit + ")";
@@ -51,6 +55,10 @@ std::string Reason(const GoodsIssue& i) {
     case GoodsIssueKind::BarcodeNotDigits:
       return "штрих-код " + Quoted(i.value) + " содержит не только цифры";
     case GoodsIssueKind::SectionOutOfRange: return "секция " + i.value + " вне диапазона 0.." + limit;
+    case GoodsIssueKind::CellNotWhole: return Quoted(i.value) + " не целое число";
+    case GoodsIssueKind::CellNotNumber: return Quoted(i.value) + " не число";
+    case GoodsIssueKind::CellOutOfRange: return Quoted(i.value) + " вне диапазона";
+    case GoodsIssueKind::CellError: return "в ячейке ошибка " + Quoted(i.value);
   }
   return {};
 }
@@ -81,7 +89,8 @@ bool IsGoodsSkip(GoodsIssueKind kind) {
     case GoodsIssueKind::NameUnprintable:
     case GoodsIssueKind::BarcodeCut:
     case GoodsIssueKind::PriceNotNumber:
-    case GoodsIssueKind::CountNotNumber: return false;
+    case GoodsIssueKind::CountNotNumber:
+    case GoodsIssueKind::PriceRounded: return false;
     default: return true;
   }
 }
@@ -111,12 +120,16 @@ void GoodsImportReport::Add(GoodsIssue issue) {
 }
 
 bool GoodsImportReport::HasWarnings() const {
-  return recordsNotRead > 0 || changeCount > 0 || rowsSkipped > 0;
+  return recordsNotRead > 0 || changeCount > 0 || rowsSkipped > 0 || !ignoredColumns.empty();
 }
 
 std::string GoodsIssueText(const GoodsIssue& issue, GoodsPlaceKind placeKind) {
-  std::string text(placeKind == GoodsPlaceKind::Record ? kGoodsRecordText : kGoodsLineText);
-  text += std::to_string(issue.place);
+  std::string text;
+  if (!issue.cell.empty())
+    text = issue.cell;
+  else
+    text = std::string(placeKind == GoodsPlaceKind::Record ? kGoodsRecordText : kGoodsLineText) +
+           std::to_string(issue.place);
   if (!issue.code.empty()) text += std::string(kGoodsCodeText) + issue.code;
   return text + std::string(IsGoodsSkip(issue.kind) ? kGoodsNotWrittenText : std::string_view(": ")) +
          Reason(issue);
@@ -127,6 +140,13 @@ std::vector<GoodsReportLine> GoodsReportLines(const GoodsImportReport& r) {
   if (r.encoding == GoodsTextEncoding::Utf8)
     lines.push_back({false, "Файл " + r.file + std::string(kGoodsReadAsUtf8Text)});
   if (r.headerSkipped) lines.push_back({false, std::string(kGoodsHeaderSkippedText)});
+  if (!r.sheet.empty())
+    lines.push_back({false, "Лист " + Quoted(r.sheet) + ", заголовок в строке " + std::to_string(r.headerRow)});
+  if (!r.ignoredColumns.empty()) {
+    std::string text = "Не считаны столбцы: ";
+    for (std::size_t k = 0; k < r.ignoredColumns.size(); ++k) text += (k > 0 ? ", " : "") + r.ignoredColumns[k];
+    lines.push_back({true, text});
+  }
   if (r.recordsNotRead > 0)
     lines.push_back({true, "Считано " + std::to_string(r.rowsRead) + " зап. из " +
                                std::to_string(r.rowsRead + r.recordsNotRead) +

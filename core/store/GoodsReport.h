@@ -24,6 +24,7 @@ enum class GoodsIssueKind {
   BarcodeCut,       // barcode longer than 20 characters
   PriceNotNumber,   // the price is left empty
   CountNotNumber,   // the quantity sold is left empty
+  PriceRounded,     // a sheet's price rounded to whole kopecks
   // The row is not written to the register.
   DuplicateCode,  // a code an earlier row of the file has: the first row is kept
   NoCode,
@@ -36,6 +37,12 @@ enum class GoodsIssueKind {
   BadSaleKind,
   BarcodeNotDigits,
   SectionOutOfRange,
+  // A sheet's row is not read: a cell of it cannot be taken (the cell in
+  // `cell`, its value in `value`).
+  CellNotWhole,    // a fraction where a whole number goes
+  CellNotNumber,   // text where a number goes
+  CellOutOfRange,  // a whole number beyond the field's range
+  CellError,       // the spreadsheet's error value (#DIV/0!, #REF!)
 };
 
 // True for the kinds that keep a row from the register.
@@ -47,6 +54,7 @@ struct GoodsIssue {
   std::string code;     // `Code` of the row as text (empty when none)
   std::string value;    // the value concerned, as it was
   long long limit = 0;  // the bound that was crossed (largest goods number, section)
+  std::string cell = {};  // a sheet's cell as "Лист1!D7"; named instead of the line when set
 };
 
 // How rows are numbered in the texts.
@@ -62,6 +70,11 @@ struct GoodsImportReport {
   GoodsPlaceKind placeKind = GoodsPlaceKind::Line;
   GoodsTextEncoding encoding = GoodsTextEncoding::Cp1251;  // of a CSV file
   bool headerSkipped = false;                              // a CSV header line was recognised
+  // A sheet: its name, the row of its header and the header columns no goods
+  // field takes ("E «Остаток»").
+  std::string sheet;
+  int headerRow = 0;
+  std::vector<std::string> ignoredColumns;
   // Line or record number of each row of the table, in table order, as the
   // importer put them. When the table has changed since (rows added or
   // deleted on the page), clear it: rows are then numbered as the grid shows
@@ -109,7 +122,8 @@ inline constexpr std::string_view kGoodsBeyondCapacityText = "Кодов бол�
 inline constexpr std::string_view kGoodsSkippedText = "Пропущено ";  // + count + " тов."
 
 // The text of one issue: "Строка 12, код 7: " and the change, or "Строка 12,
-// код 7 не записывается: " and the reason.
+// код 7 не записывается: " and the reason; a sheet's cell is named in place
+// of the line: "Лист1!D7, код 7 не записывается: ".
 std::string GoodsIssueText(const GoodsIssue& issue, GoodsPlaceKind placeKind);
 // Every text of the report in order: how the file was read, the records left
 // beyond the row limit, the first twenty changed values and the count of all,
