@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Goods price lists as other programs write them, for the sheet import tests:
-#   goods_sheets.py make DIR      writes DIR/goods.xlsx (openpyxl) and
-#                                 DIR/goods.ods (odfpy)
+#   goods_sheets.py make DIR      writes DIR/goods.xlsx (openpyxl),
+#                                 DIR/goods.ods (odfpy) and DIR/store.xlsx
+#                                 (openpyxl: only the sheet "Склад")
 #   goods_sheets.py readback FILE prints a workbook as openpyxl reads it
 # Both sheets "Лист1" hold the same price list: a title line and an empty row
 # above the header, columns in the exporter's order (one unknown), barcodes as
@@ -72,6 +73,17 @@ def make_xlsx(path):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
         for n, data in parts.items():
             z.writestr(n, data)
+
+
+def make_store(path):
+    from openpyxl import Workbook
+    book = Workbook()
+    sheet = book.active
+    sheet.title = "Склад"
+    sheet.append(STORE_HEADER)
+    for row in STORE_ROWS:
+        sheet.append(row)
+    book.save(path)
 
 
 def make_ods(path):
@@ -151,5 +163,6 @@ if __name__ == "__main__":
     if sys.argv[1] == "make":
         make_xlsx(sys.argv[2] + "/goods.xlsx")
         make_ods(sys.argv[2] + "/goods.ods")
+        make_store(sys.argv[2] + "/store.xlsx")
     elif sys.argv[1] == "readback":
         readback(sys.argv[2])

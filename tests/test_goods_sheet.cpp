@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "shell/IniFile.h"
 #include "shell/TextCodec.h"
 #include "store/GoodsSheet.h"
 #include "store/SheetReader.h"
@@ -176,6 +177,28 @@ TEST(GoodsSheetLayout, HeaderIsLookedForInTheFirstTenRowsOnly) {
   layout = FindGoodsSheetLayout(MakeSheet({{"Код", "Остаток"}, {"Код", "Товар"}}), {});
   EXPECT_EQ(layout.headerRow, 2);
   EXPECT_TRUE(layout.Usable());
+}
+
+TEST(GoodsSheetLayout, ChosenColumnsAreRememberedForTheSameHeader) {
+  const TSheet first = MakeSheet({{"Прайс"}, {"Артикул", "Товар", "Цена, руб.", "Остаток"}, {"#n1", "Чай", "#n10"}});
+  GoodsSheetLayout layout = FindGoodsSheetLayout(first, {});
+  ASSERT_FALSE(layout.Usable());
+  // As the dialog leaves it: the header in row 2, the code in A, the price
+  // in C, no barcode even if a column were named so.
+  layout = GoodsSheetLayoutAt(first, 1, {{gfCode, "A"}, {gfPrice, "C"}, {gfShtrih, ""}});
+  ASSERT_TRUE(layout.Usable());
+  TIniFile file = TIniFile::FromText("");
+  RememberGoodsColumns(file, first, layout);
+  // The next price list: the same header, two title lines above it.
+  const TSheet next =
+      MakeSheet({{"Прайс"}, {"от 02.12"}, {"Артикул", "Товар", "Цена, руб.", "Остаток"}, {"#n2", "Кофе", "#n20"}});
+  GoodsSheetLayout again;
+  ASSERT_TRUE(RememberedGoodsLayout(next, file, again));
+  EXPECT_EQ(again.headerRow, 3);
+  EXPECT_EQ(again.column, layout.column);
+  EXPECT_TRUE(again.Usable());
+  // Another header is not the same file kind.
+  EXPECT_FALSE(RememberedGoodsLayout(MakeSheet({{"Артикул", "Товар", "Цена"}}), file, again));
 }
 
 TEST(GoodsSheetRows, CellsAreTakenAsTheSpreadsheetHoldsThem) {

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "shell/DiaLog.h"
+#include "shell/IniFile.h"
 #include "shell/TextCodec.h"
 #include "store/UnitBD.h"
 
@@ -299,6 +300,7 @@ GoodsSheetLayout GoodsSheetLayoutAt(const TSheet& sheet, int headerIndex,
   for (const GoodsColumnChoice& c : choices) {
     if (c.field < 0 || c.field >= kGoodsFieldCount) continue;
     chosen[c.field] = true;
+    if (c.header.empty()) continue;  // the field is left without a column
     const std::vector<int> named = ColumnsNamed(keys, c.header);
     int column = -1;
     if (named.size() == 1) {
@@ -533,6 +535,62 @@ bool ImportGoodsSheetFile(const std::string& path, const GoodsSheetOptions& opti
     return false;
   }
   return ImportGoodsSheet(sheet, layout, table, report);
+}
+
+// ---------------------------------------------------------------------------
+// Remembered columns
+
+namespace {
+
+constexpr std::string_view kHeaderKey = "Заголовок";
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+
+std::string HeaderTexts(const TSheetRow& header) {
+  std::string texts;
+  for (const TSheetCell& cell : header.cells) texts += SheetColumnName(cell.column) + "=" + CellText(&cell) + " | ";
+  return texts;
+}
+
+}  // namespace
+
+std::string GoodsHeaderSection(const TSheetRow& header) {
+  std::uint64_t hash = kFnvOffset;
+  for (const char c : HeaderTexts(header)) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= kFnvPrime;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string("Columns ") + hex;
+}
+
+bool RememberedGoodsLayout(const TSheet& sheet, const TIniFile& file, GoodsSheetLayout& layout) {
+  const std::size_t rows = std::min(sheet.rows.size(), static_cast<std::size_t>(kGoodsHeaderSearchRows));
+  for (std::size_t i = 0; i < rows; ++i) {
+    const std::string section = GoodsHeaderSection(sheet.rows[i]);
+    if (!file.SectionExists(section)) continue;
+    std::vector<GoodsColumnChoice> choices;
+    for (int f = 0; f < kGoodsFieldCount; ++f) {
+      const std::string_view field = kGoodsFields[static_cast<std::size_t>(f)];
+      if (file.ValueExists(section, field)) choices.push_back({f, file.ReadString(section, field, "")});
+    }
+    layout = GoodsSheetLayoutAt(sheet, static_cast<int>(i), choices);
+    return true;
+  }
+  return false;
+}
+
+void RememberGoodsColumns(TIniFile& file, const TSheet& sheet, const GoodsSheetLayout& layout) {
+  if (layout.headerIndex < 0 || static_cast<std::size_t>(layout.headerIndex) >= sheet.rows.size()) return;
+  const TSheetRow& header = sheet.rows[static_cast<std::size_t>(layout.headerIndex)];
+  const std::string section = GoodsHeaderSection(header);
+  file.EraseSection(section);
+  file.WriteString(section, kHeaderKey, HeaderTexts(header));
+  for (int f = 0; f < kGoodsFieldCount; ++f) {
+    const int c = layout.column[static_cast<std::size_t>(f)];
+    file.WriteString(section, kGoodsFields[static_cast<std::size_t>(f)], c >= 0 ? SheetColumnName(c) : "");
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -15,6 +15,10 @@
 #include "store/SheetReader.h"
 
 namespace zarvik {
+class TIniFile;
+}
+
+namespace zarvik {
 
 // The header row is looked for among this many first rows that hold something.
 inline constexpr int kGoodsHeaderSearchRows = 10;
@@ -41,6 +45,7 @@ int GoodsFieldOfHeader(std::string_view name);
 // case, or a name of the table; -1 for none.
 int GoodsFieldOfName(std::string_view name);
 
+// A choice with an empty header leaves its field without a column.
 // "FIELD=HEADER" of `--column`; false with `error` (for the command line).
 bool ParseGoodsColumnChoice(std::string_view text, GoodsColumnChoice& choice, std::string& error);
 
@@ -94,6 +99,16 @@ bool ImportGoodsSheet(const TSheet& sheet, const GoodsSheetLayout& layout, TWork
 // sheet, the columns) are reported with Error and leave the table as it was.
 bool ImportGoodsSheetFile(const std::string& path, const GoodsSheetOptions& options, TWorkTable& table,
                           GoodsImportReport& report);
+
+// The columns the user chose in the window, kept for the next file with the
+// same header row: a section per header (named by a hash of its texts) with
+// the column letter of each goods field ("" for none) and the header's texts.
+inline constexpr std::string_view kGoodsColumnsFile = "GoodsColumns.ini";
+std::string GoodsHeaderSection(const TSheetRow& header);
+// The layout remembered for the first of the first rows whose texts have a
+// section in `file`; false when none has.
+bool RememberedGoodsLayout(const TSheet& sheet, const TIniFile& file, GoodsSheetLayout& layout);
+void RememberGoodsColumns(TIniFile& file, const TSheet& sheet, const GoodsSheetLayout& layout);
 
 // Writes the rows to a workbook of one sheet "Товары": the Russian header,
 // frozen, with an auto-filter; codes and quantities as numbers, prices as
