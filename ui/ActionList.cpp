@@ -43,6 +43,8 @@ const std::vector<TActionDef>& ActionDefinitions() {
       {"tovarToDBF", "Записать в DBF"},
       {"tovarFromCSV", "Считать из CSV"},
       {"tovarToCSV", "Записать в CSV"},
+      {"tovarFromSheet", "Считать из XLSX/ODS"},
+      {"tovarToXLSX", "Записать в XLSX"},
       // Journal.
       {"aLoadMagazin", "Считать все из ККМ"},
       {"aSaveTextMagazin", "Сохранить текст в файл"},
@@ -137,8 +139,8 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
       {"tovarAddRec", "tovarDelRec", nullptr, "tovarRemarkDelOne", "tovarRemarkDelAll", nullptr,
        "tovarCorrectData"});
   goods->addSeparator();
-  sub(goods, "Импорт", "miGoodsImport", {"tovarFromDBF", "tovarFromCSV", "tovarCorrectData"});
-  sub(goods, "Экспорт", "miGoodsExport", {"tovarToDBF", "tovarToCSV"});
+  sub(goods, "Импорт", "miGoodsImport", {"tovarFromDBF", "tovarFromCSV", "tovarFromSheet", "tovarCorrectData"});
+  sub(goods, "Экспорт", "miGoodsExport", {"tovarToDBF", "tovarToCSV", "tovarToXLSX"});
   top(goods, 0);  // Alt+Т
 
   QMenu* journal = Menu(toolBar, QString::fromUtf8("Журнал"), "miJournal");

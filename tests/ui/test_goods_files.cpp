@@ -3,6 +3,11 @@
 // page runs them (the grid suspended, the row limit of an identified
 // register, what a round trip keeps).
 #include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
@@ -14,6 +19,7 @@
 #include "UiTestSupport.h"
 #include "model/U_kkms.h"
 #include "pages/GoodsPage.h"
+#include "pages/GoodsSheetDialog.h"
 #include "shell/TextCodec.h"
 #include "store/GoodsExchange.h"
 #include "store/UnitBD.h"
@@ -120,6 +126,8 @@ class GoodsFilesTest : public QObject {
         {"tovarFromDBF", "OpenDialogDBF", "DBF (*.dbf)", "csv", QFileDialog::AcceptOpen},
         {"tovarToDBF", "SaveDialogDBF", "DBF (*.dbf)", "dbf", QFileDialog::AcceptSave},
         {"tovarToCSV", "SaveDialogDBF", "CSV (*.csv)", "csv", QFileDialog::AcceptSave},
+        {"tovarFromSheet", "OpenDialogDBF", "XLSX, ODS (*.xlsx *.ods)", "csv", QFileDialog::AcceptOpen},
+        {"tovarToXLSX", "SaveDialogDBF", "XLSX (*.xlsx)", "xlsx", QFileDialog::AcceptSave},
     };
     for (const Case& c : cases) {
       rig.w->SelectPage(ui::pgConfig);
@@ -132,7 +140,7 @@ class GoodsFilesTest : public QObject {
       // Cancelled: nothing changes, nothing is written.
       QCOMPARE(AllRows(rig.Table()), QStringList("1|170|a|1|1|1|1||False|0"));
     }
-    QCOMPARE(int(rig.dialogs.size()), 4);
+    QCOMPARE(int(rig.dialogs.size()), 6);
     QVERIFY(rig.bed.Boxes().empty());
     QVERIFY(rig.page->OpenDialogDBF->isSizeGripEnabled());
   }
@@ -151,11 +159,11 @@ class GoodsFilesTest : public QObject {
         {"tovarImport",
          rig.page->PopupMenuImport,
          rig.page->SpeedButtonExImpWares,
-         {"tovarFromDBF", "tovarFromCSV", "", "tovarCorrectData"}},
+         {"tovarFromDBF", "tovarFromCSV", "tovarFromSheet", "", "tovarCorrectData"}},
         {"tovarExport",
          rig.page->PopupMenuExport,
          rig.page->SpeedButtonExExpWares,
-         {"tovarToDBF", "tovarToCSV"}},
+         {"tovarToDBF", "tovarToCSV", "tovarToXLSX"}},
     };
     for (const Case& c : cases) {
       QStringList entries;
@@ -302,6 +310,68 @@ class GoodsFilesTest : public QObject {
     QVERIFY(rig.bed.Boxes().empty());
   }
 
+  // Price lists written by other programs (tests/goods_sheets.py): read by
+  // their headers without a question; a sheet whose headers the program
+  // does not know asks for its columns once, and the next file with that
+  // header is read as chosen. The goods go back out as a workbook.
+  void spreadsheetsInAndOut() {
+    TRig rig;
+    TWorkTable& t = rig.Table();
+    const QString make = QStringLiteral("PYTHONIOENCODING=utf-8 /usr/bin/python3 '%1/tests/goods_sheets.py' make '%2'")
+                             .arg(QString::fromUtf8(ZARVIK_SOURCE_DIR), rig.bed.Path(""));
+    QCOMPARE(std::system(make.toUtf8().constData()), 0);
+    int asked = 0;
+    rig.page->runSheetDialog = [&](ui::TGoodsSheetDialog&) {
+      ++asked;
+      return false;
+    };
+    const QStringList priceList = {"12|170|Молоко 3,2%||89.9|1|1|4607001234567|False|",
+                                   "13|170|Сыр Российский||589.5|2|2|2100008000008|False|",
+                                   "14|170|Хлеб||179.8|1||4601234567890|False|", "15|170|Кефир||45.68||||False|"};
+    for (const char* file : {"goods.xlsx", "goods.ods"}) {
+      rig.Run("tovarFromSheet", rig.bed.Path(file));
+      QCOMPARE(AllRows(t), priceList);
+    }
+    QCOMPARE(asked, 0);
+    QVERIFY(rig.bed.ConsoleText().contains(QString::fromUtf8("Лист1!E8 не записывается: «15.5» не целое число")));
+    QVERIFY(rig.bed.Boxes().empty());
+
+    // Headers the name table does not know: the user chooses.
+    rig.page->runSheetDialog = [&](ui::TGoodsSheetDialog& d) {
+      ++asked;
+      if (d.bButtons->button(QDialogButtonBox::Ok)->isEnabled()) return false;  // nothing to choose
+      if (!d.lbProblems->text().contains(QString::fromUtf8("нет строки заголовка"))) return false;
+      QComboBox* code = d.findChild<QComboBox*>("cbColumnCode");
+      QComboBox* price = d.findChild<QComboBox*>("cbColumnPrice");
+      if (code == nullptr || price == nullptr) return false;
+      code->setCurrentIndex(code->findText(QString::fromUtf8("A «Артикул»")));
+      price->setCurrentIndex(price->findText(QString::fromUtf8("C «Цена, руб.»")));
+      // The preview shows the rows as they will be read.
+      if (d.tbPreview->rowCount() != 2 || d.tbPreview->item(0, 0)->text() != QStringLiteral("501") ||
+          d.tbPreview->item(1, 4)->text() != QStringLiteral("7"))
+        return false;
+      return d.bButtons->button(QDialogButtonBox::Ok)->isEnabled();
+    };
+    const QStringList store = {"501|170|Гвозди||12.5||1||False|", "502|170|Шурупы||7||1||False|"};
+    rig.Run("tovarFromSheet", rig.bed.Path("store.xlsx"));
+    QCOMPARE(asked, 1);
+    QCOMPARE(AllRows(t), store);
+    // Remembered for the next file with that header.
+    AddRow(t, "900|170|x|1|1|1|1||False|0");
+    rig.Run("tovarFromSheet", rig.bed.Path("store.xlsx"));
+    QCOMPARE(asked, 1);
+    QCOMPARE(AllRows(t), store);
+
+    // Out as a workbook and back.
+    rig.Run("tovarFromSheet", rig.bed.Path("goods.xlsx"));
+    rig.Run("tovarToXLSX", rig.bed.Path("out.xlsx"));
+    ClearRows(t);
+    rig.Run("tovarFromSheet", rig.bed.Path("out.xlsx"));
+    QCOMPARE(AllRows(t), priceList);
+    QCOMPARE(asked, 1);
+    QVERIFY(rig.bed.Boxes().empty());
+  }
+
   void filesThatCannotBeUsed() {
     TRig rig;
     TWorkTable& t = rig.Table();
@@ -317,6 +387,9 @@ class GoodsFilesTest : public QObject {
         {"tovarFromDBF", "garbage.dbf", QByteArray(300, '\x7f'), "Не удалось открыть DBF файл"},
         {"tovarFromCSV", "missing.csv", {}, "Не удалось прочитать CSV файл"},
         {"tovarToDBF", "no/such/folder/x.dbf", {}, "Не удалось создать DBF файл"},
+        {"tovarFromSheet", "missing.xlsx", {}, "Не удалось прочитать файл книги missing.xlsx: файл не найден"},
+        {"tovarFromSheet", "garbage.ods", QByteArray(300, '\x7f'), "Не удалось прочитать файл книги garbage.ods"},
+        {"tovarToXLSX", "no/such/folder/x.xlsx", {}, "Не удалось создать XLSX файл"},
     };
     for (const Case& c : cases) {
       const QString path = rig.bed.Path(c.file);

@@ -27,12 +27,13 @@ namespace zarvik::ui {
 
 namespace {
 
-// The actions DisableGoodsActions switches off: the page's own and the four
-// file actions.
-constexpr std::array<std::string_view, 15> kGoodsActions = {
-    "tovarLoadAll", "tovarLoadOne",      "tovarSaveAll",      "tovarSaveOne",     "tovarAddRec",
-    "tovarDelRec",  "tovarRemarkDelOne", "tovarRemarkDelAll", "tovarCorrectData", "tovarImport",
-    "tovarExport",  "tovarFromDBF",      "tovarToDBF",        "tovarFromCSV",     "tovarToCSV"};
+// The actions DisableGoodsActions switches off: the page's own and the file
+// actions.
+constexpr std::array<std::string_view, 17> kGoodsActions = {
+    "tovarLoadAll",   "tovarLoadOne",      "tovarSaveAll",      "tovarSaveOne",     "tovarAddRec",
+    "tovarDelRec",    "tovarRemarkDelOne", "tovarRemarkDelAll", "tovarCorrectData", "tovarImport",
+    "tovarExport",    "tovarFromDBF",      "tovarToDBF",        "tovarFromCSV",     "tovarToCSV",
+    "tovarFromSheet", "tovarToXLSX"};
 
 // Display widths of the grid's columns (characters), in field order.
 constexpr std::array<int, kGoodsFieldCount> kColumnChars = {6, 7, 32, 3, 10, 4, 5, 16, 4, 10};
@@ -219,12 +220,14 @@ void TGoodsPage::BuildLayout() {
   PopupMenuImport->setObjectName("PopupMenuImport");
   PopupMenuImport->addAction(host_.Action("tovarFromDBF"));
   PopupMenuImport->addAction(host_.Action("tovarFromCSV"));
+  PopupMenuImport->addAction(host_.Action("tovarFromSheet"));
   PopupMenuImport->addSeparator();
   PopupMenuImport->addAction(host_.Action("tovarCorrectData"));
   PopupMenuExport = new QMenu(this);
   PopupMenuExport->setObjectName("PopupMenuExport");
   PopupMenuExport->addAction(host_.Action("tovarToDBF"));
   PopupMenuExport->addAction(host_.Action("tovarToCSV"));
+  PopupMenuExport->addAction(host_.Action("tovarToXLSX"));
 
   // One dialog of each kind for the page's life: it remembers its folder.
   OpenDialogDBF = new QFileDialog(this);
@@ -262,6 +265,8 @@ void TGoodsPage::ConnectActions() {
   bind("tovarToDBF", &TGoodsPage::tovarToDBF);
   bind("tovarFromCSV", &TGoodsPage::tovarFromCSV);
   bind("tovarToCSV", &TGoodsPage::tovarToCSV);
+  bind("tovarFromSheet", &TGoodsPage::tovarFromSheet);
+  bind("tovarToXLSX", &TGoodsPage::tovarToXLSX);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Page 2 "Товары и Услуги": the goods table `mtTOBAP` in its grid, the
 // transfers of the whole table or one row to and from the register (long
 // ones with progress, stopped by a second press of their button), the
-// editing actions, and import and export through dBASE and CSV files.
+// editing actions, and import and export through dBASE, CSV and spreadsheet files.
 //
 // The page's members are spread over GoodsPage.cpp (layout, grid, editing),
 // GoodsTransfer.cpp (register transfers) and GoodsFiles.cpp (files).
@@ -34,6 +34,7 @@ namespace zarvik::ui {
 
 class TDBGridEh;
 class TSpeedButtonEx;
+class TGoodsSheetDialog;
 
 // The wait window stays up this long after each record of a transfer.
 inline constexpr std::chrono::milliseconds kGoodsWaitTime{2000};
@@ -111,6 +112,12 @@ class TGoodsPage : public QWidget {
   void tovarToDBF();
   void tovarFromCSV();
   void tovarToCSV();
+  void tovarFromSheet();
+  void tovarToXLSX();
+
+  // Shows the dialog of a sheet's columns; true when accepted. Tests replace
+  // it to answer without a person.
+  std::function<bool(TGoodsSheetDialog& dialog)> runSheetDialog;
 
   // What the last import found (or, after a read from the register, the
   // table itself): the file's line or record number of each row while the
@@ -148,6 +155,12 @@ class TGoodsPage : public QWidget {
   void ShowPopup(QMenu* menu, QWidget* button);
   // Takes the report of an import into the table and shows it.
   void TakeImportReport(bool imported, GoodsImportReport&& report);
+  // The steps every file import and export shares around `transfer`: the
+  // editor posted, the grid suspended, the report taken (import), the
+  // current row kept (export).
+  void ImportWith(const std::function<bool(TWorkTable&, GoodsImportReport&)>& import);
+  void ExportWith(const QString& filter, const QString& suffix,
+                  bool (*write)(TWorkTable& table, const std::string& path));
   // Names, before a write, each row the register will not get (and each
   // name it cannot print whole); returns the number of rows skipped and
   // gives the number to write.
