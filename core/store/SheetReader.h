@@ -44,7 +44,7 @@ struct TSheet {
 inline constexpr int kSheetMaxRows = 1048576;
 inline constexpr int kSheetMaxColumns = 16384;
 // Cells kept in all: beyond it a file is refused rather than filling memory.
-inline constexpr std::int64_t kSheetMaxCells = 50'000'000;
+inline constexpr std::int64_t kSheetMaxCells = 10'000'000;
 
 // The names of the sheets in file order; false with `error` (Russian, for
 // the user) when the file cannot be read.
