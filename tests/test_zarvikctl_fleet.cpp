@@ -286,6 +286,26 @@ TEST_F(Fleet, WritesTheSameGoodsToEveryRegisterEachWithItsOwnBackup) {
   }
 }
 
+// A price list from a spreadsheet on every register: --sheet and --column
+// reach every worker as they were given.
+TEST_F(Fleet, WritesGoodsOfASpreadsheetWithTheColumnsGivenOnce) {
+  Start(false);
+  const std::string make = "PYTHONIOENCODING=utf-8 /usr/bin/python3 '" + std::string(ZARVIK_SOURCE_DIR) +
+                           "/tests/goods_sheets.py' make '" + dir.File("") + "' 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  const RunResult r = Run({"fleet", "fleet.ini", "goods", "write", "goods.ods", "--no-backup", "--sheet", "лист1",
+                           "--column", "Code=E", "--column", "Price=цена продажи"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Выполнено на 8 из 8 ККМ")) << r.out;
+  for (int k = 0; k < kRegisters; ++k) {
+    const auto goods = sims[static_cast<std::size_t>(k)]->State().goods;
+    ASSERT_EQ(goods.count(12), 1u) << k;
+    EXPECT_EQ(goods.at(12).name, "Молоко 3,2%") << k;
+    EXPECT_EQ(goods.at(12).barcode, "4607001234567") << k;
+    EXPECT_EQ(goods.at(14).price, 17980u) << k;
+  }
+}
+
 // Each register's journal in a file named by its serial number, the same
 // bytes as `journal read --out` of that register alone. The section names
 // are Cyrillic of equal length ("Касса 1", "Склад 1"), which no file name
@@ -423,6 +443,7 @@ TEST_F(Fleet, BadFleetFilesAreRefusedBeforeAnythingStarts) {
       {"[a]\nport=220\n", {"goods", "read-all"}, "needs --out DIR"},
       {"[a]\nport=220\n", {"info", "--report", "r.txt"}, ".csv or a .json"},
       {"[a]\nport=220\n", {"info", "--port", "220"}, "--port does not apply to fleet"},
+      {"[a]\nport=220\n", {"info", "--sheet", "Лист1"}, "--sheet does not apply to fleet info"},
   };
   for (const Case& c : cases) {
     test::WriteAll(dir.File("bad.ini"), c.fleet);
