@@ -294,6 +294,7 @@ struct TXlsxSheet : TSheetBuilder {
   bool inRow = false;
   int lastRow = 0;
   int lastColumn = -1;
+  std::size_t lastCells = 0;
   bool inCell = false;
   TSheetCell cell;
   std::string type;
@@ -311,6 +312,8 @@ struct TXlsxSheet : TSheetBuilder {
     if (n == "row") {
       inRow = true;
       row = TSheetRow{};
+      // Rows of a table are alike: room for as many cells as the last one.
+      row.cells.reserve(lastCells);
       row.number = ToInt(Attr(attrs, "r"), lastRow + 1);
       if (row.number < 1 || row.number > kSheetMaxRows) return Stop("строка " + std::to_string(row.number) + " вне листа");
       lastRow = row.number;
@@ -346,6 +349,7 @@ struct TXlsxSheet : TSheetBuilder {
       TakeCell();
     } else if (n == "row" && inRow) {
       inRow = false;
+      lastCells = row.cells.size();
       AddRow(std::move(row));
     }
   }
