@@ -187,7 +187,7 @@ constexpr CommandHelp kCommandHelp[] = {
      "summary prints the totals of sales, returns, annulments, discounts and\n"
      "surcharges, the receipt count and the average receipt, and the sales by\n"
      "payment kind, tax group, department, goods (named from the goods file of\n"
-     "--goods, .csv or .dbf), hour and day; --from and --to keep the receipts of\n"
+     "--goods: .csv, .dbf, .xlsx or .ods), hour and day; --from and --to keep the receipts of\n"
      "those days.\n"
      "check names every receipt whose lines, discounts and surcharges do not give\n"
      "its subtotal and total, whose sums by tax rate differ from its lines, whose\n"
