@@ -155,6 +155,7 @@ def readback(path):
     print("SHEET", sheet.title)
     print("FREEZE", sheet.freeze_panes)
     print("FILTER", sheet.auto_filter.ref)
+    print("WIDTHS", " ".join("%s:%d" % (c, int(sheet.column_dimensions[c].width)) for c in "ABCDEFGHIJ"))
     for row in sheet.iter_rows():
         print("ROW " + "|".join("%s:%s" % (c.data_type, "" if c.value is None else c.value) for c in row))
 

@@ -437,7 +437,8 @@ TEST_F(GoodsWorkbook, CsvToXlsxAndBackGivesTheSameGoods) {
   for (t.First(); !t.Eof(); t.Next()) after.push_back(GoodsCsvValues(t));
   EXPECT_EQ(after, before);
 
-  // As a spreadsheet reads it: the header, frozen, filtered; barcodes as text.
+  // As a spreadsheet reads it: the header, frozen, filtered; barcodes as
+  // text; the widths.
   int status = -1;
   const std::string out = RunPython("readback '" + dir.File("goods.xlsx") + "'", status);
   ASSERT_EQ(status, 0) << out;
@@ -445,6 +446,8 @@ TEST_F(GoodsWorkbook, CsvToXlsxAndBackGivesTheSameGoods) {
             "SHEET Товары\n"
             "FREEZE A2\n"
             "FILTER A1:J5\n"
+            // As wide as the longest value or header, two characters more.
+            "WIDTHS A:6 B:6 C:21 D:18 E:8 F:7 G:9 H:22 I:12 J:9\n"
             "ROW s:Код|s:Тип|s:Наименование|s:Налоговая группа|s:Цена|s:Отдел|s:Весовой|s:Штрихкод|s:Блокировка|"
             "s:Продано\n"
             "ROW n:12|n:170|s:Сыр «Российский» №1|n:2|n:589.5|n:3|n:2|s:4607001234567|b:True|n:0\n"
