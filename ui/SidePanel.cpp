@@ -133,12 +133,14 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
     auto* pl = new QVBoxLayout(panel);
     pl->setContentsMargins(2, 2, 2, 2);
     auto* shape = new QToolButton(panel);
+    // First: assistive technology may ask for the button's interface as soon
+    // as its name is set, and the interface is kept.
+    shape->setProperty("pageSelector", true);
     shape->setObjectName(kSelectors[i].shape);
     shape->setText(QString::fromUtf8(kSelectors[i].caption));
     shape->setAccessibleName(QString::fromUtf8(kSelectors[i].caption));
     shape->setAutoRaise(true);
     shape->setCheckable(true);
-    shape->setProperty("pageSelector", true);
     shape->setAccessibleDescription(QStringLiteral("Страница %1 из %2").arg(i + 1).arg(kSelectorCount));
     shape->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     shape->setMinimumHeight(30);
