@@ -52,6 +52,8 @@ constexpr int kExitInterrupted = 130;
 // How long a worker that the page goes away from may take to end after
 // SIGTERM before it is killed.
 constexpr int kWorkerEndWaitMs = 3000;
+// How much the workers give way to the window (nice(2)).
+constexpr int kWorkerNice = 10;
 constexpr int kLowestNet = 1;
 constexpr int kHighestNet = 98;
 constexpr int kMostJobs = 64;
@@ -146,6 +148,7 @@ struct TShopPage::TJob {
   std::string message;  // the last message of the worker
   std::string refused;  // "@fleet refused"
   std::string outTemp;  // journals: the file the worker writes
+  bool answered = false;  // the register told its serial number in this run
   bool started = false;
   bool ended = false;
 };
@@ -214,6 +217,8 @@ void TShopPage::BuildLayout() {
   for (const char* a : {"shopOpenList", "shopSaveList", "shopAddRegister", "shopRemoveRegister", "shopAddFound"})
     listRow->addWidget(button(a));
   listRow->addStretch(1);
+  layout->addLayout(listRow);
+
   auto* jobsLabel = new QLabel(QString::fromUtf8("Одновременно:"), this);
   jobsLabel->setObjectName("lShopJobs");
   jobs_ = new QSpinBox(this);
@@ -223,20 +228,26 @@ void TShopPage::BuildLayout() {
   jobs_->setAccessibleName(QString::fromUtf8("Одновременно ККМ"));
   jobs_->setToolTip(QString::fromUtf8("Сколько ККМ работают одновременно, каждая своим процессом zarvikctl"));
   jobsLabel->setBuddy(jobs_);
-  listRow->addWidget(jobsLabel);
-  listRow->addWidget(jobs_);
-  layout->addLayout(listRow);
-
+  // The operations three a row: the captions are long, and the page fits
+  // beside the side panel on a screen 1024 pixels wide.
+  constexpr int kOperationColumns = 3;
   auto* opRow = new QGridLayout;
   opRow->setHorizontalSpacing(4);
   opRow->setVerticalSpacing(2);
   int column = 0;
   for (const char* a : {"shopPoll", "shopCompare", "shopApplyConfig", "shopWriteGoods", "shopReadJournals",
                         "shopDaySummary", "shopSaveReport", "shopStop"}) {
-    // Four a row: the captions are long and the page fits 1024 pixels.
-    opRow->addWidget(button(a), column / 4, column % 4);
+    TSpeedButtonEx* b = button(a);
+    b->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    opRow->addWidget(b, column / kOperationColumns, column % kOperationColumns);
     ++column;
   }
+  auto* jobsBox = new QHBoxLayout;
+  jobsBox->addWidget(jobsLabel);
+  jobsBox->addWidget(jobs_);
+  jobsBox->addStretch(1);
+  opRow->addLayout(jobsBox, column / kOperationColumns, column % kOperationColumns);
+  opRow->setColumnStretch(kOperationColumns, 1);
   layout->addLayout(opRow);
 
   auto* split = new QSplitter(Qt::Vertical, this);
@@ -803,8 +814,32 @@ void TShopPage::Start(TOp op, const std::vector<int>& rows, const QStringList& c
       return;
     }
   }
+  // The window's own connection holds its port: a register of the list on
+  // that port is given to its worker.
+  if (host_.RegisterPort().IsOpen()) {
+    const std::string own = PortDevicePath(host_.RegisterPort().PortNumber());
+    if (devices.count(own) != 0) {
+      if (host_.RegisterBusy()) {
+        Error("Порт " + own + " занят обменом окна с ККМ", true, true, true);
+        return;
+      }
+      Mess("Отключаемся от ККМ: порт " + own + " нужен ККМ [" + devices[own] + "]", false, true, true);
+      host_.ToggleConnection();
+    }
+  }
   op_ = op;
-  opText_ = command.join(QLatin1Char(' '));
+  // What the messages call the operation: its caption, and the file or folder.
+  const auto caption = [this](const char* action) {
+    QAction* a = host_.Action(action);
+    return a == nullptr ? QString() : a->text().remove(QStringLiteral("..."));
+  };
+  switch (op) {
+    case TOp::Poll: opText_ = caption("shopPoll"); break;
+    case TOp::Compare: opText_ = caption("shopCompare") + QLatin1Char(' ') + command.value(2); break;
+    case TOp::Apply: opText_ = caption("shopApplyConfig") + QLatin1Char(' ') + command.value(2); break;
+    case TOp::Goods: opText_ = caption("shopWriteGoods") + QLatin1Char(' ') + command.value(2); break;
+    case TOp::Journals: opText_ = caption("shopReadJournals") + QLatin1Char(' ') + outDir; break;
+  }
   outDir_ = outDir;
   stopping_ = false;
   running_.clear();
@@ -860,10 +895,13 @@ void TShopPage::Launch() {
     p->setArguments(args);
     p->setStandardInputFile(QProcess::nullDevice());
     // A worker never outlives the window, and Ctrl-C of the window's
-    // terminal reaches the window alone, which stops the workers itself.
+    // terminal reaches the window alone, which stops the workers itself. The
+    // workers wait on their lines most of the time; what they compute gives
+    // way to the window, which keeps painting when they all start at once.
     p->setChildProcessModifier([] {
       ::setpgid(0, 0);
       ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      [[maybe_unused]] const int niceness = ::nice(kWorkerNice);
     });
     TJob* j = &job;
     connect(p, &QProcess::readyReadStandardOutput, this, [this, j] { WorkerOutput(*j, false); });
@@ -886,6 +924,7 @@ void TShopPage::Launch() {
   }
   if (!Running()) {
     UpdateActions();
+    table_->resizeColumnsToContents();
     const auto ok = std::count_if(running_.begin(), running_.end(), [this](const auto& j) {
       const std::string& s = registers_[static_cast<std::size_t>(j->row)].state;
       return s == kShopStateDone || s == kShopStateOnline;
@@ -936,6 +975,7 @@ void TShopPage::WorkerLine(TJob& job, const std::string& line, bool error) {
     const std::string text = sp == std::string::npos ? std::string() : rest.substr(sp + 1);
     if (kind == "serial") {
       r.serial = text;
+      job.answered = true;
     } else if (kind == "progress") {
       // "LABEL DONE TOTAL"
       std::string label = text;
@@ -977,7 +1017,7 @@ void TShopPage::WorkerEnded(TJob& job, int exitCode, bool crashed) {
   }
   job.ended = true;
   TShopRegister& r = registers_[static_cast<std::size_t>(job.row)];
-  const bool foreign = !r.expected.empty() && !r.serial.empty() && r.serial != r.expected;
+  const bool foreign = job.answered && !r.expected.empty() && r.serial != r.expected;
   if (crashed) {
     r.state = kShopStateFailed;
     r.result = job.message.empty() ? "zarvikctl завершилась аварийно" : job.message;
@@ -990,7 +1030,7 @@ void TShopPage::WorkerEnded(TJob& job, int exitCode, bool crashed) {
   } else if (foreign) {
     r.state = kShopStateForeign;
     r.result = "ответила ККМ " + r.serial + ", ожидалась " + r.expected + ": ничего не записано";
-  } else if (r.serial.empty() && job.what.empty()) {
+  } else if (!job.answered && job.what.empty()) {
     // The register never answered its identification.
     r.state = kShopStateNoLink;
     r.result = job.message;
@@ -1035,7 +1075,10 @@ void TShopPage::WorkerEnded(TJob& job, int exitCode, bool crashed) {
   r.time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
   ShowRow(job.row);
   Mess("[" + r.name + "] " + r.state + (r.result.empty() ? "" : ": " + r.result), false, true, true);
-  if (job.process != nullptr) job.process->deleteLater();
+  if (job.process != nullptr) {
+    job.process->disconnect(this);
+    job.process->deleteLater();
+  }
   job.process = nullptr;
   if (table_->currentRow() == job.row) ShowDifferences();
   Launch();
@@ -1075,7 +1118,8 @@ bool TShopPage::SaveReport(const QString& path) {
   for (const auto& job : running_) rows.push_back(&registers_[static_cast<std::size_t>(job->row)]);
   std::string text;
   if (Has(file, ".json")) {
-    text = "{\n  \"command\": " + JsonText(opText_.toStdString()) + ",\n  \"registers\": [\n";
+    text = "{\n  \"operation\": " + JsonText(opText_.toStdString()) +
+           ",\n  \"command\": " + JsonText(command_.join(QLatin1Char(' ')).toStdString()) + ",\n  \"registers\": [\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const TShopRegister& r = *rows[i];
       text += "    {\"name\": " + JsonText(r.name) + ", \"port\": " + std::to_string(r.port) +
