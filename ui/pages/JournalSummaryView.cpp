@@ -41,9 +41,6 @@ constexpr double kKopecks = 100.0;
 constexpr double kHeadroom = 1.15;
 constexpr double kAxisFontScale = 0.85;
 constexpr const char* kDateFormat = "dd.MM.yyyy";
-// More categories than this on a chart have their captions upright.
-constexpr std::size_t kMostFlatCategories = 6;
-constexpr int kUprightLabels = -90;
 constexpr const char* kHourSuffix = "_часы.png";
 constexpr const char* kDaySuffix = "_дни.png";
 constexpr const char* kSalesSetName = "Продажи, руб.";
@@ -208,9 +205,6 @@ void TJournalSummaryView::Fill(QChart* chart, const std::vector<TJournalSummaryR
   QFont small = x->labelsFont();
   small.setPointSizeF(small.pointSizeF() * kAxisFontScale);
   x->setLabelsFont(small);
-  // Side by side, the captions of many narrow bars are cut to "...": upright
-  // they keep the bar's width only.
-  if (rows.size() > kMostFlatCategories) x->setLabelsAngle(kUprightLabels);
   auto* y = new QValueAxis;
   y->setRange(0, highest > 0 ? highest * kHeadroom : 1.0);
   y->applyNiceNumbers();
