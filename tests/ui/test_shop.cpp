@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
@@ -290,6 +291,30 @@ class ShopTest : public QObject {
     // and writes in this very process, which costs the window its share of
     // the machine; the poll above checks the window's own gaps.
     qInfo("%s", qPrintable(gaps.Text()));
+  }
+
+  // "Сравнить с файлом": the count of differing values per register, and the
+  // differences of the register chosen in the table shown under it.
+  void compareCountsTheDifferencesOfEachRegister() {
+    TShopBed shop(false, true);
+    ui::TShopPage& page = *shop.page;
+    QVERIFY(page.OpenList(shop.bed.Path("shop.ini")));
+    // Register 2 already has the file's option value: one difference only.
+    shop.sims[1]->ModifyState([](sim::RegisterState& s) { s.options[0] = 0; });
+    shop.Write("edit.conf", kEdit);
+    page.Compare(shop.bed.Path("edit.conf"));
+    QVERIFY(shop.WaitIdle());
+    for (int k = 0; k < kRegisters; ++k) {
+      QCOMPARE(shop.State(k), QString::fromUtf8(ui::kShopStateDone));
+      QCOMPARE(page.Registers()[static_cast<std::size_t>(k)].result, std::string(k == 1 ? "Отличий: 1" : "Отличий: 2"));
+      QCOMPARE(SettingsWrites(shop.sims[static_cast<std::size_t>(k)]->State()), 0);
+    }
+    page.Table()->setCurrentCell(1, ui::scName);
+    auto* differences = page.findChild<QPlainTextEdit*>("ShopDifferences");
+    QVERIFY(differences != nullptr);
+    const QString text = differences->toPlainText();
+    QVERIFY2(text.contains(QString::fromUtf8("[departments] 2.name")) && !text.contains(QStringLiteral("[options]")),
+             qPrintable(text));
   }
 
   void stopDuringAGoodsWriteStopsEveryRegister() {
