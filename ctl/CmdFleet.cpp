@@ -34,6 +34,7 @@
 #include "CtlSession.h"
 #include "port/Comport.h"
 #include "port/NetLine.h"
+#include "journal/ShopDay.h"
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
@@ -162,6 +163,21 @@ std::string FileBytes(const std::string& path) {
   return ss.str();
 }
 
+// Removes a folder with what it holds when it goes out of scope.
+class TFolderRemover {
+ public:
+  explicit TFolderRemover(std::string path) : path_(std::move(path)) {}
+  ~TFolderRemover() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TFolderRemover(const TFolderRemover&) = delete;
+  TFolderRemover& operator=(const TFolderRemover&) = delete;
+
+ private:
+  std::string path_;
+};
+
 std::string SecondsText(double s) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", s);
@@ -184,6 +200,11 @@ int TCtlSession::CmdFleet() {
   // What each worker runs, and what kind of file --out DIR gets per register.
   std::string outExtension;
   bool writes = false;
+  // journal summary: the workers read the journals as data into a private
+  // temporary folder, and the day table is made of them at the end.
+  bool daySummary = false;
+  std::vector<std::string> workerCommand = command;
+  std::string outDir = args_.out;
   if (c0 == "info" && command.size() == 1) {
   } else if (c0 == "config" && (c1 == "diff" || c1 == "apply") && command.size() == 3) {
     writes = c1 == "apply";
@@ -192,12 +213,19 @@ int TCtlSession::CmdFleet() {
     outExtension = ".csv";
   } else if (c0 == "journal" && c1 == "read" && command.size() == 2) {
     outExtension = ".txt";
+  } else if (c0 == "journal" && c1 == "summary" && command.size() == 2) {
+    outExtension = ".txt";
+    daySummary = true;
+    workerCommand = {"journal", "read", "--data"};
+    outDir.clear();
   } else {
     return Usage(
         "fleet runs info, config diff FILE, config apply FILE, goods write FILE, goods read-all --out "
-        "DIR or journal read --out DIR");
+        "DIR, journal read --out DIR or journal summary [--out FILE]");
   }
-  if (!outExtension.empty() && args_.out.empty())
+  if (daySummary && !args_.out.empty() && !HasExtension(args_.out, ".csv") && !HasExtension(args_.out, ".xlsx"))
+    return Usage("fleet journal summary: --out is a .csv or an .xlsx file");
+  if (!outExtension.empty() && !daySummary && args_.out.empty())
     return Usage("fleet " + c0 + " " + c1 +
                  " needs --out DIR (one file per register, named by serial number)");
   if (outExtension.empty() && !args_.out.empty()) return Usage("--out does not apply to fleet " + c0);
@@ -205,10 +233,11 @@ int TCtlSession::CmdFleet() {
     if (option == "dry-run") return c1 == "apply";
     if (option == "no-backup") return c1 == "apply" || c1 == "write";
     if (option == "reset-sold") return c1 == "write";
-    if (option == "data") return c0 == "journal";
+    if (option == "data") return c0 == "journal" && !daySummary;
     if (option == "sheet" || option == "column") return c0 == "goods" && c1 == "write";
     return true;
   };
+  if (args_.given.count("utf8") != 0 && !daySummary) return Usage("--utf8 applies to fleet journal summary only");
   for (const char* option : {"dry-run", "no-backup", "reset-sold", "data", "sheet", "column"})
     if (args_.given.count(option) != 0 && !allowed(option))
       return Usage(std::string("--") + option + " does not apply to fleet " + c0 +
@@ -296,7 +325,19 @@ int TCtlSession::CmdFleet() {
     std::fprintf(err_, "Nothing was started.\n");
     return ceUsage;
   }
-  if (!outExtension.empty()) EnsureFolder(args_.out);
+  if (daySummary) {
+    std::error_code ec;
+    const std::filesystem::path temp =
+        std::filesystem::temp_directory_path(ec) / ("zarvikctl-day-" + std::to_string(::getpid()));
+    // The journals are the shop's business: readable by their owner only.
+    if (ec || !std::filesystem::create_directory(temp, ec) || ec)
+      return Fail("не удалось создать папку " + temp.string());
+    std::filesystem::permissions(temp, std::filesystem::perms::owner_all, ec);
+    outDir = temp.string();
+  }
+  // The temporary folder of the day's journals goes on every way out.
+  const TFolderRemover removeTemp(daySummary ? outDir : std::string());
+  if (!outExtension.empty()) EnsureFolder(outDir);
 
   char exe[4096];
   const ssize_t len = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -309,11 +350,11 @@ int TCtlSession::CmdFleet() {
     if (w.reg.net > 0) a.insert(a.end(), {"--net", std::to_string(w.reg.net)});
     if (!w.reg.serial.empty()) a.insert(a.end(), {"--serial", w.reg.serial});
     if (!args_.depth.empty()) a.insert(a.end(), {"--depth", args_.depth});
-    a.insert(a.end(), command.begin(), command.end());
+    a.insert(a.end(), workerCommand.begin(), workerCommand.end());
     if (args_.dryRun) a.push_back("--dry-run");
     if (args_.noBackup) a.push_back("--no-backup");
     if (args_.resetSold) a.push_back("--reset-sold");
-    if (args_.data) a.push_back("--data");
+    if (args_.data && !daySummary) a.push_back("--data");
     // How the goods are found in a spreadsheet.
     if (!args_.sheet.empty()) a.insert(a.end(), {"--sheet", args_.sheet});
     for (const std::string& column : args_.columns) a.insert(a.end(), {"--column", column});
@@ -321,7 +362,7 @@ int TCtlSession::CmdFleet() {
     if (!outExtension.empty()) {
       // Named by the run and the worker's place in it: section names may
       // differ only in what no file name keeps (letters outside ASCII).
-      w.outTemp = JoinPath(args_.out, ".fleet" + std::to_string(::getpid()) + "_" +
+      w.outTemp = JoinPath(outDir, ".fleet" + std::to_string(::getpid()) + "_" +
                                           std::to_string(&w - workers.data() + 1) + ".part" + outExtension);
       a.insert(a.end(), {"--out", w.outTemp});
     }
@@ -435,11 +476,11 @@ int TCtlSession::CmdFleet() {
       if (w.state == WorkerState::Done && std::filesystem::exists(w.outTemp, ec)) {
         // Named by the serial number the register reported.
         std::string stem = FileNamePart(w.serial.empty() ? w.reg.name : w.serial);
-        std::string path = JoinPath(args_.out, stem + outExtension);
+        std::string path = JoinPath(outDir, stem + outExtension);
         for (int n = 2;
              std::any_of(workers.begin(), workers.end(), [&](const Worker& o) { return o.outFile == path; });
              ++n)
-          path = JoinPath(args_.out, stem + "_" + std::to_string(n) + outExtension);
+          path = JoinPath(outDir, stem + "_" + std::to_string(n) + outExtension);
         std::filesystem::rename(w.outTemp, path, ec);
         if (ec) {
           w.state = WorkerState::Failed;
@@ -627,6 +668,15 @@ int TCtlSession::CmdFleet() {
     if (!WriteTextFile(args_.report, text)) return Fail("не удалось записать файл " + args_.report);
   }
   if (gFleetSignals.load() > 0) return ceInterrupted;
+  if (daySummary) {
+    std::vector<TShopJournal> journals;
+    for (const Worker& w : workers) {
+      if (w.state != WorkerState::Done || w.outFile.empty()) continue;
+      journals.push_back({w.reg.name, w.serial, JournalRecordLines(FileBytes(w.outFile))});
+    }
+    const int rc = FleetDaySummary(journals);
+    if (rc != ceOk) return rc;
+  }
   return ok == static_cast<int>(workers.size()) ? ceOk : ceFailed;
 }
 

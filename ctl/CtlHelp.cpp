@@ -251,8 +251,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "Usage: zarvikctl fleet FLEETFILE COMMAND [--jobs N] [--report FILE.csv|FILE.json]\n"
      "COMMAND is info, config diff FILE, config apply FILE [--dry-run] [--no-backup],\n"
      "goods write FILE [--reset-sold] [--no-backup] [--sheet NAME] [--column F=H]...,\n"
-     "goods read-all --out DIR or\n"
-     "journal read [--data] --out DIR.\n"
+     "goods read-all --out DIR, journal read [--data] --out DIR or\n"
+     "journal summary [--out FILE.csv|FILE.xlsx] [--utf8].\n"
      "Runs COMMAND on every register of FLEETFILE at once, each in its own zarvikctl\n"
      "process (its own port, exchange, backup and log prefix \"[NAME] \"). FLEETFILE\n"
      "has one section per register:\n"
@@ -273,6 +273,11 @@ constexpr CommandHelp kCommandHelp[] = {
      "--report writes it as CSV (code page 1251) or JSON.\n"
      "Ctrl-C (SIGINT) or SIGTERM stops every worker at its next record, as it stops\n"
      "a single transfer; registers not started yet are not started.\n"
+     "journal summary reads every register's journal and gives the shop's day: one\n"
+     "row per register and day with the sales, returns and annulled receipts and\n"
+     "lines with their sums, the sales by payment kind, the first and last receipt\n"
+     "number and the gaps or repeats in the numbers; printed after the register\n"
+     "table, or written to --out as CSV (code page 1251, --utf8 for UTF-8) or .xlsx.\n"
      "Exit status 0 only when every register succeeded, 130 when stopped, else 1.\n"},
 };
 

@@ -20,6 +20,10 @@
 #include "store/RegisterBackup.h"
 #include "store/UnitBD.h"
 
+namespace zarvik {
+struct TShopJournal;
+}
+
 namespace zarvik::ctl {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
@@ -145,6 +149,9 @@ class TCtlSession {
   int CmdConfigDiff();
   int CmdConfigApply();
   int CmdFleet();
+  // fleet ... journal summary: the shop's day of the journals read, printed
+  // or written to --out (.csv or .xlsx).
+  int FleetDaySummary(const std::vector<TShopJournal>& journals);
 
   // The configuration file of config diff and apply, parsed; false after
   // its errors were reported.

@@ -77,7 +77,7 @@ int TCtlSession::Run() {
       {"config", "export", &TCtlSession::CmdConfigExport, {}},
       {"config", "diff", &TCtlSession::CmdConfigDiff, {}},
       {"config", "apply", &TCtlSession::CmdConfigApply, {"dry-run", "no-backup"}, true},
-      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data", "sheet", "column"}},
+      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data", "sheet", "column", "utf8"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;

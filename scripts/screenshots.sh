@@ -14,7 +14,8 @@
 #            screen is made that size too (default: 1180x760 on 1600x1000)
 # --pages    some of: start,find,ports,connected,options,departments,receipt,
 #            taxes,operators,text,goods,journal,configsys,monitor,wait,
-#            differences,backup,journaltables,journalsummary (default: all)
+#            differences,backup,journaltables,journalsummary,shop,shopday
+#            (default: all)
 # --trigger  actions run after connecting, e.g. aLoadAll,tovarLoadAll
 # WORDs go to the program (okb shows the text tab, debug, ...).
 # Environment: JOBS (build jobs), ZARVIK_SIM_BAUD (simulator line speed;
@@ -41,7 +42,7 @@ done
 JOBS=${JOBS:-2}
 BUILD="$ROOT/build"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_UI=ON >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target zarvik-screenshots zarvik-sim
+cmake --build "$BUILD" -j "$JOBS" --target zarvik-screenshots zarvik-sim zarvikctl
 
 PORT=200
 SPEED=${ZARVIK_SIM_BAUD:-115200}

@@ -51,6 +51,20 @@ const std::vector<TActionDef>& ActionDefinitions() {
       {"aSaveDataMagazin", "Сохранить данные в файл"},
       // The configurator's own page.
       {"aConfigConfig", "Настройки конфигуратора"},
+      // The shop: the registers of a fleet file.
+      {"shopOpenList", "Открыть список ККМ..."},
+      {"shopSaveList", "Сохранить список ККМ..."},
+      {"shopAddRegister", "Добавить ККМ"},
+      {"shopRemoveRegister", "Удалить ККМ"},
+      {"shopAddFound", "Добавить найденные"},
+      {"shopPoll", "Опросить"},
+      {"shopCompare", "Сравнить с файлом..."},
+      {"shopApplyConfig", "Записать настройки из файла..."},
+      {"shopWriteGoods", "Записать товары из файла..."},
+      {"shopReadJournals", "Считать журналы в папку..."},
+      {"shopDaySummary", "Сводка дня по магазину..."},
+      {"shopSaveReport", "Сохранить отчет..."},
+      {"shopStop", "Остановить"},
       // The line monitor (checked while it is open).
       {"aLineMonitor", "Монитор линии"},
   };
@@ -146,6 +160,12 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
   QMenu* journal = Menu(toolBar, QString::fromUtf8("Журнал"), "miJournal");
   add(journal, {"aLoadMagazin", "aSaveTextMagazin", "aSaveDataMagazin"});
   top(journal, 0);  // Alt+Ж
+
+  QMenu* shop = Menu(toolBar, QString::fromUtf8("Магазин"), "miShop");
+  add(shop, {"shopOpenList", "shopSaveList", nullptr, "shopPoll", "shopCompare", "shopApplyConfig",
+             "shopWriteGoods", "shopReadJournals", nullptr, "shopDaySummary", "shopSaveReport", nullptr,
+             "shopStop"});
+  top(shop, 0);  // Alt+М
 
   QMenu* own = Menu(toolBar, QString::fromUtf8("Настройки конфигуратора"), "miConfigurator");
   QAction* configConfig = Find("aConfigConfig");

@@ -27,7 +27,7 @@ const std::vector<TActionDef>& ActionDefinitions();
 
 // The actions the word CONFIG_STOP switches off for the run.
 inline constexpr std::string_view kConfigStopActions[] = {"aSaveOptions", "aDepSave", "aCheckSave",
-                                                          "OperatorSave", "aSaveAll"};
+                                                          "OperatorSave", "aSaveAll", "shopApplyConfig"};
 
 class TActionList : public QObject {
   Q_OBJECT

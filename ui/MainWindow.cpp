@@ -38,6 +38,7 @@
 #include "pages/JournalPage.h"
 #include "pages/ProfilePanel.h"
 #include "pages/ScannerPanel.h"
+#include "pages/ShopPage.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
 #include "shell/ProjectsVars.h"
@@ -61,7 +62,7 @@ constexpr int kTopBarHeight = 52;
 constexpr int kConsoleMinimumWidth = 240;
 // Where the window was and how big, kept between runs.
 constexpr QMargins kFrameAllowance(4, 28, 4, 4);
-// Keys of the window (the pages are Ctrl+1 .. Ctrl+4).
+// Keys of the window (the pages are Ctrl+1 .. Ctrl+5).
 constexpr Qt::Key kFindKey = Qt::Key_F7;
 constexpr Qt::Key kStopKey = Qt::Key_F8;
 constexpr Qt::Key kConnectKey = Qt::Key_F9;
@@ -243,6 +244,7 @@ void TfmMain::BuildFrame() {
   goodsPage_ = new TGoodsPage(*this, pages_);
   journalPage_ = new TJournalPage(*this, pages_);
   configSysPage_ = new TConfigSysPage(*this, pages_);
+  shopPage_ = new TShopPage(*this, pages_);
   // Each page scrolls when the window is smaller than the page needs, so
   // that a small screen cuts nothing off and the window never grows past it.
   const auto scrolled = [this](QWidget* page) {
@@ -257,6 +259,7 @@ void TfmMain::BuildFrame() {
   pages_->addTab(scrolled(goodsPage_), QString::fromUtf8("Товары и Услуги"));
   pages_->addTab(scrolled(journalPage_), QString::fromUtf8("Электронный журнал"));
   pages_->addTab(scrolled(configSysPage_), QString::fromUtf8("Настройки конфигуратора"));
+  pages_->addTab(scrolled(shopPage_), QString::fromUtf8("Магазин"));
   right->addWidget(pages_, 1);
   shownPageIndex_ = pages_->currentIndex();
   connect(pages_, &QTabWidget::currentChanged, this, &TfmMain::PageChanged);
@@ -301,8 +304,8 @@ void TfmMain::BuildFrame() {
 }
 
 void TfmMain::BuildShortcuts() {
-  // Ctrl+1 .. Ctrl+4 bring the pages to the front as their selectors do.
-  for (int page = pgConfig; page <= pgConfigSys; ++page) {
+  // Ctrl+1 .. Ctrl+5 bring the pages to the front as their selectors do.
+  for (int page = pgConfig; page <= kLastPage; ++page) {
     auto* a = new QAction(this);
     a->setObjectName(QStringLiteral("aPage%1").arg(page));
     a->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + page)));
@@ -349,7 +352,10 @@ void TfmMain::FocusPage() {
 }
 
 void TfmMain::StopTransfer() {
-  if (searching_) {
+  if (shopPage_->Running()) {
+    // The shop's workers stop at their next record, as Ctrl-C stops them.
+    shopPage_->Stop();
+  } else if (searching_) {
     searchStopRequested_ = true;
   } else if (RegisterBusy()) {
     // As the second press of the running transfer's button.
@@ -435,6 +441,7 @@ void TfmMain::OpenWindow(const std::vector<std::string>& args) {
     configSysPage_->ShowBackupSettings();
     side_->cbNetNum->setCurrentIndex(net >= 1 && net <= kHighestNetworkNumber ? net - 1 : -1);
     lineMonitor_->LoadSettings(file);
+    shopPage_->LoadSettings(file);
     PlaceWindow(file);
   } catch (const std::exception&) {
     Error("не загружен ZarvikConfig.ini", true, true, true);
@@ -563,7 +570,7 @@ void TfmMain::SelectPage(int page) {
     side_->MarkSelected(CurrentPage());
     return;
   }
-  if (page < pgConfig || page > pgConfigSys) page = pgConfig;
+  if (page < pgConfig || page > kLastPage) page = pgConfig;
   side_->MarkSelected(page);
   if (pages_->currentIndex() != page - 1) {
     pages_->setCurrentIndex(page - 1);
@@ -716,6 +723,7 @@ void TfmMain::SaveConfiguration() {
     file.WriteInteger(kNetSection, kNetKey, kkm_.networkNumber);
     file.WriteBool(kScannerSection, kScannerEnabledKey, configSysPage_->Scanner().cbScaner->isChecked());
     lineMonitor_->SaveSettings(file);
+    shopPage_->SaveSettings(file);
     SavePlacement(file);
     writeSafety_.backup.Write(file);
     if (!file.UpdateFile()) Error("не удалось записать конфигурацию", false, true, true);

@@ -41,6 +41,7 @@ class TConfigSysPage;
 class TGoodsPage;
 class TJournalPage;
 class TLineMonitor;
+class TShopPage;
 class TSidePanel;
 class TWaitForm;
 
@@ -92,6 +93,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TGoodsPage& GoodsPage() { return *goodsPage_; }
   TJournalPage& JournalPage() { return *journalPage_; }
   TConfigSysPage& ConfigSysPage() { return *configSysPage_; }
+  TShopPage& ShopPage() { return *shopPage_; }
   TWaitForm& WaitForm() { return *waitForm_; }
   QtUiHooks& Hooks() { return *hooks_; }
   ConsoleWidget& Console() { return *console_; }
@@ -181,6 +183,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TGoodsPage* goodsPage_ = nullptr;
   TJournalPage* journalPage_ = nullptr;
   TConfigSysPage* configSysPage_ = nullptr;
+  TShopPage* shopPage_ = nullptr;
   TLineMonitor* lineMonitor_ = nullptr;
 };
 

@@ -35,7 +35,8 @@ class TMainSignals;
 inline constexpr std::string_view kCannotConnectText = "Не удалось подключиться!";
 
 // Page numbers of `MainPageControl`.
-enum TPage : int { pgConfig = 1, pgGoods = 2, pgMagazine = 3, pgConfigSys = 4 };
+enum TPage : int { pgConfig = 1, pgGoods = 2, pgMagazine = 3, pgConfigSys = 4, pgShop = 5 };
+inline constexpr int kLastPage = pgShop;
 
 // What has been read from the register since the program started (cleared
 // again when the loaded settings are saved as a profile).

@@ -1,10 +1,13 @@
 #include "SidePanel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <iterator>
 
 #include "SpeedButtonEx.h"
 
@@ -28,7 +31,49 @@ constexpr TSelectorDef kSelectors[] = {
     {"PanelSelGood", "ShapeTov", "Товары и Услуги"},
     {"PanelSelMagazine", "ShapeMag", "Электронный журнал"},
     {"PanelConfSys", "ShapeConSys", "Настройки конфигуратора"},
+    {"PanelSelShop", "ShapeShop", "Магазин"},
 };
+static_assert(std::size(kSelectors) == kSelectorCount);
+
+// A page selector as assistive technology should know it: one of the radio
+// buttons of the page list, the selected page checked (a checkable tool
+// button would be announced as a check box).
+class TSelectorAccessible : public QAccessibleWidget {
+ public:
+  explicit TSelectorAccessible(QToolButton* button) : QAccessibleWidget(button, QAccessible::RadioButton) {}
+  QToolButton* Button() const { return static_cast<QToolButton*>(widget()); }
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name) {
+      const QString name = Button()->accessibleName();
+      return name.isEmpty() ? Button()->text() : name;
+    }
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.checkable = true;
+    s.checked = Button()->isChecked();
+    s.selected = Button()->isChecked();
+    s.selectable = true;
+    return s;
+  }
+  QStringList actionNames() const override {
+    return QStringList{QAccessibleActionInterface::pressAction()} + QAccessibleWidget::actionNames();
+  }
+  void doAction(const QString& action) override {
+    if (action == QAccessibleActionInterface::pressAction()) {
+      Button()->click();
+      return;
+    }
+    QAccessibleWidget::doAction(action);
+  }
+};
+
+QAccessibleInterface* SelectorFactory(const QString&, QObject* object) {
+  auto* button = qobject_cast<QToolButton*>(object);
+  if (button == nullptr || !button->property("pageSelector").toBool()) return nullptr;
+  return new TSelectorAccessible(button);
+}
 
 QLabel* Caption(const char* text, const char* name, QWidget* parent) {
   auto* l = new QLabel(QString::fromUtf8(text), parent);
@@ -75,7 +120,12 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 6, 0, 6);
   layout->setSpacing(4);
-  for (std::size_t i = 0; i < 4; ++i) {
+  static const bool factory = [] {
+    QAccessible::installFactory(SelectorFactory);
+    return true;
+  }();
+  (void)factory;
+  for (std::size_t i = 0; i < std::size(kSelectors); ++i) {
     auto* panel = new QFrame(this);
     panel->setObjectName(kSelectors[i].panel);
     panel->setAutoFillBackground(true);
@@ -83,11 +133,15 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
     auto* pl = new QVBoxLayout(panel);
     pl->setContentsMargins(2, 2, 2, 2);
     auto* shape = new QToolButton(panel);
+    // First: assistive technology may ask for the button's interface as soon
+    // as its name is set, and the interface is kept.
+    shape->setProperty("pageSelector", true);
     shape->setObjectName(kSelectors[i].shape);
     shape->setText(QString::fromUtf8(kSelectors[i].caption));
     shape->setAccessibleName(QString::fromUtf8(kSelectors[i].caption));
     shape->setAutoRaise(true);
     shape->setCheckable(true);
+    shape->setAccessibleDescription(QStringLiteral("Страница %1 из %2").arg(i + 1).arg(kSelectorCount));
     shape->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     shape->setMinimumHeight(30);
     QFont f = shape->font();
@@ -179,7 +233,7 @@ TSidePanel::TSidePanel(QWidget* parent) : QFrame(parent) {
 void TSidePanel::MarkSelected(int page) {
   marking_ = true;
   const TMarking done(marking_);
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < selectors_.size(); ++i) {
     const bool chosen = static_cast<int>(i) + 1 == page;
     QWidget* panel = selectors_[i];
     QPalette p = panel->palette();

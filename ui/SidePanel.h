@@ -1,4 +1,4 @@
-// The side panel "PanelMenu": the four page selectors at the top, the
+// The side panel "PanelMenu": the five page selectors at the top, the
 // register's identity (model, serial number, version, mode, date, time) and
 // the connection controls (port, speed, network number, connect button and
 // the register search).
@@ -16,6 +16,9 @@ namespace zarvik::ui {
 
 class TSpeedButtonEx;
 
+// The count of pages the side panel selects.
+inline constexpr int kSelectorCount = 5;
+
 // Colours of the identity labels.
 inline const QColor kIdentityDisconnected(0xC0, 0xC0, 0xC0);  // silver
 inline const QColor kIdentityConnected(0x00, 0x80, 0x00);     // green
@@ -30,7 +33,7 @@ class TSidePanel : public QFrame {
  public:
   explicit TSidePanel(QWidget* parent = nullptr);
 
-  // Shows `page` (1..4) as selected: that selector is one pixel wider and
+  // Shows `page` (1..5) as selected: that selector is one pixel wider and
   // in the button-face colour, the others in the window colour.
   void MarkSelected(int page);
   QWidget* Selector(int page) const { return selectors_[static_cast<std::size_t>(page - 1)]; }
@@ -60,8 +63,8 @@ class TSidePanel : public QFrame {
   void pageRequested(int page);
 
  private:
-  std::array<QWidget*, 4> selectors_{};
-  std::array<QToolButton*, 4> shapes_{};
+  std::array<QWidget*, kSelectorCount> selectors_{};
+  std::array<QToolButton*, kSelectorCount> shapes_{};
   bool marking_ = false;  // MarkSelected sets the checked states
 };
 

@@ -180,7 +180,7 @@ class AccessibilityTest : public QObject {
       QCoreApplication::processEvents();
       CheckTree(w, QStringLiteral("config/") + tabs->tabText(t), faults);
     }
-    for (const int page : {ui::pgGoods, ui::pgMagazine, ui::pgConfigSys}) {
+    for (const int page : {ui::pgGoods, ui::pgMagazine, ui::pgConfigSys, ui::pgShop}) {
       w.SelectPage(page);
       QCoreApplication::processEvents();
       CheckTree(w, QStringLiteral("page %1").arg(page), faults);
@@ -190,12 +190,36 @@ class AccessibilityTest : public QObject {
     w.Action("aDepLoad")->trigger();
     QTest::qWait(400);
     CheckTree(w, QStringLiteral("monitor"), faults);
-    for (const int page : {ui::pgConfig, ui::pgGoods, ui::pgConfigSys}) {
+    for (const int page : {ui::pgConfig, ui::pgGoods, ui::pgConfigSys, ui::pgShop}) {
       w.SelectPage(page);
       QCoreApplication::processEvents();
       CheckCheckableActions(w, QStringLiteral("page %1").arg(page), faults, bed);
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+  }
+
+  // The page selectors are the page list: radio buttons named by their page,
+  // the page in front checked, the others not; never check boxes.
+  void thePageSelectorsAreAnnouncedAsThePageList() {
+    cfgtest::TConfigBed bed;
+    ui::TfmMain& w = bed.OpenWindow();
+    for (const int shown : {ui::pgConfig, ui::pgGoods, ui::pgShop}) {
+      w.SelectPage(shown);
+      QCoreApplication::processEvents();
+      for (int page = ui::pgConfig; page <= ui::kLastPage; ++page) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w.Side().ClickArea(page));
+        QVERIFY(a != nullptr);
+        QCOMPARE(a->role(), QAccessible::RadioButton);
+        QCOMPARE(a->text(QAccessible::Name), w.Side().ClickArea(page)->text());
+        QCOMPARE(bool(a->state().checked), page == shown);
+        QCOMPARE(bool(a->state().checkable), true);
+        QCOMPARE(a->text(QAccessible::Description), QStringLiteral("Страница %1 из %2").arg(page).arg(ui::kLastPage));
+      }
+    }
+    // Its action brings its page to the front.
+    QAccessibleInterface* shop = QAccessible::queryAccessibleInterface(w.Side().ClickArea(ui::pgShop));
+    shop->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE_WITH_TIMEOUT(w.CurrentPage(), int(ui::pgShop), kWaitMs);
   }
 
   // The walker itself finds what it is meant to find.

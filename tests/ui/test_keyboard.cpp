@@ -10,9 +10,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
 #include <functional>
+#include <set>
 
 #include "ConfigTestSupport.h"
 #include "DBGridEh.h"
@@ -25,6 +27,7 @@
 #include "pages/GoodsPage.h"
 #include "pages/JournalPage.h"
 #include "pages/JournalView.h"
+#include "pages/ShopPage.h"
 #include "store/UnitBD.h"
 
 using namespace zarvik;
@@ -95,7 +98,8 @@ class KeyboardTest : public QObject {
       int page;
     };
     for (const Case c : {Case{Qt::Key_2, ui::pgGoods}, Case{Qt::Key_3, ui::pgMagazine},
-                         Case{Qt::Key_4, ui::pgConfigSys}, Case{Qt::Key_1, ui::pgConfig}}) {
+                         Case{Qt::Key_4, ui::pgConfigSys}, Case{Qt::Key_5, ui::pgShop},
+                         Case{Qt::Key_1, ui::pgConfig}}) {
       QTest::keyClick(&w, c.key, Qt::ControlModifier);
       QCOMPARE(w.CurrentPage(), c.page);
       QVERIFY(w.Side().ClickArea(c.page)->isChecked());
@@ -121,6 +125,46 @@ class KeyboardTest : public QObject {
     QTest::keyClick(menuButton, Qt::Key_Space);
     QTRY_VERIFY_WITH_TIMEOUT(QApplication::activePopupWidget() == nullptr, kWaitMs);
     QVERIFY(menuShown);
+  }
+
+  // The page "Магазин" from the keyboard: every control reached with Tab,
+  // a register added with Space and named by typing in its cell.
+  void theShopPageWithKeysOnly() {
+    cfgtest::TConfigBed bed;
+    ui::TfmMain& w = bed.OpenWindow();
+    QVERIFY(Activate(w));
+    QTest::keyClick(&w, Qt::Key_5, Qt::ControlModifier);
+    QCOMPARE(w.CurrentPage(), int(ui::pgShop));
+    QVERIFY(TabToAction(w, "shopAddRegister"));
+    Key(Qt::Key_Space);
+    QTRY_COMPARE_WITH_TIMEOUT(w.ShopPage().Table()->rowCount(), 1, kWaitMs);
+    // Every control of the page that takes the keyboard, now that the list
+    // has a row, is reached by Tab.
+    QWidget& page = w.ShopPage();
+    std::set<QWidget*> wanted;
+    for (QWidget* x : page.findChildren<QWidget*>())
+      if ((x->focusPolicy() & Qt::TabFocus) != 0 && x->isVisible() && x->isEnabled() && x->focusProxy() == nullptr)
+        wanted.insert(x);
+    QVERIFY(wanted.size() > 5);
+    std::set<QWidget*> reached;
+    for (int i = 0; i < kMostTabs && reached.size() < wanted.size(); ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      if (wanted.count(focus) != 0) reached.insert(focus);
+      auto* view = qobject_cast<QAbstractItemView*>(focus);
+      QTest::keyClick(focus != nullptr ? focus : &w, Qt::Key_Tab,
+                      view != nullptr && view->tabKeyNavigation() ? Qt::ControlModifier : Qt::NoModifier);
+    }
+    QStringList missed;
+    for (QWidget* x : wanted)
+      if (reached.count(x) == 0) missed << x->objectName() + ":" + x->metaObject()->className();
+    QVERIFY2(missed.isEmpty(), qPrintable(missed.join(QStringLiteral(", "))));
+    // The register's name typed into its cell.
+    QVERIFY(TabTo(w, [&](QWidget* x) { return x == w.ShopPage().Table(); }));
+    w.ShopPage().Table()->setCurrentCell(0, ui::scName);
+    Key(Qt::Key_F2);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("kassa"));
+    Key(Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(w.ShopPage().Registers()[0].name, std::string("kassa"), kWaitMs);
   }
 
   void f8StopsARunningTransfer() {

@@ -238,8 +238,10 @@ class MainWindowTest : public QObject {
     QVERIFY(bed.ConsoleText().contains(U("invalid speed")));
   }
 
-  void configStopSwitchesOffExactlyTheFiveWriteActions() {
-    const QStringList writes = {"aSaveOptions", "aDepSave", "aCheckSave", "OperatorSave", "aSaveAll"};
+  // The five of the configuration pages, and the shop's settings write.
+  void configStopSwitchesOffExactlyTheSettingsWriteActions() {
+    const QStringList writes = {"aSaveOptions", "aDepSave", "aCheckSave", "OperatorSave", "aSaveAll",
+                                "shopApplyConfig"};
     for (const bool stop : {false, true}) {
       uitest::TTestBed bed(stop ? std::vector<std::string>{"CONFIG_STOP"} : std::vector<std::string>{});
       ui::TfmMain& w = bed.OpenWindow();
@@ -481,8 +483,8 @@ class MainWindowTest : public QObject {
     pages->setCurrentIndex(0);
     QCOMPARE(w.CurrentPage(), int(ui::pgMagazine));
     w.Transfer().transferProgress = 0;
-    // Numbers other than 2, 3 and 4 select page 1.
-    for (const int n : {0, 5, -1, 1}) {
+    // Numbers other than 2 to 5 select page 1.
+    for (const int n : {0, 6, -1, 1}) {
       w.SelectPage(ui::pgGoods);
       w.SelectPage(n);
       QCOMPARE(w.CurrentPage(), int(ui::pgConfig));

@@ -178,6 +178,8 @@ void TGoodsPage::BuildLayout() {
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
 
+  // The buttons in two rows, the transfers above the editing and the files:
+  // in one row they were cut off at the window's first size.
   auto* bar = new QHBoxLayout;
   bar->setSpacing(kButtonSpacing);
   const auto button = [&](TSpeedButtonEx*& b, const char* name, const char* action) {
@@ -191,7 +193,10 @@ void TGoodsPage::BuildLayout() {
   bar->addSpacing(kGroupSpacing);
   button(bSaveTOBAP, "bSaveTOBAP", "tovarSaveAll");
   button(bSaveOneTOBAP, "bSaveOneTOBAP", "tovarSaveOne");
-  bar->addSpacing(kGroupSpacing);
+  bar->addStretch(1);
+  layout->addLayout(bar);
+  bar = new QHBoxLayout;
+  bar->setSpacing(kButtonSpacing);
   button(bAddTOBAP, "bAddTOBAP", "tovarAddRec");
   button(bDelTovar, "bDelTovar", "tovarDelRec");
   button(bDelTOBAP, "bDelTOBAP", "tovarRemarkDelOne");

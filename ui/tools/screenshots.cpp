@@ -25,6 +25,12 @@
 //   journaltables journalsummary
 //               the journal page's tables (receipts) and its summary with
 //               the charts (the journal is read first when it is empty)
+//   shop shopday
+//               page 5 with a list of the register's own port ("касса 1",
+//               written into DIR as shop.ini unless a list is open) after
+//               "Опросить", and the shop's day of its journal (read into
+//               DIR/journals); the window disconnects first, as the workers
+//               open the port themselves
 //   monitor     the window with the line monitor open, after connecting
 //               again so that it shows the traffic
 //   wait        the wait window
@@ -46,6 +52,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QPainter>
 #include <QPixmap>
 #include <QTabWidget>
@@ -75,6 +82,7 @@
 #include "pages/JournalTablesView.h"
 #include "pages/JournalView.h"
 #include "pages/ProfilePanel.h"
+#include "pages/ShopPage.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "shell/ProjectsVars.h"
@@ -100,7 +108,7 @@ constexpr int kMonitorHeight = 300;
 const char* const kAllPages[] = {"start",     "find",      "ports",     "connected", "options",
                                  "departments", "receipt", "taxes",     "operators", "text",
                                  "goods",     "journal",   "configsys", "monitor",   "wait",
-                                 "differences", "backup", "journaltables", "journalsummary"};
+                                 "differences", "backup", "journaltables", "journalsummary", "shop", "shopday"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -298,6 +306,41 @@ class Shooter {
     }
     if (Wanted("differences") || Wanted("backup")) Differences();
     if (Wanted("journaltables") || Wanted("journalsummary")) JournalTables();
+    if (Wanted("shop") || Wanted("shopday")) Shop();
+  }
+
+  // The shop page after "Опросить", and the shop's day.
+  void Shop() {
+    zarvik::ui::TShopPage& page = window_.ShopPage();
+    const int port = window_.RegisterPort().PortNumber();
+    const std::uint32_t speed = window_.RegisterPort().BaudRate();
+    if (window_.RegisterPort().IsOpen()) window_.ToggleConnection();
+    if (page.Registers().empty()) {
+      const QString list = QDir(options_.out).filePath(QStringLiteral("shop.ini"));
+      QFile f(list);
+      if (f.open(QIODevice::WriteOnly)) {
+        f.write(QStringLiteral("[касса 1]\r\nport=%1\r\nspeed=%2\r\n").arg(port).arg(speed).toUtf8());
+        f.close();
+        page.OpenList(list);
+      }
+    }
+    window_.SelectPage(zarvik::ui::pgShop);
+    const auto wait = [&] {
+      while (page.Running()) Settle(50);
+    };
+    page.Poll();
+    wait();
+    if (Wanted("shop")) Shoot("shop", window_);
+    if (Wanted("shopday")) {
+      const QString folder = QDir(options_.out).filePath(QStringLiteral("journals"));
+      page.ReadJournals(folder);
+      wait();
+      page.ShowDaySummary(folder);
+      if (auto* view = page.findChild<QWidget*>(QStringLiteral("ShopDayView")); view != nullptr) {
+        Shoot("shopday", *view);
+        view->hide();
+      }
+    }
   }
 
   // The journal as tables and its summary with the charts.
