@@ -223,6 +223,49 @@ TEST_F(CtlConfig, APartialFileLeavesTheOtherTablesAlone) {
   EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{0x07}), 0);
 }
 
+// Operator names as long as the register's field holds (the default
+// simulated shop has names of 21 and 22 characters): the file exported from
+// one register applies to another of the same model, and only a name longer
+// than the field is refused.
+TEST_F(CtlConfig, LongOperatorNamesExportedFromOneRegisterApplyToAnother) {
+  simulator->ModifyState([](sim::RegisterState& s) {
+    s.operatorNames[0] = "Иванова Анна Петровна";
+    s.operatorNames[1] = "Кузнецов Олег Иванович";
+    s.positions[1] = "Старший кассир смены зала";
+  });
+  const std::string original = Export("long.conf");
+  EXPECT_TRUE(Has(original, "1.name = \"Иванова Анна Петровна\"\n")) << original;
+  EXPECT_TRUE(Has(original, "2.position = \"Старший кассир смены зала\"\n")) << original;
+  // Another register of the model, with the short names of the shop.
+  std::string slave;
+  auto other = test::StartSimulator(Replace(kShop, "SerialNumber=000111222333", "SerialNumber=000111222444"),
+                                    slave);
+  ASSERT_FALSE(slave.empty());
+  test::TempDir otherDir;
+  test::WriteAll(otherDir.File("ZarvikConfig.ini"), test::CtlSettings(kSimPort, slave));
+  test::WriteAll(otherDir.File("long.conf"), original);
+  const RunResult apply = test::RunCtl(otherDir.Path(), {"config", "apply", "long.conf", "--no-backup"});
+  EXPECT_EQ(apply.status, 0) << apply.err;
+  const sim::RegisterState s = other->State();
+  EXPECT_EQ(Writes(s.commandsExecuted),
+            (std::vector<std::uint8_t>{kSetOperatorName, kSetOperatorName, kSetPosition}));
+  EXPECT_EQ(s.operatorNames[0], "Иванова Анна Петровна");
+  EXPECT_EQ(s.operatorNames[1], "Кузнецов Олег Иванович");
+  EXPECT_EQ(s.positions[1], "Старший кассир смены зала");
+  // The field's 32 characters pass, a 33rd is refused before any write.
+  const std::string full(32, 'x');
+  test::WriteAll(otherDir.File("full.conf"), "[operators]\n3.name = \"" + full + "\"\n");
+  const RunResult fits = test::RunCtl(otherDir.Path(), {"config", "apply", "full.conf", "--no-backup"});
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  EXPECT_EQ(other->State().operatorNames[2], full);
+  test::WriteAll(otherDir.File("over.conf"), "[operators]\n4.position = \"" + full + "y\"\n");
+  const RunResult over = test::RunCtl(otherDir.Path(), {"config", "apply", "over.conf", "--no-backup"});
+  EXPECT_EQ(over.status, 2) << over.err;
+  EXPECT_TRUE(Has(over.err, "over.conf:2: 4.position: at most 32 characters, not 33")) << over.err;
+  EXPECT_EQ(other->State().positions[3], "");
+  other->Close();
+}
+
 TEST_F(CtlConfig, AnotherRegistersSerialNumberIsRefused) {
   test::WriteAll(dir.File("one.conf"), "[options]\n1 = 0\n");
   const RunResult r = Run({"--serial", "999999999999", "config", "apply", "one.conf"});
