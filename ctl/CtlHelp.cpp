@@ -43,6 +43,9 @@ constexpr std::string_view kOptionsAndStatus =
     "  --depth WORD   trace depth: mdapplied, mdfunctional, mdsystem, mdhardware, debug;\n"
     "                 the trace goes to standard error\n"
     "  --csv          tables as semicolon-separated values\n"
+    "  --json         (info, config diff, config apply, journal read) one JSON\n"
+    "                 object on standard output: the result, the counts and every\n"
+    "                 message, which then go nowhere else\n"
     "  --no-backup    (commands that write) no backup of the register's values first\n"
     "  --help, -h     this text; with a command, that command's help\n"
     "\n"
@@ -90,7 +93,7 @@ struct CommandHelp {
 
 constexpr CommandHelp kCommandHelp[] = {
     {"info",
-     "Usage: zarvikctl info\n"
+     "Usage: zarvikctl info [--json]\n"
      "Identifies the register (model, serial number, version, work mode), reads its\n"
      "date and time, the option count and the number of programmable operators, and\n"
      "shows the capacities of its model descriptor and the largest goods number.\n"},
@@ -160,7 +163,7 @@ constexpr CommandHelp kCommandHelp[] = {
      "register's goods the file writes (all of its goods when they are more than 50)\n"
      "are read into a backup file (--no-backup skips it).\n"},
     {"journal",
-     "Usage: zarvikctl journal read [--data] [--out FILE]\n"
+     "Usage: zarvikctl journal read [--data] [--out FILE] [--json]\n"
      "Reads the electronic journal and shows it as receipt text, or with --data as\n"
      "record lines (fields separated by \";\"). --out writes it to FILE in code page\n"
      "1251 with CR LF line ends.\n"
@@ -215,8 +218,8 @@ constexpr CommandHelp kCommandHelp[] = {
      "stopped by SIGINT or SIGTERM.\n"},
     {"config",
      "Usage: zarvikctl config export FILE\n"
-     "       zarvikctl config diff FILE\n"
-     "       zarvikctl config apply FILE [--dry-run] [--no-backup]\n"
+     "       zarvikctl config diff FILE [--json]\n"
+     "       zarvikctl config apply FILE [--dry-run] [--no-backup] [--json]\n"
      "export reads the register's settings and writes them to FILE as UTF-8 text:\n"
      "the options (number = value, the description and interval as a comment), the\n"
      "departments, the receipt header and footer with their fonts, the operators, and\n"

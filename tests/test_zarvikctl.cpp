@@ -473,6 +473,19 @@ TEST_F(ZarvikCtl, JournalAsReceiptTextAndRecordLines) {
   EXPECT_TRUE(Has(file, "\r\nCA;")) << file;
   EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
   EXPECT_EQ(file.find('\n'), file.find("\r\n") + 1);
+
+  // With --json the same text is the result, escaped, with the counts.
+  std::string escaped;
+  for (const char c : out) escaped += c == '\n' ? std::string("\\n") : c == '"' ? std::string("\\\"") : std::string(1, c);
+  const std::string json = Ok({"journal", "read", "--json"});
+  EXPECT_TRUE(json.starts_with(R"({"command":"journal read","exit":0,"ok":true,"result":{"text":")" + escaped +
+                               R"("},"counts":{"records":)"))
+      << json;
+  const std::size_t lines = static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  EXPECT_TRUE(Has(json, ",\"lines\":" + std::to_string(lines) + "}")) << json;
+  const std::string toFile = Ok({"journal", "read", "--data", "--out", "again.txt", "--json"});
+  EXPECT_TRUE(Has(toFile, R"("result":{"out":"again.txt"})")) << toFile;
+  EXPECT_EQ(test::ReadAll(dir.File("again.txt")), file);
 }
 
 TEST_F(ZarvikCtl, PrintSendsTheLinesWithFontAndBrightness) {

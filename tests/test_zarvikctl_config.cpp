@@ -277,6 +277,77 @@ TEST_F(CtlConfig, AnotherRegistersSerialNumberIsRefused) {
   EXPECT_EQ(WritesSoFar(), std::vector<std::uint8_t>{kSetOptions});
 }
 
+// --json: one JSON object on standard output, nothing on standard error,
+// the exit statuses as without it.
+TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
+  const auto single = [](const RunResult& r) {
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(r.out.starts_with("{\"command\":")) << r.out;
+  };
+  const RunResult info = Run({"info", "--json"});
+  EXPECT_EQ(info.status, 0);
+  single(info);
+  EXPECT_TRUE(Has(info.out, R"("exit":0,"ok":true,"result":{"register":{"serial":"000111222333",)"
+                            R"("model":"Зарвик-ТЕСТ","version":"T 001","mode":"OFF-LINE","date":"01.02.26",)"
+                            R"("time":"10:20:30","port":210,"speed":19200,"net":1,)"))
+      << info.out;
+  EXPECT_TRUE(Has(info.out, R"("max_goods":)")) << info.out;
+  EXPECT_TRUE(Has(info.out, R"("operators":4}})")) << info.out;
+
+  test::WriteAll(dir.File("edit.conf"), "[options]\n3 = 0\n[departments]\n4.name = \"Молоко \\\"3,2%\\\"\"\n");
+  const RunResult diff = Run({"config", "diff", "edit.conf", "--json"});
+  EXPECT_EQ(diff.status, 0);
+  single(diff);
+  EXPECT_TRUE(Has(diff.out, R"("command":"config diff","exit":0,"ok":true,"result":{"file":"edit.conf",)"
+                            R"("serial":"000111222333","changes":[)"
+                            R"({"line":2,"section":"options","key":"3","from":"2","to":"0"},)"
+                            R"({"line":4,"section":"departments","key":"4.name","from":"\"Молоко\"",)"
+                            R"("to":"\"Молоко \\\"3,2%\\\"\""}]},"counts":{"changes":2,"errors":0},)"
+                            R"("messages":[{"level":"info","text":"Отличий: 2"})"))
+      << diff.out;
+  EXPECT_TRUE(WritesSoFar().empty());
+
+  const RunResult apply = Run({"config", "apply", "edit.conf", "--json"});
+  EXPECT_EQ(apply.status, 0);
+  single(apply);
+  EXPECT_TRUE(Has(apply.out, R"("counts":{"changes":2,"errors":0,"writes":2,"written":2})")) << apply.out;
+  EXPECT_TRUE(Has(apply.out, R"("backup":"Авто )")) << apply.out;
+  EXPECT_EQ(test::Occurrences(apply.out, "Резервная копия сохранена"), 1) << apply.out;
+  EXPECT_TRUE(Has(apply.out, R"({"level":"info","text":"Записаны настройки из файла edit.conf: )")) << apply.out;
+  EXPECT_EQ(WritesSoFar(), (std::vector<std::uint8_t>{kSetOptions, kSetDepartment}));
+  EXPECT_EQ(simulator->State().departments[3].name, "Молоко \"3,2%\"");
+
+  // Refused file, another register, a command without JSON, a bad option:
+  // the object says so with the usual exit status.
+  test::WriteAll(dir.File("bad.conf"), "[options]\n1 = 7\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string part;
+  };
+  const std::vector<Case> cases = {
+      {{"config", "apply", "bad.conf", "--json"},
+       2,
+       R"("counts":{"changes":0,"errors":1,"writes":0,"written":0},"messages":[{"level":"error",)"
+       R"("text":"bad.conf:2: option 1: \"7\" is outside 0 - 3"},{"level":"error",)"
+       R"("text":"Файл bad.conf не записан: ошибок 1"})"},
+      {{"--serial", "999999999999", "config", "apply", "edit.conf", "--json"},
+       1,
+       R"({"level":"error","text":"Серийный номер ККМ 000111222333 вместо 999999999999: команда не выполнена"})"},
+      {{"taxes", "get", "--json"}, 2, R"("text":"--json does not apply to this command")"},
+      {{"config", "apply", "edit.conf", "--json", "--bogus"}, 2, R"("text":"unknown option --bogus")"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    single(r);
+    EXPECT_TRUE(Has(r.out, "\"exit\":" + std::to_string(c.status) + ",\"ok\":false")) << r.out;
+    EXPECT_TRUE(Has(r.out, c.part)) << r.out;
+  }
+  EXPECT_EQ(WritesSoFar().size(), 2u);
+}
+
 TEST_F(CtlConfig, BadFilesAndArgumentsAreUsageErrors) {
   test::WriteAll(dir.File("syntax.conf"), "[options]\n1 = 1\n[bogus]\n");
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
