@@ -264,6 +264,8 @@ class Chain : public ::testing::Test {
             "HOME=" + dir->File("home"),
             "ANSIBLE_COLLECTIONS_PATH=" + std::string(ZARVIK_SOURCE_DIR) + "/ansible",
             "ANSIBLE_NOCOLOR=1",
+            // ansible-doc imports the collection's files from the source tree.
+            "PYTHONDONTWRITEBYTECODE=1",
             "ANSIBLE_RETRY_FILES_ENABLED=0",
             "ANSIBLE_LOCAL_TEMP=" + dir->File("home/tmp"),
             "ANSIBLE_FORKS=" + std::to_string(kHosts),
