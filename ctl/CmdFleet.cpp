@@ -202,13 +202,14 @@ int TCtlSession::CmdFleet() {
                  " needs --out DIR (one file per register, named by serial number)");
   if (outExtension.empty() && !args_.out.empty()) return Usage("--out does not apply to fleet " + c0);
   const auto allowed = [&](std::string_view option) {
-    if (option == "dry-run") return c1 == "apply";
+    if (option == "dry-run") return c1 == "apply" || c1 == "write";
+    if (option == "all") return c1 == "write";
     if (option == "no-backup") return c1 == "apply" || c1 == "write";
     if (option == "reset-sold") return c1 == "write";
     if (option == "data") return c0 == "journal";
     return true;
   };
-  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data"})
+  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data", "all"})
     if (args_.given.count(option) != 0 && !allowed(option))
       return Usage(std::string("--") + option + " does not apply to fleet " + c0 +
                    (c1.empty() ? "" : " " + c1));
@@ -312,6 +313,7 @@ int TCtlSession::CmdFleet() {
     if (args_.dryRun) a.push_back("--dry-run");
     if (args_.noBackup) a.push_back("--no-backup");
     if (args_.resetSold) a.push_back("--reset-sold");
+    if (args_.all) a.push_back("--all");
     if (args_.data) a.push_back("--data");
     if (args_.configStop) a.push_back("CONFIG_STOP");
     if (!outExtension.empty()) {

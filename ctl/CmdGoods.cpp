@@ -1,18 +1,30 @@
 #include "CtlSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 
 #include "CtlOutput.h"
 #include "protocol/TransferResume.h"
 #include "shell/DiaLog.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsPlan.h"
+#include "store/RegisterBackup.h"
 
 namespace zarvik::ctl {
 namespace {
 
 constexpr int kHighestGoodsRequestCode = 9999;
 constexpr int kOffLineMode = 2;
+
+// The table's notifications off while a transfer moves through its rows.
+struct TableQuiet {
+  explicit TableQuiet(TWorkTable& t) : table(t) { table.DisableControls(); }
+  ~TableQuiet() { table.EnableControls(); }
+  TableQuiet(const TableQuiet&) = delete;
+  TableQuiet& operator=(const TableQuiet&) = delete;
+  TWorkTable& table;
+};
 
 // Display of the goods codes (the goods grid's texts).
 std::string GoodsTypeText(const TWorkTable& t) {
@@ -187,10 +199,24 @@ int TCtlSession::CmdGoodsReadAll() {
 }
 
 int TCtlSession::CmdGoodsWrite() {
-  if (words_.size() != 3) return Usage("goods write needs one file");
+  return GoodsWriteOrDiff(false);
+}
+
+int TCtlSession::CmdGoodsDiff() {
+  return GoodsWriteOrDiff(true);
+}
+
+// goods write FILE and goods diff FILE: the file is read, every row checked
+// against the connected register, then compared with what the register
+// holds; a write sends only the rows that differ (every row with --all).
+int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
+  const std::string command = diffOnly ? "goods diff" : "goods write";
+  if (words_.size() != 3) return Usage(command + " needs one file");
   const std::string file = words_[2];
   const GoodsFileKind kind = GoodsFileKindOf(file);
   if (kind == GoodsFileKind::Unknown) return Usage("a goods exchange file ends in .csv or .dbf");
+  const bool preview = diffOnly || args_.dryRun;
+  const bool all = !diffOnly && args_.all;
   if (!Connect()) return ceFailed;
   TKKMInfo& i = Info();
   TWorkTable& t = bd_->mtTOBAP;
@@ -198,32 +224,82 @@ int TCtlSession::CmdGoodsWrite() {
   if (!(kind == GoodsFileKind::Csv ? ImportGoodsCsv(file, t, report)
                                    : ImportGoodsDbf(file, t, GoodsImportLimit(&kkm_), report)))
     return ceFailed;
-  if (i.workMode != kOffLineMode) {
-    PublishGoodsReport(report);
-    return Fail("Запись возможна только в OFF-LINE режиме");
+  {
+    // What the reading changed is told here; the rows it left out are
+    // errors of the checks below.
+    GoodsImportReport read = report;
+    read.skips.clear();
+    read.rowsSkipped = 0;
+    PublishGoodsReport(read);
   }
-  // Everything the register will not get is named before the transfer starts.
-  const int toWrite = CheckGoodsForRegister(t, i, report);
-  PublishGoodsReport(report);
-  // A signal stops the backup as it stops the write.
+  if (!preview && i.workMode != kOffLineMode) return Fail("Запись возможна только в OFF-LINE режиме");
+  // A signal stops the reads as it stops the write.
   const TStopSignals signals;
+  protocol_.lineCounts = {};
+  // Every row is checked before anything is read or written.
+  GoodsRegisterLimits limits;
+  if (!ReadGoodsLimits(protocol_, t, false, limits)) return ceFailed;
+  const std::vector<GoodsCheck> checks = CheckGoodsRows(t, limits, report);
+  int errors = 0;
+  for (const GoodsCheck& c : checks) {
+    if (c.error) {
+      ++errors;
+      Error(GoodsCheckText(c, report.placeKind), true, true, true);
+    } else {
+      Warning(GoodsCheckText(c, report.placeKind), false, true, true);
+    }
+  }
+  if (errors > 0) {
+    Error(std::string(kGoodsChecksRefusedText) + std::to_string(errors), true, true, true);
+    return ceUsage;
+  }
+  // What the register holds: for the comparison and for the backup.
+  const bool backup = !preview && BackupsOn();
+  TRegisterGoods held;
+  if (!all || backup) {
+    TProgress progress(err_, "товар ККМ");
+    const bool read = ReadRegisterGoods(protocol_, GoodsCodesToRead(t, i), [&](int received) {
+      progress.Show(received);
+      return !TStopSignals::Requested();
+    }, held);
+    progress.Done();
+    if (!read) {
+      if (TStopSignals::Requested()) return Interrupted("Товар ККМ не прочитан, ничего не записано");
+      return Fail("Сбой при загрузке товара: ничего не записано");
+    }
+  }
+  const GoodsWritePlan plan = PlanGoodsWrite(t, limits, report, held, all, args_.resetSold);
+  if (preview) {
+    ShowLineCounts();
+    std::vector<std::string> lines;
+    for (const GoodsPlanRow& r : plan.send)
+      for (std::string& line : GoodsPlanRowLines(r)) lines.push_back(std::move(line));
+    for (const std::string& line : lines) PrintLine(out_, line);
+    Done(GoodsPlanSummary(plan));
+    return ceOk;
+  }
   // What the register holds is kept first, when something will be written.
-  if (toWrite > 0 && BackupsOn()) {
-    if (const int status = BackupGoodsOf(t); status != ceOk) return status;
+  if (backup && !plan.send.empty()) {
+    const std::string folder = GoodsBackupFolder(ProfileFolderPath());
+    const std::string path = GoodsBackupPath(folder, i.serialNumber, std::chrono::system_clock::now());
+    if (!SaveGoodsBackup(held, path)) return Fail(kBackupFailedText);
+    Note(std::string(kBackupSavedText) + path);
+    PruneGoodsBackups(folder, i.serialNumber, backup_.keep);
   }
   Mess("Записываем товар...", false, true, true);
+  Mess(GoodsPlanSummary(plan), false, true, true);
   i.keepSoldCount = !args_.resetSold;
   int written = 0;
-  int skipped = report.rowsSkipped;
-  int row = 0;
+  int added = 0;
+  int failed = 0;
   const int rows = CountRows(t);
+  const int toSend = static_cast<int>(plan.send.size());
   std::string lastWritten;
   const auto sofar = [&] {
     return std::to_string(written) + " тов." +
            (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);
   };
   TProgress progress(err_, "товар");
-  protocol_.lineCounts = {};
   TResumeControl control;
   control.stopRequested = [] { return TStopSignals::Requested(); };
   control.onResume = [&](int resumptions) {
@@ -231,10 +307,10 @@ int TCtlSession::CmdGoodsWrite() {
     progress.Done();
     Warning("Связь с ККМ прервалась, товар " + t.Text("Code") + " записываем снова", false, true, true);
   };
-  for (t.First(); !t.Eof(); t.Next()) {
-    ++row;
-    if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;
-    progress.Show(written + 1, toWrite);
+  const TableQuiet quiet(t);
+  for (const GoodsPlanRow& r : plan.send) {
+    t.SetRecNo(r.row + 1);
+    progress.Show(written + 1, toSend);
     // A stop takes effect before the next record, as with the window's
     // stop button: the current row is not written.
     if (TStopSignals::Requested()) {
@@ -243,24 +319,23 @@ int TCtlSession::CmdGoodsWrite() {
     }
     if (!GoodsRowToRecord(t, i)) {
       Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
-      ++skipped;
+      ++failed;
       continue;
     }
     if (!SetGoodsResuming(protocol_, control)) {
       progress.Done();
       ShowLineCounts();
       if (TStopSignals::Requested()) return Interrupted("Товары записаны частично, " + sofar());
-      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(row) + " из " +
+      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(r.row + 1) + " из " +
                   std::to_string(rows) + "): записано " + sofar());
     }
     ++written;
+    if (r.isNew) ++added;
     lastWritten = t.Text("Code");
   }
   progress.Done();
   ShowLineCounts();
-  if (skipped > 0)
-    Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
-  Done("Записано " + std::to_string(written) + " тов.");
+  Done(GoodsWriteResultText(written, added, plan.unchanged, failed));
   return ceOk;
 }
 

@@ -262,25 +262,6 @@ bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
   return true;
 }
 
-int TCtlSession::BackupGoodsOf(TWorkTable& table) {
-  const std::string folder = GoodsBackupFolder(ProfileFolderPath());
-  const std::string path = GoodsBackupPath(folder, Info().serialNumber, std::chrono::system_clock::now());
-  TProgress progress(err_, "резервная копия товаров");
-  const std::vector<int> codes = GoodsBackupCodes(table, Info());
-  const bool ok = BackupGoods(protocol_, path, codes, [&](int received) {
-    progress.Show(received);
-    return !TStopSignals::Requested();
-  });
-  progress.Done();
-  if (!ok) {
-    if (TStopSignals::Requested()) return Interrupted(std::string(kBackupFailedText));
-    return Fail(kBackupFailedText);
-  }
-  Note(std::string(kBackupSavedText) + path);
-  PruneGoodsBackups(folder, Info().serialNumber, backup_.keep);
-  return ceOk;
-}
-
 bool TCtlSession::Connect() {
   if (!port_.Open()) {
     Error(std::string(kPortOpenFailed), true, true, true);

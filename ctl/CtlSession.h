@@ -107,11 +107,6 @@ class TCtlSession {
   // The register model then holds the values read. False after a reported
   // failure: nothing may be written.
   bool BackupSettings(unsigned tables, int operatorCount = 0);
-  // The same for goods: those the rows of `table` will write (when few) or
-  // all of them, in a goods file in bd/backup. Returns ceOk, or the exit
-  // status of a failure or a stop (the caller's TStopSignals catches the
-  // signals).
-  int BackupGoodsOf(TWorkTable& table);
   // A line for the person at the terminal (standard error), unless the
   // trace shows the same message already.
   void Note(const std::string& text);
@@ -135,6 +130,8 @@ class TCtlSession {
   int CmdGoodsGet();
   int CmdGoodsReadAll();
   int CmdGoodsWrite();
+  int CmdGoodsDiff();
+  int GoodsWriteOrDiff(bool diffOnly);
   int CmdGoodsConvert();
   int CmdJournalRead();
   // The journal as data (CmdJournalData.cpp): journal read with its tables,

@@ -71,7 +71,8 @@ int TCtlSession::Run() {
       {"operators", "set", &TCtlSession::CmdOperatorsSet, {"no-backup"}, true},
       {"goods", "get", &TCtlSession::CmdGoodsGet, {}},
       {"goods", "read-all", &TCtlSession::CmdGoodsReadAll, {"out"}},
-      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold", "no-backup"}},
+      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold", "no-backup", "all", "dry-run"}},
+      {"goods", "diff", &TCtlSession::CmdGoodsDiff, {"reset-sold"}},
       {"goods", "convert", &TCtlSession::CmdGoodsConvert, {}},
       {"journal", "read", &TCtlSession::CmdJournalReadData,
        {"data", "out", "in", "receipts", "lines", "xlsx", "utf8", "json"}},
@@ -83,7 +84,7 @@ int TCtlSession::Run() {
       {"config", "export", &TCtlSession::CmdConfigExport, {}},
       {"config", "diff", &TCtlSession::CmdConfigDiff, {"json"}},
       {"config", "apply", &TCtlSession::CmdConfigApply, {"dry-run", "no-backup", "json"}, true},
-      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data"}},
+      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data", "all"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;
