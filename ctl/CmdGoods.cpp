@@ -198,6 +198,46 @@ int TCtlSession::CmdGoodsReadAll() {
   return errors == 0 ? ceOk : ceFailed;
 }
 
+namespace {
+
+// The plan's rows as the JSON report lists them: code, name, place in the
+// file, whether the register lacks the code, and the fields that differ.
+TJson GoodsRowsJson(const GoodsWritePlan& plan) {
+  TJson rows = TJson::Array();
+  for (const GoodsPlanRow& r : plan.send) {
+    TJson changes = TJson::Array();
+    for (const GoodsFieldChange& c : r.changes)
+      changes.Push(TJson::Object()
+                       .Str("field", c.field)
+                       .Str("title", GoodsFieldTitle(c.field))
+                       .Str("from", c.registerValue)
+                       .Str("to", c.fileValue));
+    rows.Push(TJson::Object()
+                  .Int("code", r.code)
+                  .Str("name", r.name)
+                  .Int("place", r.place)
+                  .Bool("new", r.isNew)
+                  .Sub("changes", changes));
+  }
+  return rows;
+}
+
+TJson GoodsChecksJson(const std::vector<GoodsCheck>& checks) {
+  TJson list = TJson::Array();
+  for (const GoodsCheck& c : checks)
+    list.Push(TJson::Object()
+                  .Bool("error", c.error)
+                  .Int("place", c.place)
+                  .Str("code", c.code)
+                  .Str("field", c.field)
+                  .Str("value", c.value)
+                  .Str("problem", c.problem)
+                  .Str("allowed", c.allowed));
+  return list;
+}
+
+}  // namespace
+
 int TCtlSession::CmdGoodsWrite() {
   return GoodsWriteOrDiff(false);
 }
@@ -219,6 +259,7 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
   const bool all = !diffOnly && args_.all;
   if (!Connect()) return ceFailed;
   TKKMInfo& i = Info();
+  if (Json()) report_->Result().Str("file", file).Str("serial", i.serialNumber).Bool("dry_run", preview);
   TWorkTable& t = bd_->mtTOBAP;
   GoodsImportReport report;
   if (!(kind == GoodsFileKind::Csv ? ImportGoodsCsv(file, t, report)
@@ -249,6 +290,10 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
       Warning(GoodsCheckText(c, report.placeKind), false, true, true);
     }
   }
+  if (Json()) {
+    report_->Result().Sub("checks", GoodsChecksJson(checks));
+    report_->Counts().Int("errors", errors).Int("warnings", static_cast<std::int64_t>(checks.size()) - errors);
+  }
   if (errors > 0) {
     Error(std::string(kGoodsChecksRefusedText) + std::to_string(errors), true, true, true);
     return ceUsage;
@@ -269,12 +314,21 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
     }
   }
   const GoodsWritePlan plan = PlanGoodsWrite(t, limits, report, held, all, args_.resetSold);
+  if (Json()) {
+    report_->Result().Sub("rows", GoodsRowsJson(plan));
+    report_->Counts()
+        .Int("send", static_cast<std::int64_t>(plan.send.size()))
+        .Int("changed", plan.changed)
+        .Int("new", plan.added)
+        .Int("unchanged", plan.unchanged);
+  }
   if (preview) {
     ShowLineCounts();
     std::vector<std::string> lines;
     for (const GoodsPlanRow& r : plan.send)
       for (std::string& line : GoodsPlanRowLines(r)) lines.push_back(std::move(line));
-    for (const std::string& line : lines) PrintLine(out_, line);
+    if (!Json())
+      for (const std::string& line : lines) PrintLine(out_, line);
     Done(GoodsPlanSummary(plan));
     return ceOk;
   }
@@ -284,6 +338,7 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
     const std::string path = GoodsBackupPath(folder, i.serialNumber, std::chrono::system_clock::now());
     if (!SaveGoodsBackup(held, path)) return Fail(kBackupFailedText);
     Note(std::string(kBackupSavedText) + path);
+    if (Json()) report_->Result().Str("backup", path);
     PruneGoodsBackups(folder, i.serialNumber, backup_.keep);
   }
   Mess("Записываем товар...", false, true, true);
@@ -295,6 +350,17 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
   const int rows = CountRows(t);
   const int toSend = static_cast<int>(plan.send.size());
   std::string lastWritten;
+  // The counts of the report as they stand when the write ends, whichever
+  // way it ends.
+  struct TWrittenCounts {
+    TCtlReport* report;
+    const int& written;
+    const int& added;
+    const int& failed;
+    ~TWrittenCounts() {
+      if (report != nullptr) report->Counts().Int("written", written).Int("written_new", added).Int("failed", failed);
+    }
+  } writtenCounts{report_, written, added, failed};
   const auto sofar = [&] {
     return std::to_string(written) + " тов." +
            (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);

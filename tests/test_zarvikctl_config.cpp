@@ -15,6 +15,7 @@
 #include "Scenario.h"
 #include "Simulator.h"
 #include "TestSupport.h"
+#include "shell/TextCodec.h"
 
 namespace zarvik {
 namespace {
@@ -346,6 +347,54 @@ TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
     EXPECT_TRUE(Has(r.out, c.part)) << r.out;
   }
   EXPECT_EQ(WritesSoFar().size(), 2u);
+}
+
+// goods diff and goods write with --json: the rows to send with their
+// changed fields, the counts, the checks that refuse a file.
+TEST_F(CtlConfig, GoodsJsonListsTheRowsTheCountsAndTheRefusedRows) {
+  const auto goodsWrites = [&] {
+    const auto& e = simulator->State().commandsExecuted;
+    return std::count(e.begin(), e.end(), std::uint8_t{0x11});
+  };
+  test::WriteAll(dir.File("prices.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False;0\n"
+                                                      "7;170;Соль;1;19.5;4;1;;False;0\n"));
+  const RunResult diff = Run({"goods", "diff", "prices.csv", "--json"});
+  EXPECT_EQ(diff.status, 0) << diff.out;
+  EXPECT_TRUE(diff.err.empty()) << diff.err;
+  EXPECT_TRUE(Has(diff.out, R"("command":"goods diff","exit":0,"ok":true,"result":{"file":"prices.csv",)"
+                            R"("serial":"000111222333","dry_run":true,"checks":[],"rows":[)"
+                            R"({"code":1,"name":"Хлеб","place":1,"new":true,"changes":[]},)"
+                            R"({"code":7,"name":"Соль","place":2,"new":true,"changes":[]}]},)"
+                            R"("counts":{"errors":0,"warnings":0,"send":2,"changed":0,"new":2,"unchanged":0})"))
+      << diff.out;
+  EXPECT_EQ(goodsWrites(), 0);
+
+  const RunResult write = Run({"goods", "write", "prices.csv", "--no-backup", "--json"});
+  EXPECT_EQ(write.status, 0) << write.out;
+  EXPECT_TRUE(Has(write.out, R"("send":2,"changed":0,"new":2,"unchanged":0,"written":2,"written_new":2,"failed":0})"))
+      << write.out;
+  EXPECT_EQ(goodsWrites(), 2);
+
+  // One price changed: that row alone, with its field.
+  test::WriteAll(dir.File("prices.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False;0\n"
+                                                      "7;170;Соль;1;21;4;1;;False;0\n"));
+  const RunResult again = Run({"goods", "write", "prices.csv", "--no-backup", "--json"});
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_TRUE(Has(again.out, R"({"code":7,"name":"Соль","place":2,"new":false,"changes":[{"field":"Price",)"
+                             R"("title":"цена","from":")"))
+      << again.out;
+  EXPECT_TRUE(Has(again.out, R"("send":1,"changed":1,"new":0,"unchanged":1,"written":1,"written_new":0)")) << again.out;
+  EXPECT_EQ(goodsWrites(), 3);
+
+  // A code beyond the register's goods numbers refuses the file, named.
+  test::WriteAll(dir.File("bad.csv"), Utf8ToCp1251("1;170;Хлеб;1;60;1;1;4600605000014;False;0\n"
+                                                   "500;170;Перец;1;30;1;1;;False;0\n"));
+  const RunResult bad = Run({"goods", "write", "bad.csv", "--no-backup", "--json"});
+  EXPECT_EQ(bad.status, 2) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"("checks":[{"error":true,"place":2,"code":"500","field":"Code",)")) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"("counts":{"errors":1,"warnings":0})")) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"({"level":"error","text":"Строка 2, код 500: )")) << bad.out;
+  EXPECT_EQ(goodsWrites(), 3);
 }
 
 TEST_F(CtlConfig, BadFilesAndArgumentsAreUsageErrors) {
