@@ -5,8 +5,9 @@
 // each checked by several assertions: check mode writes nothing and reports
 // where the file differs, --diff shows the values, a host whose register
 // answers with another serial number fails alone, the apply writes exactly
-// the differing values, a second apply changes nothing, the journal file
-// equals zarvikctl journal read. Skipped when ansible-playbook is missing.
+// the differing values and goods records, a second apply changes nothing,
+// the journal file equals zarvikctl journal read. Skipped when
+// ansible-playbook is missing.
 #include <gtest/gtest.h>
 
 #ifdef ZARVIK_CTL_EXE
@@ -171,6 +172,14 @@ constexpr const char* kPlaybook = R"(- hosts: shops
         chdir: "{{ chdir }}"
         zarvikctl: "{{ ctl }}"
         backup: false
+    - name: prices
+      zarvik.registers.goods:
+        src: "{{ prices }}"
+        port: "{{ port }}"
+        serial: "{{ serial }}"
+        chdir: "{{ chdir }}"
+        zarvikctl: "{{ ctl }}"
+        backup: false
     - name: journal
       zarvik.registers.journal:
         dest: "{{ chdir }}/journal.txt"
@@ -192,11 +201,53 @@ constexpr const char* kPlaybook = R"(- hosts: shops
       when: ansible_check_mode
 )";
 
+// The register's goods write command on the wire.
+constexpr std::uint8_t kSetGoods = 0x11;
+
+// The price list from the register's own goods file (code page 1251): bread
+// gets another price, cheese stays as it is, butter is new.
+std::string PriceList(const std::string& registerFile) {
+  std::string text = Cp1251ToUtf8(registerFile);
+  const std::size_t end = text.find('\n');
+  EXPECT_TRUE(text.starts_with("1;") && end != std::string::npos) << text;
+  if (!text.starts_with("1;") || end == std::string::npos) return {};
+  // Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count
+  std::vector<std::string> fields;
+  for (std::size_t at = 0;;) {
+    const std::size_t semicolon = text.find(';', at);
+    if (semicolon == std::string::npos || semicolon > end) {
+      fields.push_back(text.substr(at, end - at));
+      break;
+    }
+    fields.push_back(text.substr(at, semicolon - at));
+    at = semicolon + 1;
+  }
+  EXPECT_EQ(fields.size(), 10u) << text;
+  if (fields.size() != 10) return {};
+  EXPECT_EQ(fields[4], "52.9");
+  const auto join = [](const std::vector<std::string>& f) {
+    std::string line;
+    for (const std::string& x : f) line += (line.empty() ? "" : ";") + x;
+    return line + "\n";
+  };
+  std::vector<std::string> bread = fields;
+  bread[4] = "54.9";
+  std::vector<std::string> butter = fields;
+  butter[0] = "3";
+  butter[2] = "Масло";
+  butter[4] = "120";
+  butter[7] = "";
+  butter[9] = "0";
+  return Utf8ToCp1251(join(bread) + text.substr(end + 1) + join(butter));
+}
+
 int Writes(const sim::RegisterState& s, std::uint8_t code) {
   return static_cast<int>(std::count(s.commandsExecuted.begin(), s.commandsExecuted.end(), code));
 }
-int SettingsWrites(const sim::RegisterState& s) {
-  return test::SettingsWrites(s) + Writes(s, test::kSetOperatorName) + Writes(s, test::kSetPosition);
+// Settings and goods writes.
+int AllWrites(const sim::RegisterState& s) {
+  return test::SettingsWrites(s) + Writes(s, test::kSetOperatorName) + Writes(s, test::kSetPosition) +
+         Writes(s, kSetGoods);
 }
 
 // Three registers, their folders, the inventory and the playbook; the
@@ -224,18 +275,22 @@ class Chain : public ::testing::Test {
     });
     inventory += "\n[shops:vars]\nansible_connection=local\nansible_python_interpreter=/usr/bin/python3\n";
     inventory += "port=" + std::to_string(kPort) + "\nconf=" + dir->File("chain.conf") +
-                 "\nctl=" + ZARVIK_CTL_EXE + "\n";
+                 "\nctl=" + ZARVIK_CTL_EXE + "\nprices=" + dir->File("prices.csv") + "\n";
     test::WriteAll(dir->File("inventory.ini"), inventory);
     test::WriteAll(dir->File("chain.conf"), kChainConf);
+    const test::RunResult goods = test::RunCtl(dir->File(Host(0)), {"goods", "read-all", "--out", "base.csv"});
+    ASSERT_EQ(goods.status, 0) << goods.err;
+    test::WriteAll(dir->File("prices.csv"), PriceList(test::ReadAll(dir->File(Host(0) + "/base.csv"))));
     test::WriteAll(dir->File("site.yml"), kPlaybook);
     std::filesystem::create_directory(dir->File("home"));
 
+    for (const auto& sim : sims) statesBefore.push_back(sim->State());
     // 1. Check mode with the differences shown; the third register answers
     // with another serial number.
     sims[2]->ModifyState([](sim::RegisterState& s) { s.serialNumber = "999999999999"; });
     check = Playbook({"--check", "--diff"});
     for (int k = 0; k < kHosts; ++k) {
-      writesAfterCheck.push_back(SettingsWrites(sims[Index(k)]->State()));
+      writesAfterCheck.push_back(AllWrites(sims[Index(k)]->State()));
       journalAfterCheck.push_back(std::filesystem::exists(dir->File(Host(k) + "/journal.txt")));
     }
     sims[2]->ModifyState([](sim::RegisterState& s) { s.serialNumber = test::FleetSerial(2); });
@@ -285,6 +340,7 @@ class Chain : public ::testing::Test {
   static inline Ran check;
   static inline Ran apply;
   static inline Ran again;
+  static inline std::vector<sim::RegisterState> statesBefore;
   static inline std::vector<int> writesAfterCheck;
   static inline std::vector<bool> journalAfterCheck;
   static inline std::vector<sim::RegisterState> statesAfterApply;
@@ -296,12 +352,12 @@ TEST_F(Chain, CheckModeWritesNothingAndReportsWhereTheFileDiffers) {
   for (int k = 0; k < kHosts; ++k) EXPECT_EQ(writesAfterCheck[Index(k)], 0) << Host(k);
   const Recap first = RecapOf(check.out, Host(0));
   const Recap second = RecapOf(check.out, Host(1));
-  // The first differs in three values (settings changed; the journal file
-  // does not exist yet), the second holds the file's values.
+  // The first differs in three settings, the second holds the file's
+  // settings; both differ from the price list, neither has the journal file.
   EXPECT_EQ(first.failed, 0) << check.out;
-  EXPECT_EQ(first.changed, 2) << check.out;
+  EXPECT_EQ(first.changed, 3) << check.out;
   EXPECT_EQ(second.failed, 0) << check.out;
-  EXPECT_EQ(second.changed, 1) << check.out;
+  EXPECT_EQ(second.changed, 2) << check.out;
   ASSERT_EQ(journalAfterCheck.size(), static_cast<std::size_t>(kHosts));
   for (int k = 0; k < kHosts; ++k) EXPECT_FALSE(journalAfterCheck[Index(k)]) << Host(k);
 }
@@ -309,7 +365,8 @@ TEST_F(Chain, CheckModeWritesNothingAndReportsWhereTheFileDiffers) {
 TEST_F(Chain, DiffShowsTheDifferingValuesAsBeforeAndAfterLines) {
   for (const char* line : {"-[options] 1 = 1", "+[options] 1 = 0", "-[departments] 2.name = \"Доставка\"",
                            "+[departments] 2.name = \"Курьер\"", "-[operators] 1.name = \"\"",
-                           "+[operators] 1.name = \"Иванова Анна Петровна\""})
+                           "+[operators] 1.name = \"Иванова Анна Петровна\"", "-1 цена = 52.90",
+                           "+1 цена = 54.90", "+3: новый товар «Масло»"})
     EXPECT_TRUE(Has(check.out, line)) << line << "\n" << check.out;
 }
 
@@ -333,13 +390,21 @@ TEST_F(Chain, TheApplyWritesExactlyTheDifferingValues) {
     EXPECT_EQ(Writes(s, test::kSetOptions), differed ? 1 : 0);
     EXPECT_EQ(Writes(s, test::kSetDepartment), differed ? 1 : 0);
     EXPECT_EQ(Writes(s, test::kSetOperatorName), differed ? 1 : 0);
-    EXPECT_EQ(SettingsWrites(s), differed ? 3 : 0);
+    EXPECT_EQ(test::SettingsWrites(s) + Writes(s, test::kSetOperatorName), differed ? 3 : 0);
     EXPECT_EQ(s.options[0], 0);
     EXPECT_EQ(s.departments[1].name, "Курьер");
     EXPECT_EQ(s.departments[0].name, "Бакалея");
     EXPECT_EQ(s.operatorNames[0], "Иванова Анна Петровна");
-    // Settings plus the new journal file, or the file alone.
-    EXPECT_EQ(RecapOf(apply.out, Host(k)).changed, differed ? 2 : 1) << apply.out;
+    // Only the changed goods: bread and the new butter, not the cheese.
+    EXPECT_EQ(Writes(s, kSetGoods), 2);
+    ASSERT_EQ(s.goods.count(1), 1u);
+    ASSERT_EQ(s.goods.count(3), 1u);
+    EXPECT_EQ(s.goods.at(1).price, 5490u);
+    EXPECT_EQ(s.goods.at(1).sold, 87000u);
+    EXPECT_EQ(s.goods.at(3).name, "Масло");
+    EXPECT_EQ(s.goods.at(2), statesBefore[Index(k)].goods.at(2));
+    // Settings, goods and the new journal file, or goods and the file.
+    EXPECT_EQ(RecapOf(apply.out, Host(k)).changed, differed ? 3 : 2) << apply.out;
   }
 }
 
@@ -349,7 +414,7 @@ TEST_F(Chain, ASecondApplyChangesNothingOnAnyHost) {
     const Recap r = RecapOf(again.out, Host(k));
     EXPECT_EQ(r.changed, 0) << Host(k) << "\n" << again.out;
     EXPECT_EQ(r.failed, 0) << Host(k);
-    EXPECT_EQ(SettingsWrites(sims[Index(k)]->State()), SettingsWrites(statesAfterApply[Index(k)])) << Host(k);
+    EXPECT_EQ(AllWrites(sims[Index(k)]->State()), AllWrites(statesAfterApply[Index(k)])) << Host(k);
   }
 }
 
@@ -371,11 +436,11 @@ TEST_F(Chain, TheInfoModuleReturnsTheRegisterWithItsGoodsCount) {
     EXPECT_TRUE(Has(check.out, "\"msg\": \"register " + test::FleetSerial(k) + " Зарвик-ТЕСТ OFF-LINE, goods 2 of "))
         << Host(k) << "\n" << check.out;
   // Never changed: the check run's changes are those of the other modules.
-  EXPECT_EQ(RecapOf(check.out, Host(0)).ok, 4) << check.out;
+  EXPECT_EQ(RecapOf(check.out, Host(0)).ok, 5) << check.out;
 }
 
 TEST_F(Chain, AnsibleDocPrintsEveryModulesDocumentation) {
-  const std::vector<std::string> modules{"info", "config", "journal"};
+  const std::vector<std::string> modules{"info", "config", "goods", "journal"};
   std::vector<std::string> argv{kAnsibleDoc};
   for (const std::string& m : modules) argv.push_back("zarvik.registers." + m);
   const Ran doc = RunProgram(dir->Path(), argv, Environment(), kPlaybookLimit);
