@@ -77,8 +77,7 @@ bool TCtlSession::LoadConfigFile(const std::string& path, TConfigFile& file) {
   }
   std::vector<TConfigError> errors;
   if (ParseConfigText(text, file, errors)) return true;
-  for (const TConfigError& e : errors)
-    ErrorLine(path + ":" + ConfigErrorText(e));
+  for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
   return false;
 }
 
@@ -153,14 +152,16 @@ int TCtlSession::CmdConfigDiff() {
   std::vector<TConfigError> errors;
   const bool ok = DiffConfig(file, Info(), which, changes, errors);
   if (Json()) {
-    report_->Result().Str("file", path).Str("serial", Info().serialNumber).Sub("changes", ChangesJson(changes));
+    report_->Result()
+        .Str("file", path)
+        .Str("serial", Info().serialNumber)
+        .Sub("changes", ChangesJson(changes));
     report_->Counts().Int("changes", static_cast<std::int64_t>(changes.size()));
     report_->Counts().Int("errors", static_cast<std::int64_t>(errors.size()));
   }
   for (const TConfigChange& c : changes)
     if (!Json()) PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
-  for (const TConfigError& e : errors)
-    ErrorLine(path + ":" + ConfigErrorText(e));
+  for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
   const std::string summary =
       changes.empty() ? std::string("Отличий нет") : "Отличий: " + std::to_string(changes.size());
   FleetNote("done", summary);
@@ -209,8 +210,7 @@ int TCtlSession::CmdConfigApply() {
   } counts{this, changes, errors, writes, done, valid};
   if (!valid) {
     // Not a single value is written when one of them cannot be.
-    for (const TConfigError& e : errors)
-      ErrorLine(path + ":" + ConfigErrorText(e));
+    for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
     const std::string text = "Файл " + path + " не записан: ошибок " + std::to_string(errors.size());
     FleetNote("refused", text);
     Error(text, false, true, true);

@@ -360,8 +360,8 @@ TEST(ConfigText, ImportIntoAStoredProfileAndExportGiveTheSameFile) {
     // The profile's operator columns are narrower than the register's field:
     // a longer name or position is refused, not cut.
     for (const char* line : {"1.name = \"123456789012345678901\"", "1.position = \"1234567890123456789\""}) {
-      EXPECT_FALSE(ImportProfileConfig(bd, kkm.Info(), std::string("[operators]\n") + line + "\n", changes,
-                                       errors))
+      EXPECT_FALSE(
+          ImportProfileConfig(bd, kkm.Info(), std::string("[operators]\n") + line + "\n", changes, errors))
           << line;
       ASSERT_EQ(errors.size(), 1u) << line;
       EXPECT_NE(errors[0].text.find(line[2] == 'n' ? "at most 20" : "at most 18"), std::string::npos)

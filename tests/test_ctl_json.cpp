@@ -58,9 +58,10 @@ TEST(CtlJson, TheReportHasItsMembersWhateverTheRunGave) {
   report.Counts().Int("written", 3);
   report.Message("warning", "Линия: \"шум\"");
   report.Message("info", "готово");
-  EXPECT_EQ(report.Text(0),
-            R"({"command":"config apply","exit":0,"ok":true,"result":{"file":"a.conf"},"counts":{"written":3},)"
-            R"("messages":[{"level":"warning","text":"Линия: \"шум\""},{"level":"info","text":"готово"}]})");
+  EXPECT_EQ(
+      report.Text(0),
+      R"({"command":"config apply","exit":0,"ok":true,"result":{"file":"a.conf"},"counts":{"written":3},)"
+      R"("messages":[{"level":"warning","text":"Линия: \"шум\""},{"level":"info","text":"готово"}]})");
 }
 
 }  // namespace

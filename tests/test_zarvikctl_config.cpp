@@ -239,8 +239,8 @@ TEST_F(CtlConfig, LongOperatorNamesExportedFromOneRegisterApplyToAnother) {
   EXPECT_TRUE(Has(original, "2.position = \"Старший кассир смены зала\"\n")) << original;
   // Another register of the model, with the short names of the shop.
   std::string slave;
-  auto other = test::StartSimulator(Replace(kShop, "SerialNumber=000111222333", "SerialNumber=000111222444"),
-                                    slave);
+  auto other =
+      test::StartSimulator(Replace(kShop, "SerialNumber=000111222333", "SerialNumber=000111222444"), slave);
   ASSERT_FALSE(slave.empty());
   test::TempDir otherDir;
   test::WriteAll(otherDir.File("ZarvikConfig.ini"), test::CtlSettings(kSimPort, slave));
@@ -296,7 +296,8 @@ TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
   EXPECT_TRUE(Has(info.out, R"("max_goods":)")) << info.out;
   EXPECT_TRUE(Has(info.out, R"("operators":4}})")) << info.out;
 
-  test::WriteAll(dir.File("edit.conf"), "[options]\n3 = 0\n[departments]\n4.name = \"Молоко \\\"3,2%\\\"\"\n");
+  test::WriteAll(dir.File("edit.conf"),
+                 "[options]\n3 = 0\n[departments]\n4.name = \"Молоко \\\"3,2%\\\"\"\n");
   const RunResult diff = Run({"config", "diff", "edit.conf", "--json"});
   EXPECT_EQ(diff.status, 0);
   single(diff);
@@ -315,7 +316,8 @@ TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
   EXPECT_TRUE(Has(apply.out, R"("counts":{"changes":2,"errors":0,"writes":2,"written":2})")) << apply.out;
   EXPECT_TRUE(Has(apply.out, R"("backup":"Авто )")) << apply.out;
   EXPECT_EQ(test::Occurrences(apply.out, "Резервная копия сохранена"), 1) << apply.out;
-  EXPECT_TRUE(Has(apply.out, R"({"level":"info","text":"Записаны настройки из файла edit.conf: )")) << apply.out;
+  EXPECT_TRUE(Has(apply.out, R"({"level":"info","text":"Записаны настройки из файла edit.conf: )"))
+      << apply.out;
   EXPECT_EQ(WritesSoFar(), (std::vector<std::uint8_t>{kSetOptions, kSetDepartment}));
   EXPECT_EQ(simulator->State().departments[3].name, "Молоко \"3,2%\"");
 
@@ -361,17 +363,19 @@ TEST_F(CtlConfig, GoodsJsonListsTheRowsTheCountsAndTheRefusedRows) {
   const RunResult diff = Run({"goods", "diff", "prices.csv", "--json"});
   EXPECT_EQ(diff.status, 0) << diff.out;
   EXPECT_TRUE(diff.err.empty()) << diff.err;
-  EXPECT_TRUE(Has(diff.out, R"("command":"goods diff","exit":0,"ok":true,"result":{"file":"prices.csv",)"
-                            R"("serial":"000111222333","dry_run":true,"checks":[],"rows":[)"
-                            R"({"code":1,"name":"Хлеб","place":1,"new":true,"changes":[]},)"
-                            R"({"code":7,"name":"Соль","place":2,"new":true,"changes":[]}]},)"
-                            R"("counts":{"errors":0,"warnings":0,"send":2,"changed":0,"new":2,"unchanged":0})"))
+  EXPECT_TRUE(Has(diff.out,
+                  R"("command":"goods diff","exit":0,"ok":true,"result":{"file":"prices.csv",)"
+                  R"("serial":"000111222333","dry_run":true,"checks":[],"rows":[)"
+                  R"({"code":1,"name":"Хлеб","place":1,"new":true,"changes":[]},)"
+                  R"({"code":7,"name":"Соль","place":2,"new":true,"changes":[]}]},)"
+                  R"("counts":{"errors":0,"warnings":0,"send":2,"changed":0,"new":2,"unchanged":0})"))
       << diff.out;
   EXPECT_EQ(goodsWrites(), 0);
 
   const RunResult write = Run({"goods", "write", "prices.csv", "--no-backup", "--json"});
   EXPECT_EQ(write.status, 0) << write.out;
-  EXPECT_TRUE(Has(write.out, R"("send":2,"changed":0,"new":2,"unchanged":0,"written":2,"written_new":2,"failed":0})"))
+  EXPECT_TRUE(
+      Has(write.out, R"("send":2,"changed":0,"new":2,"unchanged":0,"written":2,"written_new":2,"failed":0})"))
       << write.out;
   EXPECT_EQ(goodsWrites(), 2);
 
@@ -383,7 +387,8 @@ TEST_F(CtlConfig, GoodsJsonListsTheRowsTheCountsAndTheRefusedRows) {
   EXPECT_TRUE(Has(again.out, R"({"code":7,"name":"Соль","place":2,"new":false,"changes":[{"field":"Price",)"
                              R"("title":"цена","from":")"))
       << again.out;
-  EXPECT_TRUE(Has(again.out, R"("send":1,"changed":1,"new":0,"unchanged":1,"written":1,"written_new":0)")) << again.out;
+  EXPECT_TRUE(Has(again.out, R"("send":1,"changed":1,"new":0,"unchanged":1,"written":1,"written_new":0)"))
+      << again.out;
   EXPECT_EQ(goodsWrites(), 3);
 
   // A code beyond the register's goods numbers refuses the file, named.

@@ -278,7 +278,8 @@ class Chain : public ::testing::Test {
                  "\nctl=" + ZARVIK_CTL_EXE + "\nprices=" + dir->File("prices.csv") + "\n";
     test::WriteAll(dir->File("inventory.ini"), inventory);
     test::WriteAll(dir->File("chain.conf"), kChainConf);
-    const test::RunResult goods = test::RunCtl(dir->File(Host(0)), {"goods", "read-all", "--out", "base.csv"});
+    const test::RunResult goods =
+        test::RunCtl(dir->File(Host(0)), {"goods", "read-all", "--out", "base.csv"});
     ASSERT_EQ(goods.status, 0) << goods.err;
     test::WriteAll(dir->File("prices.csv"), PriceList(test::ReadAll(dir->File(Host(0) + "/base.csv"))));
     test::WriteAll(dir->File("site.yml"), kPlaybook);
@@ -310,20 +311,16 @@ class Chain : public ::testing::Test {
   }
   void SetUp() override {
     if (::access(kAnsiblePlaybook, X_OK) != 0)
-      GTEST_SKIP() << kAnsiblePlaybook << " is missing (Debian package ansible-core): the collection is not tested";
+      GTEST_SKIP() << kAnsiblePlaybook
+                   << " is missing (Debian package ansible-core): the collection is not tested";
   }
 
   static std::vector<std::string> Environment() {
-    return {"PATH=/usr/bin:/bin",
-            "LC_ALL=C.UTF-8",
-            "HOME=" + dir->File("home"),
-            "ANSIBLE_COLLECTIONS_PATH=" + std::string(ZARVIK_SOURCE_DIR) + "/ansible",
-            "ANSIBLE_NOCOLOR=1",
+    return {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "HOME=" + dir->File("home"),
+            "ANSIBLE_COLLECTIONS_PATH=" + std::string(ZARVIK_SOURCE_DIR) + "/ansible", "ANSIBLE_NOCOLOR=1",
             // ansible-doc imports the collection's files from the source tree.
-            "PYTHONDONTWRITEBYTECODE=1",
-            "ANSIBLE_RETRY_FILES_ENABLED=0",
-            "ANSIBLE_LOCAL_TEMP=" + dir->File("home/tmp"),
-            "ANSIBLE_FORKS=" + std::to_string(kHosts),
+            "PYTHONDONTWRITEBYTECODE=1", "ANSIBLE_RETRY_FILES_ENABLED=0",
+            "ANSIBLE_LOCAL_TEMP=" + dir->File("home/tmp"), "ANSIBLE_FORKS=" + std::to_string(kHosts),
             "ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3"};
   }
   static Ran Playbook(const std::vector<std::string>& options) {
@@ -433,8 +430,10 @@ TEST_F(Chain, TheJournalFileEqualsZarvikctlJournalRead) {
 
 TEST_F(Chain, TheInfoModuleReturnsTheRegisterWithItsGoodsCount) {
   for (int k = 0; k < 2; ++k)
-    EXPECT_TRUE(Has(check.out, "\"msg\": \"register " + test::FleetSerial(k) + " Зарвик-ТЕСТ OFF-LINE, goods 2 of "))
-        << Host(k) << "\n" << check.out;
+    EXPECT_TRUE(
+        Has(check.out, "\"msg\": \"register " + test::FleetSerial(k) + " Зарвик-ТЕСТ OFF-LINE, goods 2 of "))
+        << Host(k) << "\n"
+        << check.out;
   // Never changed: the check run's changes are those of the other modules.
   EXPECT_EQ(RecapOf(check.out, Host(0)).ok, 5) << check.out;
 }
@@ -457,11 +456,12 @@ TEST_F(Chain, AnsibleDocPrintsEveryModulesDocumentation) {
 }
 
 TEST_F(Chain, TheCollectionBuildsIntoATarball) {
-  const Ran build = RunProgram(
-      dir->Path(),
-      {kAnsibleGalaxy, "collection", "build", std::string(ZARVIK_SOURCE_DIR) + "/ansible/ansible_collections/zarvik/registers",
-       "--output-path", dir->File("dist")},
-      Environment(), kPlaybookLimit);
+  const Ran build =
+      RunProgram(dir->Path(),
+                 {kAnsibleGalaxy, "collection", "build",
+                  std::string(ZARVIK_SOURCE_DIR) + "/ansible/ansible_collections/zarvik/registers",
+                  "--output-path", dir->File("dist")},
+                 Environment(), kPlaybookLimit);
   EXPECT_EQ(build.status, 0) << build.out;
   EXPECT_TRUE(std::filesystem::exists(dir->File("dist/zarvik-registers-1.0.0.tar.gz"))) << build.out;
 }
