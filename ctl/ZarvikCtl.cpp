@@ -28,6 +28,7 @@ int TCtlSession::UnknownCommand(const std::string& word) {
 
 int TCtlSession::Run() {
   words_ = args_.words;
+  if (words_.empty() && Json()) return Usage("a command is needed");
   if (words_.empty()) {
     std::fputs(ProgramHelp().c_str(), args_.help ? out_ : err_);
     return args_.help ? ceOk : ceUsage;
@@ -136,7 +137,7 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   TProgress::SetFleetLines(!parsed.fleetWorker.empty());
   TStderrConsole console(MessDepth > mdUser, err);
   // Help is text; any other run with --json answers with its report.
-  const bool json = parsed.json && !parsed.help && !parsed.words.empty() && Utf8Lower(parsed.words[0]) != "help";
+  const bool json = parsed.json && !parsed.help && (parsed.words.empty() || Utf8Lower(parsed.words[0]) != "help");
   TCtlReport report;
   {
     std::string command;

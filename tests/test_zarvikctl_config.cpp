@@ -339,6 +339,7 @@ TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
        1,
        R"({"level":"error","text":"Серийный номер ККМ 000111222333 вместо 999999999999: команда не выполнена"})"},
       {{"taxes", "get", "--json"}, 2, R"("text":"--json does not apply to this command")"},
+      {{"--json"}, 2, R"("text":"a command is needed")"},
       {{"config", "apply", "edit.conf", "--json", "--bogus"}, 2, R"("text":"unknown option --bogus")"},
   };
   for (const Case& c : cases) {
