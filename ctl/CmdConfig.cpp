@@ -53,6 +53,20 @@ std::string TablesText(const TConfigWrites& w) {
   return text;
 }
 
+// The changes as the JSON report lists them: the values as the file writes
+// them (texts in quotes).
+TJson ChangesJson(const std::vector<TConfigChange>& changes) {
+  TJson list = TJson::Array();
+  for (const TConfigChange& c : changes)
+    list.Push(TJson::Object()
+                  .Int("line", c.line)
+                  .Str("section", c.section)
+                  .Str("key", c.key)
+                  .Str("from", c.from)
+                  .Str("to", c.to));
+  return list;
+}
+
 }  // namespace
 
 bool TCtlSession::LoadConfigFile(const std::string& path, TConfigFile& file) {
@@ -63,8 +77,7 @@ bool TCtlSession::LoadConfigFile(const std::string& path, TConfigFile& file) {
   }
   std::vector<TConfigError> errors;
   if (ParseConfigText(text, file, errors)) return true;
-  for (const TConfigError& e : errors)
-    std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+  for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
   return false;
 }
 
@@ -106,7 +119,9 @@ bool TCtlSession::SaveConfigBackup(const TRegisterSnapshot& snapshot) {
     return false;
   }
   Mess(std::string(kBackupSavedText) + "«" + made.name + "»", false, true, true);
-  Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + folder + "/)");
+  backupName_ = made.name;
+  // The report has the message already.
+  if (!Json()) Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + folder + "/)");
   store.PruneBackups(info.serialNumber, backup_.keep, {});
   return true;
 }
@@ -136,14 +151,24 @@ int TCtlSession::CmdConfigDiff() {
   std::vector<TConfigChange> changes;
   std::vector<TConfigError> errors;
   const bool ok = DiffConfig(file, Info(), which, changes, errors);
+  if (Json()) {
+    report_->Result()
+        .Str("file", path)
+        .Str("serial", Info().serialNumber)
+        .Sub("changes", ChangesJson(changes));
+    report_->Counts().Int("changes", static_cast<std::int64_t>(changes.size()));
+    report_->Counts().Int("errors", static_cast<std::int64_t>(errors.size()));
+  }
   for (const TConfigChange& c : changes)
-    PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
-  for (const TConfigError& e : errors)
-    std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+    if (!Json()) PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
+  for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
   const std::string summary =
       changes.empty() ? std::string("Отличий нет") : "Отличий: " + std::to_string(changes.size());
   FleetNote("done", summary);
-  PrintLine(out_, summary);
+  if (Json())
+    report_->Message("info", summary);
+  else
+    PrintLine(out_, summary);
   return ok ? ceOk : ceUsage;
 }
 
@@ -158,18 +183,41 @@ int TCtlSession::CmdConfigApply() {
   if (!ReadConfigTables(file.Tables(), false, snapshot, which)) return ceFailed;
   std::vector<TConfigChange> changes;
   std::vector<TConfigError> errors;
-  if (!DiffConfig(file, Info(), which, changes, errors)) {
+  const bool valid = DiffConfig(file, Info(), which, changes, errors);
+  const TConfigWrites writes = ConfigWrites(changes);
+  int done = 0;
+  if (Json()) {
+    report_->Result().Str("file", path).Str("serial", Info().serialNumber).Bool("dry_run", args_.dryRun);
+    report_->Result().Sub("changes", ChangesJson(valid ? changes : std::vector<TConfigChange>{}));
+  }
+  // The counts as they stand when the command ends, whichever way it ends.
+  struct TCounts {
+    TCtlSession* session;
+    const std::vector<TConfigChange>& changes;
+    const std::vector<TConfigError>& errors;
+    const TConfigWrites& writes;
+    const int& done;
+    bool valid;
+    ~TCounts() {
+      if (session->report_ == nullptr) return;
+      session->report_->Counts()
+          .Int("changes", valid ? static_cast<std::int64_t>(changes.size()) : 0)
+          .Int("errors", static_cast<std::int64_t>(errors.size()))
+          .Int("writes", valid ? writes.Count() : 0)
+          .Int("written", done);
+      if (!session->backupName_.empty()) session->report_->Result().Str("backup", session->backupName_);
+    }
+  } counts{this, changes, errors, writes, done, valid};
+  if (!valid) {
     // Not a single value is written when one of them cannot be.
-    for (const TConfigError& e : errors)
-      std::fprintf(err_, "%s:%s\n", path.c_str(), ConfigErrorText(e).c_str());
+    for (const TConfigError& e : errors) ErrorLine(path + ":" + ConfigErrorText(e));
     const std::string text = "Файл " + path + " не записан: ошибок " + std::to_string(errors.size());
     FleetNote("refused", text);
     Error(text, false, true, true);
     return ceUsage;
   }
-  const TConfigWrites writes = ConfigWrites(changes);
   for (const TConfigChange& c : changes)
-    PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
+    if (!Json()) PrintLine(out_, path + ":" + std::to_string(c.line) + ": " + c.Text());
   if (writes.Empty()) {
     FleetNote("done", "Отличий нет");
     Done("Отличий нет, ничего не записано");
@@ -178,7 +226,10 @@ int TCtlSession::CmdConfigApply() {
   if (args_.dryRun) {
     const std::string text = "Будет записано (--dry-run, не записано): " + TablesText(writes);
     FleetNote("done", text);
-    PrintLine(out_, text);
+    if (Json())
+      report_->Message("info", text);
+    else
+      PrintLine(out_, text);
     return ceOk;
   }
   if (BackupsOn()) {
@@ -199,7 +250,6 @@ int TCtlSession::CmdConfigApply() {
   TStopSignals stop;
   TProgress progress(err_, "запись");
   const int total = writes.Count();
-  int done = 0;
   const auto step = [&](bool ok, const std::string& failure) {
     if (!ok) {
       Error(failure, true, true, true);

@@ -230,7 +230,8 @@ int TCtlSession::CmdFleet() {
                  " needs --out DIR (one file per register, named by serial number)");
   if (outExtension.empty() && !args_.out.empty()) return Usage("--out does not apply to fleet " + c0);
   const auto allowed = [&](std::string_view option) {
-    if (option == "dry-run") return c1 == "apply";
+    if (option == "dry-run") return c1 == "apply" || c1 == "write";
+    if (option == "all") return c1 == "write";
     if (option == "no-backup") return c1 == "apply" || c1 == "write";
     if (option == "reset-sold") return c1 == "write";
     if (option == "data") return c0 == "journal" && !daySummary;
@@ -238,7 +239,7 @@ int TCtlSession::CmdFleet() {
     return true;
   };
   if (args_.given.count("utf8") != 0 && !daySummary) return Usage("--utf8 applies to fleet journal summary only");
-  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data", "sheet", "column"})
+  for (const char* option : {"dry-run", "no-backup", "reset-sold", "data", "all", "sheet", "column"})
     if (args_.given.count(option) != 0 && !allowed(option))
       return Usage(std::string("--") + option + " does not apply to fleet " + c0 +
                    (c1.empty() ? "" : " " + c1));
@@ -354,6 +355,7 @@ int TCtlSession::CmdFleet() {
     if (args_.dryRun) a.push_back("--dry-run");
     if (args_.noBackup) a.push_back("--no-backup");
     if (args_.resetSold) a.push_back("--reset-sold");
+    if (args_.all) a.push_back("--all");
     if (args_.data && !daySummary) a.push_back("--data");
     // How the goods are found in a spreadsheet.
     if (!args_.sheet.empty()) a.insert(a.end(), {"--sheet", args_.sheet});

@@ -1,19 +1,31 @@
 #include "CtlSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 
 #include "CtlOutput.h"
 #include "protocol/TransferResume.h"
 #include "shell/DiaLog.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsPlan.h"
 #include "store/GoodsSheet.h"
+#include "store/RegisterBackup.h"
 
 namespace zarvik::ctl {
 namespace {
 
 constexpr int kHighestGoodsRequestCode = 9999;
 constexpr int kOffLineMode = 2;
+
+// The table's notifications off while a transfer moves through its rows.
+struct TableQuiet {
+  explicit TableQuiet(TWorkTable& t) : table(t) { table.DisableControls(); }
+  ~TableQuiet() { table.EnableControls(); }
+  TableQuiet(const TableQuiet&) = delete;
+  TableQuiet& operator=(const TableQuiet&) = delete;
+  TWorkTable& table;
+};
 
 // Display of the goods codes (the goods grid's texts).
 std::string GoodsTypeText(const TWorkTable& t) {
@@ -210,8 +222,60 @@ int TCtlSession::CmdGoodsReadAll() {
   return errors == 0 ? ceOk : ceFailed;
 }
 
+namespace {
+
+// The plan's rows as the JSON report lists them: code, name, place in the
+// file, whether the register lacks the code, and the fields that differ.
+TJson GoodsRowsJson(const GoodsWritePlan& plan) {
+  TJson rows = TJson::Array();
+  for (const GoodsPlanRow& r : plan.send) {
+    TJson changes = TJson::Array();
+    for (const GoodsFieldChange& c : r.changes)
+      changes.Push(TJson::Object()
+                       .Str("field", c.field)
+                       .Str("title", GoodsFieldTitle(c.field))
+                       .Str("from", c.registerValue)
+                       .Str("to", c.fileValue));
+    rows.Push(TJson::Object()
+                  .Int("code", r.code)
+                  .Str("name", r.name)
+                  .Int("place", r.place)
+                  .Bool("new", r.isNew)
+                  .Sub("changes", changes));
+  }
+  return rows;
+}
+
+TJson GoodsChecksJson(const std::vector<GoodsCheck>& checks) {
+  TJson list = TJson::Array();
+  for (const GoodsCheck& c : checks)
+    list.Push(TJson::Object()
+                  .Bool("error", c.error)
+                  .Int("place", c.place)
+                  .Str("code", c.code)
+                  .Str("field", c.field)
+                  .Str("value", c.value)
+                  .Str("problem", c.problem)
+                  .Str("allowed", c.allowed));
+  return list;
+}
+
+}  // namespace
+
 int TCtlSession::CmdGoodsWrite() {
-  if (words_.size() != 3) return Usage("goods write needs one file");
+  return GoodsWriteOrDiff(false);
+}
+
+int TCtlSession::CmdGoodsDiff() {
+  return GoodsWriteOrDiff(true);
+}
+
+// goods write FILE and goods diff FILE: the file is read, every row checked
+// against the connected register, then compared with what the register
+// holds; a write sends only the rows that differ (every row with --all).
+int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
+  const std::string command = diffOnly ? "goods diff" : "goods write";
+  if (words_.size() != 3) return Usage(command + " needs one file");
   const std::string file = words_[2];
   const GoodsFileKind kind = GoodsFileKindOf(file);
   if (kind == GoodsFileKind::Unknown) return Usage(std::string(kGoodsFileUsage));
@@ -219,37 +283,115 @@ int TCtlSession::CmdGoodsWrite() {
   std::string error;
   if (!SheetOptionsOf(args_, sheet, error)) return Usage(error);
   if (!IsSheet(kind) && (!sheet.sheet.empty() || !sheet.columns.empty())) return Usage(std::string(kSheetOnlyUsage));
+  const bool preview = diffOnly || args_.dryRun;
+  const bool all = !diffOnly && args_.all;
   if (!Connect()) return ceFailed;
   TKKMInfo& i = Info();
+  if (Json()) report_->Result().Str("file", file).Str("serial", i.serialNumber).Bool("dry_run", preview);
   TWorkTable& t = bd_->mtTOBAP;
   GoodsImportReport report;
   if (!ImportGoodsFile(file, t, GoodsImportLimit(&kkm_), sheet, report)) return ceFailed;
-  if (i.workMode != kOffLineMode) {
-    PublishGoodsReport(report);
-    return Fail("Запись возможна только в OFF-LINE режиме");
+  {
+    // What the reading changed is told here; the rows it left out are
+    // errors of the checks below.
+    GoodsImportReport read = report;
+    read.skips.clear();
+    read.rowsSkipped = 0;
+    PublishGoodsReport(read);
   }
-  // Everything the register will not get is named before the transfer starts.
-  const int toWrite = CheckGoodsForRegister(t, i, report);
-  PublishGoodsReport(report);
-  // A signal stops the backup as it stops the write.
+  if (!preview && i.workMode != kOffLineMode) return Fail("Запись возможна только в OFF-LINE режиме");
+  // A signal stops the reads as it stops the write.
   const TStopSignals signals;
+  protocol_.lineCounts = {};
+  // Every row is checked before anything is read or written.
+  GoodsRegisterLimits limits;
+  if (!ReadGoodsLimits(protocol_, t, false, limits)) return ceFailed;
+  const std::vector<GoodsCheck> checks = CheckGoodsRows(t, limits, report);
+  int errors = 0;
+  for (const GoodsCheck& c : checks) {
+    if (c.error) {
+      ++errors;
+      Error(GoodsCheckText(c, report.placeKind), true, true, true);
+    } else {
+      Warning(GoodsCheckText(c, report.placeKind), false, true, true);
+    }
+  }
+  if (Json()) {
+    report_->Result().Sub("checks", GoodsChecksJson(checks));
+    report_->Counts().Int("errors", errors).Int("warnings", static_cast<std::int64_t>(checks.size()) - errors);
+  }
+  if (errors > 0) {
+    Error(std::string(kGoodsChecksRefusedText) + std::to_string(errors), true, true, true);
+    return ceUsage;
+  }
+  // What the register holds: for the comparison and for the backup.
+  const bool backup = !preview && BackupsOn();
+  TRegisterGoods held;
+  if (!all || backup) {
+    TProgress progress(err_, "товар ККМ");
+    const bool read = ReadRegisterGoods(protocol_, GoodsCodesToRead(t, i), [&](int received) {
+      progress.Show(received);
+      return !TStopSignals::Requested();
+    }, held);
+    progress.Done();
+    if (!read) {
+      if (TStopSignals::Requested()) return Interrupted("Товар ККМ не прочитан, ничего не записано");
+      return Fail("Сбой при загрузке товара: ничего не записано");
+    }
+  }
+  const GoodsWritePlan plan = PlanGoodsWrite(t, limits, report, held, all, args_.resetSold);
+  if (Json()) {
+    report_->Result().Sub("rows", GoodsRowsJson(plan));
+    report_->Counts()
+        .Int("send", static_cast<std::int64_t>(plan.send.size()))
+        .Int("changed", plan.changed)
+        .Int("new", plan.added)
+        .Int("unchanged", plan.unchanged);
+  }
+  if (preview) {
+    ShowLineCounts();
+    std::vector<std::string> lines;
+    for (const GoodsPlanRow& r : plan.send)
+      for (std::string& line : GoodsPlanRowLines(r)) lines.push_back(std::move(line));
+    if (!Json())
+      for (const std::string& line : lines) PrintLine(out_, line);
+    Done(GoodsPlanSummary(plan));
+    return ceOk;
+  }
   // What the register holds is kept first, when something will be written.
-  if (toWrite > 0 && BackupsOn()) {
-    if (const int status = BackupGoodsOf(t); status != ceOk) return status;
+  if (backup && !plan.send.empty()) {
+    const std::string folder = GoodsBackupFolder(ProfileFolderPath());
+    const std::string path = GoodsBackupPath(folder, i.serialNumber, std::chrono::system_clock::now());
+    if (!SaveGoodsBackup(held, path)) return Fail(kBackupFailedText);
+    Note(std::string(kBackupSavedText) + path);
+    if (Json()) report_->Result().Str("backup", path);
+    PruneGoodsBackups(folder, i.serialNumber, backup_.keep);
   }
   Mess("Записываем товар...", false, true, true);
+  Mess(GoodsPlanSummary(plan), false, true, true);
   i.keepSoldCount = !args_.resetSold;
   int written = 0;
-  int skipped = report.rowsSkipped;
-  int row = 0;
+  int added = 0;
+  int failed = 0;
   const int rows = CountRows(t);
+  const int toSend = static_cast<int>(plan.send.size());
   std::string lastWritten;
+  // The counts of the report as they stand when the write ends, whichever
+  // way it ends.
+  struct TWrittenCounts {
+    TCtlReport* report;
+    const int& written;
+    const int& added;
+    const int& failed;
+    ~TWrittenCounts() {
+      if (report != nullptr) report->Counts().Int("written", written).Int("written_new", added).Int("failed", failed);
+    }
+  } writtenCounts{report_, written, added, failed};
   const auto sofar = [&] {
     return std::to_string(written) + " тов." +
            (lastWritten.empty() ? std::string() : ", последний записанный код " + lastWritten);
   };
   TProgress progress(err_, "товар");
-  protocol_.lineCounts = {};
   TResumeControl control;
   control.stopRequested = [] { return TStopSignals::Requested(); };
   control.onResume = [&](int resumptions) {
@@ -257,10 +399,10 @@ int TCtlSession::CmdGoodsWrite() {
     progress.Done();
     Warning("Связь с ККМ прервалась, товар " + t.Text("Code") + " записываем снова", false, true, true);
   };
-  for (t.First(); !t.Eof(); t.Next()) {
-    ++row;
-    if (GoodsRowSkipReason(t, i.MaxCountGoods(), i.maxCountDepat)) continue;
-    progress.Show(written + 1, toWrite);
+  const TableQuiet quiet(t);
+  for (const GoodsPlanRow& r : plan.send) {
+    t.SetRecNo(r.row + 1);
+    progress.Show(written + 1, toSend);
     // A stop takes effect before the next record, as with the window's
     // stop button: the current row is not written.
     if (TStopSignals::Requested()) {
@@ -269,24 +411,23 @@ int TCtlSession::CmdGoodsWrite() {
     }
     if (!GoodsRowToRecord(t, i)) {
       Warning("Товар " + t.Text("Code") + " не записан", false, true, true);
-      ++skipped;
+      ++failed;
       continue;
     }
     if (!SetGoodsResuming(protocol_, control)) {
       progress.Done();
       ShowLineCounts();
       if (TStopSignals::Requested()) return Interrupted("Товары записаны частично, " + sofar());
-      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(row) + " из " +
+      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(r.row + 1) + " из " +
                   std::to_string(rows) + "): записано " + sofar());
     }
     ++written;
+    if (r.isNew) ++added;
     lastWritten = t.Text("Code");
   }
   progress.Done();
   ShowLineCounts();
-  if (skipped > 0)
-    Warning(std::string(kGoodsSkippedText) + std::to_string(skipped) + " тов.", false, true, true);
-  Done("Записано " + std::to_string(written) + " тов.");
+  Done(GoodsWriteResultText(written, added, plan.unchanged, failed));
   return ceOk;
 }
 

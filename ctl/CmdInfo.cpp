@@ -29,6 +29,25 @@ int TCtlSession::CmdInfo() {
   if (operators == 0 && kkm_.linkState != lsDone) return Fail(kOperatorsFailed);
   const TKKMInfo& i = Info();
   const bool described = i.OptionDescription(1).find(kDefMark) == std::string::npos;
+  if (Json()) {
+    report_->Result().Sub("register", TJson::Object()
+                                          .Str("serial", i.serialNumber)
+                                          .Str("model", i.model)
+                                          .Str("version", i.version)
+                                          .Str("mode", WorkModeText(i.workMode))
+                                          .Str("date", i.dateText)
+                                          .Str("time", i.timeText)
+                                          .Int("port", port_.PortNumber())
+                                          .Int("speed", port_.BaudRate())
+                                          .Int("net", kkm_.networkNumber)
+                                          .Str("descriptor", described ? i.DescriptorPath() : "")
+                                          .Int("options", i.OptionCount())
+                                          .Int("departments", i.maxCountDepat)
+                                          .Int("fonts", i.FontCount())
+                                          .Int("max_goods", i.MaxCountGoods())
+                                          .Int("operators", operators));
+    return ceOk;
+  }
   PrintPairs(out_,
              {{"Модель", i.model},
               {"Серийный номер", i.serialNumber},

@@ -25,6 +25,25 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 }  // namespace
 
+bool TCtlSession::ShowJournalLines(const std::vector<std::string>& lines) {
+  if (Json()) report_->Counts().Int("lines", static_cast<std::int64_t>(lines.size()));
+  if (args_.out.empty()) {
+    if (!Json()) {
+      for (const std::string& line : lines) PrintLine(out_, line);
+      return true;
+    }
+    std::string all;
+    for (const std::string& line : lines) all += line + "\n";
+    report_->Result().Str("text", all);
+    return true;
+  }
+  std::string all;
+  for (const std::string& line : lines) all += line + "\r\n";
+  if (!WriteTextFile(args_.out, Utf8ToCp1251(all))) return false;
+  if (Json()) report_->Result().Str("out", args_.out);
+  return true;
+}
+
 int TCtlSession::CmdJournalRead() {
   if (!Connect()) return ceFailed;
   Mess("Загружаем ОТЧЕТ...", false, true, true);
@@ -71,6 +90,7 @@ int TCtlSession::CmdJournalRead() {
       control);
   progress.Done();
   ShowLineCounts();
+  if (Json()) report_->Counts().Int("records", static_cast<std::int64_t>(source.size()));
   const std::string got = "получено " + std::to_string(source.size()) + " записей журнала";
   if (!ok) return Fail("Сбой при загрузке ОТЧЕТА: " + got);
   // Stopped: nothing is shown or written, an existing file stays as it was.
@@ -79,13 +99,7 @@ int TCtlSession::CmdJournalRead() {
   journalRecords_ = source;
   if (journalRecordsOnly_) return errors == 0 ? ceOk : ceFailed;
   const std::vector<std::string>& lines = args_.data ? source : text;
-  if (args_.out.empty()) {
-    for (const std::string& line : lines) PrintLine(out_, line);
-  } else {
-    std::string all;
-    for (const std::string& line : lines) all += line + "\r\n";
-    if (!WriteTextFile(args_.out, Utf8ToCp1251(all))) return Fail("Не удалось записать файл " + args_.out);
-  }
+  if (!ShowJournalLines(lines)) return Fail("Не удалось записать файл " + args_.out);
   return errors == 0 ? ceOk : ceFailed;
 }
 

@@ -90,13 +90,8 @@ int TCtlSession::CmdJournalReadData() {
       for (std::string& line : SplitCrLfLines(RenderJournalLine(record, false)))
         lines.push_back(std::move(line));
     }
-    if (args_.out.empty()) {
-      for (const std::string& line : lines) PrintLine(out_, line);
-    } else {
-      std::string all;
-      for (const std::string& line : lines) all += line + "\r\n";
-      if (!WriteTextFile(args_.out, Utf8ToCp1251(all))) return Fail(CsvOrXlsxFailed(args_.out));
-    }
+    if (Json()) report_->Counts().Int("records", static_cast<std::int64_t>(records.size()));
+    if (!ShowJournalLines(lines)) return Fail(CsvOrXlsxFailed(args_.out));
   }
   if (!tables) return rc;
   const TJournalTables built = BuildJournalTables(records);
@@ -119,6 +114,16 @@ int TCtlSession::CmdJournalReadData() {
     if (!ok) Error(CsvOrXlsxFailed(args_.xlsx) + ": " + error, false, true, true);
   }
   if (!ok) return ceFailed;
+  if (Json()) {
+    report_->Counts()
+        .Int("receipts", static_cast<std::int64_t>(receipts.rows.size()))
+        .Int("operations", static_cast<std::int64_t>(lines.rows.size()));
+    TJson files = TJson::Object();
+    if (!args_.receipts.empty()) files.Str("receipts", args_.receipts);
+    if (!args_.lines.empty()) files.Str("lines", args_.lines);
+    if (!args_.xlsx.empty()) files.Str("xlsx", args_.xlsx);
+    report_->Result().Sub("files", files);
+  }
   Note("Записано чеков: " + std::to_string(receipts.rows.size()) +
        ", операций: " + std::to_string(lines.rows.size()));
   return rc;

@@ -114,6 +114,8 @@ bool ParseCtlArgs(const std::vector<std::string>& args, CtlArgs& out, std::strin
     bool ok = true;
     if (name == "csv") {
       ok = flag(out.csv);
+    } else if (name == "json") {
+      ok = flag(out.json);
     } else if (name == "help") {
       ok = flag(out.help);
     } else if (name == "data") {

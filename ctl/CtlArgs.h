@@ -23,6 +23,7 @@ struct CtlArgs {
   int headerFont = -1;  // --header-font
   int footerFont = -1;  // --footer-font
   bool csv = false;
+  bool json = false;  // --json: one JSON object with the result, the counts and the messages
   bool help = false;
   bool data = false;            // --data
   bool resetSold = false;       // --reset-sold

@@ -1,5 +1,6 @@
 #include "CtlConsole.h"
 
+#include "CtlJson.h"
 #include "shell/TextCodec.h"
 
 namespace zarvik::ctl {
@@ -16,6 +17,15 @@ std::string MessageOfLine(const ConsoleLine& line, bool& errorOrWarning) {
 void TStderrConsole::AppendLine(const ConsoleLine& line) {
   bool important = false;
   const std::string message = MessageOfLine(line, important);
+  if (report_ != nullptr) {
+    const bool error = line.colors.size() >= 2 && line.colors[1].color == C_Error;
+    // The level says what the log's "Error:" and "Warning:" say.
+    std::string_view text = message;
+    for (const std::string_view mark : {std::string_view("Error:"), std::string_view("Warning:")})
+      if (text.starts_with(mark)) text.remove_prefix(mark.size());
+    report_->Message(error ? "error" : important ? "warning" : "info", std::string(text));
+    return;
+  }
   if (!verbose_ && !important) return;
   const std::string& text = verbose_ ? line.text : message;
   std::fwrite(text.data(), 1, text.size(), stream_);

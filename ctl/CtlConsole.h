@@ -9,6 +9,10 @@
 #include "shell/DiaLog.h"
 
 namespace zarvik::ctl {
+class TCtlReport;
+}
+
+namespace zarvik::ctl {
 
 class TStderrConsole final : public IConsole {
  public:
@@ -22,11 +26,14 @@ class TStderrConsole final : public IConsole {
 
   // Lines written so far.
   int Written() const { return lines_; }
+  // With --json: every line goes into the run's report instead.
+  void CollectInto(TCtlReport* report) { report_ = report; }
 
  private:
   bool verbose_;
   std::FILE* stream_;
   int lines_ = 0;
+  TCtlReport* report_ = nullptr;
 };
 
 // The text of a console line after its time stamp, and whether it is an

@@ -151,6 +151,10 @@ void TCtlSession::ShowLineCounts() {
 }
 
 int TCtlSession::Usage(const std::string& text) {
+  if (Json()) {
+    report_->Message("error", text);
+    return ceUsage;
+  }
   std::fprintf(err_, "zarvikctl: %s\n", text.c_str());
   std::fprintf(err_, "Try 'zarvikctl %s--help'.\n", words_.empty() ? "" : (words_[0] + " ").c_str());
   return ceUsage;
@@ -163,7 +167,7 @@ int TCtlSession::Fail(std::string_view text) {
 
 void TCtlSession::Done(std::string_view text) {
   Mess(std::string(text), false, true, true);
-  PrintLine(out_, std::string(text));
+  if (!Json()) PrintLine(out_, std::string(text));
 }
 
 bool TCtlSession::Allow(const std::vector<std::string_view>& options) {
@@ -230,7 +234,17 @@ bool TCtlSession::Setup() {
 }
 
 void TCtlSession::Note(const std::string& text) {
-  if (MessDepth <= mdUser) PrintLine(err_, text);
+  if (Json())
+    report_->Message("info", text);
+  else if (MessDepth <= mdUser)
+    PrintLine(err_, text);
+}
+
+void TCtlSession::ErrorLine(const std::string& text) {
+  if (Json())
+    report_->Message("error", text);
+  else
+    PrintLine(err_, text);
 }
 
 bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
@@ -246,25 +260,6 @@ bool TCtlSession::BackupSettings(unsigned tables, int operatorCount) {
   Note(std::string(kBackupSavedText) + "«" + made.name + "» (" + ProfileFolderPath() + "/)");
   store.PruneBackups(Info().serialNumber, backup_.keep, {});
   return true;
-}
-
-int TCtlSession::BackupGoodsOf(TWorkTable& table) {
-  const std::string folder = GoodsBackupFolder(ProfileFolderPath());
-  const std::string path = GoodsBackupPath(folder, Info().serialNumber, std::chrono::system_clock::now());
-  TProgress progress(err_, "резервная копия товаров");
-  const std::vector<int> codes = GoodsBackupCodes(table, Info());
-  const bool ok = BackupGoods(protocol_, path, codes, [&](int received) {
-    progress.Show(received);
-    return !TStopSignals::Requested();
-  });
-  progress.Done();
-  if (!ok) {
-    if (TStopSignals::Requested()) return Interrupted(std::string(kBackupFailedText));
-    return Fail(kBackupFailedText);
-  }
-  Note(std::string(kBackupSavedText) + path);
-  PruneGoodsBackups(folder, Info().serialNumber, backup_.keep);
-  return ceOk;
 }
 
 bool TCtlSession::Connect() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CtlArgs.h"
+#include "CtlJson.h"
 #include "ZarvikCtl.h"
 #include "model/U_kkms.h"
 #include "port/Comport.h"
@@ -70,7 +71,9 @@ class TStopSignals {
 
 class TCtlSession {
  public:
-  TCtlSession(const CtlArgs& args, std::FILE* out, std::FILE* err) : args_(args), out_(out), err_(err) {}
+  // With --json the run's messages and result go into `report`.
+  TCtlSession(const CtlArgs& args, std::FILE* out, std::FILE* err, TCtlReport* report = nullptr)
+      : args_(args), out_(out), err_(err), report_(report) {}
   ~TCtlSession() { port_.Close(); }
   TCtlSession(const TCtlSession&) = delete;
   TCtlSession& operator=(const TCtlSession&) = delete;
@@ -108,14 +111,14 @@ class TCtlSession {
   // The register model then holds the values read. False after a reported
   // failure: nothing may be written.
   bool BackupSettings(unsigned tables, int operatorCount = 0);
-  // The same for goods: those the rows of `table` will write (when few) or
-  // all of them, in a goods file in bd/backup. Returns ceOk, or the exit
-  // status of a failure or a stop (the caller's TStopSignals catches the
-  // signals).
-  int BackupGoodsOf(TWorkTable& table);
   // A line for the person at the terminal (standard error), unless the
   // trace shows the same message already.
   void Note(const std::string& text);
+  // A line of errors (a file's lines that cannot be taken) on standard
+  // error, or with --json an error message of the report.
+  void ErrorLine(const std::string& text);
+  // Whether this run answers with one JSON object (--json).
+  bool Json() const { return report_ != nullptr; }
 
   // The commands (one file per group).
   int CmdInfo();
@@ -131,6 +134,8 @@ class TCtlSession {
   int CmdGoodsGet();
   int CmdGoodsReadAll();
   int CmdGoodsWrite();
+  int CmdGoodsDiff();
+  int GoodsWriteOrDiff(bool diffOnly);
   int CmdGoodsConvert();
   int CmdJournalRead();
   // The journal as data (CmdJournalData.cpp): journal read with its tables,
@@ -142,6 +147,9 @@ class TCtlSession {
   // register (CmdJournalRead keeping them without showing them); the exit
   // status of a read that failed or stopped.
   int JournalRecords(std::vector<std::string>& records);
+  // The journal's lines on standard output, in --out (code page 1251, CR LF)
+  // or with --json in the report's result; false when --out failed.
+  bool ShowJournalLines(const std::vector<std::string>& lines);
   int CmdPrint();
   int CmdPorts();
   int CmdFind();
@@ -178,12 +186,15 @@ class TCtlSession {
   TComPort port_;
   TKKM kkm_{&port_};
   TProtocolKKM protocol_{&kkm_};
+  TCtlReport* report_;
   std::unique_ptr<TBD> bd_;
   TBackupSettings backup_;
   // CmdJournalRead keeps the record lines it read here; with
   // journalRecordsOnly_ it shows and writes nothing else.
   std::vector<std::string> journalRecords_;
   bool journalRecordsOnly_ = false;
+  // The backup profile the command saved, if it saved one.
+  std::string backupName_;
 };
 
 }  // namespace zarvik::ctl

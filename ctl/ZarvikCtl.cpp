@@ -1,5 +1,6 @@
 #include "ZarvikCtl.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,10 @@
 namespace zarvik::ctl {
 
 int TCtlSession::UnknownCommand(const std::string& word) {
+  if (Json()) {
+    report_->Message("error", "unknown command \"" + word + "\"");
+    return ceUsage;
+  }
   std::fprintf(err_, "zarvikctl: unknown command \"%s\"\n%sTry 'zarvikctl --help'.\n", word.c_str(),
                CommandList().c_str());
   return ceUsage;
@@ -23,6 +28,7 @@ int TCtlSession::UnknownCommand(const std::string& word) {
 
 int TCtlSession::Run() {
   words_ = args_.words;
+  if (words_.empty() && Json()) return Usage("a command is needed");
   if (words_.empty()) {
     std::fputs(ProgramHelp().c_str(), args_.help ? out_ : err_);
     return args_.help ? ceOk : ceUsage;
@@ -54,7 +60,7 @@ int TCtlSession::Run() {
     bool writesSettings = false;  // refused under CONFIG_STOP
   };
   static const Entry kEntries[] = {
-      {"info", "", &TCtlSession::CmdInfo, {}},
+      {"info", "", &TCtlSession::CmdInfo, {"json"}},
       {"options", "get", &TCtlSession::CmdOptionsGet, {}},
       {"options", "set", &TCtlSession::CmdOptionsSet, {"no-backup"}, true},
       {"departments", "get", &TCtlSession::CmdDepartmentsGet, {}},
@@ -66,18 +72,21 @@ int TCtlSession::Run() {
       {"operators", "set", &TCtlSession::CmdOperatorsSet, {"no-backup"}, true},
       {"goods", "get", &TCtlSession::CmdGoodsGet, {}},
       {"goods", "read-all", &TCtlSession::CmdGoodsReadAll, {"out"}},
-      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold", "no-backup", "sheet", "column"}},
+      {"goods", "write", &TCtlSession::CmdGoodsWrite, {"reset-sold", "no-backup", "all", "dry-run", "json", "sheet", "column"}},
+      {"goods", "diff", &TCtlSession::CmdGoodsDiff, {"reset-sold", "json", "sheet", "column"}},
       {"goods", "convert", &TCtlSession::CmdGoodsConvert, {"sheet", "column"}},
-      {"journal", "read", &TCtlSession::CmdJournalReadData, {"data", "out", "in", "receipts", "lines", "xlsx", "utf8"}},
+      {"journal", "read", &TCtlSession::CmdJournalReadData,
+       {"data", "out", "in", "receipts", "lines", "xlsx", "utf8", "json"}},
       {"journal", "summary", &TCtlSession::CmdJournalSummary, {"in", "from", "to", "goods"}},
       {"journal", "check", &TCtlSession::CmdJournalCheck, {"in"}},
       {"print", "", &TCtlSession::CmdPrint, {"font", "brightness"}},
       {"ports", "", &TCtlSession::CmdPorts, {"all"}},
       {"find", "", &TCtlSession::CmdFind, {"save"}},
       {"config", "export", &TCtlSession::CmdConfigExport, {}},
-      {"config", "diff", &TCtlSession::CmdConfigDiff, {}},
-      {"config", "apply", &TCtlSession::CmdConfigApply, {"dry-run", "no-backup"}, true},
-      {"fleet", "", &TCtlSession::CmdFleet, {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data", "sheet", "column", "utf8"}},
+      {"config", "diff", &TCtlSession::CmdConfigDiff, {"json"}},
+      {"config", "apply", &TCtlSession::CmdConfigApply, {"dry-run", "no-backup", "json"}, true},
+      {"fleet", "", &TCtlSession::CmdFleet,
+       {"jobs", "report", "out", "dry-run", "no-backup", "reset-sold", "data", "all", "sheet", "column", "utf8"}},
   };
   for (const Entry& e : kEntries) {
     if (e.command != command) continue;
@@ -106,6 +115,14 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   CtlArgs parsed;
   std::string error;
   if (!ParseCtlArgs(args, parsed, error)) {
+    // Asked for JSON, a script gets its object even for a bad command line.
+    if (std::find(args.begin(), args.end(), "--json") != args.end()) {
+      TCtlReport report;
+      report.Message("error", error);
+      std::fputs((report.Text(ceUsage) + "\n").c_str(), out);
+      std::fflush(out);
+      return ceUsage;
+    }
     std::fprintf(err, "zarvikctl: %s\nTry 'zarvikctl --help'.\n", error.c_str());
     return ceUsage;
   }
@@ -120,13 +137,24 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   LogLinePrefix = parsed.fleetWorker.empty() ? std::string() : "[" + parsed.fleetWorker + "] ";
   TProgress::SetFleetLines(!parsed.fleetWorker.empty());
   TStderrConsole console(MessDepth > mdUser, err);
+  // Help is text; any other run with --json answers with its report.
+  const bool json = parsed.json && !parsed.help && (parsed.words.empty() || Utf8Lower(parsed.words[0]) != "help");
+  TCtlReport report;
+  {
+    std::string command;
+    for (std::size_t k = 0; k < parsed.words.size() && k < 2; ++k)
+      command += (k > 0 ? " " : "") + Utf8Lower(parsed.words[k]);
+    report.SetCommand(command);
+  }
+  if (json) console.CollectInto(&report);
   SetConsole(&console);
   int result = ceFailed;
   {
-    TCtlSession session(parsed, out, err);
+    TCtlSession session(parsed, out, err, json ? &report : nullptr);
     result = session.Run();
   }
   SetConsole(nullptr);
+  if (json) std::fputs((report.Text(result) + "\n").c_str(), out);
   std::fflush(out);
   return result;
 }

@@ -276,7 +276,8 @@ TEST(ConfigText, ValuesTheRegisterCannotTakeRefuseTheWholeFile) {
       {"[receipt]\nfooter.1 = \"a\\x09b\"", "cannot print «U+0009»"},
       {"[receipt]\nfooter.1 = \"123456789012345678901234567890123\"", "at most 32"},
       {"[operators]\n5.name = \"x\"", "operator 5 does not exist"},
-      {"[operators]\n1.position = \"1234567890123456789\"", "at most 18"},
+      {"[operators]\n1.name = \"123456789012345678901234567890123\"", "at most 32 characters, not 33"},
+      {"[operators]\n1.position = \"123456789012345678901234567890123\"", "at most 32"},
   };
   for (const Case& c : cases) {
     // A valid change before the bad line: nothing of the file may be written.
@@ -356,6 +357,16 @@ TEST(ConfigText, ImportIntoAStoredProfileAndExportGiveTheSameFile) {
     TConfigTables w;
     ProfileConfig(bd, kkm.Info(), i, w);
     EXPECT_EQ(ConfigText(i, w), before);
+    // The profile's operator columns are narrower than the register's field:
+    // a longer name or position is refused, not cut.
+    for (const char* line : {"1.name = \"123456789012345678901\"", "1.position = \"1234567890123456789\""}) {
+      EXPECT_FALSE(
+          ImportProfileConfig(bd, kkm.Info(), std::string("[operators]\n") + line + "\n", changes, errors))
+          << line;
+      ASSERT_EQ(errors.size(), 1u) << line;
+      EXPECT_NE(errors[0].text.find(line[2] == 'n' ? "at most 20" : "at most 18"), std::string::npos)
+          << errors[0].text;
+    }
   }
   // Another data module reads the stored profile from the files.
   TBD bd;

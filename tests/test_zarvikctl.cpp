@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,7 +26,10 @@
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "protocol/U_protocolkkm.h"
+#include "model/RegisterText.h"
 #include "shell/TextCodec.h"
+#include "store/GoodsExchange.h"
+#include "store/UnitBD.h"
 #include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
 #include "store/GoodsExchange.h"
@@ -74,7 +79,7 @@ Values=1,0,2,0,1,1,0,0
 1=Иванова;Кассир
 2=Петров;Старший кассир
 [Goods]
-1=Хлеб;52.90;1;1;4600605000011;piece;87.000;0
+1=Хлеб;52.90;1;1;4600605000014;piece;87.000;0
 2=Сыр весовой;589.00;2;2;2100008000008;weight;12.345;0
 5=Пакет;5.00;1;1;;piece;0;1
 [Receipt1]
@@ -405,13 +410,13 @@ TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
   const std::string out = Ok({"goods", "read-all", "--csv"});
   EXPECT_EQ(out,
             "Code;Type;Name;NG;Price;Section;Vesovoy;Shtrih;isBlock;Count\n"
-            "1;170;Хлеб;1;52.9;1;1;4600605000011;False;87\n"
+            "1;170;Хлеб;1;52.9;1;1;4600605000014;False;87\n"
             "2;170;Сыр весовой;2;589;2;2;2100008000008;False;12.345\n"
             "5;170;Пакет;1;5;1;1;0;True;0\n");  // no barcode: the register holds zeros
 
   EXPECT_EQ(Ok({"goods", "read-all", "--out", "goods.csv"}), "Записано 3 тов. в goods.csv\n");
   EXPECT_EQ(test::ReadAll(dir.File("goods.csv")),
-            Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000011;False;87\r\n"
+            Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False;87\r\n"
                          "2;170;Сыр весовой;2;589;2;2;2100008000008;False;12.345\r\n"
                          "5;170;Пакет;1;5;1;1;0;True;0\r\n"));
   Ok({"goods", "read-all", "--out", "goods.dbf"});
@@ -419,7 +424,8 @@ TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
   const auto original = State().goods;
   for (const std::string file : {"goods.csv", "goods.dbf"}) {
     simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
-    EXPECT_EQ(Ok({"goods", "write", file}), "Записано 3 тов.\n") << file;
+    EXPECT_EQ(Ok({"goods", "write", file}), "записано 3 (новых 3), без изменений 0, пропущено с ошибками 0\n")
+        << file;
     const auto written = State().goods;
     ASSERT_EQ(written.size(), original.size()) << file;
     for (const auto& [code, g] : original) {
@@ -429,35 +435,41 @@ TEST_F(ZarvikCtl, GoodsReadAllToFilesAndWrittenBack) {
     }
   }
 
-  // Rows the register cannot take are skipped and counted: a section above
-  // the register's four, a code above its largest goods number, a letter in
-  // the barcode.
+  // Rows the register cannot take refuse the whole file, each named with
+  // its line, field and what the register allows; nothing is written.
   test::WriteAll(dir.File("mixed.csv"), Utf8ToCp1251("7;170;Чай;1;10;9;1;;False\r\n"
                                                      "101;170;Кофе;1;10;1;1;;False\r\n"
                                                      "8;170;Сок;1;10;1;1;12A;False\r\n"
                                                      "9;165;Доставка;1;150;1;1;;False\r\n"));
   const RunResult mixed = Run({"goods", "write", "mixed.csv"});
-  EXPECT_EQ(mixed.status, 0) << mixed.err;
-  EXPECT_EQ(mixed.out, "Записано 1 тов.\n");
-  EXPECT_TRUE(Has(mixed.err, "Warning:Пропущено 3 тов.")) << mixed.err;
-  // Each skipped row is named with its line and reason before the transfer.
+  EXPECT_EQ(mixed.status, 2) << mixed.err;
+  EXPECT_EQ(mixed.out, "");
   for (const std::string line :
-       {"Warning:Строка 1, код 7 не записывается: секция 9 вне диапазона 0..4",
-        "Warning:Строка 2, код 101 не записывается: код больше наибольшего номера "
-        "товара ККМ (100)",
-        "Warning:Строка 3, код 8 не записывается: штрих-код «12A» содержит не только цифры",
-        "Warning:Кодов больше наибольшего номера товара ККМ (100): 1"})
+       {"Error:Строка 1, код 7: отдел «9»: такого отдела в ККМ нет (ККМ допускает: 0 (без отдела), открытые "
+        "отделы 1, 2, 4)",
+        "Error:Строка 2, код 101: код «101»: код вне номеров товаров ККМ (ККМ допускает: 1..100)",
+        "Error:Строка 3, код 8: штрих-код «12A»: не только цифры (ККМ допускает: EAN-13, EAN-8 или UPC-A",
+        "Error:Товары не записаны: файл не прошёл проверку, ошибок 3"})
     EXPECT_TRUE(Has(mixed.err, line)) << line << "\n" << mixed.err;
-  EXPECT_LT(mixed.err.find("Кодов больше"), mixed.err.find("Записываем товар..."));
-  EXPECT_EQ(State().goods.count(9), 1U);
-  EXPECT_EQ(State().goods.count(7), 0U);
+  EXPECT_FALSE(Has(mixed.err, "Записываем товар...")) << mixed.err;
+  EXPECT_EQ(State().goods.count(9), 0U);
 
-  // The quantity sold stays unless the reset is asked for.
+  // The quantity sold stays unless the reset is asked for; a file equal to
+  // the register writes nothing, a reset writes the record that has sold.
   simulator->ModifyState([](sim::RegisterState& st) { st.goods[1].sold = 5000; });
-  Ok({"goods", "write", "goods.csv"});
+  EXPECT_EQ(Ok({"goods", "write", "goods.csv"}),
+            "записано 0 (новых 0), без изменений 3, пропущено с ошибками 0\n");
   EXPECT_EQ(State().goods[1].sold, 5000U);
-  Ok({"goods", "write", "goods.csv", "--reset-sold"});
+  EXPECT_EQ(Ok({"goods", "write", "goods.csv", "--reset-sold"}),
+            "записано 1 (новых 0), без изменений 2, пропущено с ошибками 0\n");
   EXPECT_EQ(State().goods[1].sold, 0U);
+  // --all sends every row, as before.
+  const auto before = State().commandsExecuted;
+  const auto writes = std::count(before.begin(), before.end(), std::uint8_t{17});
+  EXPECT_EQ(Ok({"goods", "write", "goods.csv", "--all", "--no-backup"}),
+            "записано 3 (новых 0), без изменений 0, пропущено с ошибками 0\n");
+  const auto executed = State().commandsExecuted;
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{17}), writes + 3);
 
   simulator->ModifyState([](sim::RegisterState& st) { st.workMode = 1; });
   const RunResult r = Run({"goods", "write", "goods.csv"});
@@ -480,6 +492,19 @@ TEST_F(ZarvikCtl, JournalAsReceiptTextAndRecordLines) {
   EXPECT_TRUE(Has(file, "\r\nCA;")) << file;
   EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
   EXPECT_EQ(file.find('\n'), file.find("\r\n") + 1);
+
+  // With --json the same text is the result, escaped, with the counts.
+  std::string escaped;
+  for (const char c : out) escaped += c == '\n' ? std::string("\\n") : c == '"' ? std::string("\\\"") : std::string(1, c);
+  const std::string json = Ok({"journal", "read", "--json"});
+  EXPECT_TRUE(json.starts_with(R"({"command":"journal read","exit":0,"ok":true,"result":{"text":")" + escaped +
+                               R"("},"counts":{"records":)"))
+      << json;
+  const std::size_t lines = static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  EXPECT_TRUE(Has(json, ",\"lines\":" + std::to_string(lines) + "}")) << json;
+  const std::string toFile = Ok({"journal", "read", "--data", "--out", "again.txt", "--json"});
+  EXPECT_TRUE(Has(toFile, R"("result":{"out":"again.txt"})")) << toFile;
+  EXPECT_EQ(test::ReadAll(dir.File("again.txt")), file);
 }
 
 TEST_F(ZarvikCtl, PrintSendsTheLinesWithFontAndBrightness) {
@@ -523,7 +548,7 @@ TEST_F(ZarvikCtl, GoodsPrintedAsCsvAreWrittenBack) {
   // Messages (not only warnings and errors) are shown from depth mdapplied on.
   const RunResult r = Run({"--depth", "mdapplied", "goods", "write", "printed.csv"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Записано 3 тов.\n");
+  EXPECT_EQ(r.out, "записано 3 (новых 3), без изменений 0, пропущено с ошибками 0\n");
   EXPECT_TRUE(Has(r.err, "Файл printed.csv прочитан в кодировке UTF-8")) << r.err;
   EXPECT_TRUE(Has(r.err, "Строка 1 - заголовок, пропущена")) << r.err;
   EXPECT_FALSE(Has(r.err, "Error:")) << r.err;
@@ -758,12 +783,196 @@ TEST_F(ZarvikCtl, FailedGoodsWriteSaysHowFarItGot) {
   // Two writes answered as done, the third refused.
   ASSERT_TRUE(simulator->AddFault("result=17:0*2"));
   ASSERT_TRUE(simulator->AddFault("result=17:3"));
-  const RunResult r = Run({"goods", "write", "goods.csv"});
+  const RunResult r = Run({"goods", "write", "goods.csv", "--all"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Has(r.err, "Error:Неверный формат команды или данных")) << r.err;
   EXPECT_TRUE(Has(
       r.err, "Error:Сбой при записи товара 5 (строка 3 из 3): записано 2 тов., последний записанный код 2"))
       << r.err;
+}
+
+// The goods of `goods` as a goods CSV file (code page 1251).
+std::string GoodsFile(const std::map<int, sim::Goods>& goods) {
+  std::string text;
+  for (const auto& [code, g] : goods) {
+    const std::string kopecks = std::to_string(100 + g.price);  // at least three digits
+    const std::string price = std::to_string(g.price / 100) + "." + kopecks.substr(kopecks.size() - 2);
+    text += std::to_string(code) + ";" + std::to_string(g.type) + ";" + g.name + ";" +
+            std::to_string(g.taxGroup) + ";" + price + ";" + std::to_string(g.section) + ";" +
+            ((g.flags & 1) != 0 ? "1" : "2") + ";" + g.barcode + ";" + ((g.flags & 2) != 0 ? "True" : "False") +
+            "\r\n";
+  }
+  return Utf8ToCp1251(text);
+}
+
+// Goods writes the register carried out.
+int GoodsWrites(const sim::RegisterState& s) {
+  return static_cast<int>(std::count(s.commandsExecuted.begin(), s.commandsExecuted.end(), std::uint8_t{17}));
+}
+
+// A price change: the file is compared with what the register holds and only
+// the rows that differ are sent; the quantities sold stay.
+TEST_F(ZarvikCtl, GoodsWriteSendsOnlyWhatDiffers) {
+  constexpr int kGoods = 1998;  // of 2000
+  simulator->ModifyState([](sim::RegisterState& st) {
+    st.goodsCapacity = kGoods + 2;
+    st.goods.clear();
+    for (int code = 1; code <= kGoods; ++code) {
+      st.goods[code] = sim::GeneratedGoods(code, 2);  // departments 1 and 2 are open
+      st.goods[code].sold = static_cast<std::uint64_t>(code) * 10;
+    }
+  });
+  const std::map<int, sim::Goods> held = State().goods;
+  test::WriteAll(dir.File("same.csv"), GoodsFile(held));
+  const int before = GoodsWrites(State());
+  RunResult r = Run({"goods", "write", "same.csv", "--no-backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "записано 0 (новых 0), без изменений 1998, пропущено с ошибками 0\n");
+  EXPECT_EQ(GoodsWrites(State()), before);
+
+  // 20 new prices, one of them with a new name too, and two new codes.
+  std::map<int, sim::Goods> file = held;
+  for (int k = 1; k <= 20; ++k) file[k * 97].price += 150;
+  file[97].name = "Хлеб новый";
+  for (const int code : {1999, 2000}) file[code] = sim::GeneratedGoods(code, 2);
+  test::WriteAll(dir.File("prices.csv"), GoodsFile(file));
+  r = Run({"goods", "diff", "prices.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string price97 = "97: цена: " + std::to_string(held.at(97).price / 100) + ".";
+  EXPECT_TRUE(Has(r.out, price97)) << r.out;
+  EXPECT_TRUE(Has(r.out, "97: наименование: Хлеб 97 -> Хлеб новый\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "1999: новый товар\n2000: новый товар\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "изменится 20, новых 2, без изменений 1978\n")) << r.out;
+  // A dry run checks and shows the same, and writes nothing.
+  const RunResult dry = Run({"goods", "write", "prices.csv", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(dry.out, r.out);
+  EXPECT_EQ(GoodsWrites(State()), before);
+
+  r = Run({"goods", "write", "prices.csv"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "записано 22 (новых 2), без изменений 1978, пропущено с ошибками 0\n");
+  EXPECT_EQ(GoodsWrites(State()), before + 22);
+  const std::map<int, sim::Goods> after = State().goods;
+  ASSERT_EQ(after.size(), file.size());
+  for (const auto& [code, g] : file) {
+    sim::Goods expected = g;
+    expected.sold = code <= kGoods ? held.at(code).sold : 0;  // the quantity sold stays
+    // A record written holds the name as the register prints it ("№" left out).
+    sim::Goods got = after.at(code);
+    got.name = RegisterFieldText(got.name, kGoodsNameWidth);
+    expected.name = RegisterFieldText(expected.name, kGoodsNameWidth);
+    EXPECT_EQ(got, expected) << code;
+  }
+  // The backup holds what the write overwrote: the whole table, read as one
+  // stream for the comparison.
+  std::vector<std::string> backups;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("bd/backup")))
+    backups.push_back(e.path().string());
+  ASSERT_EQ(backups.size(), 1U);
+  TBD backup;
+  ASSERT_TRUE(ImportGoodsDbf(backups[0], backup.mtTOBAP, kGoods + 2));
+  EXPECT_EQ(backup.mtTOBAP.RecordCount(), kGoods);
+}
+
+// A write the line gives up on in the middle, run again, sends each changed
+// row once: the second run compares again and sends only what still differs.
+TEST_F(ZarvikCtl, AnInterruptedGoodsWriteRunAgainSendsEachChangedRowOnce) {
+  constexpr int kGoods = 100;
+  constexpr int kChanged = 80;
+  simulator->ModifyState([](sim::RegisterState& st) {
+    st.goods.clear();
+    st.goodsCapacity = kGoods;
+    for (int code = 1; code <= kGoods; ++code) st.goods[code] = sim::GeneratedGoods(code, 2);
+  });
+  std::map<int, sim::Goods> file = State().goods;
+  for (int code = 1; code <= kChanged; ++code) file[code].price += 1;
+  test::WriteAll(dir.File("prices.csv"), GoodsFile(file));
+  const int before = GoodsWrites(State());
+  {
+    test::CtlProcess process(dir.Path(), {"goods", "write", "prices.csv", "--no-backup"}, {}, true);
+    ASSERT_TRUE(process.Started());
+    // Slow records, so that the line fails while rows are still to send.
+    ASSERT_TRUE(process.WaitFor([&](const std::string&, const std::string& err) {
+      return test::ProgressShown(err, "товар") >= 1;
+    })) << "no progress";
+    simulator->SetPacing(19200, true);
+    ASSERT_TRUE(process.WaitFor([&](const std::string&, const std::string& err) {
+      return test::ProgressShown(err, "товар") >= 5;
+    })) << "no progress";
+    ASSERT_TRUE(simulator->AddFault("silence*inf"));
+    const RunResult r = process.Wait(std::chrono::seconds(120));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "Error:Сбой при записи товара")) << r.err;
+  }
+  simulator->ClearFaults();
+  simulator->SetPacing(0, false);
+  const int first = GoodsWrites(State()) - before;
+  EXPECT_GE(first, 4);
+  EXPECT_LT(first, kChanged);
+  const RunResult r = Run({"goods", "write", "prices.csv", "--no-backup"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "записано " + std::to_string(kChanged - first) + " (новых 0), без изменений " +
+                       std::to_string(kGoods - kChanged + first) + ", пропущено с ошибками 0\n");
+  EXPECT_EQ(GoodsWrites(State()) - before, kChanged);
+  const std::map<int, sim::Goods> after = State().goods;
+  for (const auto& [code, g] : file) EXPECT_EQ(after.at(code).price, g.price) << code;
+}
+
+// Every check refuses a file naming its row, with nothing written (exit
+// status 2); the warnings let it through.
+TEST_F(ZarvikCtl, GoodsChecksRefuseTheFileOrWarn) {
+  struct Case {
+    std::string line;  // one row of the file
+    std::string says;  // in the messages
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"0;170;Чай;1;10;1;1;;False", "код «0»: код вне номеров товаров ККМ (ККМ допускает: 1..100)", true},
+      {"150;170;Чай;1;10;1;1;;False", "код «150»: код вне номеров товаров ККМ", true},
+      // (the file reading marks a type or sale kind it does not know as 255)
+      {"7;99;Чай;1;10;1;1;;False", "тип «255»: неизвестный тип", true},
+      {"7;170;Чай;1;;1;1;;False", "цена: нет цены", true},
+      {"7;170;Чай;1;10.005;1;1;;False", "больше двух знаков после точки", true},
+      {"7;170;Чай;1;10;3;1;;False", "отдел «3»: отдел закрыт (ККМ допускает: 0 (без отдела), открытые отделы 1, 2, 4)",
+       true},
+      {"7;170;Чай;1;10;5;1;;False", "отдел «5»: такого отдела в ККМ нет", true},
+      {"7;170;Чай;4;10;1;1;;False", "налог. группа «4»: такого налога в ККМ нет (ККМ допускает: 0 (без налога), 1 (A), 2 (B))",
+       true},
+      {"7;170;Чай;1;10;1;3;;False", "продажа «255»: неизвестный признак (ККМ допускает: 1 (штучный), 2 (весовой))", true},
+      {"7;170;Чай;1;10;1;1;36000291452;False", "", false},  // UPC-A as the register keeps it
+      {"7;170;Чай;1;10;1;1;3600029145;False", "штрих-код «3600029145»: 10 цифр", true},
+      {"7;170;Чай;1;10;1;1;123456;False", "штрих-код «123456»: 6 цифр (ККМ допускает: EAN-13, EAN-8 или UPC-A", true},
+      {"7;170;Чай;1;10;1;1;4600605000015;False", "штрих-код «4600605000015»: неверная контрольная цифра", true},
+      {"7;170;Чай;1;10;1;1;2000000000015;False", "внутреннего диапазона магазина", false},
+      {"7;170;Чай;1;10;1;1;4600605000014;False", "тот же штрих-код у кода 1 (строка 1)", false},
+      {"7;170;Чай;1;10;1;1;40170725;False", "", false},      // EAN-8
+      {"7;170;Чай;1;10;1;1;036000291452;False", "", false},  // UPC-A
+      {"7;170;Чай №1;1;10;1;1;;False", "наименование «Чай №1»: ККМ не печатает знаки «№»", false},
+  };
+  test::WriteAll(dir.File("base.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False\r\n"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    simulator->ModifyState([](sim::RegisterState& st) { st.goods.erase(7); });
+    test::WriteAll(dir.File("case.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False\r\n" +
+                                                      c.line + "\r\n"));
+    const int before = GoodsWrites(State());
+    const RunResult r = Run({"goods", "write", "case.csv", "--no-backup"});
+    if (c.refused) {
+      EXPECT_EQ(r.status, 2) << r.err;
+      EXPECT_TRUE(Has(r.err, "Error:Строка 2, код ")) << r.err;
+      EXPECT_TRUE(Has(r.err, "Error:Товары не записаны: файл не прошёл проверку, ошибок 1")) << r.err;
+      EXPECT_EQ(GoodsWrites(State()), before);
+      EXPECT_EQ(Run({"goods", "write", "case.csv", "--dry-run"}).status, 2);
+    } else {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, "записано 1 (новых 1), без изменений 1, пропущено с ошибками 0\n") << r.err;
+      EXPECT_EQ(State().goods.count(7), 1U);
+    }
+    if (!c.says.empty()) {
+      EXPECT_TRUE(Has(r.err, c.says)) << r.err;
+    }
+  }
 }
 
 // SIGINT or SIGTERM during a transfer stops it at the next record like the
@@ -775,7 +984,8 @@ TEST_F(ZarvikCtl, SignalStopsATransferAtTheNextRecord) {
   simulator->ModifyState([](sim::RegisterState& st) {
     st.goodsCapacity = 2000;
     st.goods.clear();
-    for (int code = 1; code <= kGoods; ++code) st.goods[code] = sim::GeneratedGoods(code, st.maxCountDepat);
+    // (in departments 1 and 2, the open ones)
+    for (int code = 1; code <= kGoods; ++code) st.goods[code] = sim::GeneratedGoods(code, 2);
     // A long journal in short frames.
     const std::vector<sim::Bytes> one = st.journal;
     for (int k = 0; k < 80; ++k) st.journal.insert(st.journal.end(), one.begin(), one.end());

@@ -15,6 +15,7 @@
 #include "Scenario.h"
 #include "Simulator.h"
 #include "TestSupport.h"
+#include "shell/TextCodec.h"
 
 namespace zarvik {
 namespace {
@@ -223,6 +224,49 @@ TEST_F(CtlConfig, APartialFileLeavesTheOtherTablesAlone) {
   EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{0x07}), 0);
 }
 
+// Operator names as long as the register's field holds (the default
+// simulated shop has names of 21 and 22 characters): the file exported from
+// one register applies to another of the same model, and only a name longer
+// than the field is refused.
+TEST_F(CtlConfig, LongOperatorNamesExportedFromOneRegisterApplyToAnother) {
+  simulator->ModifyState([](sim::RegisterState& s) {
+    s.operatorNames[0] = "Иванова Анна Петровна";
+    s.operatorNames[1] = "Кузнецов Олег Иванович";
+    s.positions[1] = "Старший кассир смены зала";
+  });
+  const std::string original = Export("long.conf");
+  EXPECT_TRUE(Has(original, "1.name = \"Иванова Анна Петровна\"\n")) << original;
+  EXPECT_TRUE(Has(original, "2.position = \"Старший кассир смены зала\"\n")) << original;
+  // Another register of the model, with the short names of the shop.
+  std::string slave;
+  auto other =
+      test::StartSimulator(Replace(kShop, "SerialNumber=000111222333", "SerialNumber=000111222444"), slave);
+  ASSERT_FALSE(slave.empty());
+  test::TempDir otherDir;
+  test::WriteAll(otherDir.File("ZarvikConfig.ini"), test::CtlSettings(kSimPort, slave));
+  test::WriteAll(otherDir.File("long.conf"), original);
+  const RunResult apply = test::RunCtl(otherDir.Path(), {"config", "apply", "long.conf", "--no-backup"});
+  EXPECT_EQ(apply.status, 0) << apply.err;
+  const sim::RegisterState s = other->State();
+  EXPECT_EQ(Writes(s.commandsExecuted),
+            (std::vector<std::uint8_t>{kSetOperatorName, kSetOperatorName, kSetPosition}));
+  EXPECT_EQ(s.operatorNames[0], "Иванова Анна Петровна");
+  EXPECT_EQ(s.operatorNames[1], "Кузнецов Олег Иванович");
+  EXPECT_EQ(s.positions[1], "Старший кассир смены зала");
+  // The field's 32 characters pass, a 33rd is refused before any write.
+  const std::string full(32, 'x');
+  test::WriteAll(otherDir.File("full.conf"), "[operators]\n3.name = \"" + full + "\"\n");
+  const RunResult fits = test::RunCtl(otherDir.Path(), {"config", "apply", "full.conf", "--no-backup"});
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  EXPECT_EQ(other->State().operatorNames[2], full);
+  test::WriteAll(otherDir.File("over.conf"), "[operators]\n4.position = \"" + full + "y\"\n");
+  const RunResult over = test::RunCtl(otherDir.Path(), {"config", "apply", "over.conf", "--no-backup"});
+  EXPECT_EQ(over.status, 2) << over.err;
+  EXPECT_TRUE(Has(over.err, "over.conf:2: 4.position: at most 32 characters, not 33")) << over.err;
+  EXPECT_EQ(other->State().positions[3], "");
+  other->Close();
+}
+
 TEST_F(CtlConfig, AnotherRegistersSerialNumberIsRefused) {
   test::WriteAll(dir.File("one.conf"), "[options]\n1 = 0\n");
   const RunResult r = Run({"--serial", "999999999999", "config", "apply", "one.conf"});
@@ -232,6 +276,131 @@ TEST_F(CtlConfig, AnotherRegistersSerialNumberIsRefused) {
   const RunResult ok = Run({"--serial", "000111222333", "config", "apply", "one.conf", "--no-backup"});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(WritesSoFar(), std::vector<std::uint8_t>{kSetOptions});
+}
+
+// --json: one JSON object on standard output, nothing on standard error,
+// the exit statuses as without it.
+TEST_F(CtlConfig, JsonGivesOneObjectWithTheResultTheCountsAndEveryMessage) {
+  const auto single = [](const RunResult& r) {
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_TRUE(r.out.starts_with("{\"command\":")) << r.out;
+  };
+  const RunResult info = Run({"info", "--json"});
+  EXPECT_EQ(info.status, 0);
+  single(info);
+  EXPECT_TRUE(Has(info.out, R"("exit":0,"ok":true,"result":{"register":{"serial":"000111222333",)"
+                            R"("model":"Зарвик-ТЕСТ","version":"T 001","mode":"OFF-LINE","date":"01.02.26",)"
+                            R"("time":"10:20:30","port":210,"speed":19200,"net":1,)"))
+      << info.out;
+  EXPECT_TRUE(Has(info.out, R"("max_goods":)")) << info.out;
+  EXPECT_TRUE(Has(info.out, R"("operators":4}})")) << info.out;
+
+  test::WriteAll(dir.File("edit.conf"),
+                 "[options]\n3 = 0\n[departments]\n4.name = \"Молоко \\\"3,2%\\\"\"\n");
+  const RunResult diff = Run({"config", "diff", "edit.conf", "--json"});
+  EXPECT_EQ(diff.status, 0);
+  single(diff);
+  EXPECT_TRUE(Has(diff.out, R"("command":"config diff","exit":0,"ok":true,"result":{"file":"edit.conf",)"
+                            R"("serial":"000111222333","changes":[)"
+                            R"({"line":2,"section":"options","key":"3","from":"2","to":"0"},)"
+                            R"({"line":4,"section":"departments","key":"4.name","from":"\"Молоко\"",)"
+                            R"("to":"\"Молоко \\\"3,2%\\\"\""}]},"counts":{"changes":2,"errors":0},)"
+                            R"("messages":[{"level":"info","text":"Отличий: 2"})"))
+      << diff.out;
+  EXPECT_TRUE(WritesSoFar().empty());
+
+  const RunResult apply = Run({"config", "apply", "edit.conf", "--json"});
+  EXPECT_EQ(apply.status, 0);
+  single(apply);
+  EXPECT_TRUE(Has(apply.out, R"("counts":{"changes":2,"errors":0,"writes":2,"written":2})")) << apply.out;
+  EXPECT_TRUE(Has(apply.out, R"("backup":"Авто )")) << apply.out;
+  EXPECT_EQ(test::Occurrences(apply.out, "Резервная копия сохранена"), 1) << apply.out;
+  EXPECT_TRUE(Has(apply.out, R"({"level":"info","text":"Записаны настройки из файла edit.conf: )"))
+      << apply.out;
+  EXPECT_EQ(WritesSoFar(), (std::vector<std::uint8_t>{kSetOptions, kSetDepartment}));
+  EXPECT_EQ(simulator->State().departments[3].name, "Молоко \"3,2%\"");
+
+  // Refused file, another register, a command without JSON, a bad option:
+  // the object says so with the usual exit status.
+  test::WriteAll(dir.File("bad.conf"), "[options]\n1 = 7\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string part;
+  };
+  const std::vector<Case> cases = {
+      {{"config", "apply", "bad.conf", "--json"},
+       2,
+       R"("counts":{"changes":0,"errors":1,"writes":0,"written":0},"messages":[{"level":"error",)"
+       R"("text":"bad.conf:2: option 1: \"7\" is outside 0 - 3"},{"level":"error",)"
+       R"("text":"Файл bad.conf не записан: ошибок 1"})"},
+      {{"--serial", "999999999999", "config", "apply", "edit.conf", "--json"},
+       1,
+       R"({"level":"error","text":"Серийный номер ККМ 000111222333 вместо 999999999999: команда не выполнена"})"},
+      {{"taxes", "get", "--json"}, 2, R"("text":"--json does not apply to this command")"},
+      {{"--json"}, 2, R"("text":"a command is needed")"},
+      {{"config", "apply", "edit.conf", "--json", "--bogus"}, 2, R"("text":"unknown option --bogus")"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0];
+    single(r);
+    EXPECT_TRUE(Has(r.out, "\"exit\":" + std::to_string(c.status) + ",\"ok\":false")) << r.out;
+    EXPECT_TRUE(Has(r.out, c.part)) << r.out;
+  }
+  EXPECT_EQ(WritesSoFar().size(), 2u);
+}
+
+// goods diff and goods write with --json: the rows to send with their
+// changed fields, the counts, the checks that refuse a file.
+TEST_F(CtlConfig, GoodsJsonListsTheRowsTheCountsAndTheRefusedRows) {
+  const auto goodsWrites = [&] {
+    const auto& e = simulator->State().commandsExecuted;
+    return std::count(e.begin(), e.end(), std::uint8_t{0x11});
+  };
+  test::WriteAll(dir.File("prices.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False;0\n"
+                                                      "7;170;Соль;1;19.5;4;1;;False;0\n"));
+  const RunResult diff = Run({"goods", "diff", "prices.csv", "--json"});
+  EXPECT_EQ(diff.status, 0) << diff.out;
+  EXPECT_TRUE(diff.err.empty()) << diff.err;
+  EXPECT_TRUE(Has(diff.out,
+                  R"("command":"goods diff","exit":0,"ok":true,"result":{"file":"prices.csv",)"
+                  R"("serial":"000111222333","dry_run":true,"checks":[],"rows":[)"
+                  R"({"code":1,"name":"Хлеб","place":1,"new":true,"changes":[]},)"
+                  R"({"code":7,"name":"Соль","place":2,"new":true,"changes":[]}]},)"
+                  R"("counts":{"errors":0,"warnings":0,"send":2,"changed":0,"new":2,"unchanged":0})"))
+      << diff.out;
+  EXPECT_EQ(goodsWrites(), 0);
+
+  const RunResult write = Run({"goods", "write", "prices.csv", "--no-backup", "--json"});
+  EXPECT_EQ(write.status, 0) << write.out;
+  EXPECT_TRUE(
+      Has(write.out, R"("send":2,"changed":0,"new":2,"unchanged":0,"written":2,"written_new":2,"failed":0})"))
+      << write.out;
+  EXPECT_EQ(goodsWrites(), 2);
+
+  // One price changed: that row alone, with its field.
+  test::WriteAll(dir.File("prices.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False;0\n"
+                                                      "7;170;Соль;1;21;4;1;;False;0\n"));
+  const RunResult again = Run({"goods", "write", "prices.csv", "--no-backup", "--json"});
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_TRUE(Has(again.out, R"({"code":7,"name":"Соль","place":2,"new":false,"changes":[{"field":"Price",)"
+                             R"("title":"цена","from":")"))
+      << again.out;
+  EXPECT_TRUE(Has(again.out, R"("send":1,"changed":1,"new":0,"unchanged":1,"written":1,"written_new":0)"))
+      << again.out;
+  EXPECT_EQ(goodsWrites(), 3);
+
+  // A code beyond the register's goods numbers refuses the file, named.
+  test::WriteAll(dir.File("bad.csv"), Utf8ToCp1251("1;170;Хлеб;1;60;1;1;4600605000014;False;0\n"
+                                                   "500;170;Перец;1;30;1;1;;False;0\n"));
+  const RunResult bad = Run({"goods", "write", "bad.csv", "--no-backup", "--json"});
+  EXPECT_EQ(bad.status, 2) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"("checks":[{"error":true,"place":2,"code":"500","field":"Code",)")) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"("counts":{"errors":1,"warnings":0})")) << bad.out;
+  EXPECT_TRUE(Has(bad.out, R"({"level":"error","text":"Строка 2, код 500: )")) << bad.out;
+  EXPECT_EQ(goodsWrites(), 3);
 }
 
 TEST_F(CtlConfig, BadFilesAndArgumentsAreUsageErrors) {

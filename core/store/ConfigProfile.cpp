@@ -96,6 +96,9 @@ void ProfileConfig(TBD& bd, const TKKMInfo& base, TKKMInfo& out, TConfigTables& 
     return true;
   });
   if (which.operatorCount > 0) which.tables |= stOperators;
+  // A profile keeps what its columns hold, no more.
+  which.operatorNameWidth = kProfileOperatorNameWidth;
+  which.positionWidth = kProfilePositionWidth;
 }
 
 bool StoreProfileConfig(TBD& bd, const TKKMInfo& info, const TConfigTables& which, std::string& error) {

@@ -485,7 +485,7 @@ bool DiffConfig(const TConfigFile& file, const TKKMInfo& current, const TConfigT
       const auto i = static_cast<std::size_t>(n - 1);
       std::string why;
       if (e.value != (name ? current.operatorNames[i] : current.positions[i]) &&
-          !CheckText(e.value, name ? kConfigOperatorNameWidth : kConfigPositionWidth, why)) {
+          !CheckText(e.value, name ? which.operatorNameWidth : which.positionWidth, why)) {
         errors.push_back({e.line, e.key + ": " + why});
         continue;
       }

@@ -55,11 +55,16 @@ inline constexpr std::string_view kConfigReceiptSection = "receipt";
 inline constexpr std::string_view kConfigOperatorsSection = "operators";
 inline constexpr std::string_view kConfigTaxesSection = "taxes";
 
-// Widths of the register's text fields as a configuration file checks them.
+// Widths of the register's text fields as a configuration file checks them:
+// what the register's fields hold, so that a file exported from one
+// register applies to another of the same model.
 inline constexpr std::size_t kConfigDepartmentNameWidth = 22;
 inline constexpr std::size_t kConfigReceiptLineWidth = 32;
-inline constexpr std::size_t kConfigOperatorNameWidth = 20;
-inline constexpr std::size_t kConfigPositionWidth = 18;
+inline constexpr std::size_t kConfigOperatorNameWidth = 32;
+inline constexpr std::size_t kConfigPositionWidth = 32;
+// The operator columns of a profile (the window's grid) are narrower.
+inline constexpr std::size_t kProfileOperatorNameWidth = 20;
+inline constexpr std::size_t kProfilePositionWidth = 18;
 
 // Which tables of a TKKMInfo hold values (TSnapshotTable bits of
 // RegisterBackup.h), how many operators the register has, and whether its
@@ -68,6 +73,9 @@ struct TConfigTables {
   unsigned tables = 0;
   int operatorCount = 0;
   bool taxes = false;
+  // What the operators' names and positions may hold where the values go.
+  std::size_t operatorNameWidth = kConfigOperatorNameWidth;
+  std::size_t positionWidth = kConfigPositionWidth;
 };
 
 // The text of the settings of `info` that `which` names.

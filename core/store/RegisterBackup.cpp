@@ -10,6 +10,7 @@
 #include "shell/IniFile.h"
 #include "shell/U_filedirwork.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsPlan.h"
 #include "store/GoodsReport.h"
 #include "store/ProfileStore.h"
 #include "store/UnitBD.h"
@@ -19,12 +20,6 @@ namespace zarvik {
 namespace {
 
 constexpr int kTmBaseYear = 1900;
-// Replies of the goods stream: result code, then the record.
-constexpr std::size_t kReplyResultOffset = 2;
-constexpr std::size_t kReplyRecordOffset = 3;
-constexpr int kResultGoodsNotFound = 9;
-constexpr int kResultBadGoodsCode = 17;
-constexpr std::int32_t kGoodsAnswerLength = 67;
 
 std::tm LocalTime(std::chrono::system_clock::time_point when) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
@@ -197,88 +192,27 @@ std::vector<int> GoodsBackupCode(const TWorkTable& table) {
   return {static_cast<int>(code)};
 }
 
-bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
-                 const TGoodsBackupProgress& progress) {
-  if (protocol.kkm == nullptr) return false;
-  TKKMInfo& info = protocol.kkm->Info();
+bool SaveGoodsBackup(const TRegisterGoods& goods, const std::string& path) {
   TBD scratch;
   TWorkTable& table = scratch.mtTOBAP;
-  const auto take = [&] {
-    std::int64_t c = 0;
-    if (!GoodsRecordCode(info, c)) return false;
+  TKKMInfo info;
+  for (const auto& [code, record] : goods.records) {
+    info.GoodsRecord = record;
     table.Append();
     GoodsRecordToRow(info, table);
     table.Post();
-    return true;
-  };
-  bool ok = true;
-  if (!codes.empty()) {
-    // A code the register does not know is left out: there was nothing to keep.
-    const TMessageBuffer& answer = protocol.LastAnswer();
-    int received = 0;
-    for (const int code : codes) {
-      // A read whose exchange failed is asked again, as the transfers do.
-      ok = RunResuming(protocol, {}, [&protocol, code] { return protocol.ProbeGoods(code); });
-      if (ok && TProtocolKKM::AnswerCode(answer) == 0) {
-        ok = answer.count == kGoodsAnswerLength;
-        if (ok) {
-          std::copy_n(answer.bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
-          ok = take();
-        }
-      }
-      if (!ok) {
-        Error("не удалось прочитать товар " + std::to_string(code) + " из ККМ", true, true, true);
-        break;
-      }
-      if (progress && !progress(++received)) {
-        Warning("Товар частично загружен", false, true, true);
-        ok = false;
-        break;
-      }
-    }
-  } else {
-    std::int64_t last = 0;
-    int received = 0;
-    bool stopped = false;
-    bool refused = false;
-    TResumeControl control;
-    control.stopRequested = [&stopped] { return stopped; };
-    ok = ReadAllGoodsResuming(
-        protocol,
-        [&](TMessageBuffer& answer, bool& more) {
-          ++received;
-          if (progress && !progress(received)) {
-            stopped = true;
-            more = false;
-          }
-          const std::span<const std::uint8_t> bytes = answer.View();
-          if (bytes.size() <= kReplyResultOffset) return;
-          const int status = bytes[kReplyResultOffset];
-          if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
-          if (status != 0 || bytes.size() < kReplyRecordOffset + kGoodsRecordSize) {
-            Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false,
-                  true, true);
-            refused = true;
-            more = false;
-            return;
-          }
-          std::copy_n(bytes.begin() + kReplyRecordOffset, kGoodsRecordSize, info.GoodsRecord.begin());
-          std::int64_t c = 0;
-          if (!GoodsRecordCode(info, c) || c <= last) return;  // a repeated or unreadable record
-          last = c;
-          take();
-        },
-        control);
-    if (!ok || refused) Error("Сбой при загрузке товара", false, true, true);
-    if (stopped) Warning("Товар частично загружен", false, true, true);
-    ok = ok && !refused && !stopped;
   }
-  if (!ok) return false;
   EnsureFolder(std::filesystem::path(path).parent_path().string());
   if (!ExportGoodsDbf(table, path)) return false;
   Mess(std::string(kBackupSavedText) + path + " (" + std::to_string(CountRows(table)) + " тов.)", false, true,
        true);
   return true;
+}
+
+bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
+                 const TGoodsBackupProgress& progress) {
+  TRegisterGoods goods;
+  return ReadRegisterGoods(protocol, codes, progress, goods) && SaveGoodsBackup(goods, path);
 }
 
 int PruneGoodsBackups(const std::string& folder, const std::string& serialNumber, int keep) {

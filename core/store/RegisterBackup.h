@@ -144,6 +144,10 @@ using TGoodsBackupProgress = std::function<bool(int received)>;
 // log). False after a reported failure or a stop.
 bool BackupGoods(TProtocolKKM& protocol, const std::string& path, const std::vector<int>& codes,
                  const TGoodsBackupProgress& progress);
+// Writes the goods records read before a write into the goods backup file
+// `path` (the folder is created) and reports the file and the count.
+struct TRegisterGoods;
+bool SaveGoodsBackup(const TRegisterGoods& goods, const std::string& path);
 // Deletes the oldest goods backups of `serialNumber` in `folder` beyond
 // `keep`; the number deleted.
 int PruneGoodsBackups(const std::string& folder, const std::string& serialNumber, int keep);
