@@ -268,7 +268,7 @@ TEST_F(NetworkPort, ASecondClientIsRefusedAsBusy) {
   }
   // Once the line is free again it is listed as reachable.
   EXPECT_EQ(ProbePort(kRfcPort).state, TPortState::Free);
-  EXPECT_EQ(PortStateText(ProbePort(kTcpPort)), "доступен по сети");
+  EXPECT_EQ(PortStateText(ProbePort(kTcpPort)), "доступен по сети, без защиты");
 }
 
 // ser2net killed in the middle of a goods transfer: the transfer ends with
