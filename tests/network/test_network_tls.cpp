@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CtlProcess.h"
+#include "CtlSimSupport.h"
 #include "NetTestSupport.h"
 #include "Simulator.h"
 #include "TestSupport.h"
@@ -22,6 +23,7 @@
 #include "port/NetSecurity.h"
 #include "port/PortDevices.h"
 #include "port/PortTable.h"
+#include "shell/TextCodec.h"
 
 namespace zarvik {
 namespace {
@@ -139,6 +141,9 @@ struct SecureMode {
   const char* name;
   bool rfc2217;
   bool password;
+  // Every read and write, or (the other pairings of mode and
+  // authentication) the connection and identification only.
+  bool full;
 };
 
 class SecureLineModes : public SecureLine, public ::testing::WithParamInterface<SecureMode> {};
@@ -150,8 +155,8 @@ TEST_P(SecureLineModes, SameResultsAsTheLocalLine) {
   const std::vector<std::string> env =
       mode.password ? std::vector<std::string>{std::string(kNetPasswordVariable) + "=" + nettest::kTlsPassword}
                     : std::vector<std::string>{};
-  const std::vector<std::vector<std::string>> reads = {
-      {"info"}, {"options", "get"}, {"goods", "read-all"}, {"journal", "read"}};
+  std::vector<std::vector<std::string>> reads = {{"info"}};
+  if (mode.full) reads.insert(reads.end(), {{"options", "get"}, {"goods", "read-all"}, {"journal", "read"}});
   for (const auto& args : reads) {
     const test::RunResult local = Ctl(kLocalPort, args);
     ASSERT_EQ(local.status, 0) << args[0] << ": " << local.err;
@@ -162,6 +167,7 @@ TEST_P(SecureLineModes, SameResultsAsTheLocalLine) {
     EXPECT_EQ(secure.err.find(nettest::kTlsPassword), std::string::npos);
     EXPECT_EQ(secure.out.find(nettest::kTlsPassword), std::string::npos);
   }
+  if (!mode.full) return;
   // A settings round trip and a goods write through the secure line read
   // back on the local one.
   ASSERT_EQ(Ctl(kSecurePort, {"options", "set", "3=2"}, env).status, 0);
@@ -186,10 +192,10 @@ TEST_P(SecureLineModes, SameResultsAsTheLocalLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SecureLineModes,
-                         ::testing::Values(SecureMode{"Rfc2217Certificate", true, false},
-                                           SecureMode{"RawTcpPassword", false, true},
-                                           SecureMode{"Rfc2217Password", true, true},
-                                           SecureMode{"RawTcpCertificate", false, false}),
+                         ::testing::Values(SecureMode{"Rfc2217Certificate", true, false, true},
+                                           SecureMode{"RawTcpPassword", false, true, true},
+                                           SecureMode{"Rfc2217Password", true, true, false},
+                                           SecureMode{"RawTcpCertificate", false, false, false}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // Each refusal ends the command with exit status 1, names the port and the
@@ -258,7 +264,7 @@ TEST_F(SecureLine, EveryRefusalIsNamedAndNothingIsWritten) {
     std::printf("%-32s %5lld ms  %s\n", c.name.c_str(),
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
                 r.err.substr(0, r.err.find('\n')).c_str());
-    EXPECT_TRUE(simulator->Stats().sent.empty()) << "the register answered";
+    EXPECT_TRUE(simulator->State().commandsExecuted.empty()) << "a command reached the register";
     if (!c.lineTouched) {
       EXPECT_EQ(simulator->LineByteCounts().fromPc, before) << "bytes reached the register";
     }
@@ -288,6 +294,62 @@ TEST_F(SecureLine, PortListsShowTlsAndPlainLines) {
   EXPECT_NE(PortStateText(untrusted).find("сертификат сервера не заверен"), std::string::npos)
       << PortStateText(untrusted);
   EXPECT_EQ(simulator->Stats().rxSeq, 0);
+}
+
+// A fleet run over registers behind secure lines (a client certificate,
+// a password), a plain network line and a terminal: every one is written.
+TEST(SecureFleet, SecureAndPlainLinesInOneRun) {
+  constexpr int kFirst = 250;
+  test::TempDir dir;
+  std::filesystem::create_directory(dir.File("pki"));
+  TestPki pki(dir.File("pki"));
+  ASSERT_TRUE(pki.Make());
+  test::FleetShopSims shop;
+  shop.Start(4, false);
+  ASSERT_EQ(shop.Count(), 4);
+  std::vector<std::unique_ptr<Ser2netTls>> secure;
+  std::vector<std::string> devices = shop.terminals;
+  for (int k = 0; k < 2; ++k) {
+    const std::string folder = dir.File("tls" + std::to_string(k));
+    std::filesystem::create_directory(folder);
+    bool started = false;
+    for (int attempt = 0; attempt < kSer2netAttempts && !started; ++attempt) {
+      secure.push_back(std::make_unique<Ser2netTls>(folder, shop.terminals[static_cast<std::size_t>(k)]));
+      const int port = secure.back()->Add("shop", Ser2netTls::SecureStack(pki, "server", k == 0), true);
+      started = secure.back()->Start(pki);
+      devices[static_cast<std::size_t>(k)] =
+          std::string(k == 0 ? kRfc2217TlsScheme : kRawTcpTlsScheme) + "127.0.0.1:" + std::to_string(port);
+      if (!started) secure.pop_back();
+    }
+    ASSERT_TRUE(started);
+  }
+  const std::string plainFolder = dir.File("plain");
+  std::filesystem::create_directory(plainFolder);
+  nettest::Ser2net plain(plainFolder, shop.terminals[2], nettest::FreeLoopbackPort(), nettest::FreeLoopbackPort());
+  ASSERT_TRUE(plain.Start());
+  devices[2] = plain.RawTcp();
+  test::WriteFleetFiles(dir, kFirst, devices, test::ShopNames(4));
+  // The secure devices' keys beside them: register 0 with a certificate,
+  // register 1 with a password.
+  std::string ini = test::ReadAll(dir.File("ZarvikConfig.ini"));
+  const std::string k0 = "COM" + std::to_string(kFirst);
+  const std::string k1 = "COM" + std::to_string(kFirst + 1);
+  ini += k0 + ".CA=" + pki.File("ca.crt") + "\r\n" + k0 + ".Cert=" + pki.File("client.crt") + "\r\n" + k0 +
+         ".Key=" + pki.File("client.key") + "\r\n" + k1 + ".CA=" + pki.File("ca.crt") + "\r\n" + k1 +
+         ".User=" + nettest::kTlsUser + "\r\n";
+  test::WriteAll(dir.File("ZarvikConfig.ini"), ini);
+  test::WriteAll(dir.File("big.conf"), test::kBigEdit);
+  test::CtlProcess fleet(dir.Path(), {"fleet", "fleet.ini", "config", "apply", "big.conf", "--no-backup"}, {},
+                         false, {}, {std::string(kNetPasswordVariable) + "=" + nettest::kTlsPassword});
+  const test::RunResult r = fleet.Wait(std::chrono::minutes(5));
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Выполнено на 4 из 4 ККМ"), std::string::npos) << r.out << r.err;
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(test::SettingsWrites(shop[k].State()), test::kBigEditWrites) << k;
+  EXPECT_EQ(r.err.find(nettest::kTlsPassword), std::string::npos);
+  secure.clear();
+  plain.Kill();
+  shop.Close();
 }
 
 }  // namespace
