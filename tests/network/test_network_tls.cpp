@@ -3,7 +3,12 @@
 // certificate or a password. The same results as on the local terminal;
 // every refusal named, in bounded time, with nothing sent to the register.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +24,7 @@
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "TlsTestSupport.h"
+#include "port/Comport.h"
 #include "port/NetLine.h"
 #include "port/NetSecurity.h"
 #include "port/PortDevices.h"
@@ -294,6 +300,63 @@ TEST_F(SecureLine, PortListsShowTlsAndPlainLines) {
   EXPECT_NE(PortStateText(untrusted).find("сертификат сервера не заверен"), std::string::npos)
       << PortStateText(untrusted);
   EXPECT_EQ(simulator->Stats().rxSeq, 0);
+}
+
+// An IPv4 address of this machine that is not the loopback, or "".
+std::string OwnAddress() {
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return {};
+  std::string found;
+  for (ifaddrs* a = list; a != nullptr && found.empty(); a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+    if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr) found = text;
+  }
+  ::freeifaddrs(list);
+  return found;
+}
+
+TEST(PlainLineWarning, LoopbackIsNotWarnedAnotherHostOnceASession) {
+  struct Case {
+    const char* host;
+    bool loopback;
+  };
+  for (const Case& c : {Case{"localhost", true}, Case{"127.0.0.1", true}, Case{"127.3.2.1", true},
+                        Case{"::1", true}, Case{"shop12", false}, Case{"10.0.0.7", false},
+                        Case{"128.0.0.1", false}, Case{"fe80::1", false}}) {
+    EXPECT_EQ(IsLoopbackHost(c.host), c.loopback) << c.host;
+  }
+  const std::string own = OwnAddress();
+  if (own.empty()) GTEST_SKIP() << "no address but the loopback";
+  // A listener on this machine's own address stands for a server on
+  // another host: the kernel takes the connection, nobody closes it.
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ASSERT_EQ(::inet_pton(AF_INET, own.c_str(), &a.sin_addr), 1);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(s, 4), 0);
+  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string device = "tcp://" + own + ":" + std::to_string(ntohs(a.sin_port));
+  test::RecordingConsole console;
+  SetConsole(&console);
+  SetPortDevice(kPlainPort, device);
+  for (int round = 0; round < 2; ++round) {
+    TComPort port;
+    ASSERT_TRUE(port.SetPortNumber(kPlainPort));
+    EXPECT_TRUE(port.Open()) << console.AllText();
+    port.Close();
+  }
+  SetPortDevice(kPlainPort, "");
+  SetConsole(nullptr);
+  ::close(s);
+  const std::string text = console.AllText();
+  const std::string warning = "линия не защищена: COM238 (" + device + ")";
+  EXPECT_EQ(test::Occurrences(text, warning), 1) << text;
+  EXPECT_NE(text.find("tcp+tls://" + own), std::string::npos) << text;
 }
 
 // A fleet run over registers behind secure lines (a client certificate,
