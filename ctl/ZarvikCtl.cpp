@@ -162,8 +162,8 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   TStderrConsole console(MessDepth > mdUser, err);
   SetConsole(&console);
   const bool mayAsk = parsed.fleetWorker.empty();
-  SetNetPasswordSource([mayAsk, err](const std::string& portKey, const std::string& where, const std::string& user,
-                                     std::string& password) {
+  SetNetPasswordSource([mayAsk, err](const std::string& portKey, const std::string& where,
+                                     const std::string& user, std::string& password) {
     return CtlNetPassword(mayAsk, err, portKey, where, user, password);
   });
   int result = ceFailed;

@@ -45,7 +45,8 @@ class CtlProcess {
   // `argv0` replaces the program's name in its argument list.
   // `env` adds "NAME=VALUE" entries to the child's environment.
   CtlProcess(const std::string& folder, const std::vector<std::string>& args, const std::string& input = {},
-             bool errTerminal = false, const std::string& argv0 = {}, const std::vector<std::string>& env = {}) {
+             bool errTerminal = false, const std::string& argv0 = {},
+             const std::vector<std::string>& env = {}) {
     start_ = std::chrono::steady_clock::now();
     std::vector<std::string> argStore{argv0.empty() ? std::string(ZARVIK_CTL_EXE) : argv0};
     argStore.insert(argStore.end(), args.begin(), args.end());

@@ -294,8 +294,7 @@ bool TComPort::OpenNetwork(const std::string& device) {
       Error("Selected СОМ-port inaccessible!", false, true, true);
       return false;
     }
-    if (security.UsesPassword() &&
-        !AskNetPassword(which, address.HostPort(), security.user, password)) {
+    if (security.UsesPassword() && !AskNetPassword(which, address.HostPort(), security.user, password)) {
       WipePassword(password);
       Error(which + " (" + device + "): не введён пароль пользователя " + security.user, false, true, true);
       Error("Selected СОМ-port inaccessible!", false, true, true);

@@ -251,7 +251,8 @@ void TNetLine::FailFromError(int err, bool opening) {
   Fail(opening ? TNetFailure::Other : TNetFailure::Lost, opening ? text : "connection lost (" + text + ")");
 }
 
-int TNetLine::OnEvent(int event, int err, unsigned char* buf, std::size_t* buflen, const char* const* auxdata) {
+int TNetLine::OnEvent(int event, int err, unsigned char* buf, std::size_t* buflen,
+                      const char* const* auxdata) {
   switch (event) {
     case GENSIO_EVENT_PRECERT_VERIFY:
       if (!tlsProbe_) return GE_NOTSUP;
@@ -266,7 +267,8 @@ int TNetLine::OnEvent(int event, int err, unsigned char* buf, std::size_t* bufle
     case GENSIO_EVENT_REQUEST_PASSWORD:
       // Given only to the authentication of a password device, once.
       passwordAsked_ = true;
-      if (password_.empty() || buf == nullptr || buflen == nullptr || password_.size() > *buflen) return GE_NOTSUP;
+      if (password_.empty() || buf == nullptr || buflen == nullptr || password_.size() > *buflen)
+        return GE_NOTSUP;
       std::memcpy(buf, password_.data(), password_.size());
       *buflen = password_.size();
       return 0;
@@ -420,7 +422,8 @@ bool TNetLine::OpenLayer(const std::string& text, std::chrono::milliseconds wait
   const auto deadline = Clock::now() + wait;
   while (opening_ && Clock::now() < deadline) WaitFor(deadline);
   if (opening_) {
-    Fail(TNetFailure::NoTls, std::string("нет ответа: ") + phase + " (" + std::to_string(wait.count()) + " мс)");
+    Fail(TNetFailure::NoTls,
+         std::string("нет ответа: ") + phase + " (" + std::to_string(wait.count()) + " мс)");
     return false;
   }
   if (openError_ != 0) {
@@ -445,8 +448,8 @@ bool TNetLine::OpenSecure(const TNetWaits& waits) {
     return false;
   }
   std::string ca, cert, key, user;
-  if (!GensioValue(security_.ca, ca) || !GensioValue(security_.cert, cert) || !GensioValue(security_.key, key) ||
-      !GensioValue(SecurityUserName(security_), user)) {
+  if (!GensioValue(security_.ca, ca) || !GensioValue(security_.cert, cert) ||
+      !GensioValue(security_.key, key) || !GensioValue(SecurityUserName(security_), user)) {
     Fail(TNetFailure::Settings, "в имени файла или пользователя знаки \" \\, которых библиотека не примет");
     return false;
   }
@@ -482,7 +485,8 @@ bool TNetLine::OpenSecure(const TNetWaits& waits) {
   // store, and a server that does not speak it ends the open.
   if (!OpenLayer("ssl(CA=" + ca + ")", waits.handshake, "рукопожатие TLS")) {
     if (failure_ == TNetFailure::Other || failure_ == TNetFailure::Busy || failure_ == TNetFailure::Lost) {
-      Fail(TNetFailure::NoTls, "сервер не говорит по TLS (" + failureText_ + "): за адресом +tls открытая линия?");
+      Fail(TNetFailure::NoTls,
+           "сервер не говорит по TLS (" + failureText_ + "): за адресом +tls открытая линия?");
     }
     return false;
   }
@@ -499,15 +503,17 @@ bool TNetLine::OpenSecure(const TNetWaits& waits) {
       if (failure_ != TNetFailure::NoTls) {
         Fail(TNetFailure::AuthRefused,
              security_.cert.empty()
-                 ? (passwordAsked_ && !password_.empty() ? "сервер отклонил пароль пользователя " + SecurityUserName(security_)
-                                                         : "сервер требует пароль пользователя " + SecurityUserName(security_))
+                 ? (passwordAsked_ && !password_.empty()
+                        ? "сервер отклонил пароль пользователя " + SecurityUserName(security_)
+                        : "сервер требует пароль пользователя " + SecurityUserName(security_))
                  : "сервер отклонил сертификат клиента " + security_.cert + " (пользователь " +
                        SecurityUserName(security_) + ")");
       }
       return false;
     }
   }
-  if (address_.mode == TNetMode::Rfc2217 && !OpenLayer("telnet(rfc2217)", waits.control, "согласование telnet")) {
+  if (address_.mode == TNetMode::Rfc2217 &&
+      !OpenLayer("telnet(rfc2217)", waits.control, "согласование telnet")) {
     if (failure_ == TNetFailure::NoTls) Fail(TNetFailure::Other, failureText_);
     return false;
   }

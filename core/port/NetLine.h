@@ -55,19 +55,19 @@ bool IsLoopbackHost(const std::string& host);
 
 enum class TNetFailure {
   None,
-  Refused,     // nothing listens at the address
-  Unresolved,  // the name does not resolve
-  Unreachable, // no route, host down, or no answer to the connection
-  Busy,        // the server already serves another client on that line
-  Lost,        // the connection ended during use
-  NoControl,   // the server does not take the com-port control (RFC 2217)
+  Refused,      // nothing listens at the address
+  Unresolved,   // the name does not resolve
+  Unreachable,  // no route, host down, or no answer to the connection
+  Busy,         // the server already serves another client on that line
+  Lost,         // the connection ended during use
+  NoControl,    // the server does not take the com-port control (RFC 2217)
   // Secure lines: nothing has been sent to the register in any of these.
-  Settings,    // the device's files or keys will not do (CheckSecurityFiles)
-  Untrusted,   // the server's certificate: not from COMn.CA, expired, not yet valid
-  WrongHost,   // the server's certificate names another host
-  AuthRefused, // the server refused the client's certificate, user or password
-  NoTls,       // the server does not answer TLS (a plain server)
-  TlsServer,   // a plain address, and the server speaks TLS
+  Settings,     // the device's files or keys will not do (CheckSecurityFiles)
+  Untrusted,    // the server's certificate: not from COMn.CA, expired, not yet valid
+  WrongHost,    // the server's certificate names another host
+  AuthRefused,  // the server refused the client's certificate, user or password
+  NoTls,        // the server does not answer TLS (a plain server)
+  TlsServer,    // a plain address, and the server speaks TLS
   Other,
 };
 

@@ -162,7 +162,8 @@ void SetPortSecurity(int n, const TNetSecurity& security) {
 std::string CheckSecurityFiles(const std::string& portKey, const TNetSecurity& s) {
   if (s.ca.empty()) {
     return "не задан " + portKey + ".CA: добавьте в [Devices] " + portKey +
-           ".CA=ФАЙЛ (сертификат УЦ, подписавшего сертификат сервера, или самоподписанный сертификат сервера)";
+           ".CA=ФАЙЛ (сертификат УЦ, подписавшего сертификат сервера, или самоподписанный сертификат "
+           "сервера)";
   }
   std::string text;
   if (std::string why = CheckReadable("сертификатов", s.ca, portKey + ".CA", text); !why.empty()) return why;
@@ -172,7 +173,8 @@ std::string CheckSecurityFiles(const std::string& portKey, const TNetSecurity& s
            (s.cert.empty() ? ".Cert=ФАЙЛ" : ".Key=ФАЙЛ");
   }
   if (s.cert.empty()) return {};
-  if (std::string why = CheckReadable("сертификата", s.cert, portKey + ".Cert", text); !why.empty()) return why;
+  if (std::string why = CheckReadable("сертификата", s.cert, portKey + ".Cert", text); !why.empty())
+    return why;
   const X509Ptr cert = ParseCertificate(text);
   if (!cert) return "файл " + s.cert + " (" + portKey + ".Cert) не сертификат";
 
@@ -216,7 +218,8 @@ TServerCertificate ReadServerCertificate(const std::string& pem) {
       std::string one;
       if (g->type == GEN_DNS) {
         const auto* s = ASN1_STRING_get0_data(g->d.dNSName);
-        one.assign(reinterpret_cast<const char*>(s), static_cast<std::size_t>(ASN1_STRING_length(g->d.dNSName)));
+        one.assign(reinterpret_cast<const char*>(s),
+                   static_cast<std::size_t>(ASN1_STRING_length(g->d.dNSName)));
         if (firstDns.empty()) firstDns = one;
       } else if (g->type == GEN_IPADD) {
         const int len = ASN1_STRING_length(g->d.iPAddress);
@@ -244,7 +247,8 @@ bool CertificateNamesHost(const std::string& pem, const std::string& host) {
   if (!x || host.empty()) return false;
   if (X509_check_ip_asc(x.get(), host.c_str(), 0) == 1) return true;
   unsigned char ip[16];
-  const bool isAddress = inet_pton(AF_INET, host.c_str(), ip) == 1 || inet_pton(AF_INET6, host.c_str(), ip) == 1;
+  const bool isAddress =
+      inet_pton(AF_INET, host.c_str(), ip) == 1 || inet_pton(AF_INET6, host.c_str(), ip) == 1;
   if (isAddress) return false;
   return X509_check_host(x.get(), host.data(), host.size(), 0, nullptr) == 1;
 }

@@ -66,9 +66,8 @@ bool CertificateNamesHost(const std::string& pem, const std::string& host);
 // the terminal. False when none is given (cancelled). The password lives
 // only for the connection it opens.
 inline constexpr const char* kNetPasswordVariable = "ZARVIK_NET_PASSWORD";
-using TNetPasswordSource =
-    std::function<bool(const std::string& portKey, const std::string& where, const std::string& user,
-                       std::string& password)>;
+using TNetPasswordSource = std::function<bool(const std::string& portKey, const std::string& where,
+                                              const std::string& user, std::string& password)>;
 void SetNetPasswordSource(TNetPasswordSource source);
 bool AskNetPassword(const std::string& portKey, const std::string& where, const std::string& user,
                     std::string& password);

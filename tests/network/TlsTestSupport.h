@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "NetTestSupport.h"
+#include "../NetTestSupport.h"
 
 namespace nettest {
 
@@ -64,19 +64,19 @@ class TestPki {
 
  private:
   // A key and a certificate signed by the CA; dates given or 30 days from now.
-  bool Server(const std::string& name, const std::string& cn, const std::string& san, const std::string& start,
-              const std::string& end) {
+  bool Server(const std::string& name, const std::string& cn, const std::string& san,
+              const std::string& start, const std::string& end) {
     const std::string d = dir_;
     std::string ext;
     if (!san.empty()) ext = " -addext 'subjectAltName=" + san + "'";
-    if (!Shell("openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + d + "/" + name +
-               ".key -out " + d + "/" + name + ".csr -subj '/CN=" + cn + "'" + ext)) {
+    if (!Shell("openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + d + "/" +
+               name + ".key -out " + d + "/" + name + ".csr -subj '/CN=" + cn + "'" + ext)) {
       return false;
     }
     const std::string dates =
         start.empty() ? std::string(" -days 30") : " -startdate " + start + " -enddate " + end;
-    return Shell("openssl ca -batch -notext -config " + d + "/ca.cnf -in " + d + "/" + name + ".csr -out " + d +
-                 "/" + name + ".crt" + dates);
+    return Shell("openssl ca -batch -notext -config " + d + "/ca.cnf -in " + d + "/" + name + ".csr -out " +
+                 d + "/" + name + ".crt" + dates);
   }
   std::string dir_;
 };
@@ -86,12 +86,14 @@ class TestPki {
 class Ser2netTls {
  public:
   struct Accepter {
-    std::string name;    // the connection's alias
-    std::string stack;   // the accepter before the address: "telnet(rfc2217),certauth(...),ssl(...),tcp(nodelay)"
-    bool auth = false;   // with the authentication options (authdir, allowed users)
+    std::string name;  // the connection's alias
+    std::string
+        stack;  // the accepter before the address: "telnet(rfc2217),certauth(...),ssl(...),tcp(nodelay)"
+    bool auth = false;  // with the authentication options (authdir, allowed users)
     int port = 0;
   };
-  Ser2netTls(std::string folder, std::string device) : folder_(std::move(folder)), device_(std::move(device)) {}
+  Ser2netTls(std::string folder, std::string device)
+      : folder_(std::move(folder)), device_(std::move(device)) {}
   ~Ser2netTls() { Kill(); }
   Ser2netTls(const Ser2netTls&) = delete;
   Ser2netTls& operator=(const Ser2netTls&) = delete;
@@ -99,10 +101,13 @@ class Ser2netTls {
   // The accepter with certauth (client certificate or password) over TLS
   // with the server certificate `cert` (a name in `pki`).
   static std::string SecureStack(const TestPki& pki, const std::string& cert, bool rfc2217) {
-    return std::string(rfc2217 ? "telnet(rfc2217)," : "") + "certauth(enable-password),ssl(key=" +
-           pki.File(cert + ".key") + ",cert=" + pki.File(cert + ".crt") + "),tcp(nodelay)";
+    return std::string(rfc2217 ? "telnet(rfc2217)," : "") +
+           "certauth(enable-password),ssl(key=" + pki.File(cert + ".key") +
+           ",cert=" + pki.File(cert + ".crt") + "),tcp(nodelay)";
   }
-  static std::string PlainStack(bool rfc2217) { return rfc2217 ? "telnet(rfc2217),tcp(nodelay)" : "tcp(nodelay)"; }
+  static std::string PlainStack(bool rfc2217) {
+    return rfc2217 ? "telnet(rfc2217),tcp(nodelay)" : "tcp(nodelay)";
+  }
 
   int Add(const std::string& name, const std::string& stack, bool auth) {
     const int port = FreeLoopbackPort();

@@ -2,8 +2,8 @@
 // of the simulator, reached as rfc2217+tls:// and tcp+tls:// with a client
 // certificate or a password. The same results as on the local terminal;
 // every refusal named, in bounded time, with nothing sent to the register.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <sys/socket.h>
@@ -108,15 +108,17 @@ class SecureLine : public ::testing::Test {
       SetPortSecurity(n, {});
     }
   }
-  static std::string At(const char* scheme, int port) { return scheme + std::string("127.0.0.1:") + std::to_string(port); }
+  static std::string At(const char* scheme, int port) {
+    return scheme + std::string("127.0.0.1:") + std::to_string(port);
+  }
   // The settings: the local terminal, the secure device with `keys`
   // ("COM237.CA=..." lines) and a plain one.
   void WriteIni(const std::string& secureDevice, const std::vector<std::string>& keys,
                 const std::string& plainDevice = {}) {
     std::string text = "[Port]\r\nCOMPort=" + std::to_string(kLocalPort) +
                        "\r\nSpeed=19200\r\n[NET]\r\nNUMBER=1\r\n[Backup]\r\nENABLED=0\r\n[Devices]\r\nCOM" +
-                       std::to_string(kLocalPort) + "=" + slave + "\r\nCOM" + std::to_string(kSecurePort) + "=" +
-                       secureDevice + "\r\n";
+                       std::to_string(kLocalPort) + "=" + slave + "\r\nCOM" + std::to_string(kSecurePort) +
+                       "=" + secureDevice + "\r\n";
     for (const std::string& k : keys) text += "COM" + std::to_string(kSecurePort) + "." + k + "\r\n";
     if (!plainDevice.empty()) text += "COM" + std::to_string(kPlainPort) + "=" + plainDevice + "\r\n";
     test::WriteAll(dir.File("ZarvikConfig.ini"), text);
@@ -127,7 +129,8 @@ class SecureLine : public ::testing::Test {
   std::vector<std::string> PasswordKeys() const {
     return {"CA=" + pki.File("ca.crt"), std::string("User=") + nettest::kTlsUser};
   }
-  test::RunResult Ctl(int portNumber, std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+  test::RunResult Ctl(int portNumber, std::vector<std::string> args,
+                      const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), {"--port", std::to_string(portNumber)});
     test::CtlProcess process(dir.Path(), args, {}, false, {}, env);
     return process.Wait(180s);
@@ -159,8 +162,9 @@ TEST_P(SecureLineModes, SameResultsAsTheLocalLine) {
   const std::string device = mode.rfc2217 ? At(kRfc2217TlsScheme, tlsRfc) : At(kRawTcpTlsScheme, tlsRaw);
   WriteIni(device, mode.password ? PasswordKeys() : CertKeys());
   const std::vector<std::string> env =
-      mode.password ? std::vector<std::string>{std::string(kNetPasswordVariable) + "=" + nettest::kTlsPassword}
-                    : std::vector<std::string>{};
+      mode.password
+          ? std::vector<std::string>{std::string(kNetPasswordVariable) + "=" + nettest::kTlsPassword}
+          : std::vector<std::string>{};
   std::vector<std::vector<std::string>> reads = {{"info"}};
   if (mode.full) reads.insert(reads.end(), {{"options", "get"}, {"goods", "read-all"}, {"journal", "read"}});
   for (const auto& args : reads) {
@@ -218,7 +222,8 @@ TEST_F(SecureLine, EveryRefusalIsNamedAndNothingIsWritten) {
   ::chmod(folderAsKey.c_str(), 0700);
   const std::string password = std::string(kNetPasswordVariable) + "=" + nettest::kTlsPassword;
   const auto withKey = [&](const std::string& key) {
-    return std::vector<std::string>{"CA=" + pki.File("ca.crt"), "Cert=" + pki.File("client.crt"), "Key=" + key};
+    return std::vector<std::string>{"CA=" + pki.File("ca.crt"), "Cert=" + pki.File("client.crt"),
+                                    "Key=" + key};
   };
   struct Case {
     std::string name;
@@ -231,29 +236,66 @@ TEST_F(SecureLine, EveryRefusalIsNamedAndNothingIsWritten) {
     bool lineTouched = false;
   };
   const std::vector<Case> cases = {
-      {"untrusted", At(kRfc2217TlsScheme, tlsRfc), CertKeys("stranger.crt"), {}, "сертификат сервера не заверен"},
+      {"untrusted",
+       At(kRfc2217TlsScheme, tlsRfc),
+       CertKeys("stranger.crt"),
+       {},
+       "сертификат сервера не заверен"},
       {"expired", At(kRawTcpTlsScheme, expired), CertKeys(), {}, "срок сертификата сервера истёк 2020-02-01"},
       {"not yet valid", At(kRawTcpTlsScheme, notYet), CertKeys(), {}, "сертификат сервера ещё не действует"},
-      {"other host", At(kRawTcpTlsScheme, otherHost), CertKeys(), {},
+      {"other host",
+       At(kRawTcpTlsScheme, otherHost),
+       CertKeys(),
+       {},
        "сертификат сервера выдан не на 127.0.0.1, а на shop12.example, 10.0.0.12"},
-      {"client certificate refused", At(kRawTcpTlsScheme, tlsRaw),
+      {"client certificate refused",
+       At(kRawTcpTlsScheme, tlsRaw),
        {"CA=" + pki.File("ca.crt"), "Cert=" + pki.File("stranger.crt"), "Key=" + pki.File("stranger.key")},
        {},
        "сервер отклонил сертификат клиента"},
-      {"password refused", At(kRfc2217TlsScheme, tlsRfc), PasswordKeys(),
-       {std::string(kNetPasswordVariable) + "=wrong"}, "сервер отклонил пароль пользователя engineer"},
-      {"no password", At(kRfc2217TlsScheme, tlsRfc), PasswordKeys(), {}, "не введён пароль пользователя engineer"},
-      {"no CA", At(kRawTcpTlsScheme, tlsRaw), {}, {password}, "не задан COM237.CA: добавьте в [Devices] COM237.CA="},
+      {"password refused",
+       At(kRfc2217TlsScheme, tlsRfc),
+       PasswordKeys(),
+       {std::string(kNetPasswordVariable) + "=wrong"},
+       "сервер отклонил пароль пользователя engineer"},
+      {"no password",
+       At(kRfc2217TlsScheme, tlsRfc),
+       PasswordKeys(),
+       {},
+       "не введён пароль пользователя engineer"},
+      {"no CA",
+       At(kRawTcpTlsScheme, tlsRaw),
+       {},
+       {password},
+       "не задан COM237.CA: добавьте в [Devices] COM237.CA="},
       {"key missing", At(kRawTcpTlsScheme, tlsRaw), withKey(pki.File("none.key")), {}, "нет файла ключа "},
       {"key unreadable", At(kRawTcpTlsScheme, tlsRaw), withKey(folderAsKey), {}, "не читается"},
       {"not a key", At(kRawTcpTlsScheme, tlsRaw), withKey(certAsKey), {}, "не закрытый ключ"},
-      {"key readable by others", At(kRawTcpTlsScheme, tlsRaw), withKey(exposedKey), {},
+      {"key readable by others",
+       At(kRawTcpTlsScheme, tlsRaw),
+       withKey(exposedKey),
+       {},
        "доступен другим пользователям: выполните chmod 600 " + exposedKey},
-      {"plain raw server behind +tls", At(kRawTcpTlsScheme, plainRaw), CertKeys(), {}, "нет ответа: рукопожатие TLS", true},
-      {"plain telnet server behind +tls", At(kRfc2217TlsScheme, plainRfc), CertKeys(), {}, "сервер не говорит по TLS"},
-      {"TLS server behind tcp://", At(kRawTcpScheme, tlsRaw), {}, {},
+      {"plain raw server behind +tls",
+       At(kRawTcpTlsScheme, plainRaw),
+       CertKeys(),
+       {},
+       "нет ответа: рукопожатие TLS",
+       true},
+      {"plain telnet server behind +tls",
+       At(kRfc2217TlsScheme, plainRfc),
+       CertKeys(),
+       {},
+       "сервер не говорит по TLS"},
+      {"TLS server behind tcp://",
+       At(kRawTcpScheme, tlsRaw),
+       {},
+       {},
        "сервер закрыл соединение: он ждёт TLS; укажите COM237=" + At(kRawTcpTlsScheme, tlsRaw)},
-      {"TLS server behind rfc2217://", At(kRfc2217Scheme, tlsRfc), {}, {},
+      {"TLS server behind rfc2217://",
+       At(kRfc2217Scheme, tlsRfc),
+       {},
+       {},
        "сервер закрыл соединение: он ждёт TLS; укажите COM237=" + At(kRfc2217TlsScheme, tlsRfc)},
   };
   for (const Case& c : cases) {
@@ -308,7 +350,8 @@ std::string OwnAddress() {
   if (::getifaddrs(&list) != 0) return {};
   std::string found;
   for (ifaddrs* a = list; a != nullptr && found.empty(); a = a->ifa_next) {
-    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK) != 0)
+      continue;
     char text[INET_ADDRSTRLEN] = {};
     const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
     if (::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr) found = text;
@@ -322,9 +365,9 @@ TEST(PlainLineWarning, LoopbackIsNotWarnedAnotherHostOnceASession) {
     const char* host;
     bool loopback;
   };
-  for (const Case& c : {Case{"localhost", true}, Case{"127.0.0.1", true}, Case{"127.3.2.1", true},
-                        Case{"::1", true}, Case{"shop12", false}, Case{"10.0.0.7", false},
-                        Case{"128.0.0.1", false}, Case{"fe80::1", false}}) {
+  for (const Case& c :
+       {Case{"localhost", true}, Case{"127.0.0.1", true}, Case{"127.3.2.1", true}, Case{"::1", true},
+        Case{"shop12", false}, Case{"10.0.0.7", false}, Case{"128.0.0.1", false}, Case{"fe80::1", false}}) {
     EXPECT_EQ(IsLoopbackHost(c.host), c.loopback) << c.host;
   }
   const std::string own = OwnAddress();
@@ -388,7 +431,8 @@ TEST(SecureFleet, SecureAndPlainLinesInOneRun) {
   }
   const std::string plainFolder = dir.File("plain");
   std::filesystem::create_directory(plainFolder);
-  nettest::Ser2net plain(plainFolder, shop.terminals[2], nettest::FreeLoopbackPort(), nettest::FreeLoopbackPort());
+  nettest::Ser2net plain(plainFolder, shop.terminals[2], nettest::FreeLoopbackPort(),
+                         nettest::FreeLoopbackPort());
   ASSERT_TRUE(plain.Start());
   devices[2] = plain.RawTcp();
   test::WriteFleetFiles(dir, kFirst, devices, test::ShopNames(4));
