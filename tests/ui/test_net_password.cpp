@@ -45,7 +45,7 @@ void AnswerWhenShown(Answer& answer) {
     auto* edit = dialog->findChild<QLineEdit*>("edNetPassword");
     answer.echo = edit->echoMode();
     answer.label = dialog->findChild<QLabel*>("lbNetPassword")->text();
-    QTest::keyClicks(edit, answer.text);
+    edit->insert(answer.text);
     auto* buttons = dialog->findChild<QDialogButtonBox*>("bbNetPassword");
     buttons->button(answer.accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
     timer->stop();
@@ -62,7 +62,8 @@ class NetPasswordTest : public QObject {
   void askedInTheDialog() {
     QWidget window;
     ui::InstallNetPasswordDialog(&window);
-    Answer answer{QString::fromUtf8("Касса-7 secret"), true};
+    Answer answer;
+    answer.text = QString::fromUtf8("Касса-7 secret");
     AnswerWhenShown(answer);
     std::string password;
     QVERIFY(AskNetPassword("COM7", "shop12:3001", "engineer", password));
@@ -85,7 +86,9 @@ class NetPasswordTest : public QObject {
     QFETCH(bool, accept);
     QWidget window;
     ui::InstallNetPasswordDialog(&window);
-    Answer answer{text, accept};
+    Answer answer;
+    answer.text = text;
+    answer.accept = accept;
     AnswerWhenShown(answer);
     std::string password;
     QVERIFY(!AskNetPassword("COM7", "shop12:3001", "engineer", password));
