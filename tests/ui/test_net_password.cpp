@@ -28,6 +28,7 @@ struct Answer {
   bool accept = true;
   bool seen = false;
   QLineEdit::EchoMode echo = QLineEdit::Normal;
+  bool enabled = false;
   QString label;
 };
 
@@ -44,6 +45,7 @@ void AnswerWhenShown(Answer& answer) {
     answer.seen = true;
     auto* edit = dialog->findChild<QLineEdit*>("edNetPassword");
     answer.echo = edit->echoMode();
+    answer.enabled = edit->isEnabled() && dialog->isEnabled();
     answer.label = dialog->findChild<QLabel*>("lbNetPassword")->text();
     edit->insert(answer.text);
     auto* buttons = dialog->findChild<QDialogButtonBox*>("bbNetPassword");
@@ -59,8 +61,11 @@ void AnswerWhenShown(Answer& answer) {
 class NetPasswordTest : public QObject {
   Q_OBJECT
  private slots:
+  // Asked while the window connects, which disables the window.
   void askedInTheDialog() {
     QWidget window;
+    window.show();
+    window.setEnabled(false);
     ui::InstallNetPasswordDialog(&window);
     Answer answer;
     answer.text = QString::fromUtf8("Касса-7 secret");
@@ -69,6 +74,7 @@ class NetPasswordTest : public QObject {
     QVERIFY(AskNetPassword("COM7", "shop12:3001", "engineer", password));
     QVERIFY(answer.seen);
     QCOMPARE(answer.echo, QLineEdit::Password);
+    QVERIFY(answer.enabled);
     QCOMPARE(answer.label, QString::fromUtf8("Пароль пользователя engineer для COM7 (shop12:3001):"));
     QCOMPARE(QString::fromStdString(password), QString::fromUtf8("Касса-7 secret"));
     WipePassword(password);
