@@ -117,6 +117,21 @@ std::string PeerCertificate(struct gensio* ssl) {
   return text;
 }
 
+// The library's operating system functions: one set for the process, made
+// at the first connection and never freed. The library keeps state of its
+// own made with the first set it is given (and the default handler is the
+// same pointer every time): freeing it when a line closed left the next
+// connection of the process reading freed memory.
+int AllocOsFuncs(struct gensio_os_funcs** o) {
+  static gensio_os_funcs* const shared = [] {
+    gensio_os_funcs* made = nullptr;
+    if (gensio_default_os_hnd(0, &made) != 0) made = nullptr;
+    return made;
+  }();
+  *o = shared;
+  return shared != nullptr ? 0 : GE_NOMEM;
+}
+
 }  // namespace
 
 // libgensio keeps the completion record of a com-port request until the
@@ -357,7 +372,7 @@ bool TNetLine::ServerSpeaksTls(const TNetAddress& address, std::chrono::millisec
   TNetLine probe;
   probe.address_ = address;
   probe.tlsProbe_ = true;
-  if (gensio_default_os_hnd(0, &probe.o_) != 0 || probe.o_ == nullptr) {
+  if (AllocOsFuncs(&probe.o_) != 0 || probe.o_ == nullptr) {
     probe.o_ = nullptr;
     return false;
   }
@@ -530,7 +545,7 @@ bool TNetLine::TryOpen(std::uint32_t baud, const TNetWaits& waits) {
   rxStart_ = 0;
   confirmedSpeed_ = 0;
   roundTrip_ = std::chrono::milliseconds{0};
-  if (gensio_default_os_hnd(0, &o_) != 0 || o_ == nullptr) {
+  if (AllocOsFuncs(&o_) != 0 || o_ == nullptr) {
     o_ = nullptr;
     Fail(TNetFailure::Other, "the network library could not start");
     return false;
@@ -745,10 +760,8 @@ void TNetLine::Release() {
     gensio_os_funcs_free_waiter(o_, waiter_);
     waiter_ = nullptr;
   }
-  if (o_ != nullptr) {
-    gensio_os_funcs_free(o_);
-    o_ = nullptr;
-  }
+  // The process's set (AllocOsFuncs) stays.
+  o_ = nullptr;
   rx_.clear();
   rxStart_ = 0;
   controlPending_ = false;
