@@ -1,7 +1,10 @@
 // Figures of a register on the network: a goods read-all through ser2net on
 // loopback (telnet with the com-port control, and raw TCP) against the same
 // read through the local pseudo-terminal, and through a delaying proxy of
-// our own (round trips of 2 x each delay).
+// our own (round trips of 2 x each delay); and through ser2net with TLS and
+// certauth (a client certificate), rfc2217+tls:// and tcp+tls://, with the
+// time of opening the port (connection, handshakes, line settings) beside
+// each row and the ratios of TLS against plain RFC 2217 and the local line.
 //
 // The simulator is paced at the line speed. For each row it prints the time
 // measured, the floor and the ratio: for the local line the floor is the
@@ -19,10 +22,13 @@
 #include <vector>
 
 #include "../tests/NetTestSupport.h"
+#include "../tests/network/TlsTestSupport.h"
 #include "BenchSupport.h"
 #include "Scenario.h"
 #include "Simulator.h"
 #include "port/Comport.h"
+#include "port/NetLine.h"
+#include "port/NetSecurity.h"
 #include "port/PortDevices.h"
 #include "protocol/U_protocolkkm.h"
 
@@ -40,6 +46,7 @@ struct Result {
   std::size_t pcPackets = 0;
   std::uint64_t bytes = 0;
   std::chrono::milliseconds roundTrip{0};
+  double connectSeconds = 0.0;
 };
 
 Result ReadAll(zarvik::sim::Simulator& sim, const std::string& device, std::uint32_t baud) {
@@ -48,7 +55,10 @@ Result ReadAll(zarvik::sim::Simulator& sim, const std::string& device, std::uint
   zarvik::TComPort port;
   zarvik::TKKM kkm(&port);
   zarvik::TProtocolKKM protocol(&kkm);
-  if (!port.SetPortNumber(kBenchPort) || !port.SetBaudRate(baud) || !port.Open()) return r;
+  if (!port.SetPortNumber(kBenchPort) || !port.SetBaudRate(baud)) return r;
+  const auto opening = Clock::now();
+  if (!port.Open()) return r;
+  r.connectSeconds = std::chrono::duration<double>(Clock::now() - opening).count();
   r.roundTrip = port.LatencyAllowance();
   const auto before = sim.Stats().received.size();
   const auto bytesBefore = sim.LineByteCounts();
@@ -113,13 +123,14 @@ int main(int argc, char** argv) {
   }
   const auto ubaud = static_cast<std::uint32_t>(baud);
   std::printf("goods read-all, %d records at %d baud, paced simulator\n", goods, baud);
-  std::printf("%-28s %8s %10s %10s %7s %s\n", "line", "records", "measured", "floor", "ratio", "round trip");
+  std::printf("%-28s %8s %10s %10s %7s %10s %s\n", "line", "records", "measured", "floor", "ratio", "connect",
+              "round trip");
   const Result local = ReadAll(sim, slave, ubaud);
   const double lineSeconds = static_cast<double>(local.bytes) * zarvik::bench::kBitsPerByte / baud;
   const auto print = [](const std::string& name, const Result& r, double floor) {
-    std::printf("%-28s %8d %9.2fs %9.2fs %7.3f %lld ms%s\n", name.c_str(), r.records, r.seconds, floor,
-                floor > 0 ? r.seconds / floor : 0.0, static_cast<long long>(r.roundTrip.count()),
-                r.ok ? "" : "  FAILED");
+    std::printf("%-28s %8d %9.2fs %9.2fs %7.3f %8.1fms %lld ms%s\n", name.c_str(), r.records, r.seconds,
+                floor, floor > 0 ? r.seconds / floor : 0.0, r.connectSeconds * 1000.0,
+                static_cast<long long>(r.roundTrip.count()), r.ok ? "" : "  FAILED");
   };
   print("local pty", local, lineSeconds);
   const auto netFloor = [&](const Result& r, double rtt) {
@@ -131,6 +142,35 @@ int main(int argc, char** argv) {
   print("ser2net tcp://", raw, netFloor(raw, 0.0));
   std::printf("ratio ser2net/local: rfc2217 %.3f, tcp %.3f\n", rfc.seconds / local.seconds,
               raw.seconds / local.seconds);
+  // TLS with a client certificate, keys made for the run.
+  const std::string pkiFolder = folder + "/pki";
+  std::filesystem::create_directories(pkiFolder);
+  nettest::TestPki pki(pkiFolder);
+  nettest::Ser2netTls secure(folder, slave);
+  const int tlsRfcPort = secure.Add("tlsrfc", nettest::Ser2netTls::SecureStack(pki, "server", true), true);
+  const int tlsRawPort = secure.Add("tlsraw", nettest::Ser2netTls::SecureStack(pki, "server", false), true);
+  if (!pki.Make() || !secure.Start(pki)) {
+    std::fprintf(stderr, "bench_network: the TLS server did not start (openssl, ser2net?)\n");
+    return 1;
+  }
+  zarvik::TNetSecurity keys;
+  keys.ca = pki.File("ca.crt");
+  keys.cert = pki.File("client.crt");
+  keys.key = pki.File("client.key");
+  zarvik::SetPortSecurity(kBenchPort, keys);
+  const Result tlsRfc =
+      ReadAll(sim, zarvik::kRfc2217TlsScheme + std::string("127.0.0.1:") + std::to_string(tlsRfcPort), ubaud);
+  print("ser2net rfc2217+tls://", tlsRfc, netFloor(tlsRfc, 0.0));
+  const Result tlsRaw =
+      ReadAll(sim, zarvik::kRawTcpTlsScheme + std::string("127.0.0.1:") + std::to_string(tlsRawPort), ubaud);
+  print("ser2net tcp+tls://", tlsRaw, netFloor(tlsRaw, 0.0));
+  zarvik::SetPortSecurity(kBenchPort, {});
+  secure.Kill();
+  std::printf("ratio read-all: rfc2217+tls/rfc2217 %.3f, rfc2217+tls/local %.3f, tcp+tls/tcp %.3f\n",
+              tlsRfc.seconds / rfc.seconds, tlsRfc.seconds / local.seconds, tlsRaw.seconds / raw.seconds);
+  std::printf("ratio connect: rfc2217+tls/rfc2217 %.2f, rfc2217+tls/local %.1f, tcp+tls/tcp %.2f\n",
+              tlsRfc.connectSeconds / rfc.connectSeconds, tlsRfc.connectSeconds / local.connectSeconds,
+              tlsRaw.connectSeconds / raw.connectSeconds);
   for (const int d : delays) {
     if (d <= 0) continue;
     nettest::DelayProxy proxy(rfcPort, std::chrono::milliseconds(d));

@@ -1,6 +1,12 @@
 #include "ZarvikCtl.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +16,7 @@
 #include "CtlHelp.h"
 #include "CtlOutput.h"
 #include "CtlSession.h"
+#include "port/NetSecurity.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
@@ -110,6 +117,39 @@ int TCtlSession::Run() {
   return Usage(sub.empty() ? command + " needs a subcommand" : "unknown subcommand \"" + words_[1] + "\"");
 }
 
+namespace {
+
+// The password of a device with password authentication: the environment
+// variable, else asked on the terminal without echo (never by a worker of a
+// fleet run, which has no terminal of its own). Never shown or logged.
+bool CtlNetPassword(bool mayAsk, std::FILE* err, const std::string& portKey, const std::string& where,
+                    const std::string& user, std::string& password) {
+  if (const char* env = std::getenv(kNetPasswordVariable); env != nullptr && *env != '\0') {
+    password = env;
+    return true;
+  }
+  const int in = ::fileno(stdin);
+  if (!mayAsk || ::isatty(in) != 1) return false;
+  termios saved{};
+  if (::tcgetattr(in, &saved) != 0) return false;
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  std::fprintf(err, "Пароль пользователя %s для %s (%s): ", user.c_str(), portKey.c_str(), where.c_str());
+  std::fflush(err);
+  if (::tcsetattr(in, TCSAFLUSH, &quiet) != 0) return false;
+  char buffer[512] = {};
+  const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
+  ::tcsetattr(in, TCSAFLUSH, &saved);
+  std::size_t n = got ? std::strlen(buffer) : 0;
+  while (n > 0 && (buffer[n - 1] == '\n' || buffer[n - 1] == '\r')) --n;
+  password.assign(buffer, n);
+  std::memset(buffer, 0, sizeof buffer);
+  return got && n > 0;
+}
+
+}  // namespace
+
 int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
                  const std::string& programPath) {
   CtlArgs parsed;
@@ -148,11 +188,17 @@ int RunZarvikCtl(const std::vector<std::string>& args, std::FILE* out, std::FILE
   }
   if (json) console.CollectInto(&report);
   SetConsole(&console);
+  const bool mayAsk = parsed.fleetWorker.empty();
+  SetNetPasswordSource([mayAsk, err](const std::string& portKey, const std::string& where,
+                                     const std::string& user, std::string& password) {
+    return CtlNetPassword(mayAsk, err, portKey, where, user, password);
+  });
   int result = ceFailed;
   {
     TCtlSession session(parsed, out, err, json ? &report : nullptr);
     result = session.Run();
   }
+  SetNetPasswordSource(nullptr);
   SetConsole(nullptr);
   if (json) std::fputs((report.Text(result) + "\n").c_str(), out);
   std::fflush(out);

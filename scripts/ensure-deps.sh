@@ -11,7 +11,7 @@ ZARVIK_PACKAGES=(
   python3 python3-dbfread gdal-bin
   xvfb xauth
   fontconfig fonts-dejavu-core
-  libgensio-dev ser2net
+  libgensio-dev ser2net libssl-dev openssl
   libxlsxwriter-dev qt6-charts-dev libqt6opengl6-dev python3-openpyxl
   libzip-dev libexpat1-dev python3-odf
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream

@@ -43,8 +43,10 @@ class CtlProcess {
   // Starts zarvikctl with `args` in `folder`, `input` on its standard input;
   // standard error is a pipe, or with `errTerminal` a pseudo-terminal.
   // `argv0` replaces the program's name in its argument list.
+  // `env` adds "NAME=VALUE" entries to the child's environment.
   CtlProcess(const std::string& folder, const std::vector<std::string>& args, const std::string& input = {},
-             bool errTerminal = false, const std::string& argv0 = {}) {
+             bool errTerminal = false, const std::string& argv0 = {},
+             const std::vector<std::string>& env = {}) {
     start_ = std::chrono::steady_clock::now();
     std::vector<std::string> argStore{argv0.empty() ? std::string(ZARVIK_CTL_EXE) : argv0};
     argStore.insert(argStore.end(), args.begin(), args.end());
@@ -54,7 +56,11 @@ class CtlProcess {
     // A fixed locale, so that numbers are written with a point.
     std::string lang = "LC_ALL=C.UTF-8";
     std::string path = "PATH=/usr/bin:/bin";
-    char* envp[] = {lang.data(), path.data(), nullptr};
+    std::vector<std::string> envStore{lang, path};
+    envStore.insert(envStore.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (std::string& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
 
     int outPipe[2];
     int errPipe[2];
@@ -85,7 +91,7 @@ class CtlProcess {
       ::dup2(outPipe[1], 1);
       ::dup2(errPipe[1], 2);
       if (::chdir(folder.c_str()) != 0) ::_exit(126);
-      ::execve(exe.c_str(), argv.data(), envp);
+      ::execve(exe.c_str(), argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(outPipe[1]);

@@ -27,6 +27,7 @@
 #include "ActionList.h"
 #include "ConsoleWidget.h"
 #include "LineMonitor.h"
+#include "NetPasswordDialog.h"
 #include "PortListBox.h"
 #include "SidePanel.h"
 #include "SpeedButtonEx.h"
@@ -123,6 +124,8 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
   // failed exchange.
   protocol_.stopRequested = [this] { return transfer_.transferStopRequested || searchStopRequested_; };
 
+  // A network port with password authentication asks when it connects.
+  InstallNetPasswordDialog(this);
   actions_ = new TActionList(this);
   BuildFrame();
   OpenWindow(all);
@@ -139,6 +142,7 @@ TfmMain::~TfmMain() {
   delete takeCentralWidget();
   scannerPort_.Close();
   registerPort_.Close();
+  InstallNetPasswordDialog(nullptr);
   SetUiHooks(nullptr);
   if (BD == bd_.get()) BD = nullptr;
 }

@@ -16,9 +16,12 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string_view>
 
 #include "port/NetLine.h"
+#include "port/NetSecurity.h"
 #include "port/PortAccess.h"
 #include "port/PortDevices.h"
 #include "port/PortTable.h"
@@ -30,6 +33,22 @@ namespace zarvik {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A plain line to another machine is said once a session (per device): its
+// traffic can be read and changed on the way.
+void WarnPlainLine(const std::string& which, const TNetAddress& address) {
+  if (IsLoopbackHost(address.host)) return;
+  static std::mutex mutex;
+  static std::set<std::string> warned;
+  {
+    std::lock_guard lock(mutex);
+    if (!warned.insert(address.Device()).second) return;
+  }
+  Warning("линия не защищена: " + which + " (" + address.Device() +
+              ") передаёт команды и данные ККМ по сети открытым текстом; защищённая линия: " +
+              (address.mode == TNetMode::Rfc2217 ? kRfc2217TlsScheme : kRawTcpTlsScheme) + address.HostPort(),
+          false, true, true);
+}
 
 constexpr std::array<std::uint32_t, 10> kAllowedRates = {2400,  4800,  9600,  14400,  19200,
                                                          38400, 56000, 57600, 115200, 128000};
@@ -264,8 +283,26 @@ bool TComPort::OpenNetwork(const std::string& device) {
     Error("Selected СОМ-port inaccessible!(file not found)", false, true, true);
     return false;
   }
+  TNetSecurity security;
+  security.portKey = PortKey(portNumber_);
+  std::string password;
+  if (address.tls) {
+    security = PortSecurity(portNumber_);
+    // The files are checked before anyone is asked for a password.
+    if (const std::string why = CheckSecurityFiles(PortKey(portNumber_), security); !why.empty()) {
+      Error(which + " (" + device + "): " + why, false, true, true);
+      Error("Selected СОМ-port inaccessible!", false, true, true);
+      return false;
+    }
+    if (security.UsesPassword() && !AskNetPassword(which, address.HostPort(), security.user, password)) {
+      WipePassword(password);
+      Error(which + " (" + device + "): не введён пароль пользователя " + security.user, false, true, true);
+      Error("Selected СОМ-port inaccessible!", false, true, true);
+      return false;
+    }
+  }
   auto line = std::make_unique<TNetLine>();
-  if (!line->Open(address, baudRate_)) {
+  if (!line->Open(address, baudRate_, kNetWaits, security, std::move(password))) {
     Error(which + ": " + NetFailureMessage(address, line->FailureText()), false, true, true);
     Error(line->Failure() == TNetFailure::Busy ? "Selected СОМ-port busy!" : "Selected СОМ-port inaccessible!",
           false, true, true);
@@ -276,6 +313,12 @@ bool TComPort::OpenNetwork(const std::string& device) {
   MT(which + " " + device + ": round trip " + std::to_string(line->RoundTrip().count()) + " ms, allowance " +
          std::to_string(latency_.count()) + " ms",
      mdHardWare);
+  if (address.tls) {
+    const TServerCertificate& cert = line->ServerCertificate();
+    MT(which + " " + device + ": TLS, " + cert.name + " до " + cert.expiry, mdHardWare);
+  } else {
+    WarnPlainLine(which, address);
+  }
   net_ = std::move(line);
   netLossReported_ = false;
   return true;
@@ -284,6 +327,7 @@ bool TComPort::OpenNetwork(const std::string& device) {
 void TComPort::ReportNetworkLoss() {
   if (netLossReported_ || !net_) return;
   netLossReported_ = true;
+  net_->ExplainLoss();
   Error("COM" + std::to_string(portNumber_) + ": " + NetFailureMessage(net_->Address(), net_->FailureText()),
         false, true, true);
 }

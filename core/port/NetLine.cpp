@@ -5,6 +5,7 @@
 #include <gensio/gensio_os_funcs_public.h>
 #include <gensio/sergensio.h>
 
+#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -76,9 +77,10 @@ gensio_time ToGensioTime(Clock::duration d) {
 }
 
 int EventThunk(struct gensio* /*io*/, void* user, int event, int err, unsigned char* buf, gensiods* buflen,
-               const char* const* /*auxdata*/) {
+               const char* const* auxdata) {
   std::size_t len = buflen != nullptr ? static_cast<std::size_t>(*buflen) : 0;
-  const int r = static_cast<TNetLine*>(user)->OnEvent(event, err, buf, buflen != nullptr ? &len : nullptr);
+  const int r =
+      static_cast<TNetLine*>(user)->OnEvent(event, err, buf, buflen != nullptr ? &len : nullptr, auxdata);
   if (buflen != nullptr) *buflen = static_cast<gensiods>(len);
   return r;
 }
@@ -93,6 +95,41 @@ void CloseDoneThunk(struct gensio* /*io*/, void* data) {
 
 void ControlDoneThunk(struct sergensio* /*sio*/, int err, unsigned int val, void* data) {
   static_cast<TNetLine*>(data)->OnControlDone(err, static_cast<int>(val));
+}
+
+// A file name or user name as a value of a gensio option: quoted; the few
+// characters that cannot be said so are refused.
+bool GensioValue(const std::string& value, std::string& out) {
+  if (value.find_first_of("\"\\\n\r") != std::string::npos) return false;
+  out = "\"" + value + "\"";
+  return true;
+}
+
+// The server's certificate as the library gives it (PEM text).
+std::string PeerCertificate(struct gensio* ssl) {
+  std::string text(16384, '\0');
+  gensiods len = static_cast<gensiods>(text.size());
+  if (ssl == nullptr ||
+      gensio_control(ssl, 0, GENSIO_CONTROL_GET, GENSIO_CONTROL_CERT, text.data(), &len) != 0) {
+    return {};
+  }
+  text.resize(std::min(static_cast<std::size_t>(len), text.size()));
+  return text;
+}
+
+// The library's operating system functions: one set for the process, made
+// at the first connection and never freed. The library keeps state of its
+// own made with the first set it is given (and the default handler is the
+// same pointer every time): freeing it when a line closed left the next
+// connection of the process reading freed memory.
+int AllocOsFuncs(struct gensio_os_funcs** o) {
+  static gensio_os_funcs* const shared = [] {
+    gensio_os_funcs* made = nullptr;
+    if (gensio_default_os_hnd(0, &made) != 0) made = nullptr;
+    return made;
+  }();
+  *o = shared;
+  return shared != nullptr ? 0 : GE_NOMEM;
 }
 
 }  // namespace
@@ -119,8 +156,25 @@ std::string TNetAddress::HostPort() const {
   return host + ":" + port;
 }
 
+std::string TNetAddress::Device() const {
+  const char* scheme = mode == TNetMode::Rfc2217 ? (tls ? kRfc2217TlsScheme : kRfc2217Scheme)
+                                                 : (tls ? kRawTcpTlsScheme : kRawTcpScheme);
+  return scheme + HostPort();
+}
+
 bool IsNetDevice(const std::string& device) {
-  return StartsWith(device, kRfc2217Scheme) || StartsWith(device, kRawTcpScheme);
+  return StartsWith(device, kRfc2217Scheme) || StartsWith(device, kRawTcpScheme) ||
+         StartsWith(device, kRfc2217TlsScheme) || StartsWith(device, kRawTcpTlsScheme);
+}
+
+bool IsSecureNetDevice(const std::string& device) {
+  return StartsWith(device, kRfc2217TlsScheme) || StartsWith(device, kRawTcpTlsScheme);
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1" || host == "ip6-localhost") return true;
+  in_addr a{};
+  return inet_pton(AF_INET, host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
 
 bool ParseNetDevice(const std::string& device, TNetAddress& out) {
@@ -132,6 +186,14 @@ bool ParseNetDevice(const std::string& device, TNetAddress& out) {
   } else if (StartsWith(device, kRawTcpScheme)) {
     a.mode = TNetMode::RawTcp;
     rest = device.substr(std::strlen(kRawTcpScheme));
+  } else if (StartsWith(device, kRfc2217TlsScheme)) {
+    a.mode = TNetMode::Rfc2217;
+    a.tls = true;
+    rest = device.substr(std::strlen(kRfc2217TlsScheme));
+  } else if (StartsWith(device, kRawTcpTlsScheme)) {
+    a.mode = TNetMode::RawTcp;
+    a.tls = true;
+    rest = device.substr(std::strlen(kRawTcpTlsScheme));
   } else {
     return false;
   }
@@ -204,8 +266,27 @@ void TNetLine::FailFromError(int err, bool opening) {
   Fail(opening ? TNetFailure::Other : TNetFailure::Lost, opening ? text : "connection lost (" + text + ")");
 }
 
-int TNetLine::OnEvent(int event, int err, const unsigned char* buf, std::size_t* buflen) {
+int TNetLine::OnEvent(int event, int err, unsigned char* buf, std::size_t* buflen,
+                      const char* const* auxdata) {
   switch (event) {
+    case GENSIO_EVENT_PRECERT_VERIFY:
+      if (!tlsProbe_) return GE_NOTSUP;
+      sawTls_ = true;
+      return GE_AUTHREJECT;
+    case GENSIO_EVENT_POSTCERT_VERIFY:
+      if (tlsProbe_) {
+        sawTls_ = true;
+        return GE_AUTHREJECT;
+      }
+      return CheckServerCertificate(err, auxdata);
+    case GENSIO_EVENT_REQUEST_PASSWORD:
+      // Given only to the authentication of a password device, once.
+      passwordAsked_ = true;
+      if (password_.empty() || buf == nullptr || buflen == nullptr || password_.size() > *buflen)
+        return GE_NOTSUP;
+      std::memcpy(buf, password_.data(), password_.size());
+      *buflen = password_.size();
+      return 0;
     case GENSIO_EVENT_READ:
       if (err != 0) {
         if (!lost_) FailFromError(err, false);
@@ -213,6 +294,7 @@ int TNetLine::OnEvent(int event, int err, const unsigned char* buf, std::size_t*
         if (buflen != nullptr) *buflen = 0;
       } else if (buf != nullptr && buflen != nullptr) {
         rx_.insert(rx_.end(), buf, buf + *buflen);
+        if (*buflen > 0) everReceived_ = true;
       }
       if (waiter_ != nullptr) gensio_os_funcs_wake(o_, waiter_);
       return 0;
@@ -253,16 +335,204 @@ bool TNetLine::WaitFor(Clock::time_point deadline) {
   return r == 0;
 }
 
-bool TNetLine::Open(const TNetAddress& address, std::uint32_t baud, const TNetWaits& waits) {
+bool TNetLine::Open(const TNetAddress& address, std::uint32_t baud, const TNetWaits& waits,
+                    const TNetSecurity& security, std::string password) {
   const TSigpipeGuard guard;
   Close();
   address_ = address;
+  security_ = security;
+  password_ = std::move(password);
+  serverCert_ = {};
+  serverVerified_ = false;
+  bool opened = false;
   const auto giveUp = Clock::now() + waits.busyRetry;
   for (;;) {
-    if (TryOpen(baud, waits)) return true;
-    if (failure_ != TNetFailure::Busy || Clock::now() + kBusyRetryPause >= giveUp) return false;
+    if (TryOpen(baud, waits)) {
+      opened = true;
+      break;
+    }
+    if (failure_ != TNetFailure::Busy || Clock::now() + kBusyRetryPause >= giveUp) break;
     std::this_thread::sleep_for(kBusyRetryPause);
   }
+  WipePassword(password_);
+  if (!opened && (failure_ == TNetFailure::Busy || failure_ == TNetFailure::NoControl)) ExplainLoss();
+  return opened;
+}
+
+void TNetLine::ExplainLoss() {
+  if (address_.tls || everReceived_ || failure_ == TNetFailure::TlsServer) return;
+  if (!ServerSpeaksTls(address_, kNetWaits.handshake)) return;
+  TNetAddress secure = address_;
+  secure.tls = true;
+  Fail(TNetFailure::TlsServer, "сервер закрыл соединение: он ждёт TLS; укажите " + security_.portKey + "=" +
+                                   secure.Device() + " и " + security_.portKey + ".CA");
+}
+
+bool TNetLine::ServerSpeaksTls(const TNetAddress& address, std::chrono::milliseconds wait) {
+  TNetLine probe;
+  probe.address_ = address;
+  probe.tlsProbe_ = true;
+  if (AllocOsFuncs(&probe.o_) != 0 || probe.o_ == nullptr) {
+    probe.o_ = nullptr;
+    return false;
+  }
+  probe.waiter_ = gensio_os_funcs_alloc_waiter(probe.o_);
+  if (probe.waiter_ == nullptr) return false;
+  const std::string tcp = "tcp(nodelay)," + address.host + "," + address.port;
+  if (str_to_gensio(tcp.c_str(), probe.o_, EventThunk, &probe, &probe.io_) != 0) {
+    probe.io_ = nullptr;
+    return false;
+  }
+  probe.opening_ = true;
+  if (gensio_open(probe.io_, OpenDoneThunk, &probe) != 0) return false;
+  const auto deadline = Clock::now() + kNetWaits.connect;
+  while (probe.opening_ && Clock::now() < deadline) probe.WaitFor(deadline);
+  if (probe.opening_ || probe.openError_ != 0) return false;
+  probe.OpenLayer("ssl", wait, "рукопожатие TLS");
+  return probe.sawTls_;
+}
+
+int TNetLine::CheckServerCertificate(int err, const char* const* auxdata) {
+  serverCert_ = ReadServerCertificate(PeerCertificate(ssl_));
+  const std::string cafile = security_.ca;
+  if (err != 0 || !serverCert_.parsed) {
+    handshakeFailure_ = TNetFailure::Untrusted;
+    if (serverCert_.expired) {
+      handshakeText_ = "срок сертификата сервера истёк " + serverCert_.expiry;
+    } else if (serverCert_.notYetValid) {
+      handshakeText_ = "сертификат сервера ещё не действует";
+    } else {
+      const char* why = auxdata != nullptr && auxdata[0] != nullptr ? auxdata[0] : gensio_err_to_str(err);
+      handshakeText_ = "сертификат сервера не заверен " + cafile + " (" + why + ")";
+    }
+    return GE_AUTHREJECT;
+  }
+  // The library checks the chain and the dates, not the name.
+  if (!CertificateNamesHost(PeerCertificate(ssl_), address_.host)) {
+    handshakeFailure_ = TNetFailure::WrongHost;
+    handshakeText_ = "сертификат сервера выдан не на " + address_.host + ", а на " + serverCert_.names;
+    return GE_AUTHREJECT;
+  }
+  serverVerified_ = true;
+  return 0;
+}
+
+bool TNetLine::OpenLayer(const std::string& text, std::chrono::milliseconds wait, const char* phase) {
+  gensio* top = nullptr;
+  int err = str_to_gensio_child(io_, text.c_str(), o_, EventThunk, this, &top);
+  if (err != 0) {
+    Fail(TNetFailure::Settings, std::string(phase) + ": " + gensio_err_to_str(err));
+    return false;
+  }
+  io_ = top;
+  if (text.rfind("ssl(", 0) == 0) ssl_ = top;
+  opening_ = true;
+  openError_ = 0;
+  err = gensio_open_nochild(io_, OpenDoneThunk, this);
+  if (err != 0) {
+    opening_ = false;
+    FailFromError(err, true);
+    return false;
+  }
+  const auto deadline = Clock::now() + wait;
+  while (opening_ && Clock::now() < deadline) WaitFor(deadline);
+  if (opening_) {
+    Fail(TNetFailure::NoTls,
+         std::string("нет ответа: ") + phase + " (" + std::to_string(wait.count()) + " мс)");
+    return false;
+  }
+  if (openError_ != 0) {
+    if (handshakeFailure_ != TNetFailure::None) {
+      Fail(handshakeFailure_, handshakeText_);
+    } else {
+      FailFromError(openError_, true);
+    }
+    return false;
+  }
+  return true;
+}
+
+bool TNetLine::OpenSecure(const TNetWaits& waits) {
+  handshakeFailure_ = TNetFailure::None;
+  handshakeText_.clear();
+  passwordAsked_ = false;
+  ssl_ = nullptr;
+  // Never a connection with files that will not do, whoever opens.
+  if (std::string why = CheckSecurityFiles(security_.portKey, security_); !why.empty()) {
+    Fail(TNetFailure::Settings, why);
+    return false;
+  }
+  std::string ca, cert, key, user;
+  if (!GensioValue(security_.ca, ca) || !GensioValue(security_.cert, cert) ||
+      !GensioValue(security_.key, key) || !GensioValue(SecurityUserName(security_), user)) {
+    Fail(TNetFailure::Settings, "в имени файла или пользователя знаки \" \\, которых библиотека не примет");
+    return false;
+  }
+  const std::string tcp = "tcp(nodelay)," + address_.host + "," + address_.port;
+  const auto start = Clock::now();
+  int err = str_to_gensio(tcp.c_str(), o_, EventThunk, this, &io_);
+  if (err != 0) {
+    io_ = nullptr;
+    FailFromError(err, true);
+    return false;
+  }
+  opening_ = true;
+  openError_ = 0;
+  err = gensio_open(io_, OpenDoneThunk, this);
+  if (err != 0) {
+    opening_ = false;
+    FailFromError(err, true);
+    return false;
+  }
+  const auto connectDeadline = start + waits.connect;
+  while (opening_ && Clock::now() < connectDeadline) WaitFor(connectDeadline);
+  if (opening_) {
+    Fail(TNetFailure::Unreachable, "no answer (timed out)");
+    return false;
+  }
+  if (openError_ != 0) {
+    FailFromError(openError_, true);
+    return false;
+  }
+  roundTrip_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+
+  // TLS: the server is checked against COMn.CA only, never the system's
+  // store, and a server that does not speak it ends the open.
+  if (!OpenLayer("ssl(CA=" + ca + ")", waits.handshake, "рукопожатие TLS")) {
+    if (failure_ == TNetFailure::Other || failure_ == TNetFailure::Busy || failure_ == TNetFailure::Lost) {
+      Fail(TNetFailure::NoTls,
+           "сервер не говорит по TLS (" + failureText_ + "): за адресом +tls открытая линия?");
+    }
+    return false;
+  }
+  if (!serverVerified_) {
+    // The library opened without showing the certificate: not trusted.
+    Fail(TNetFailure::Untrusted, "сервер не показал сертификат");
+    return false;
+  }
+  if (!security_.cert.empty() || !security_.user.empty()) {
+    const std::string auth = security_.cert.empty()
+                                 ? "certauth(username=" + user + ",enable-password)"
+                                 : "certauth(username=" + user + ",cert=" + cert + ",key=" + key + ")";
+    if (!OpenLayer(auth, waits.handshake, "проверка клиента")) {
+      if (failure_ != TNetFailure::NoTls) {
+        Fail(TNetFailure::AuthRefused,
+             security_.cert.empty()
+                 ? (passwordAsked_ && !password_.empty()
+                        ? "сервер отклонил пароль пользователя " + SecurityUserName(security_)
+                        : "сервер требует пароль пользователя " + SecurityUserName(security_))
+                 : "сервер отклонил сертификат клиента " + security_.cert + " (пользователь " +
+                       SecurityUserName(security_) + ")");
+      }
+      return false;
+    }
+  }
+  if (address_.mode == TNetMode::Rfc2217 &&
+      !OpenLayer("telnet(rfc2217)", waits.control, "согласование telnet")) {
+    if (failure_ == TNetFailure::NoTls) Fail(TNetFailure::Other, failureText_);
+    return false;
+  }
+  return true;
 }
 
 bool TNetLine::TryOpen(std::uint32_t baud, const TNetWaits& waits) {
@@ -270,11 +540,12 @@ bool TNetLine::TryOpen(std::uint32_t baud, const TNetWaits& waits) {
   failure_ = TNetFailure::None;
   failureText_.clear();
   lost_ = false;
+  everReceived_ = false;
   rx_.clear();
   rxStart_ = 0;
   confirmedSpeed_ = 0;
   roundTrip_ = std::chrono::milliseconds{0};
-  if (gensio_default_os_hnd(0, &o_) != 0 || o_ == nullptr) {
+  if (AllocOsFuncs(&o_) != 0 || o_ == nullptr) {
     o_ = nullptr;
     Fail(TNetFailure::Other, "the network library could not start");
     return false;
@@ -285,38 +556,46 @@ bool TNetLine::TryOpen(std::uint32_t baud, const TNetWaits& waits) {
     Release();
     return false;
   }
-  const std::string stack = address.mode == TNetMode::Rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),";
-  const std::string gensioText = stack + address.host + "," + address.port;
-  const auto start = Clock::now();
-  int err = str_to_gensio(gensioText.c_str(), o_, EventThunk, this, &io_);
-  if (err != 0) {
-    io_ = nullptr;
-    FailFromError(err, true);
-    Release();
-    return false;
+  if (address.tls) {
+    if (!OpenSecure(waits)) {
+      Release();
+      return false;
+    }
+  } else {
+    const std::string stack =
+        address.mode == TNetMode::Rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),";
+    const std::string gensioText = stack + address.host + "," + address.port;
+    const auto start = Clock::now();
+    int err = str_to_gensio(gensioText.c_str(), o_, EventThunk, this, &io_);
+    if (err != 0) {
+      io_ = nullptr;
+      FailFromError(err, true);
+      Release();
+      return false;
+    }
+    opening_ = true;
+    openError_ = 0;
+    err = gensio_open(io_, OpenDoneThunk, this);
+    if (err != 0) {
+      opening_ = false;
+      FailFromError(err, true);
+      Release();
+      return false;
+    }
+    const auto connectDeadline = start + waits.connect;
+    while (opening_ && Clock::now() < connectDeadline) WaitFor(connectDeadline);
+    if (opening_) {
+      Fail(TNetFailure::Unreachable, "no answer (timed out)");
+      Release();
+      return false;
+    }
+    if (openError_ != 0) {
+      FailFromError(openError_, true);
+      Release();
+      return false;
+    }
+    roundTrip_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   }
-  opening_ = true;
-  openError_ = 0;
-  err = gensio_open(io_, OpenDoneThunk, this);
-  if (err != 0) {
-    opening_ = false;
-    FailFromError(err, true);
-    Release();
-    return false;
-  }
-  const auto connectDeadline = start + waits.connect;
-  while (opening_ && Clock::now() < connectDeadline) WaitFor(connectDeadline);
-  if (opening_) {
-    Fail(TNetFailure::Unreachable, "no answer (timed out)");
-    Release();
-    return false;
-  }
-  if (openError_ != 0) {
-    FailFromError(openError_, true);
-    Release();
-    return false;
-  }
-  roundTrip_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   gensio_set_read_callback_enable(io_, true);
 
   if (address.mode == TNetMode::Rfc2217 && baud != 0) {
@@ -476,14 +755,13 @@ void TNetLine::Release() {
     gensio_free(io_);
     io_ = nullptr;
   }
+  ssl_ = nullptr;
   if (waiter_ != nullptr) {
     gensio_os_funcs_free_waiter(o_, waiter_);
     waiter_ = nullptr;
   }
-  if (o_ != nullptr) {
-    gensio_os_funcs_free(o_);
-    o_ = nullptr;
-  }
+  // The process's set (AllocOsFuncs) stays.
+  o_ = nullptr;
   rx_.clear();
   rxStart_ = 0;
   controlPending_ = false;

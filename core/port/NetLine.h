@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "port/NetSecurity.h"
+
 struct gensio;
 struct gensio_os_funcs;
 struct gensio_waiter;
@@ -25,29 +27,47 @@ enum class TNetMode { Rfc2217, RawTcp };
 
 struct TNetAddress {
   TNetMode mode = TNetMode::RawTcp;
+  // TLS to the server ("rfc2217+tls://", "tcp+tls://"); never plain then.
+  bool tls = false;
   std::string host;
   std::string port;
   // "shop12:3001" ("[::1]:3001" for an IPv6 address).
   std::string HostPort() const;
+  // The device text again: "rfc2217+tls://shop12:3001".
+  std::string Device() const;
 };
 
 inline constexpr const char* kRfc2217Scheme = "rfc2217://";
 inline constexpr const char* kRawTcpScheme = "tcp://";
+inline constexpr const char* kRfc2217TlsScheme = "rfc2217+tls://";
+inline constexpr const char* kRawTcpTlsScheme = "tcp+tls://";
 
-// Whether a device text names a network line (either scheme).
+// Whether a device text names a network line (any of the four schemes).
 bool IsNetDevice(const std::string& device);
-// "rfc2217://HOST:PORT" or "tcp://HOST:PORT", HOST a name, an IPv4 address
-// or an IPv6 address in brackets, PORT 1..65535. False for anything else.
+// Whether it names a secure one (a "+tls" scheme).
+bool IsSecureNetDevice(const std::string& device);
+// "rfc2217://HOST:PORT" or "tcp://HOST:PORT" (or either with "+tls"), HOST
+// a name, an IPv4 address or an IPv6 address in brackets, PORT 1..65535.
+// False for anything else.
 bool ParseNetDevice(const std::string& device, TNetAddress& out);
+// Whether a host is this machine (localhost, 127.0.0.0/8, ::1).
+bool IsLoopbackHost(const std::string& host);
 
 enum class TNetFailure {
   None,
-  Refused,     // nothing listens at the address
-  Unresolved,  // the name does not resolve
-  Unreachable, // no route, host down, or no answer to the connection
-  Busy,        // the server already serves another client on that line
-  Lost,        // the connection ended during use
-  NoControl,   // the server does not take the com-port control (RFC 2217)
+  Refused,      // nothing listens at the address
+  Unresolved,   // the name does not resolve
+  Unreachable,  // no route, host down, or no answer to the connection
+  Busy,         // the server already serves another client on that line
+  Lost,         // the connection ended during use
+  NoControl,    // the server does not take the com-port control (RFC 2217)
+  // Secure lines: nothing has been sent to the register in any of these.
+  Settings,     // the device's files or keys will not do (CheckSecurityFiles)
+  Untrusted,    // the server's certificate: not from COMn.CA, expired, not yet valid
+  WrongHost,    // the server's certificate names another host
+  AuthRefused,  // the server refused the client's certificate, user or password
+  NoTls,        // the server does not answer TLS (a plain server)
+  TlsServer,    // a plain address, and the server speaks TLS
   Other,
 };
 
@@ -64,6 +84,8 @@ struct TNetWaits {
   // releasing the line of the connection closed just before (ours, when a
   // port is reopened) refuses for a moment.
   std::chrono::milliseconds busyRetry{1500};
+  // The TLS handshake and the authentication of a secure line, each.
+  std::chrono::milliseconds handshake{6000};
 };
 inline constexpr TNetWaits kNetWaits{};
 
@@ -77,7 +99,11 @@ class TNetLine {
   // Connects; over RFC 2217 the remote line is then set to `baud`, 8 data
   // bits, no parity and 1 stop bit (baud 0: left as it is). False with Failure() and FailureText()
   // when it did not work out (nothing is left open then).
-  bool Open(const TNetAddress& address, std::uint32_t baud, const TNetWaits& waits = kNetWaits);
+  // A secure address (tls) is opened with `security` (its files checked
+  // first) and, for password authentication, `password`, which is wiped
+  // once the connection is made or has failed.
+  bool Open(const TNetAddress& address, std::uint32_t baud, const TNetWaits& waits = kNetWaits,
+            const TNetSecurity& security = {}, std::string password = {});
   void Close();
   // Connected, and the connection has not been lost.
   bool IsOpen() const { return io_ != nullptr && !lost_; }
@@ -106,6 +132,20 @@ class TNetLine {
   // RFC 2217, the connection itself over raw TCP.
   std::chrono::milliseconds RoundTrip() const { return roundTrip_; }
 
+  // A plain line the server closed without having sent a byte: whether the
+  // server speaks TLS (asked on a connection of its own, which goes no
+  // further than the TLS greeting); if so the failure says which address to
+  // write instead. Called outside the library's callbacks only.
+  void ExplainLoss();
+  // Whether the server at `address` answers a TLS greeting.
+  static bool ServerSpeaksTls(const TNetAddress& address, std::chrono::milliseconds wait);
+
+  // Secure lines: the server's certificate as it was checked (parsed once
+  // the server has shown it, also when it was refused).
+  const TServerCertificate& ServerCertificate() const { return serverCert_; }
+  // The server's certificate passed every check (chain, validity, host).
+  bool ServerVerified() const { return serverVerified_; }
+
   TNetFailure Failure() const { return failure_; }
   // The cause in the words a system message uses: "connection refused",
   // "name does not resolve", "connection lost", ...
@@ -113,13 +153,18 @@ class TNetLine {
   const TNetAddress& Address() const { return address_; }
 
   // Used by the library's callbacks.
-  int OnEvent(int event, int err, const unsigned char* buf, std::size_t* buflen);
+  int OnEvent(int event, int err, unsigned char* buf, std::size_t* buflen, const char* const* auxdata);
   void OnControlDone(int err, int value);
   void OnOpenDone(int err);
   void OnCloseDone();
 
  private:
   bool TryOpen(std::uint32_t baud, const TNetWaits& waits);
+  // Opens the stack layer by layer: TCP, then TLS, authentication and
+  // telnet each with its own wait.
+  bool OpenSecure(const TNetWaits& waits);
+  bool OpenLayer(const std::string& text, std::chrono::milliseconds wait, const char* phase);
+  int CheckServerCertificate(int err, const char* const* auxdata);
   bool WaitFor(std::chrono::steady_clock::time_point deadline);
   bool Control(int which, int value, std::chrono::milliseconds wait, int& confirmed);
   void Fail(TNetFailure failure, std::string text);
@@ -144,6 +189,19 @@ class TNetLine {
   std::chrono::milliseconds roundTrip_{0};
   TNetFailure failure_ = TNetFailure::None;
   std::string failureText_;
+  TNetSecurity security_;
+  std::string password_;
+  bool passwordAsked_ = false;
+  bool everReceived_ = false;
+  bool tlsProbe_ = false;
+  bool sawTls_ = false;
+  gensio* ssl_ = nullptr;
+  TServerCertificate serverCert_;
+  bool serverVerified_ = false;
+  // A failure found by a callback during the handshake, kept over the
+  // library's more general error.
+  TNetFailure handshakeFailure_ = TNetFailure::None;
+  std::string handshakeText_;
 };
 
 // The text of a failure for the user, in the form every message uses:

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "port/NetLine.h"
+#include "port/NetSecurity.h"
 #include "port/PortAccess.h"
 #include "port/PortDevices.h"
 
@@ -44,7 +45,8 @@ std::map<std::string, std::string> ByIdNames(const std::string& folder) {
 // A probe of a network line waits less for the connection than an open:
 // the port lists probe every mapped server each time they are filled.
 constexpr TNetWaits kProbeWaits{std::chrono::milliseconds{2000}, std::chrono::milliseconds{2000},
-                                std::chrono::milliseconds{150}, std::chrono::milliseconds{500}};
+                                std::chrono::milliseconds{150}, std::chrono::milliseconds{500},
+                                std::chrono::milliseconds{3000}};
 
 TPortEntry ProbeNetwork(int n, const std::string& device) {
   TPortEntry e;
@@ -54,12 +56,31 @@ TPortEntry ProbeNetwork(int n, const std::string& device) {
   TNetAddress address;
   if (!ParseNetDevice(device, address)) {
     e.state = TPortState::Refused;
-    e.systemText = "not a network address (rfc2217://HOST:PORT or tcp://HOST:PORT)";
+    e.systemText = "not a network address (rfc2217://HOST:PORT or tcp://HOST:PORT, +tls for TLS)";
     return e;
+  }
+  e.secure = address.tls;
+  TNetSecurity security;
+  if (address.tls) {
+    security = PortSecurity(n);
+    if (std::string why = CheckSecurityFiles(PortKey(n), security); !why.empty()) {
+      e.state = TPortState::Refused;
+      e.systemText = std::move(why);
+      return e;
+    }
   }
   TNetLine line;
   // Speed 0: the remote line is left as it is.
-  if (line.Open(address, 0, kProbeWaits)) {
+  const bool opened = line.Open(address, 0, kProbeWaits, security);
+  if (line.ServerVerified()) {
+    e.certName = line.ServerCertificate().name;
+    e.certExpiry = line.ServerCertificate().expiry;
+  }
+  // No password is asked for a list: a server that has shown a good
+  // certificate and wants the password is reachable.
+  const bool awaitsPassword =
+      security.UsesPassword() && line.ServerVerified() && line.Failure() == TNetFailure::AuthRefused;
+  if (opened || awaitsPassword) {
     e.state = TPortState::Free;
     line.Close();
     return e;
@@ -163,7 +184,10 @@ std::string PortStateText(const TPortEntry& entry) {
   TNetAddress address;
   const std::string where = ParseNetDevice(entry.device, address) ? address.HostPort() : entry.device;
   switch (entry.state) {
-    case TPortState::Free: return network ? "доступен по сети" : "свободен";
+    case TPortState::Free:
+      if (!network) return "свободен";
+      if (!entry.secure) return "доступен по сети, без защиты";
+      return "доступен по сети, TLS: " + entry.certName + ", до " + entry.certExpiry;
     case TPortState::Busy:
       return network ? "BUSY: " + where + " обслуживает другого клиента" : "BUSY: занят другой программой";
     case TPortState::Refused: return "REFUSED: нет соединения с " + where + ": " + entry.systemText;

@@ -34,11 +34,19 @@ struct TPortEntry {
   TPortState state = TPortState::Missing;
   std::string systemText;  // the system's text for a refused open, or ""
   std::string group;       // NoAccess: the group whose members may use the device
+  // A network line: whether it is secure (TLS), and the name and end of
+  // validity of the server's certificate as the probe saw it.
+  bool secure = false;
+  std::string certName;
+  std::string certExpiry;
 };
 
 // The state of port n now (its device opened and closed again at once; a
 // network line is connected to and closed again: Free when reachable, Busy
-// when the server serves another client, Refused otherwise).
+// when the server serves another client, Refused otherwise). A secure line
+// is Free once its server's certificate has passed every check and the
+// client has been let in; one with password authentication is not asked
+// for its password here: a verified server is enough.
 TPortEntry ProbePort(int n, const std::string& byIdFolder = kSerialByIdFolder);
 // Ports 1..256 in order: those whose device exists (the port lists), and
 // with `withMissing` also those mapped to a device of their own (section
@@ -52,7 +60,9 @@ std::string PortListItem(const TPortEntry& entry);
 // The mark behind the name ("" for a free port).
 std::string PortStateMark(TPortState state);
 // What the state means for the user, with the remedy where there is one:
-// "свободен", "BUSY: занят другой программой", "NO ACCESS: нет прав ...".
+// "свободен", "BUSY: занят другой программой", "NO ACCESS: нет прав ...";
+// a network line says whether it is secure: "доступен по сети, TLS:
+// shop12, до 2027-03-01" or "доступен по сети, без защиты".
 std::string PortStateText(const TPortEntry& entry);
 // The usual remedy for a device the user may not open.
 std::string NoAccessRemedy(const std::string& group);

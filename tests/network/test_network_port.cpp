@@ -132,12 +132,18 @@ TEST(NetDevice, AddressesAreParsedStrictly) {
     bool ok;
     TNetMode mode;
     const char* hostPort;
+    bool tls = false;
   };
   const Case cases[] = {
       {"rfc2217://shop12:3001", true, TNetMode::Rfc2217, "shop12:3001"},
       {"tcp://10.0.0.7:4001", true, TNetMode::RawTcp, "10.0.0.7:4001"},
       {"tcp://[::1]:4001", true, TNetMode::RawTcp, "[::1]:4001"},
       {"tcp://::1:4001", false, TNetMode::RawTcp, ""},
+      {"rfc2217+tls://shop12.example:3001", true, TNetMode::Rfc2217, "shop12.example:3001", true},
+      {"tcp+tls://[fd00::12]:3002", true, TNetMode::RawTcp, "[fd00::12]:3002", true},
+      {"tcp+tls://shop12", false, TNetMode::RawTcp, ""},
+      {"tls://shop12:3001", false, TNetMode::RawTcp, ""},
+      {"rfc2217+ssl://shop12:3001", false, TNetMode::Rfc2217, ""},
       {"rfc2217://shop12", false, TNetMode::Rfc2217, ""},
       {"rfc2217://shop12:0", false, TNetMode::Rfc2217, ""},
       {"rfc2217://shop12:65536", false, TNetMode::Rfc2217, ""},
@@ -152,6 +158,10 @@ TEST(NetDevice, AddressesAreParsedStrictly) {
     if (!c.ok) continue;
     EXPECT_EQ(a.mode, c.mode) << c.text;
     EXPECT_EQ(a.HostPort(), c.hostPort) << c.text;
+    EXPECT_EQ(a.tls, c.tls) << c.text;
+    EXPECT_EQ(IsSecureNetDevice(c.text), c.tls) << c.text;
+    // The device text is given back as it was written.
+    EXPECT_EQ(a.Device(), c.text) << c.text;
   }
 }
 
@@ -268,7 +278,7 @@ TEST_F(NetworkPort, ASecondClientIsRefusedAsBusy) {
   }
   // Once the line is free again it is listed as reachable.
   EXPECT_EQ(ProbePort(kRfcPort).state, TPortState::Free);
-  EXPECT_EQ(PortStateText(ProbePort(kTcpPort)), "доступен по сети");
+  EXPECT_EQ(PortStateText(ProbePort(kTcpPort)), "доступен по сети, без защиты");
 }
 
 // ser2net killed in the middle of a goods transfer: the transfer ends with
