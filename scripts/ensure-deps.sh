@@ -15,6 +15,7 @@ ZARVIK_PACKAGES=(
   libxlsxwriter-dev qt6-charts-dev libqt6opengl6-dev python3-openpyxl
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
   librsvg2-bin
+  pandoc
 )
 
 zarvik_missing_packages() {
