@@ -10,6 +10,9 @@
 #include <QLineEdit>
 #include <QShortcut>
 #include <QSplitter>
+#include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QToolButton>
@@ -25,7 +28,7 @@ namespace {
 
 constexpr int kDefaultWidth = 980;
 constexpr int kDefaultHeight = 680;
-constexpr int kContentsWidth = 240;
+constexpr int kContentsWidth = 290;
 
 QToolButton* Button(QWidget* parent, const char* name, const char* caption, const char* accessible,
                     const QKeySequence& key) {
@@ -146,8 +149,25 @@ bool THelpWindow::ShowTopic(const QString& folder, const QString& topic) {
   const QString anchor = topic.section(QLatin1Char('#'), 1);
   if (!anchor.isEmpty()) url.setFragment(anchor);
   browser_->setSource(url);
-  UpdateButtons();
+  if (!anchor.isEmpty()) ScrollToPlace(anchor);
+  SelectContentsItem();
   return true;
+}
+
+void THelpWindow::ScrollToPlace(const QString& anchor) {
+  // The place's anchor stands just before its heading; the heading (with its
+  // margin) goes to the top of the view, not the anchor's line within it.
+  QTextDocument* doc = browser_->document();
+  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    bool here = false;
+    for (auto it = block.begin(); !it.atEnd() && !here; ++it)
+      here = it.fragment().charFormat().anchorNames().contains(anchor);
+    if (!here) continue;
+    if (block.text().trimmed().isEmpty() && block.next().isValid()) block = block.next();
+    const QRectF rect = doc->documentLayout()->blockBoundingRect(block);
+    browser_->verticalScrollBar()->setValue(static_cast<int>(rect.top()));
+    return;
+  }
 }
 
 void THelpWindow::OpenChapter(const QString& file) {

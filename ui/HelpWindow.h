@@ -44,6 +44,7 @@ class THelpWindow : public QWidget {
   void SelectContentsItem();
   void UpdateButtons();
   void OpenChapter(const QString& file);
+  void ScrollToPlace(const QString& anchor);
 
   QString folder_;
   QToolButton* back_ = nullptr;

@@ -50,6 +50,11 @@ void TfmMain::ShowManual() {
   if (auto* area = qobject_cast<QScrollArea*>(page)) page = area->widget();
   const QString topic = HelpTopicFor(QApplication::focusWidget(), page);
   if (helpWindow_ == nullptr) helpWindow_ = new THelpWindow(this);
+  // Shown first, so that the place is found in the text as laid out at the
+  // window's size.
+  helpWindow_->show();
+  helpWindow_->raise();
+  helpWindow_->activateWindow();
   const QString folder = ManualFolder();
   if (helpWindow_->ShowTopic(folder, topic)) {
     WritelnLog("Руководство: " + (folder + QLatin1Char('/') + topic).toStdString());
@@ -57,9 +62,6 @@ void TfmMain::ShowManual() {
     Warning("Руководство не найдено: " + ManualFolderCandidates().join(QStringLiteral(", ")).toStdString(), false,
             true, true);
   }
-  helpWindow_->show();
-  helpWindow_->raise();
-  helpWindow_->activateWindow();
 }
 
 void TfmMain::ShowAbout() {
