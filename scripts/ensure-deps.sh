@@ -16,7 +16,7 @@ ZARVIK_PACKAGES=(
   libzip-dev libexpat1-dev python3-odf
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
   librsvg2-bin
-  ansible-core
+  ansible-core pandoc
 )
 
 zarvik_missing_packages() {

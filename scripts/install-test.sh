@@ -6,8 +6,9 @@
 #      zarvikctl --port 200 info against it (they meet in
 #      ~/.config/ZarvikConfig/ZarvikConfig.ini), and the bash completion of
 #      zarvikctl --port offers port 200;
-#   2. XDG variables set: the window under the offscreen platform opens and
-#      is closed by SIGTERM as by its close button (settings written);
+#   2. XDG variables set: the window under the offscreen platform opens with
+#      the word "help", shows the installed user manual (it says where in its
+#      log) and is closed by SIGTERM as by its close button (settings written);
 #   3. a ZarvikConfig.ini of a portable run in the working folder is named,
 #      not used and left alone; ZARVIK_PORTABLE=1 uses it.
 # Then the user's files must be where the XDG rules put them, and nothing
@@ -47,6 +48,19 @@ BIN=$root/usr/bin
 for p in zarvikconfig zarvikctl zarvik-sim; do
   [ -x "$BIN/$p" ] || fail "$p is not installed as an executable"
 done
+# The user manual: every chapter of docs/manual, every picture its pages
+# show, and the man page of zarvikctl pointing to it.
+SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+manual=$root/usr/share/doc/zarvikconfig/manual
+for md in "$SOURCE"/docs/manual/*.md; do
+  page=$(basename "$md" .md)
+  [ -f "$manual/$page.html" ] || fail "the manual's $page.html is not installed"
+done
+for src in $(grep -oh '<img src="[^"]*"' "$manual"/*.html | sed 's/^<img src="//; s/"$//' | sort -u); do
+  [ -f "$manual/$src" ] || fail "the manual's picture $src is not installed"
+done
+zcat "$root/usr/share/man/man1/zarvikctl.1.gz" | grep -q 'zarvikconfig/manual' ||
+  fail "the man page of zarvikctl does not point to the manual"
 listing() { (cd "$root" && find . -printf '%p %m %s %T@\n' | sort); }
 listing >"$scratch/root-before"
 
@@ -112,7 +126,7 @@ grep -q '^COM200=' "$ini1" && fail "zarvik-sim left its port mapping behind"
 XDG=(XDG_CONFIG_HOME="$xdg/config" XDG_DATA_HOME="$xdg/data" XDG_STATE_HOME="$xdg/state")
 log=$xdg/state/ZarvikConfig/zarvikconfig.log
 "${AS[@]}" "${BASE_ENV[@]}" HOME="$home2" "${XDG[@]}" QT_QPA_PLATFORM=offscreen \
-  "$BIN/zarvikconfig" autonom >"$scratch/window.out" 2>&1 &
+  "$BIN/zarvikconfig" autonom help >"$scratch/window.out" 2>&1 &
 window=$!
 PIDS+=("$window")
 # The window has opened once it made its profile folder (opening step 13,
@@ -120,6 +134,11 @@ PIDS+=("$window")
 wait_for "$START_LIMIT_S" test -d "$xdg/data/ZarvikConfig/bd" || {
   cat "$scratch/window.out" >&2
   fail "the window did not open"
+}
+# "help": the manual opened from where the package installed it.
+wait_for "$START_LIMIT_S" grep -aq "$manual/config.html" "$log" || {
+  cat "$scratch/window.out" "$log" >&2
+  fail "the installed window did not open the installed manual"
 }
 stop "$window" || {
   cat "$scratch/window.out" >&2

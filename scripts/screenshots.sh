@@ -8,15 +8,19 @@
 # and writes one PNG per view into the output folder.
 #
 #   scripts/screenshots.sh [--out DIR] [--pages LIST] [--trigger ACTIONS] [--size WxH] [WORD...]
+#   scripts/screenshots.sh --manual
 #
 # --out      the folder for the pictures (default: screenshots/ in the checkout)
 # --size     the window's size, e.g. 1024x600 (a laptop screen); the virtual
 #            screen is made that size too (default: 1180x760 on 1600x1000)
 # --pages    some of: start,find,ports,connected,options,departments,receipt,
 #            taxes,operators,text,goods,journal,configsys,monitor,wait,
-#            differences,backup,journaltables,journalsummary,shop,shopday
-#            (default: all)
+#            differences,backup,journaltables,journalsummary,shop,shopday,
+#            help,helpjournal,about (default: all)
 # --trigger  actions run after connecting, e.g. aLoadAll,tovarLoadAll
+# --manual   makes every picture of the user manual again, into
+#            docs/manual/images/ (the pictures its chapters show, with the
+#            register's settings, goods and journal read first)
 # WORDs go to the program (okb shows the text tab, debug, ...).
 # Environment: JOBS (build jobs), ZARVIK_SIM_BAUD (simulator line speed;
 # default 115200, unpaced).
@@ -34,7 +38,13 @@ while [ $# -gt 0 ]; do
     --out) OUT=$(realpath -m "$2"); shift 2 ;;
     --size) SIZE="$2"; ARGS+=("$1" "$2"); shift 2 ;;
     --pages|--trigger) ARGS+=("$1" "$2"); shift 2 ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    --manual)
+      # The pictures the chapters of docs/manual show, by name.
+      OUT="$ROOT/docs/manual/images"
+      PICTURES=$(grep -oh 'images/[a-z]*\.png' docs/manual/*.md | sed 's|images/||; s|\.png||' | sort -u | paste -sd,)
+      ARGS+=(--pages "$PICTURES" --trigger aLoadAll,tovarLoadAll,aLoadMagazin)
+      shift ;;
+    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
     *) ARGS+=("$1"); shift ;;
   esac
 done
@@ -42,7 +52,8 @@ done
 JOBS=${JOBS:-2}
 BUILD="$ROOT/build"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVIK_UI=ON >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target zarvik-screenshots zarvik-sim zarvikctl
+# The manual too, for the pictures of the help window.
+cmake --build "$BUILD" -j "$JOBS" --target zarvik-screenshots zarvik-sim zarvikctl zarvik_manual
 
 PORT=200
 SPEED=${ZARVIK_SIM_BAUD:-115200}

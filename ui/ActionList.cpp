@@ -67,6 +67,10 @@ const std::vector<TActionDef>& ActionDefinitions() {
       {"shopStop", "Остановить"},
       // The line monitor (checked while it is open).
       {"aLineMonitor", "Монитор линии"},
+      // Help: the manual (F1, at the chapter of the page on display) and
+      // the program's version, licence and files.
+      {"aHelpManual", "Руководство"},
+      {"aHelpAbout", "О программе"},
   };
   return defs;
 }
@@ -169,18 +173,27 @@ void TActionList::BuildMainMenu(QToolBar* toolBar) {
 
   QMenu* own = Menu(toolBar, QString::fromUtf8("Настройки конфигуратора"), "miConfigurator");
   QAction* configConfig = Find("aConfigConfig");
-  for (const auto& [name, caption] :
-       {std::pair{"miScanner", "Настройка сканера штрихкода"}, std::pair{"miAbout", "О программе"}}) {
-    QAction* item = own->addAction(QString::fromUtf8(caption));
-    item->setObjectName(name);
-    // Both entries run the same action and follow its enabled state.
-    QObject::connect(item, &QAction::triggered, configConfig, &QAction::trigger);
-    QObject::connect(configConfig, &QAction::enabledChanged, item, &QAction::setEnabled);
-    item->setEnabled(configConfig->isEnabled());
-  }
+  QAction* scanner = own->addAction(QString::fromUtf8("Настройка сканера штрихкода"));
+  scanner->setObjectName("miScanner");
+  // The entry runs the page's action and follows its enabled state.
+  QObject::connect(scanner, &QAction::triggered, configConfig, &QAction::trigger);
+  QObject::connect(configConfig, &QAction::enabledChanged, scanner, &QAction::setEnabled);
+  scanner->setEnabled(configConfig->isEnabled());
+  // "О программе" here is the same as in "Справка": the version, licence and
+  // the user's files (the version history stays on the page).
+  QAction* about = Find("aHelpAbout");
+  QAction* aboutItem = own->addAction(about->text());
+  aboutItem->setObjectName("miAbout");
+  QObject::connect(aboutItem, &QAction::triggered, about, &QAction::trigger);
+  QObject::connect(about, &QAction::enabledChanged, aboutItem, &QAction::setEnabled);
+  aboutItem->setEnabled(about->isEnabled());
   own->addSeparator();
   add(own, {"aLineMonitor"});
   top(own, 10);  // Alt+К
+
+  QMenu* help = Menu(toolBar, QString::fromUtf8("Справка"), "miHelp");
+  add(help, {"aHelpManual", nullptr, "aHelpAbout"});
+  top(help, 0);  // Alt+С
 }
 
 }  // namespace zarvik::ui

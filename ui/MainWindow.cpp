@@ -129,6 +129,7 @@ TfmMain::TfmMain(int argc, char** argv, QWidget* parent)
   actions_ = new TActionList(this);
   BuildFrame();
   OpenWindow(all);
+  BuildHelp(all);
 }
 
 TfmMain::~TfmMain() {

@@ -39,6 +39,7 @@ class TActionList;
 class TConfigPage;
 class TConfigSysPage;
 class TGoodsPage;
+class THelpWindow;
 class TJournalPage;
 class TLineMonitor;
 class TShopPage;
@@ -117,6 +118,14 @@ class TfmMain : public QMainWindow, public TPageHost {
   // Puts the keyboard focus on the first control of the page in front.
   void FocusPage();
 
+  // "Руководство" (F1): the help window at the chapter of the page and tab on
+  // display; "О программе": version, licence, the user's files
+  // (MainWindowHelp.cpp).
+  void ShowManual();
+  void ShowAbout();
+  // The help window once it was opened, else null.
+  THelpWindow* HelpWindow() const { return helpWindow_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -152,6 +161,8 @@ class TfmMain : public QMainWindow, public TPageHost {
   void PageChanged(int index);
   // Runs a close the user asked for while an exchange ran, once it ended.
   void ClosePendingWindow();
+  // The help actions and F1; the switch word "help" opens the manual at start.
+  void BuildHelp(const std::vector<std::string>& args);
 
   TComPort registerPort_;
   TBarCodeScaner scannerPort_;
@@ -185,6 +196,7 @@ class TfmMain : public QMainWindow, public TPageHost {
   TConfigSysPage* configSysPage_ = nullptr;
   TShopPage* shopPage_ = nullptr;
   TLineMonitor* lineMonitor_ = nullptr;
+  THelpWindow* helpWindow_ = nullptr;
 };
 
 }  // namespace zarvik::ui

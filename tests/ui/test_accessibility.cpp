@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDockWidget>
@@ -20,7 +21,10 @@
 #include <functional>
 #include <set>
 
+#include "AboutDialog.h"
 #include "ConfigTestSupport.h"
+#include "HelpTopics.h"
+#include "HelpWindow.h"
 #include "SidePanel.h"
 #include "UiTestSupport.h"
 #include "pages/ConfigPage.h"
@@ -86,7 +90,7 @@ class AccessibilityTest : public QObject {
   Q_OBJECT
 
   // Checks everything visible now; the problems found are added to `faults`.
-  void CheckTree(ui::TfmMain& w, const QString& where, QStringList& faults) {
+  void CheckTree(QWidget& w, const QString& where, QStringList& faults) {
     int cells = 0;
     Walk(QAccessible::queryAccessibleInterface(&w), [&](QAccessibleInterface* a) {
       const QString name = a->text(QAccessible::Name).trimmed();
@@ -220,6 +224,39 @@ class AccessibilityTest : public QObject {
     QAccessibleInterface* shop = QAccessible::queryAccessibleInterface(w.Side().ClickArea(ui::pgShop));
     shop->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QTRY_COMPARE_WITH_TIMEOUT(w.CurrentPage(), int(ui::pgShop), kWaitMs);
+  }
+
+  // The help window (F1) and "О программе": every control named, and every
+  // control of the help window reached with Tab.
+  void theHelpWindowAndAboutAreReadable() {
+    ui::SetManualFolder(QStringLiteral(ZARVIK_MANUAL_DIR));
+    uitest::TTestBed bed;
+    ui::TfmMain& w = bed.OpenWindow();
+    w.SelectPage(ui::pgConfig);
+    w.Action("aHelpManual")->trigger();
+    ui::THelpWindow* help = w.HelpWindow();
+    QVERIFY(help != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(help));
+    QStringList faults;
+    CheckTree(*help, QStringLiteral("help"), faults);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(help);
+    if (window == nullptr || window->text(QAccessible::Name).isEmpty()) faults << QStringLiteral("help: no name");
+    // Tab goes round every control of the help window.
+    help->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(help));
+    QSet<QString> reached;
+    help->findChild<QWidget*>(QStringLiteral("bHelpContents"))->setFocus();
+    for (int i = 0; i < 12 && QApplication::focusWidget() != nullptr; ++i) {
+      reached << QApplication::focusWidget()->objectName();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    for (const char* name : {"eHelpFind", "bHelpFindNext", "bHelpFindPrevious", "tvHelpContents", "HelpBrowser"})
+      if (!reached.contains(QString::fromLatin1(name))) faults << QStringLiteral("help: Tab never reaches ") + name;
+    ui::TAboutDialog about(&w);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    CheckTree(about, QStringLiteral("about"), faults);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
   }
 
   // The walker itself finds what it is meant to find.

@@ -40,6 +40,10 @@
 //               the stored profile first)
 //   backup      after writing those departments with "только отличия": the
 //               backup profile in the list and the messages
+//   help helpjournal
+//               the help window as F1 opens it on the departments tab and
+//               on the journal page
+//   about       "О программе"
 // ACTIONS: objectNames of actions triggered in order after connecting (for
 // example aLoadAll,tovarLoadAll), so that the pages show what they read.
 // WORDs are the program's own switch words (okb shows the text tab, ...).
@@ -75,6 +79,8 @@
 #include "SpeedButtonEx.h"
 #include "UiHooksQt.h"
 #include "WaitForm.h"
+#include "AboutDialog.h"
+#include "HelpWindow.h"
 #include "pages/ConfigPage.h"
 #include "pages/DepartmentsTab.h"
 #include "pages/JournalPage.h"
@@ -108,7 +114,8 @@ constexpr int kMonitorHeight = 300;
 const char* const kAllPages[] = {"start",     "find",      "ports",     "connected", "options",
                                  "departments", "receipt", "taxes",     "operators", "text",
                                  "goods",     "journal",   "configsys", "monitor",   "wait",
-                                 "differences", "backup", "journaltables", "journalsummary", "shop", "shopday"};
+                                 "differences", "backup", "journaltables", "journalsummary", "shop", "shopday",
+                                 "help",      "helpjournal", "about"};
 const char* const kTabs[] = {"options", "departments", "receipt", "taxes", "operators", "text"};
 
 struct Options {
@@ -307,6 +314,8 @@ class Shooter {
     if (Wanted("differences") || Wanted("backup")) Differences();
     if (Wanted("journaltables") || Wanted("journalsummary")) JournalTables();
     if (Wanted("shop") || Wanted("shopday")) Shop();
+    if (Wanted("help") || Wanted("helpjournal")) Help();
+    if (Wanted("about")) About();
   }
 
   // The shop page after "Опросить", and the shop's day.
@@ -341,6 +350,45 @@ class Shooter {
         view->hide();
       }
     }
+  }
+
+  // The help window as F1 opens it: on the departments tab and on the
+  // journal page.
+  void Help() {
+    window_.SelectPage(zarvik::ui::pgConfig);
+    QTabWidget& tabs = window_.ConfigPage().Tabs();
+    tabs.setCurrentIndex(1);
+    const std::pair<const char*, int> views[] = {{"help", zarvik::ui::pgConfig},
+                                                 {"helpjournal", zarvik::ui::pgMagazine}};
+    for (const auto& [name, page] : views) {
+      if (!Wanted(name)) continue;
+      window_.SelectPage(page);
+      // The help window at the main window's size before it finds the place.
+      if (window_.HelpWindow() != nullptr) window_.HelpWindow()->resize(window_.size());
+      window_.ShowManual();
+      zarvik::ui::THelpWindow* help = window_.HelpWindow();
+      if (help == nullptr) {
+        failed = true;
+        return;
+      }
+      if (help->size() != window_.size()) {
+        help->resize(window_.size());
+        Settle();
+        window_.ShowManual();
+      }
+      Shoot(name, *help);
+    }
+    if (window_.HelpWindow() != nullptr) window_.HelpWindow()->hide();
+    tabs.setCurrentIndex(0);
+    window_.SelectPage(zarvik::ui::pgConfig);
+  }
+
+  // "О программе".
+  void About() {
+    zarvik::ui::TAboutDialog dialog(&window_);
+    dialog.show();
+    Shoot("about", dialog);
+    dialog.hide();
   }
 
   // The journal as tables and its summary with the charts.
