@@ -101,11 +101,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--trace") {
       o.trace = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: bench_link [--baud 19200,115200] "
-                   "[--rows info,settings,goods-read,goods-write,goods-update,journal] [--goods N] [--changed N] "
-                   "[--receipts N] "
-                   "[--data DIR] [--realtime] [--trace]\n");
+      std::fprintf(
+          stderr,
+          "usage: bench_link [--baud 19200,115200] "
+          "[--rows info,settings,goods-read,goods-write,goods-update,journal] [--goods N] [--changed N] "
+          "[--receipts N] "
+          "[--data DIR] [--realtime] [--trace]\n");
       return false;
     }
   }
@@ -215,7 +216,8 @@ class Bench {
     row.line = protocol_.lineCounts;
     row.stalls = sim_->Stalls() - stallsBefore;
     row.longestStall = sim_->LongestStall();
-    if (name == "goods-update") row.name += " (" + std::to_string(options_.changed) + " of " + std::to_string(options_.goods) + ")";
+    if (name == "goods-update")
+      row.name += " (" + std::to_string(options_.changed) + " of " + std::to_string(options_.goods) + ")";
     // Bytes on the line as the register saw them; the PC's own count must
     // agree (the last DISC has reached the register during its wait).
     const auto simAfter = sim_->LineByteCounts();
@@ -260,7 +262,8 @@ class Bench {
       t.Append();
       zarvik::GoodsRecordToRow(info, t);
       if (step > 0 && changed < options_.changed && k % static_cast<std::size_t>(step) == 0) {
-        t.SetCurrency("Price", zarvik::Currency::FromRaw(t.Cur("Price").raw + zarvik::Currency::kScale / 100));
+        t.SetCurrency("Price",
+                      zarvik::Currency::FromRaw(t.Cur("Price").raw + zarvik::Currency::kScale / 100));
         ++changed;
       }
       t.Post();
@@ -338,15 +341,17 @@ class Bench {
       zarvik::GoodsRegisterLimits limits;
       if (!Cmd(zarvik::ReadGoodsLimits(protocol_, t, false, limits))) return false;
       zarvik::TRegisterGoods held;
-      if (!Cmd(zarvik::ReadRegisterGoods(protocol_, zarvik::GoodsCodesToRead(t, info), {}, held))) return false;
+      if (!Cmd(zarvik::ReadRegisterGoods(protocol_, zarvik::GoodsCodesToRead(t, info), {}, held)))
+        return false;
       const zarvik::GoodsImportReport report;
       const zarvik::GoodsWritePlan plan = zarvik::PlanGoodsWrite(t, limits, report, held, false, false);
       if (plan.HasErrors() || static_cast<int>(plan.send.size()) != options_.changed) {
         const auto error = std::find_if(plan.checks.begin(), plan.checks.end(),
                                         [](const zarvik::GoodsCheck& c) { return c.error; });
-        std::fprintf(stderr, "bench_link: the plan sends %zu records, %d expected (%d errors%s%s)\n",
-                     plan.send.size(), options_.changed, plan.errorCount, error == plan.checks.end() ? "" : ", first: ",
-                     error == plan.checks.end() ? "" : zarvik::GoodsCheckText(*error, plan.placeKind).c_str());
+        std::fprintf(
+            stderr, "bench_link: the plan sends %zu records, %d expected (%d errors%s%s)\n", plan.send.size(),
+            options_.changed, plan.errorCount, error == plan.checks.end() ? "" : ", first: ",
+            error == plan.checks.end() ? "" : zarvik::GoodsCheckText(*error, plan.placeKind).c_str());
         return false;
       }
       info.keepSoldCount = true;
@@ -402,10 +407,11 @@ void PrintRow(const Row& r) {
               r.strictFloor > 0 ? r.measured / r.strictFloor : 0.0);
   if (!r.countsAgree) std::printf("  (the PC's and the register's byte counts differ)\n");
   // What the line cost the row: nothing on a clean line.
-  std::printf("  line: repeats asked %d, frames resent %d, resynchronisations %d, commands repeated %d; "
-              "simulator's late hand-overs %d (longest %lld ms)\n",
-              r.line.repeatsAsked, r.line.framesResent, r.line.resyncs, r.line.commandsRepeated, r.stalls,
-              static_cast<long long>(r.longestStall.count()));
+  std::printf(
+      "  line: repeats asked %d, frames resent %d, resynchronisations %d, commands repeated %d; "
+      "simulator's late hand-overs %d (longest %lld ms)\n",
+      r.line.repeatsAsked, r.line.framesResent, r.line.resyncs, r.line.commandsRepeated, r.stalls,
+      static_cast<long long>(r.longestStall.count()));
   std::fflush(stdout);
 }
 

@@ -20,12 +20,12 @@
 #include "Simulator.h"
 #include "UiHooksQt.h"
 #include "pages/GoodsPage.h"
-#include "store/GoodsPlan.h"
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
 #include "shell/U_language.h"
+#include "store/GoodsPlan.h"
 
 namespace uitest {
 

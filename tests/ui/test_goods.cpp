@@ -35,9 +35,10 @@ sim::Scenario ShopScenario(const QStringList& goods, int workMode = 2) {
                      "[Register]\nModel=Зарвик-02Ф\nSerialNumber=002100457731\nVersion=B 003\n"
                      "GoodsCapacity=1000\nDepartments=4\nOperatorCount=4\nWorkMode=") +
                  QString::number(workMode) +
-                 QString::fromUtf8("\n[Departments]\n1=Товар;Бакалея;A;0\n2=Товар;Молоко;B;0\n3=Услуга;Доставка;C;0\n"
-                                   "4=Товар;Разное;D;0\n[Taxes]\n1=НДС 20%;20.00;1\n2=НДС 10%;10.00;1\n"
-                                   "3=НДС 0%;0;1\n4=Без НДС;0;0\n5=Налог 5%;5.00;1") +
+                 QString::fromUtf8(
+                     "\n[Departments]\n1=Товар;Бакалея;A;0\n2=Товар;Молоко;B;0\n3=Услуга;Доставка;C;0\n"
+                     "4=Товар;Разное;D;0\n[Taxes]\n1=НДС 20%;20.00;1\n2=НДС 10%;10.00;1\n"
+                     "3=НДС 0%;0;1\n4=Без НДС;0;0\n5=Налог 5%;5.00;1") +
                  "\n[Goods]\n" + goods.join('\n') + "\n";
   sim::Scenario sc;
   std::string error;
@@ -315,10 +316,11 @@ class GoodsPageTest : public QObject {
     QCOMPARE(int(boxes.size()), 1);
     QVERIFY(QString::fromStdString(boxes[0].text)
                 .startsWith(QString::fromUtf8("Товары не записаны: файл не прошёл проверку, ошибок 4\n")));
-    for (const char* line : {"Error:Строка 2, код 2: отдел «7»: такого отдела в ККМ нет",
-                             "Error:Строка 4, код 4: цена: нет цены",
-                             "Error:Строка 5, код 150: код «150»: код вне номеров товаров ККМ (ККМ допускает: 1..100)",
-                             "Error:Строка 6: код: нет кода"})
+    for (const char* line :
+         {"Error:Строка 2, код 2: отдел «7»: такого отдела в ККМ нет",
+          "Error:Строка 4, код 4: цена: нет цены",
+          "Error:Строка 5, код 150: код «150»: код вне номеров товаров ККМ (ККМ допускает: 1..100)",
+          "Error:Строка 6: код: нет кода"})
       QVERIFY2(ConsoleHas(rig.bed, line), line);
     QVERIFY(rig.bed.Previews().empty());
     const sim::RegisterState refused = rig.bed.Sim().State();
@@ -401,7 +403,8 @@ class GoodsPageTest : public QObject {
     QVERIFY(linesInOrder(
         {QString::fromUtf8("Error:Строка 4, код 3: штрих-код «12A»: не только цифры"),
          QString::fromUtf8("Error:Строка 5, код 4: отдел «9»: такого отдела в ККМ нет"),
-         QString::fromUtf8("Error:Строка 3, код 5000: код «5000»: код вне номеров товаров ККМ (ККМ допускает: 1..1000)"),
+         QString::fromUtf8(
+             "Error:Строка 3, код 5000: код «5000»: код вне номеров товаров ККМ (ККМ допускает: 1..1000)"),
          QString::fromUtf8("Error:Товары не записаны: файл не прошёл проверку, ошибок 3")}));
     QVERIFY(!ConsoleHas(rig.bed, "Записываем товар..."));
     QVERIFY(rig.bed.Sim().State().goods.empty());

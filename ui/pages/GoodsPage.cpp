@@ -212,7 +212,8 @@ void TGoodsPage::BuildLayout() {
   resetRow->addWidget(cbisSaveTOBAPCount);
   resetRow->addWidget(Label9);
   resetRow->addSpacing(kGroupSpacing);
-  cbGoodsWriteAll = new QCheckBox(QString::fromUtf8(kWriteAllRowsLabel.data(), kWriteAllRowsLabel.size()), this);
+  cbGoodsWriteAll =
+      new QCheckBox(QString::fromUtf8(kWriteAllRowsLabel.data(), kWriteAllRowsLabel.size()), this);
   cbGoodsWriteAll->setObjectName("cbGoodsWriteAll");
   resetRow->addWidget(cbGoodsWriteAll);
   resetRow->addStretch(1);

@@ -361,10 +361,13 @@ void TGoodsPage::SaveChangedGoods() {
   TRegisterGoods held;
   if (!all || backup) {
     Mess("Читаем товар ККМ для сравнения...", false, true, true);
-    const bool read = ReadRegisterGoods(protocol, GoodsCodesToRead(table, info), [&](int) {
-      ShowWait(kGoodsWaitTime);
-      return !state.transferStopRequested && !UiHooks().IsTerminating();
-    }, held);
+    const bool read = ReadRegisterGoods(
+        protocol, GoodsCodesToRead(table, info),
+        [&](int) {
+          ShowWait(kGoodsWaitTime);
+          return !state.transferStopRequested && !UiHooks().IsTerminating();
+        },
+        held);
     if (!read) {
       ShowLineCounts(protocol);
       if (state.transferStopRequested)

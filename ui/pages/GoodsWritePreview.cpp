@@ -46,15 +46,16 @@ TGoodsWritePreview::TGoodsWritePreview(const GoodsWritePlan& plan, QWidget* pare
   tbGoodsWriteChanges->setObjectName("tbGoodsWriteChanges");
   tbGoodsWriteChanges->setAccessibleName(QStringLiteral("Изменения"));
   tbGoodsWriteChanges->setColumnCount(5);
-  tbGoodsWriteChanges->setHorizontalHeaderLabels(
-      {QStringLiteral("Код"), QStringLiteral("Наименование"), QStringLiteral("Поле"), QStringLiteral("В ККМ"),
-       QStringLiteral("В файле")});
+  tbGoodsWriteChanges->setHorizontalHeaderLabels({QStringLiteral("Код"), QStringLiteral("Наименование"),
+                                                  QStringLiteral("Поле"), QStringLiteral("В ККМ"),
+                                                  QStringLiteral("В файле")});
   tbGoodsWriteChanges->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tbGoodsWriteChanges->setSelectionBehavior(QAbstractItemView::SelectRows);
   tbGoodsWriteChanges->verticalHeader()->hide();
   tbGoodsWriteChanges->horizontalHeader()->setStretchLastSection(true);
   int rows = 0;
-  for (const GoodsPlanRow& r : plan.send) rows += r.isNew || r.changes.empty() ? 1 : static_cast<int>(r.changes.size());
+  for (const GoodsPlanRow& r : plan.send)
+    rows += r.isNew || r.changes.empty() ? 1 : static_cast<int>(r.changes.size());
   tbGoodsWriteChanges->setRowCount(rows);
   int at = 0;
   const auto put = [&](int column, const std::string& text) {
