@@ -6,10 +6,20 @@
 // itself prescribes (counted as the exchange asks for them). The ratio shows
 // what the program and the simulator add on top of the line.
 //
-//   bench_link [--baud 19200,115200] [--rows info,settings,goods-read,goods-write,journal]
-//              [--goods N] [--receipts N] [--data DIR] [--realtime] [--trace]
+//   bench_link [--baud 19200,115200]
+//              [--rows info,settings,goods-read,goods-write,goods-update,journal]
+//              [--goods N] [--changed N] [--receipts N] [--data DIR] [--realtime] [--trace]
 //
-// Defaults: both speeds, all rows, 4000 goods, 2000 receipts. --data is the
+// goods-update is a price change as a goods write makes it: the checks'
+// reads (departments, taxes), the register's goods read as one stream for
+// the comparison, then only the --changed records written (N of the goods).
+// Its floor is those reads plus the N record writes.
+//
+// Under each row, what the line cost: the link's repairs (repeats asked,
+// frames resent, resynchronisations, commands repeated) and the
+// simulator's late hand-overs (its serving thread standing still).
+//
+// Defaults: both speeds, all rows but goods-update, 4000 goods, 20 changed, 2000 receipts. --data is the
 // folder holding ECR_CFG (the model descriptor of the simulated register);
 // by default the source tree's data/. --realtime runs the PC side and the
 // simulator's serving thread (it inherits the policy) at a real-time
@@ -36,9 +46,13 @@
 #include "Simulator.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
+#include "protocol/LineCounts.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
+#include "store/GoodsExchange.h"
+#include "store/GoodsPlan.h"
+#include "store/UnitBD.h"
 
 namespace {
 
@@ -59,6 +73,7 @@ struct Options {
   std::vector<int> bauds{19200, 115200};
   std::vector<std::string> rows{"info", "settings", "goods-read", "goods-write", "journal"};
   int goods = 4000;
+  int changed = 20;
   int receipts = 2000;
   bool realtime = false;
   bool trace = false;
@@ -75,6 +90,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.rows = SplitList(argv[++i]);
     } else if (arg == "--goods" && hasValue) {
       o.goods = std::atoi(argv[++i]);
+    } else if (arg == "--changed" && hasValue) {
+      o.changed = std::atoi(argv[++i]);
     } else if (arg == "--receipts" && hasValue) {
       o.receipts = std::atoi(argv[++i]);
     } else if (arg == "--data" && hasValue) {
@@ -84,10 +101,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--trace") {
       o.trace = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: bench_link [--baud 19200,115200] "
-                   "[--rows info,settings,goods-read,goods-write,journal] [--goods N] [--receipts N] "
-                   "[--data DIR] [--realtime] [--trace]\n");
+      std::fprintf(
+          stderr,
+          "usage: bench_link [--baud 19200,115200] "
+          "[--rows info,settings,goods-read,goods-write,goods-update,journal] [--goods N] [--changed N] "
+          "[--receipts N] "
+          "[--data DIR] [--realtime] [--trace]\n");
       return false;
     }
   }
@@ -97,8 +116,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       return false;
     }
   }
-  if (o.goods < 1 || o.goods > 4000 || o.receipts < 0) {
-    std::fprintf(stderr, "bench_link: --goods 1..4000, --receipts 0 or more\n");
+  if (o.goods < 1 || o.goods > 4000 || o.receipts < 0 || o.changed < 0 || o.changed > o.goods) {
+    std::fprintf(stderr, "bench_link: --goods 1..4000, --changed 0..goods, --receipts 0 or more\n");
     return false;
   }
   return true;
@@ -124,6 +143,9 @@ struct Row {
   // ACK, DISC) cross the line during that wait: the strict lower bound.
   double strictFloor = 0.0;
   bool countsAgree = true;
+  zarvik::TLineCounts line;  // the link's repairs during the row
+  int stalls = 0;            // the simulator's late hand-overs
+  milliseconds longestStall{0};
 };
 
 class Bench {
@@ -173,8 +195,14 @@ class Bench {
     row.baud = baud_;
     // Writing goods writes back what the register holds: read it first,
     // outside the measurement, when no reading row came before.
-    if (name == "goods-write" && records_.empty()) Task("goods-read");
+    if ((name == "goods-write" || name == "goods-update") && records_.empty()) Task("goods-read");
+    if (name == "goods-update" && !PrepareUpdate()) {
+      row.ok = false;
+      return row;
+    }
     const auto simBefore = sim_->LineByteCounts();
+    const int stallsBefore = sim_->Stalls();
+    protocol_.lineCounts = {};
     const std::uint64_t inBefore = line_.in;
     const std::uint64_t outBefore = line_.out;
     waits_ = milliseconds{0};
@@ -185,6 +213,11 @@ class Bench {
     row.measured = std::chrono::duration<double>(Clock::now() - start).count();
     row.commands = commands_;
     row.waits = waits_;
+    row.line = protocol_.lineCounts;
+    row.stalls = sim_->Stalls() - stallsBefore;
+    row.longestStall = sim_->LongestStall();
+    if (name == "goods-update")
+      row.name += " (" + std::to_string(options_.changed) + " of " + std::to_string(options_.goods) + ")";
     // Bytes on the line as the register saw them; the PC's own count must
     // agree (the last DISC has reached the register during its wait).
     const auto simAfter = sim_->LineByteCounts();
@@ -199,6 +232,45 @@ class Bench {
   }
 
  private:
+  // The file of a price change: the goods as read, every (goods / changed)-th
+  // one a kopeck dearer; the checks need the register's departments and
+  // taxes, which the task reads.
+  bool PrepareUpdate() {
+    // The goods lie in departments 1..16, which a register that holds them
+    // has open.
+    sim_->ModifyState([](zarvik::sim::RegisterState& s) {
+      for (int n = 0; n < s.maxCountDepat; ++n) {
+        zarvik::sim::Department& d = s.departments[static_cast<std::size_t>(n)];
+        if (d.status == zarvik::sim::kDepGoods || d.status == zarvik::sim::kDepService) continue;
+        d.status = zarvik::sim::kDepGoods;
+        d.name = "Отдел " + std::to_string(n + 1);
+        d.taxGroup = 1;
+      }
+    });
+    // Identified, as a write connects first: the model's departments and goods.
+    if (!protocol_.GetInfo()) return false;
+    zarvik::TKKMInfo& info = kkm_.Info();
+    // The simulated register holds --goods records whatever its descriptor
+    // says of its largest goods number.
+    info.maxCountGoods = std::max(info.maxCountGoods, options_.goods);
+    zarvik::TWorkTable& t = file_.mtTOBAP;
+    zarvik::ClearRows(t);
+    const int step = options_.changed > 0 ? options_.goods / options_.changed : 0;
+    int changed = 0;
+    for (std::size_t k = 0; k < records_.size(); ++k) {
+      std::copy(records_[k].begin(), records_[k].end(), info.GoodsRecord.begin());
+      t.Append();
+      zarvik::GoodsRecordToRow(info, t);
+      if (step > 0 && changed < options_.changed && k % static_cast<std::size_t>(step) == 0) {
+        t.SetCurrency("Price",
+                      zarvik::Currency::FromRaw(t.Cur("Price").raw + zarvik::Currency::kScale / 100));
+        ++changed;
+      }
+      t.Post();
+    }
+    return changed == options_.changed;
+  }
+
   // One command; counted, and its failure ends the task.
   bool Cmd(bool ok) {
     ++commands_;
@@ -264,6 +336,31 @@ class Bench {
       }
       return true;
     }
+    if (name == "goods-update") {
+      zarvik::TWorkTable& t = file_.mtTOBAP;
+      zarvik::GoodsRegisterLimits limits;
+      if (!Cmd(zarvik::ReadGoodsLimits(protocol_, t, false, limits))) return false;
+      zarvik::TRegisterGoods held;
+      if (!Cmd(zarvik::ReadRegisterGoods(protocol_, zarvik::GoodsCodesToRead(t, info), {}, held)))
+        return false;
+      const zarvik::GoodsImportReport report;
+      const zarvik::GoodsWritePlan plan = zarvik::PlanGoodsWrite(t, limits, report, held, false, false);
+      if (plan.HasErrors() || static_cast<int>(plan.send.size()) != options_.changed) {
+        const auto error = std::find_if(plan.checks.begin(), plan.checks.end(),
+                                        [](const zarvik::GoodsCheck& c) { return c.error; });
+        std::fprintf(
+            stderr, "bench_link: the plan sends %zu records, %d expected (%d errors%s%s)\n", plan.send.size(),
+            options_.changed, plan.errorCount, error == plan.checks.end() ? "" : ", first: ",
+            error == plan.checks.end() ? "" : zarvik::GoodsCheckText(*error, plan.placeKind).c_str());
+        return false;
+      }
+      info.keepSoldCount = true;
+      for (const zarvik::GoodsPlanRow& r : plan.send) {
+        t.SetRecNo(r.row + 1);
+        if (!zarvik::GoodsRowToRecord(t, info) || !Cmd(protocol_.SetGoods())) return false;
+      }
+      return true;
+    }
     if (name == "journal") {
       std::uint64_t bytes = 0;
       const bool ok = protocol_.ReadJournal([&bytes](zarvik::TMessageBuffer& answer, bool&) {
@@ -292,6 +389,7 @@ class Bench {
   int commands_ = 0;
   int operatorCount_ = 0;
   std::vector<std::array<std::uint8_t, zarvik::kGoodsRecordSize>> records_;
+  zarvik::TBD file_;  // the goods file of goods-update
 };
 
 void PrintHeader() {
@@ -308,6 +406,12 @@ void PrintRow(const Row& r) {
               r.floor, r.measured, r.floor > 0 ? r.measured / r.floor : 0.0, r.strictFloor,
               r.strictFloor > 0 ? r.measured / r.strictFloor : 0.0);
   if (!r.countsAgree) std::printf("  (the PC's and the register's byte counts differ)\n");
+  // What the line cost the row: nothing on a clean line.
+  std::printf(
+      "  line: repeats asked %d, frames resent %d, resynchronisations %d, commands repeated %d; "
+      "simulator's late hand-overs %d (longest %lld ms)\n",
+      r.line.repeatsAsked, r.line.framesResent, r.line.resyncs, r.line.commandsRepeated, r.stalls,
+      static_cast<long long>(r.longestStall.count()));
   std::fflush(stdout);
 }
 

@@ -329,10 +329,13 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
   TRegisterGoods held;
   if (!all || backup) {
     TProgress progress(err_, "товар ККМ");
-    const bool read = ReadRegisterGoods(protocol_, GoodsCodesToRead(t, i), [&](int received) {
-      progress.Show(received);
-      return !TStopSignals::Requested();
-    }, held);
+    const bool read = ReadRegisterGoods(
+        protocol_, GoodsCodesToRead(t, i),
+        [&](int received) {
+          progress.Show(received);
+          return !TStopSignals::Requested();
+        },
+        held);
     progress.Done();
     if (!read) {
       if (TStopSignals::Requested()) return Interrupted("Товар ККМ не прочитан, ничего не записано");
@@ -418,8 +421,8 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
       progress.Done();
       ShowLineCounts();
       if (TStopSignals::Requested()) return Interrupted("Товары записаны частично, " + sofar());
-      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(r.row + 1) + " из " +
-                  std::to_string(rows) + "): записано " + sofar());
+      return Fail("Сбой при записи товара " + t.Text("Code") + " (строка " + std::to_string(r.row + 1) +
+                  " из " + std::to_string(rows) + "): записано " + sofar());
     }
     ++written;
     if (r.isNew) ++added;

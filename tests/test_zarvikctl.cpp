@@ -23,13 +23,11 @@
 #include "Simulator.h"
 #include "TestSupport.h"
 #include "model/OptionTable.h"
+#include "model/RegisterText.h"
 #include "port/Comport.h"
 #include "port/PortDevices.h"
 #include "protocol/U_protocolkkm.h"
-#include "model/RegisterText.h"
 #include "shell/TextCodec.h"
-#include "store/GoodsExchange.h"
-#include "store/UnitBD.h"
 #include "shell/U_filedirwork.h"
 #include "shell/U_language.h"
 #include "store/GoodsExchange.h"
@@ -799,8 +797,8 @@ std::string GoodsFile(const std::map<int, sim::Goods>& goods) {
     const std::string price = std::to_string(g.price / 100) + "." + kopecks.substr(kopecks.size() - 2);
     text += std::to_string(code) + ";" + std::to_string(g.type) + ";" + g.name + ";" +
             std::to_string(g.taxGroup) + ";" + price + ";" + std::to_string(g.section) + ";" +
-            ((g.flags & 1) != 0 ? "1" : "2") + ";" + g.barcode + ";" + ((g.flags & 2) != 0 ? "True" : "False") +
-            "\r\n";
+            ((g.flags & 1) != 0 ? "1" : "2") + ";" + g.barcode + ";" +
+            ((g.flags & 2) != 0 ? "True" : "False") + "\r\n";
   }
   return Utf8ToCp1251(text);
 }
@@ -934,16 +932,19 @@ TEST_F(ZarvikCtl, GoodsChecksRefuseTheFileOrWarn) {
       {"7;99;Чай;1;10;1;1;;False", "тип «255»: неизвестный тип", true},
       {"7;170;Чай;1;;1;1;;False", "цена: нет цены", true},
       {"7;170;Чай;1;10.005;1;1;;False", "больше двух знаков после точки", true},
-      {"7;170;Чай;1;10;3;1;;False", "отдел «3»: отдел закрыт (ККМ допускает: 0 (без отдела), открытые отделы 1, 2, 4)",
-       true},
+      {"7;170;Чай;1;10;3;1;;False",
+       "отдел «3»: отдел закрыт (ККМ допускает: 0 (без отдела), открытые отделы 1, 2, 4)", true},
       {"7;170;Чай;1;10;5;1;;False", "отдел «5»: такого отдела в ККМ нет", true},
-      {"7;170;Чай;4;10;1;1;;False", "налог. группа «4»: такого налога в ККМ нет (ККМ допускает: 0 (без налога), 1 (A), 2 (B))",
-       true},
-      {"7;170;Чай;1;10;1;3;;False", "продажа «255»: неизвестный признак (ККМ допускает: 1 (штучный), 2 (весовой))", true},
+      {"7;170;Чай;4;10;1;1;;False",
+       "налог. группа «4»: такого налога в ККМ нет (ККМ допускает: 0 (без налога), 1 (A), 2 (B))", true},
+      {"7;170;Чай;1;10;1;3;;False",
+       "продажа «255»: неизвестный признак (ККМ допускает: 1 (штучный), 2 (весовой))", true},
       {"7;170;Чай;1;10;1;1;36000291452;False", "", false},  // UPC-A as the register keeps it
       {"7;170;Чай;1;10;1;1;3600029145;False", "штрих-код «3600029145»: 10 цифр", true},
-      {"7;170;Чай;1;10;1;1;123456;False", "штрих-код «123456»: 6 цифр (ККМ допускает: EAN-13, EAN-8 или UPC-A", true},
-      {"7;170;Чай;1;10;1;1;4600605000015;False", "штрих-код «4600605000015»: неверная контрольная цифра", true},
+      {"7;170;Чай;1;10;1;1;123456;False",
+       "штрих-код «123456»: 6 цифр (ККМ допускает: EAN-13, EAN-8 или UPC-A", true},
+      {"7;170;Чай;1;10;1;1;4600605000015;False", "штрих-код «4600605000015»: неверная контрольная цифра",
+       true},
       {"7;170;Чай;1;10;1;1;2000000000015;False", "внутреннего диапазона магазина", false},
       {"7;170;Чай;1;10;1;1;4600605000014;False", "тот же штрих-код у кода 1 (строка 1)", false},
       {"7;170;Чай;1;10;1;1;40170725;False", "", false},      // EAN-8
@@ -954,8 +955,8 @@ TEST_F(ZarvikCtl, GoodsChecksRefuseTheFileOrWarn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     simulator->ModifyState([](sim::RegisterState& st) { st.goods.erase(7); });
-    test::WriteAll(dir.File("case.csv"), Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False\r\n" +
-                                                      c.line + "\r\n"));
+    test::WriteAll(dir.File("case.csv"),
+                   Utf8ToCp1251("1;170;Хлеб;1;52.9;1;1;4600605000014;False\r\n" + c.line + "\r\n"));
     const int before = GoodsWrites(State());
     const RunResult r = Run({"goods", "write", "case.csv", "--no-backup"});
     if (c.refused) {

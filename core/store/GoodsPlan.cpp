@@ -157,7 +157,9 @@ std::vector<GoodsFieldChange> RecordChanges(const Record& held, const Record& se
   if (((hf ^ sf) & kGoodsFlagByPiece) != 0) add("Vesovoy", sale(hf), sale(sf));
   if (!SameBytes(held, sent, kGoodsBarcodeOffset, kGoodsBarcodeLength))
     add("Shtrih", RecordBarcode(held), RecordBarcode(sent));
-  const auto blocked = [](std::uint8_t f) { return std::string((f & kGoodsFlagBlocked) != 0 ? "да" : "нет"); };
+  const auto blocked = [](std::uint8_t f) {
+    return std::string((f & kGoodsFlagBlocked) != 0 ? "да" : "нет");
+  };
   if (((hf ^ sf) & kGoodsFlagBlocked) != 0) add("isBlock", blocked(hf), blocked(sf));
   if (((hf ^ sf) & kOtherFlags) != 0) add("Flags", std::to_string(hf), std::to_string(sf));
   // The code and the rest of what is sent are the same by construction.
@@ -200,7 +202,8 @@ struct CheckContext {
 std::string SectionsAllowed(const GoodsRegisterLimits& limits) {
   std::string open;
   for (int n = 1; n <= limits.maxCountDepat && static_cast<std::size_t>(n) < limits.sectionOpen.size(); ++n)
-    if (limits.sectionOpen[static_cast<std::size_t>(n)]) open += (open.empty() ? "" : ", ") + std::to_string(n);
+    if (limits.sectionOpen[static_cast<std::size_t>(n)])
+      open += (open.empty() ? "" : ", ") + std::to_string(n);
   return "0 (без отдела)" + (open.empty() ? std::string() : ", открытые отделы " + open);
 }
 
@@ -212,7 +215,8 @@ std::string TaxesAllowed(const GoodsRegisterLimits& limits) {
   return groups;
 }
 
-constexpr std::string_view kBarcodeAllowed = "EAN-13, EAN-8 или UPC-A: 13, 8 или 12 цифр с контрольной цифрой";
+constexpr std::string_view kBarcodeAllowed =
+    "EAN-13, EAN-8 или UPC-A: 13, 8 или 12 цифр с контрольной цифрой";
 
 }  // namespace
 
@@ -238,12 +242,13 @@ GoodsRegisterLimits GoodsLimitsOf(const TKKMInfo& info) {
     limits.sectionOpen[static_cast<std::size_t>(n)] = dep.status == goods || dep.status == service;
   }
   for (int n = 0; n < kTaxCount; ++n)
-    limits.taxDefined[static_cast<std::size_t>(n)] = info.taxes[static_cast<std::size_t>(n)].defined ==
-                                                     TTaxRec::kDefinedMark;
+    limits.taxDefined[static_cast<std::size_t>(n)] =
+        info.taxes[static_cast<std::size_t>(n)].defined == TTaxRec::kDefinedMark;
   return limits;
 }
 
-bool ReadGoodsLimits(TProtocolKKM& protocol, TWorkTable& table, bool taxesKnown, GoodsRegisterLimits& limits) {
+bool ReadGoodsLimits(TProtocolKKM& protocol, TWorkTable& table, bool taxesKnown,
+                     GoodsRegisterLimits& limits) {
   if (protocol.kkm == nullptr) return false;
   TKKMInfo& info = protocol.kkm->Info();
   const int departments = std::clamp(info.maxCountDepat, 0, kMaxDepartments);
@@ -284,10 +289,10 @@ BarcodeVerdict CheckBarcode(std::string_view barcode) {
   if (barcode.empty() || barcode == "0") return BarcodeVerdict::None;
   if (!AllDigits(barcode)) return BarcodeVerdict::NotDigits;
   switch (barcode.size()) {
-    case 7:    // EAN-8 without its leading zero
-    case 8:    // EAN-8
-    case 11:   // UPC-A without its leading zero
-    case 12:   // UPC-A
+    case 7:          // EAN-8 without its leading zero
+    case 8:          // EAN-8
+    case 11:         // UPC-A without its leading zero
+    case 12:         // UPC-A
     case 13: break;  // EAN-13
     default: return BarcodeVerdict::BadLength;
   }
@@ -335,8 +340,7 @@ std::vector<GoodsCheck> CheckGoodsRows(TWorkTable& table, const GoodsRegisterLim
     if (type && *type == kGoodsTypeNone) return;
     if (!type || (*type != kGoodsTypeGoods && *type != kGoodsTypeService && *type != kGoodsTypeContainer))
       ctx.Add(GoodsCheckKind::BadType, "Type", type ? std::to_string(*type) : std::string(),
-              type ? "неизвестный тип" : "нет типа",
-              "170 (товар), 165 (услуга), 160 (тара), 0 (удалить)");
+              type ? "неизвестный тип" : "нет типа", "170 (товар), 165 (услуга), 160 (тара), 0 (удалить)");
     const std::string name = TextAt(table, c[gfName]);
     if (Utf8Length(name) > static_cast<std::size_t>(kGoodsNameWidth))
       ctx.Add(GoodsCheckKind::NameCut, "Name", name,
@@ -353,14 +357,15 @@ std::vector<GoodsCheck> CheckGoodsRows(TWorkTable& table, const GoodsRegisterLim
     } else if (*price < 0 || *price % kRawPerKopeck != 0 || *price / kRawPerKopeck > kHighestPriceKopecks) {
       ctx.Add(GoodsCheckKind::BadPrice, "Price", GoodsNumberText(Currency::FromRaw(*price)),
               *price < 0 ? "цена меньше нуля"
-                         : (*price % kRawPerKopeck != 0 ? "больше двух знаков после точки" : "не помещается в поле цены"),
+                         : (*price % kRawPerKopeck != 0 ? "больше двух знаков после точки"
+                                                        : "не помещается в поле цены"),
               priceAllowed);
     }
     const std::optional<std::int64_t> section = IntAt(table, c[gfSection]);
     const std::int64_t s = section.value_or(0);
     if (s < 0 || s > limits.maxCountDepat)
-      ctx.Add(GoodsCheckKind::SectionOutOfRange, "Section", std::to_string(s),
-              "такого отдела в ККМ нет", SectionsAllowed(limits));
+      ctx.Add(GoodsCheckKind::SectionOutOfRange, "Section", std::to_string(s), "такого отдела в ККМ нет",
+              SectionsAllowed(limits));
     else if (s > 0 && (static_cast<std::size_t>(s) >= limits.sectionOpen.size() ||
                        !limits.sectionOpen[static_cast<std::size_t>(s)]))
       ctx.Add(GoodsCheckKind::SectionClosed, "Section", std::to_string(s), "отдел закрыт",
@@ -368,7 +373,8 @@ std::vector<GoodsCheck> CheckGoodsRows(TWorkTable& table, const GoodsRegisterLim
     const std::int64_t ng = IntAt(table, c[gfNG]).value_or(0);
     if (ng < 0 || ng > kTaxCount || (ng > 0 && !limits.taxDefined[static_cast<std::size_t>(ng - 1)]))
       ctx.Add(GoodsCheckKind::BadTaxGroup, "NG", std::to_string(ng),
-              ng == kGoodsInvalid ? "неверная налоговая группа" : "такого налога в ККМ нет", TaxesAllowed(limits));
+              ng == kGoodsInvalid ? "неверная налоговая группа" : "такого налога в ККМ нет",
+              TaxesAllowed(limits));
     // The sale kind and the barcode travel with goods only.
     if (type && *type == kGoodsTypeGoods) {
       const std::optional<std::int64_t> sale = IntAt(table, c[gfVesovoy]);
@@ -396,8 +402,8 @@ std::vector<GoodsCheck> CheckGoodsRows(TWorkTable& table, const GoodsRegisterLim
                   std::string(kBarcodeAllowed));
           break;
         case BarcodeVerdict::BadLength:
-          ctx.Add(GoodsCheckKind::BarcodeLength, "Shtrih", barcode,
-                  std::to_string(barcode.size()) + " цифр", std::string(kBarcodeAllowed));
+          ctx.Add(GoodsCheckKind::BarcodeLength, "Shtrih", barcode, std::to_string(barcode.size()) + " цифр",
+                  std::string(kBarcodeAllowed));
           break;
         case BarcodeVerdict::BadCheckDigit:
           ctx.Add(GoodsCheckKind::BarcodeCheckDigit, "Shtrih", barcode, "неверная контрольная цифра",
@@ -435,8 +441,8 @@ std::vector<GoodsCheck> CheckGoodsRows(TWorkTable& table, const GoodsRegisterLim
     GoodsCheck more;
     more.kind = kind;
     more.error = false;
-    more.problem = "то же предупреждение ещё в " + std::to_string(count - GoodsImportReport::kIssuesInFull) +
-                   " строках";
+    more.problem =
+        "то же предупреждение ещё в " + std::to_string(count - GoodsImportReport::kIssuesInFull) + " строках";
     kept.push_back(std::move(more));
   }
   out = std::move(kept);
@@ -499,7 +505,8 @@ std::vector<int> GoodsCodesToRead(TWorkTable& table, const TKKMInfo& info) {
   for (table.First(); !table.Eof() && !beyond; table.Next()) {
     const std::optional<std::int64_t> code = IntAt(table, c[gfCode]);
     if (!code || *code < 1 || *code > info.MaxCountGoods()) continue;
-    beyond = *code > kHighestSingleGoodsRead || codes.size() >= static_cast<std::size_t>(kMostGoodsReadOneByOne);
+    beyond =
+        *code > kHighestSingleGoodsRead || codes.size() >= static_cast<std::size_t>(kMostGoodsReadOneByOne);
     codes.push_back(static_cast<int>(*code));
   }
   table.First();
@@ -508,8 +515,8 @@ std::vector<int> GoodsCodesToRead(TWorkTable& table, const TKKMInfo& info) {
   return codes;
 }
 
-bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes, const TGoodsReadProgress& progress,
-                       TRegisterGoods& out) {
+bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes,
+                       const TGoodsReadProgress& progress, TRegisterGoods& out) {
   out = TRegisterGoods{};
   if (protocol.kkm == nullptr) return false;
   TKKMInfo& info = protocol.kkm->Info();
@@ -562,8 +569,8 @@ bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes, co
         const int status = bytes[kReplyResultOffset];
         if (status == kResultGoodsNotFound || status == kResultBadGoodsCode) return;
         if (status != 0 || bytes.size() < kReplyRecordOffset + kGoodsRecordSize) {
-          Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false, true,
-                true);
+          Error(status != 0 ? ErrorText(status) : std::string("Не верный размер полученых данных"), false,
+                true, true);
           refused = true;
           more = false;
           return;
@@ -584,10 +591,9 @@ bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes, co
 
 std::string GoodsFieldTitle(std::string_view field) {
   static const std::pair<std::string_view, std::string_view> kTitles[] = {
-      {"Code", "код"},         {"Type", "тип"},          {"Name", "наименование"},
-      {"NG", "налог. группа"}, {"Price", "цена"},        {"Section", "отдел"},
-      {"Vesovoy", "продажа"},  {"Shtrih", "штрих-код"},  {"isBlock", "блокирован"},
-      {"Count", "продано"},    {"Flags", "флаги"}};
+      {"Code", "код"},           {"Type", "тип"},      {"Name", "наименование"}, {"NG", "налог. группа"},
+      {"Price", "цена"},         {"Section", "отдел"}, {"Vesovoy", "продажа"},   {"Shtrih", "штрих-код"},
+      {"isBlock", "блокирован"}, {"Count", "продано"}, {"Flags", "флаги"}};
   for (const auto& [name, title] : kTitles)
     if (name == field) return std::string(title);
   return std::string(field);

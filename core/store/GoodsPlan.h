@@ -75,12 +75,12 @@ bool IsGoodsCheckError(GoodsCheckKind kind);
 struct GoodsCheck {
   GoodsCheckKind kind = GoodsCheckKind::NoCode;
   bool error = true;
-  int place = 0;          // file line or record, else the table row (1-based)
-  std::string code;       // `Code` as text, empty when there is none
-  std::string field;      // the goods field ("Code", "Price", ...)
-  std::string value;      // the value as the row holds it
-  std::string problem;    // what is wrong with it
-  std::string allowed;    // what the register allows, empty when nothing applies
+  int place = 0;        // file line or record, else the table row (1-based)
+  std::string code;     // `Code` as text, empty when there is none
+  std::string field;    // the goods field ("Code", "Price", ...)
+  std::string value;    // the value as the row holds it
+  std::string problem;  // what is wrong with it
+  std::string allowed;  // what the register allows, empty when nothing applies
 };
 
 // One field that a write changes.
@@ -102,12 +102,12 @@ struct GoodsPlanRow {
 
 struct GoodsWritePlan {
   GoodsPlaceKind placeKind = GoodsPlaceKind::Line;
-  bool compared = false;  // false: every row is sent (--all)
+  bool compared = false;           // false: every row is sent (--all)
   std::vector<GoodsCheck> checks;  // errors and warnings in row order
   std::vector<GoodsPlanRow> send;  // in table order
-  int changed = 0;    // rows sent that the register holds with other values
-  int added = 0;      // rows sent whose code the register lacks
-  int unchanged = 0;  // rows not sent: the register holds them as they are
+  int changed = 0;                 // rows sent that the register holds with other values
+  int added = 0;                   // rows sent whose code the register lacks
+  int unchanged = 0;               // rows not sent: the register holds them as they are
   int errorCount = 0;
   int warningCount = 0;
 
@@ -153,8 +153,8 @@ using TGoodsReadProgress = std::function<bool(int received)>;
 // Reads the register's goods `codes` one by one (a code it does not hold is
 // left out), or the whole table when `codes` is empty. False after a
 // reported failure or a stop.
-bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes, const TGoodsReadProgress& progress,
-                       TRegisterGoods& out);
+bool ReadRegisterGoods(TProtocolKKM& protocol, const std::vector<int>& codes,
+                       const TGoodsReadProgress& progress, TRegisterGoods& out);
 
 // ---------------------------------------------------------------------------
 // Texts

@@ -19,11 +19,13 @@
 #include "Scenario.h"
 #include "Simulator.h"
 #include "UiHooksQt.h"
+#include "pages/GoodsPage.h"
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
 #include "shell/U_language.h"
+#include "store/GoodsPlan.h"
 
 namespace uitest {
 
@@ -114,6 +116,12 @@ class TTestBed {
       answers_.erase(answers_.begin());
       return a;
     };
+    // The preview of a goods write is answered as a question is: the
+    // summary line is kept, the answer is "Записать" unless told otherwise.
+    window_->GoodsPage().confirmWrite = [this](const zarvik::GoodsWritePlan& plan) {
+      previews_.push_back(zarvik::GoodsPlanSummary(plan));
+      return confirmWrites_;
+    };
     window_->show();
     return *window_;
   }
@@ -132,6 +140,10 @@ class TTestBed {
   // Answers the next questions will get, in order (the default afterwards).
   void Answer(std::vector<zarvik::QueryButton> answers) { answers_ = std::move(answers); }
   const std::vector<std::string>& Questions() const { return questions_; }
+  // The summaries of the goods write previews shown so far; whether they are
+  // answered with "Записать".
+  const std::vector<std::string>& Previews() const { return previews_; }
+  void ConfirmWrites(bool confirm) { confirmWrites_ = confirm; }
   // The console's text.
   QString ConsoleText() { return window_->Console().toPlainText(); }
   // The lines of the log file written so far (UTF-8).
@@ -150,6 +162,8 @@ class TTestBed {
   std::vector<TBox> boxes_;
   std::vector<std::string> questions_;
   std::vector<zarvik::QueryButton> answers_;
+  std::vector<std::string> previews_;
+  bool confirmWrites_ = true;
 };
 
 // How long a test waits for what must happen: far longer than it takes even

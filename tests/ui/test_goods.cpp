@@ -34,7 +34,12 @@ sim::Scenario ShopScenario(const QStringList& goods, int workMode = 2) {
   QString text = QString::fromUtf8(
                      "[Register]\nModel=Зарвик-02Ф\nSerialNumber=002100457731\nVersion=B 003\n"
                      "GoodsCapacity=1000\nDepartments=4\nOperatorCount=4\nWorkMode=") +
-                 QString::number(workMode) + "\n[Goods]\n" + goods.join('\n') + "\n";
+                 QString::number(workMode) +
+                 QString::fromUtf8(
+                     "\n[Departments]\n1=Товар;Бакалея;A;0\n2=Товар;Молоко;B;0\n3=Услуга;Доставка;C;0\n"
+                     "4=Товар;Разное;D;0\n[Taxes]\n1=НДС 20%;20.00;1\n2=НДС 10%;10.00;1\n"
+                     "3=НДС 0%;0;1\n4=Без НДС;0;0\n5=Налог 5%;5.00;1") +
+                 "\n[Goods]\n" + goods.join('\n') + "\n";
   sim::Scenario sc;
   std::string error;
   if (!sim::LoadScenarioText(text.toStdString(), sc, error)) qFatal("scenario: %s", error.c_str());
@@ -53,6 +58,14 @@ QStringList AllRows(TWorkTable& t) {
   for (t.First(); !t.Eof(); t.Next()) rows << RowText(t);
   t.First();
   return rows;
+}
+
+// An EAN-13 of the twelve digits of `first12` and their check digit.
+QString Ean13(long long first12) {
+  const QString digits = QString::number(first12).rightJustified(12, '0');
+  int sum = 0;
+  for (int i = 0; i < 12; ++i) sum += digits[i].digitValue() * (i % 2 != 0 ? 3 : 1);
+  return digits + QString::number((10 - sum % 10) % 10);
 }
 
 // Appends a row from "Code|Type|Name|NG|Price|Section|Vesovoy|Shtrih|isBlock|Count"
@@ -124,7 +137,7 @@ class GoodsPageTest : public QObject {
   void init() { SetDecimalSeparator('.'); }
 
   void readAllFillsRowsInCodeOrderAndSkipsARepeatedRecord() {
-    TRig rig(ShopScenario({QString::fromUtf8("1=Хлеб;25.50;1;1;4600000000017;piece;1.500;0"),
+    TRig rig(ShopScenario({QString::fromUtf8("1=Хлеб;25.50;1;1;4600000000015;piece;1.500;0"),
                            QString::fromUtf8("2=Сахар;60;2;2;;weight;0;1"),
                            QString::fromUtf8("5=Молоко 3,2%;64.90;0;0;4607001771012;piece;154.000;0")}));
     TWorkTable& t = rig.Table();
@@ -141,7 +154,7 @@ class GoodsPageTest : public QObject {
     rig.Trigger("tovarLoadAll");
 
     QCOMPARE(AllRows(t),
-             QStringList({QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000017|False|1.5"),
+             QStringList({QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000015|False|1.5"),
                           QString::fromUtf8("2|170|Сахар|2|60|2|2|0|True|0"),  // no barcode: zeros
                           QString::fromUtf8("5|170|Молоко 3,2%|0|64.9|0|1|4607001771012|False|154")}));
     // The register sent record 2 again; the link acknowledged the copy
@@ -280,7 +293,7 @@ class GoodsPageTest : public QObject {
     rig.w->Info()->maxCountDepat = 4;
     rig.w->Info()->maxCountGoods = 100;
     TWorkTable& t = rig.Table();
-    AddRow(t, QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000017|False|0"));
+    AddRow(t, QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000015|False|0"));
     AddRow(t, QString::fromUtf8("2|170|Седьмая секция|1|10|7|1||False|0"));  // section 7 of 4
     AddRow(t, "3|0||||||||");                                                // marked for deletion
     AddRow(t, QString::fromUtf8("150|170|Вне базы|1|10|1|1||False|0"));      // above maxCountGoods
@@ -297,20 +310,63 @@ class GoodsPageTest : public QObject {
     QCOMPARE(rig.page->CellState(2, priceColumn), TGoodsCellState::Deleted);
     QCOMPARE(rig.page->CellState(0, codeColumn), TGoodsCellState::Plain);
 
+    // Rows the register cannot take refuse the whole write, each named.
+    rig.Trigger("tovarSaveAll");
+    std::vector<uitest::TBox> boxes = rig.bed.TakeBoxes();
+    QCOMPARE(int(boxes.size()), 1);
+    QVERIFY(QString::fromStdString(boxes[0].text)
+                .startsWith(QString::fromUtf8("Товары не записаны: файл не прошёл проверку, ошибок 4\n")));
+    for (const char* line :
+         {"Error:Строка 2, код 2: отдел «7»: такого отдела в ККМ нет",
+          "Error:Строка 4, код 4: цена: нет цены",
+          "Error:Строка 5, код 150: код «150»: код вне номеров товаров ККМ (ККМ допускает: 1..100)",
+          "Error:Строка 6: код: нет кода"})
+      QVERIFY2(ConsoleHas(rig.bed, line), line);
+    QVERIFY(rig.bed.Previews().empty());
+    const sim::RegisterState refused = rig.bed.Sim().State();
+    QCOMPARE(int(refused.goods.size()), 2);
+    QVERIFY(std::find(refused.commandsExecuted.begin(), refused.commandsExecuted.end(), 17) ==
+            refused.commandsExecuted.end());
+
+    // Without them: the new code and the deletion of a held one are sent,
+    // after the preview says so.
+    ClearRows(t);
+    AddRow(t, QString::fromUtf8("1|170|Хлеб|1|25.5|1|1|4600000000015|False|0"));
+    AddRow(t, "3|0||||||||");
+    AddRow(t, QString::fromUtf8("4|170|Четыре|1|10|1|1||False|0"));  // as the register holds it
     rig.Trigger("tovarSaveAll");
     QVERIFY(rig.bed.Boxes().empty());
+    QCOMPARE(rig.bed.Previews(), std::vector<std::string>{"изменится 1, новых 1, без изменений 1"});
     QVERIFY(ConsoleHas(rig.bed, "Записываем товар..."));
-    QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Записано 2 тов.")));
+    QVERIFY(rig.bed.ConsoleText().endsWith(
+        QString::fromUtf8("записано 2 (новых 1), без изменений 1, пропущено с ошибками 0")));
     const sim::RegisterState s = rig.bed.Sim().State();
     QCOMPARE(int(s.goods.size()), 2);
     QVERIFY(s.goods.count(1) == 1);
     QCOMPARE(QString::fromStdString(s.goods.at(1).name), QString::fromUtf8("Хлеб"));
     QCOMPARE(s.goods.at(1).price, std::uint64_t{2550});
-    QCOMPARE(QString::fromStdString(s.goods.at(1).barcode), QString("4600000000017"));
+    QCOMPARE(QString::fromStdString(s.goods.at(1).barcode), QString("4600000000015"));
     QCOMPARE(s.goods.count(3), std::size_t{0});  // deleted by the type-0 record
     QCOMPARE(QString::fromStdString(s.goods.at(4).name), QString::fromUtf8("Четыре"));  // untouched
     QCOMPARE(rig.w->Transfer().transferProgress, 0);
     QCOMPARE(rig.page->bSaveTOBAP->text(), QString::fromUtf8("Записать все в ККМ"));
+
+    // Nothing differs now: nothing is written and no preview is shown; the
+    // box "all rows" sends every row again, after its preview; "Отмена" writes nothing.
+    const int writes = int(std::count(s.commandsExecuted.begin(), s.commandsExecuted.end(), 17));
+    rig.Trigger("tovarSaveAll");
+    QVERIFY(rig.bed.ConsoleText().endsWith(
+        QString::fromUtf8("записано 0 (новых 0), без изменений 3, пропущено с ошибками 0")));
+    QCOMPARE(rig.bed.Previews().size(), std::size_t{1});
+    rig.page->cbGoodsWriteAll->setChecked(true);
+    rig.bed.ConfirmWrites(false);
+    rig.Trigger("tovarSaveAll");
+    QCOMPARE(rig.bed.Previews().size(), std::size_t{2});
+    QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Запись товаров отменена")));
+    rig.bed.ConfirmWrites(true);
+    rig.Trigger("tovarSaveAll");
+    const sim::RegisterState after = rig.bed.Sim().State();
+    QCOMPARE(int(std::count(after.commandsExecuted.begin(), after.commandsExecuted.end(), 17)), writes + 3);
   }
 
   void writeNamesTheRowsItSkipsBeforeTheTransfer() {
@@ -345,26 +401,23 @@ class GoodsPageTest : public QObject {
     rig.Trigger("tovarSaveAll");
     // The rows are in code order; each keeps its line of the file.
     QVERIFY(linesInOrder(
-        {QString::fromUtf8(
-             "Warning:Строка 4, код 3 не записывается: штрих-код «12A» содержит не только цифры"),
-         QString::fromUtf8("Warning:Строка 5, код 4 не записывается: секция 9 вне диапазона 0..4"),
+        {QString::fromUtf8("Error:Строка 4, код 3: штрих-код «12A»: не только цифры"),
+         QString::fromUtf8("Error:Строка 5, код 4: отдел «9»: такого отдела в ККМ нет"),
          QString::fromUtf8(
-             "Warning:Строка 3, код 5000 не записывается: код больше наибольшего номера товара ККМ (1000)"),
-         QString::fromUtf8("Warning:Кодов больше наибольшего номера товара ККМ (1000): 1"),
-         QString::fromUtf8("Записываем товар..."), QString::fromUtf8("Warning:Пропущено 3 тов."),
-         QString::fromUtf8("Записано 1 тов.")}));
-    QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Записано 1 тов.")));
-    QCOMPARE(int(rig.bed.Sim().State().goods.size()), 1);
-    QVERIFY(rig.bed.Boxes().empty());
+             "Error:Строка 3, код 5000: код «5000»: код вне номеров товаров ККМ (ККМ допускает: 1..1000)"),
+         QString::fromUtf8("Error:Товары не записаны: файл не прошёл проверку, ошибок 3")}));
+    QVERIFY(!ConsoleHas(rig.bed, "Записываем товар..."));
+    QVERIFY(rig.bed.Sim().State().goods.empty());
+    QCOMPARE(int(rig.bed.TakeBoxes().size()), 1);
     // Once rows are deleted on the page they are numbered as the grid shows them.
     t.First();
     rig.bed.Answer({QueryButton::Ok});
     rig.Trigger("tovarDelRec");
     rig.Trigger("tovarSaveAll");
-    QVERIFY(linesInOrder({QString::fromUtf8("Warning:Строка 1, код 3 не записывается"),
-                          QString::fromUtf8("Warning:Строка 2, код 4 не записывается"),
-                          QString::fromUtf8("Warning:Строка 3, код 5000 не записывается"),
-                          QString::fromUtf8("Записано 0 тов.")}));
+    QVERIFY(linesInOrder({QString::fromUtf8("Error:Строка 1, код 3: штрих-код"),
+                          QString::fromUtf8("Error:Строка 2, код 4: отдел"),
+                          QString::fromUtf8("Error:Строка 3, код 5000: код"),
+                          QString::fromUtf8("Error:Товары не записаны: файл не прошёл проверку, ошибок 3")}));
   }
 
   void writeIsRefusedOutsideOffLineMode() {
@@ -439,13 +492,13 @@ class GoodsPageTest : public QObject {
   }
 
   void readCurrentRecord() {
-    TRig rig(ShopScenario({QString::fromUtf8("7=Кефир;45;1;2;4600000000017;piece;2.000;1")}));
+    TRig rig(ShopScenario({QString::fromUtf8("7=Кефир;45;1;2;4600000000015;piece;2.000;1")}));
     TWorkTable& t = rig.Table();
     AddRow(t, "7|170|old|1|1|1|1||False|0");
     AddRow(t, "|170|no code|1|1|1|1||False|0");
     t.First();
     rig.Trigger("tovarLoadOne");
-    QCOMPARE(RowText(t), QString::fromUtf8("7|170|Кефир|1|45|2|1|4600000000017|True|2"));
+    QCOMPARE(RowText(t), QString::fromUtf8("7|170|Кефир|1|45|2|1|4600000000015|True|2"));
     QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("1 товар загружен")));
     // A row without a code asks nothing.
     t.Last();
@@ -470,12 +523,13 @@ class GoodsPageTest : public QObject {
                     .arg(QString::number(code * 1.25, 'f', 2))
                     .arg(code % 5)
                     .arg(goods ? 1 + code % 2 : 1)
-                    .arg(goods ? QString::number(4600000000000LL + code) : QString())
+                    .arg(goods ? Ean13(4600000000000LL / 10 + code) : QString())
                     .arg(code % 7 == 0 ? "True" : "False"));
     }
     const QStringList written = AllRows(t);
     rig.Trigger("tovarSaveAll");
-    QVERIFY(rig.bed.ConsoleText().endsWith(QString::fromUtf8("Записано 300 тов.")));
+    QVERIFY(rig.bed.ConsoleText().endsWith(
+        QString::fromUtf8("записано 300 (новых 300), без изменений 0, пропущено с ошибками 0")));
     QCOMPARE(int(rig.bed.Sim().State().goods.size()), 300);
     rig.Trigger("tovarLoadAll");
     QCOMPARE(AllRows(t), written);

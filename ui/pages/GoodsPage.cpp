@@ -217,6 +217,11 @@ void TGoodsPage::BuildLayout() {
   Label9->setBuddy(cbisSaveTOBAPCount);
   resetRow->addWidget(cbisSaveTOBAPCount);
   resetRow->addWidget(Label9);
+  resetRow->addSpacing(kGroupSpacing);
+  cbGoodsWriteAll =
+      new QCheckBox(QString::fromUtf8(kWriteAllRowsLabel.data(), kWriteAllRowsLabel.size()), this);
+  cbGoodsWriteAll->setObjectName("cbGoodsWriteAll");
+  resetRow->addWidget(cbGoodsWriteAll);
   resetRow->addStretch(1);
   layout->addLayout(resetRow);
   layout->addWidget(DBGridEhTOBAP, 1);
@@ -450,6 +455,7 @@ void TGoodsPage::DisableGoodsActions() {
   for (std::string_view name : kGoodsActions) host_.SetActionEnabled(name, false);
   if (QToolBar* bar = MainToolBar()) bar->setEnabled(false);
   cbisSaveTOBAPCount->setEnabled(false);
+  cbGoodsWriteAll->setEnabled(false);
   host_.PanelMenu()->setEnabled(false);
   // The grid follows the transfer; a click or an edit in it would move the
   // row the transfer works on.
@@ -460,6 +466,7 @@ void TGoodsPage::EnableGoodsActions() {
   for (std::string_view name : kGoodsActions) host_.SetActionEnabled(name, true);
   if (QToolBar* bar = MainToolBar()) bar->setEnabled(true);
   cbisSaveTOBAPCount->setEnabled(true);
+  cbGoodsWriteAll->setEnabled(true);
   host_.PanelMenu()->setEnabled(true);
   DBGridEhTOBAP->setEnabled(true);
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "PageHost.h"
+#include "store/GoodsPlan.h"
 #include "store/GoodsReport.h"
 
 class QCheckBox;
@@ -48,6 +49,7 @@ inline constexpr int kSectionLimitWithoutRegister = 4;
 inline constexpr std::string_view kStopCaption = "Остановить";
 inline constexpr std::string_view kLoadAllCaption = "Считать все из ККМ";
 inline constexpr std::string_view kSaveAllCaption = "Записать все в ККМ";
+inline constexpr std::string_view kWriteAllRowsLabel = "Записывать все строки, а не только отличия";
 inline constexpr std::string_view kResetSoldLabel = "При  записи в ККМ обнулять кол - во \"Продано\"";
 inline constexpr std::string_view kDeleteQuestion = "Вы действительно желаете удалить";
 inline constexpr std::string_view kDuplicateCodeText = "Товар с кодом ";
@@ -78,6 +80,8 @@ class TGoodsPage : public QWidget {
   TSpeedButtonEx* SpeedButtonExExpWares = nullptr;
   QCheckBox* cbisSaveTOBAPCount = nullptr;
   QLabel* Label9 = nullptr;
+  // "Записать все в ККМ" sends every row, not only those that differ.
+  QCheckBox* cbGoodsWriteAll = nullptr;
   QMenu* PopupMenuImport = nullptr;
   QMenu* PopupMenuExport = nullptr;
   QFileDialog* OpenDialogDBF = nullptr;
@@ -86,6 +90,9 @@ class TGoodsPage : public QWidget {
   // Shows a file dialog and returns the chosen file, or "" when cancelled.
   // Tests replace it to answer without a person.
   std::function<QString(QFileDialog& dialog)> runFileDialog;
+  // Shows what "Записать все в ККМ" will write (TGoodsWritePreview) and
+  // returns whether to go on. Tests replace it to answer without a person.
+  std::function<bool(const GoodsWritePlan& plan)> confirmWrite;
 
   TWorkTable& Table();
 
@@ -147,6 +154,10 @@ class TGoodsPage : public QWidget {
   bool CodeAccepted(int row, const QString& text);
   void MarkForDeletion();
   void SaveGoods(bool singleRow);
+  // The checks, the comparison and the preview of a write of the whole
+  // table, then the write of the rows that differ.
+  void SaveChangedGoods();
+  bool ConfirmWrite(const GoodsWritePlan& plan);
   void OnGoodsRecord(TMessageBuffer& answer, bool& more);
   // Ends a transfer on every way out.
   void EndTransfer(std::string_view action, std::string_view caption);

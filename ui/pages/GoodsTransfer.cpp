@@ -12,12 +12,14 @@
 
 #include "DBGridEh.h"
 #include "GoodsPage.h"
+#include "GoodsWritePreview.h"
 #include "model/U_kkms.h"
 #include "protocol/TransferResume.h"
 #include "protocol/U_protocolkkm.h"
 #include "shell/DiaLog.h"
 #include "shell/UiHooks.h"
 #include "store/GoodsExchange.h"
+#include "store/GoodsPlan.h"
 #include "store/GoodsReport.h"
 #include "store/RegisterBackup.h"
 #include "store/UnitBD.h"
@@ -231,6 +233,10 @@ void TGoodsPage::SaveGoods(bool singleRow) {
       Error(Str(kCannotWriteOffline), true, true, true);
       return;
     }
+    if (!singleRow) {
+      SaveChangedGoods();
+      return;
+    }
     // Everything the register will not get is named before the transfer.
     int toWrite = 0;
     int skipped = ReportRowsNotWritten(singleRow, info, toWrite);
@@ -308,6 +314,157 @@ void TGoodsPage::SaveGoods(bool singleRow) {
       Error("Товар не записан", true, true, true);
     }
   });
+}
+
+void TGoodsPage::SaveChangedGoods() {
+  TTransferState& state = host_.Transfer();
+  TKKMInfo& info = host_.Kkm().Info();
+  TProtocolKKM& protocol = host_.Protocol();
+  TWorkTable& table = Table();
+  host_.Action("tovarSaveAll")->setText(QString::fromUtf8(kStopCaption.data(), kStopCaption.size()));
+  protocol.lineCounts = {};
+  // Rows keep the numbers of the file they came from while they are its rows.
+  GoodsImportReport places;
+  places.Reset(report_.file, report_.placeKind);
+  places.rowPlaces = report_.rowPlaces;
+  // Every row is checked against the register before anything is read or written.
+  GoodsRegisterLimits limits;
+  if (!ReadGoodsLimits(protocol, table, host_.Flags().taxesLoaded, limits)) {
+    ShowLineCounts(protocol);
+    Error("Сбой при загрузке товара: не прочитаны отделы и налоги ККМ", true, true, true);
+    return;
+  }
+  const std::vector<GoodsCheck> checks = CheckGoodsRows(table, limits, places);
+  std::string errors;
+  int errorCount = 0;
+  for (const GoodsCheck& c : checks) {
+    const std::string text = GoodsCheckText(c, places.placeKind);
+    if (!c.error) {
+      Warning(text, false, true, true);
+      continue;
+    }
+    Error(text, false, true, true);
+    if (++errorCount <= GoodsImportReport::kIssuesInFull) errors += "\n" + text;
+  }
+  if (errorCount > 0) {
+    if (errorCount > GoodsImportReport::kIssuesInFull) errors += "\n...";
+    const std::string refused = std::string(kGoodsChecksRefusedText) + std::to_string(errorCount);
+    Error(refused, false, true, true);
+    // The box names the rows too (the first twenty).
+    Error(refused + errors, true, false, false);
+    return;
+  }
+  // What the register holds: for the comparison and for the backup.
+  const bool all = cbGoodsWriteAll->isChecked();
+  const bool backup = host_.WriteSafety().backup.enabled;
+  const bool resetSold = cbisSaveTOBAPCount->isChecked();
+  TRegisterGoods held;
+  if (!all || backup) {
+    Mess("Читаем товар ККМ для сравнения...", false, true, true);
+    const bool read = ReadRegisterGoods(
+        protocol, GoodsCodesToRead(table, info),
+        [&](int) {
+          ShowWait(kGoodsWaitTime);
+          return !state.transferStopRequested && !UiHooks().IsTerminating();
+        },
+        held);
+    if (!read) {
+      ShowLineCounts(protocol);
+      if (state.transferStopRequested)
+        Warning("Товары записаны частично, 0 тов.", false, true, true);
+      else
+        Error("Сбой при загрузке товара: ничего не записано", true, true, true);
+      return;
+    }
+  }
+  const GoodsWritePlan plan = PlanGoodsWrite(table, limits, places, held, all, resetSold);
+  Mess(GoodsPlanSummary(plan), false, true, true);
+  if (plan.send.empty()) {
+    ShowLineCounts(protocol);
+    Mess(GoodsWriteResultText(0, 0, plan.unchanged, 0), false, true, true);
+    return;
+  }
+  HideWait();
+  if (!ConfirmWrite(plan)) {
+    ShowLineCounts(protocol);
+    Mess("Запись товаров отменена", false, true, true);
+    return;
+  }
+  ShowWait(kGoodsWaitTime);
+  // What the register holds is kept first.
+  if (backup) {
+    const std::string folder = GoodsBackupFolder(ProfileFolderPath());
+    const std::string path = GoodsBackupPath(folder, info.serialNumber, std::chrono::system_clock::now());
+    if (!SaveGoodsBackup(held, path)) {
+      Error(std::string(kBackupFailedText), true, true, true);
+      return;
+    }
+    PruneGoodsBackups(folder, info.serialNumber, host_.WriteSafety().backup.keep);
+  }
+  Mess("Записываем товар...", false, true, true);
+  state.transferProgress = 0;
+  state.goodsLastCode = 0;
+  // A ticked box makes the register reset the quantity sold.
+  info.keepSoldCount = !resetSold;
+  QProgressBar* progress = host_.ProgressBar();
+  progress->reset();
+  progress->setMaximum(static_cast<int>(plan.send.size()));
+  progress->show();
+  // The grid follows the rows a few times a second, not at every row.
+  table.DisableControls();
+  const TScopeExit resume([&table] { table.EnableControls(); });
+  gridShown_.start();
+  int written = 0;
+  int added = 0;
+  int failed = 0;
+  TResumeControl control;
+  control.stopRequested = [&state] { return state.transferStopRequested; };
+  control.onResume = [&table, progress](int resumptions) {
+    progress->setFormat(ResumedFormat(resumptions));
+    Warning("Связь с ККМ прервалась, товар " + table.Text("Code") + " записываем снова", false, true, true);
+    ShowWait(kGoodsWaitTime);
+  };
+  int position = 0;
+  for (const GoodsPlanRow& r : plan.send) {
+    ShowWait(kGoodsWaitTime);
+    table.SetRecNo(r.row + 1);
+    state.transferProgress = table.RecNo();
+    // The row being written shows; a stop pressed meanwhile leaves the next one unwritten.
+    progress->setValue(++position);
+    if (state.transferStopRequested || UiHooks().IsTerminating()) break;
+    if (!GoodsRowToRecord(table, info)) {
+      // A value the record cannot hold (the checks let none through).
+      Warning("Товар " + table.Text("Code") + " не записан", false, true, true);
+      ++failed;
+      continue;
+    }
+    if (!SetGoodsResuming(protocol, control)) {
+      // A stop during a resumption leaves the row unwritten.
+      if (state.transferStopRequested) break;
+      ShowLineCounts(protocol);
+      Error("Сбой при записи товара", true, true, true);
+      return;
+    }
+    ++written;
+    if (r.isNew) ++added;
+    if (gridShown_.hasExpired(kGridRefreshTime.count())) {
+      table.EnableControls();
+      table.DisableControls();
+      gridShown_.start();
+    }
+  }
+  ShowLineCounts(protocol);
+  if (state.transferStopRequested) {
+    Warning("Товары записаны частично, " + std::to_string(written) + " тов.", false, true, true);
+    return;
+  }
+  Mess(GoodsWriteResultText(written, added, plan.unchanged, failed), false, true, true);
+}
+
+bool TGoodsPage::ConfirmWrite(const GoodsWritePlan& plan) {
+  if (confirmWrite) return confirmWrite(plan);
+  TGoodsWritePreview preview(plan, this);
+  return preview.exec() == QDialog::Accepted;
 }
 
 int TGoodsPage::ReportRowsNotWritten(bool singleRow, const TKKMInfo& info, int& toWrite) {
