@@ -1,6 +1,8 @@
-// What the benchmark programs share: the simulated shop they run against, the
-// counted line, the console on standard error, the thread tuning of a timed
-// run and small helpers for lists and percentiles.
+// What the benchmark programs share: the simulated shop they run against and
+// the paced register that serves it, the counted line, the console on
+// standard error, the thread tuning of a timed run and small helpers for
+// options, lists and percentiles. (The window benchmarks' own set-up is in
+// BenchWindowSupport.h.)
 #pragma once
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,11 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
+#include "Scenario.h"
+#include "Simulator.h"
 #include "port/Comport.h"
+#include "port/PortDevices.h"
+#include "port/SerialSpeed.h"
 #include "protocol/ByteStream.h"
 #include "shell/DiaLog.h"
 
@@ -78,6 +85,79 @@ inline std::string ShopScenario(int goods, int receipts, int capacity = 4000) {
          "[Journal]\n"
          "GenerateReceipts=" +
          std::to_string(receipts) + "\n";
+}
+
+// The simulated register of a benchmark, served on a pseudo-terminal paced at
+// the speed of the line, and reached as port number `portNumber` while it
+// lives (the port's device is set for it and cleared again).
+class PacedRegister {
+ public:
+  PacedRegister(const char* program, int portNumber) : program_(program), portNumber_(portNumber) {}
+  ~PacedRegister() { Stop(); }
+  PacedRegister(const PacedRegister&) = delete;
+  PacedRegister& operator=(const PacedRegister&) = delete;
+
+  // Loads the scenario, opens the pseudo-terminal, paces it at `baud` and
+  // starts serving; false, with the reason on standard error, when any of
+  // that fails.
+  bool Start(const std::string& scenarioText, int baud) {
+    std::string error;
+    if (!zarvik::sim::LoadScenarioText(scenarioText, scenario_, error)) {
+      std::fprintf(stderr, "%s: scenario: %s\n", program_, error.c_str());
+      return false;
+    }
+    sim_ = std::make_unique<zarvik::sim::Simulator>(scenario_);
+    std::string slave;
+    if (!sim_->OpenPty(slave)) {
+      std::fprintf(stderr, "%s: %s\n", program_, sim_->LastError().c_str());
+      return false;
+    }
+    sim_->SetPacing(baud, true);
+    zarvik::SetPortDevice(portNumber_, slave);
+    if (!sim_->Start()) {
+      std::fprintf(stderr, "%s: the simulator does not start\n", program_);
+      return false;
+    }
+    return true;
+  }
+  // Start, then `port` opened on it at `baud`.
+  bool StartWithPort(const std::string& scenarioText, int baud, zarvik::TComPort& port) {
+    if (!Start(scenarioText, baud)) return false;
+    if (!port.SetPortNumber(portNumber_) || !port.SetBaudRate(static_cast<std::uint32_t>(baud)) || !port.Open()) {
+      std::fprintf(stderr, "%s: the simulator's port does not open\n", program_);
+      return false;
+    }
+    return true;
+  }
+  // The simulator closed and the port's device cleared (the destructor does
+  // it too).
+  void Stop() {
+    if (sim_) sim_->Close();
+    zarvik::SetPortDevice(portNumber_, "");
+  }
+
+  zarvik::sim::Simulator& Sim() { return *sim_; }
+  // The scenario as loaded (its generated goods and journal).
+  const zarvik::sim::Scenario& Loaded() const { return scenario_; }
+  int PortNumber() const { return portNumber_; }
+
+ private:
+  const char* program_;
+  int portNumber_;
+  zarvik::sim::Scenario scenario_;
+  std::unique_ptr<zarvik::sim::Simulator> sim_;
+};
+
+// True when every speed is a port speed; else false, with the speed on
+// standard error.
+inline bool PortSpeeds(const char* program, const std::vector<int>& bauds) {
+  for (int b : bauds) {
+    if (!zarvik::IsAllowedBaudRate(static_cast<std::uint32_t>(b))) {
+      std::fprintf(stderr, "%s: speed %d is not a port speed\n", program, b);
+      return false;
+    }
+  }
+  return true;
 }
 
 // The program's messages on standard error. With `keepTrace` they are kept

@@ -33,6 +33,7 @@
 #include <sys/resource.h>
 
 #include "BenchSupport.h"
+#include "BenchWindowSupport.h"
 #include "MainWindow.h"
 #include "Scenario.h"
 #include "Simulator.h"
@@ -144,25 +145,11 @@ class TimedHooks final : public zarvik::IUiHooks {
 // The read: the window connected to the paced register, then one press of
 // "Считать все из ККМ", timed to the end of its outcome message.
 bool ReadJournal(const Options& o) {
-  zarvik::sim::Scenario scenario;
-  std::string error;
-  if (!zarvik::sim::LoadScenarioText(ScenarioText(o), scenario, error)) {
-    std::fprintf(stderr, "bench_journal_page: scenario: %s\n", error.c_str());
-    return false;
-  }
-  const std::size_t records = scenario.state.journal.size();
-  zarvik::sim::Simulator sim(scenario);
-  std::string slave;
-  if (!sim.OpenPty(slave)) return false;
-  sim.SetPacing(o.baud, true);
-  zarvik::SetPortDevice(kBenchPort, slave);
-  if (!sim.Start()) return false;
-  {
-    QFile ini("ZarvikConfig.ini");
-    if (!ini.open(QIODevice::WriteOnly)) return false;
-    ini.write(QByteArray("[Port]\r\nCOMPort=") + QByteArray::number(kBenchPort) +
-              "\r\nSpeed=" + QByteArray::number(o.baud) + "\r\n");
-  }
+  zarvik::bench::PacedRegister reg("bench_journal_page", kBenchPort);
+  if (!reg.Start(ScenarioText(o), o.baud)) return false;
+  const std::size_t records = reg.Loaded().state.journal.size();
+  zarvik::sim::Simulator& sim = reg.Sim();
+  if (!zarvik::bench::WriteWindowPortIni(kBenchPort, o.baud)) return false;
 
   char arg0[] = "ZarvikConfig";
   char* argv[] = {arg0};
@@ -246,8 +233,7 @@ bool ReadJournal(const Options& o) {
   std::fflush(stdout);
   w.Protocol().sleep = nullptr;
   zarvik::SetConsole(nullptr);
-  sim.Close();
-  zarvik::SetPortDevice(kBenchPort, "");
+  reg.Stop();
   return complete && boxes == 0;
 }
 
@@ -295,15 +281,10 @@ void ViewScaling() {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return 2;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  zarvik::bench::OffscreenUnlessAsked();
   QApplication app(argc, argv);
-  // The model descriptor ("B 003") is looked up next to the program; the
-  // window's files (ZarvikConfig.ini, bd/, the log) go to a temporary folder.
-  zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_journal_page").string());
   QTemporaryDir dir;
-  if (!dir.isValid()) return 1;
-  QDir::setCurrent(dir.path());
-  zarvik::NameLogFile = dir.filePath("bench_journal_page.log").toStdString();
+  if (!zarvik::bench::EnterScratchFolder("bench_journal_page", options.dataDir, dir)) return 1;
   if (!TuneTimedThread("bench_journal_page", options.realtime)) return 1;
   const bool ok = !options.read || ReadJournal(options);
   if (options.views) ViewScaling();

@@ -42,6 +42,7 @@
 #include <sys/resource.h>
 
 #include "BenchSupport.h"
+#include "BenchWindowSupport.h"
 #include "LineMonitor.h"
 #include "MainWindow.h"
 #include "Scenario.h"
@@ -139,24 +140,10 @@ struct Result {
 // One read of all goods in the window, the monitor as `mode` says. The
 // traces the monitor took are kept in `recorded` (for the replay).
 bool ReadGoods(const Options& o, Mode mode, Result& r, std::vector<zarvik::ui::TLineTrace>& recorded) {
-  zarvik::sim::Scenario scenario;
-  std::string error;
-  if (!zarvik::sim::LoadScenarioText(ScenarioText(o), scenario, error)) {
-    std::fprintf(stderr, "bench_line_monitor_page: scenario: %s\n", error.c_str());
-    return false;
-  }
-  zarvik::sim::Simulator sim(scenario);
-  std::string slave;
-  if (!sim.OpenPty(slave)) return false;
-  sim.SetPacing(o.baud, true);
-  zarvik::SetPortDevice(kBenchPort, slave);
-  if (!sim.Start()) return false;
-  {
-    QFile ini("ZarvikConfig.ini");
-    if (!ini.open(QIODevice::WriteOnly)) return false;
-    ini.write(QByteArray("[Port]\r\nCOMPort=") + QByteArray::number(kBenchPort) +
-              "\r\nSpeed=" + QByteArray::number(o.baud) + "\r\n");
-  }
+  zarvik::bench::PacedRegister reg("bench_line_monitor_page", kBenchPort);
+  if (!reg.Start(ScenarioText(o), o.baud)) return false;
+  zarvik::sim::Simulator& sim = reg.Sim();
+  if (!zarvik::bench::WriteWindowPortIni(kBenchPort, o.baud)) return false;
   bool ok = false;
   {
     char arg0[] = "ZarvikConfig";
@@ -236,8 +223,7 @@ bool ReadGoods(const Options& o, Mode mode, Result& r, std::vector<zarvik::ui::T
     r.goods = w.Bd().mtTOBAP.RecordCount();
     ok = r.goods == o.goods && r.boxes == 0;
   }
-  sim.Close();
-  zarvik::SetPortDevice(kBenchPort, "");
+  reg.Stop();
   return ok;
 }
 
@@ -333,13 +319,10 @@ void TraceCost() {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return 2;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  zarvik::bench::OffscreenUnlessAsked();
   QApplication app(argc, argv);
-  zarvik::SetProgramPath((std::filesystem::path(options.dataDir) / "bench_line_monitor_page").string());
   QTemporaryDir dir;
-  if (!dir.isValid()) return 1;
-  QDir::setCurrent(dir.path());
-  zarvik::NameLogFile = dir.filePath("bench_line_monitor_page.log").toStdString();
+  if (!zarvik::bench::EnterScratchFolder("bench_line_monitor_page", options.dataDir, dir)) return 1;
   if (!TuneTimedThread("bench_line_monitor_page", options.realtime)) return 1;
   std::printf("goods read in the window, %d baud, %d goods\n\n", options.baud, options.goods);
   std::printf(

@@ -110,12 +110,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       return false;
     }
   }
-  for (int b : o.bauds) {
-    if (!zarvik::IsAllowedBaudRate(static_cast<std::uint32_t>(b))) {
-      std::fprintf(stderr, "bench_link: speed %d is not a port speed\n", b);
-      return false;
-    }
-  }
+  if (!zarvik::bench::PortSpeeds("bench_link", o.bauds)) return false;
   if (o.goods < 1 || o.goods > 4000 || o.receipts < 0 || o.changed < 0 || o.changed > o.goods) {
     std::fprintf(stderr, "bench_link: --goods 1..4000, --changed 0..goods, --receipts 0 or more\n");
     return false;
@@ -153,25 +148,8 @@ class Bench {
   Bench(const Options& o, int baud) : options_(o), baud_(baud) {}
 
   bool SetUp() {
-    zarvik::sim::Scenario scenario;
-    std::string error;
-    if (!zarvik::sim::LoadScenarioText(ScenarioText(options_), scenario, error)) {
-      std::fprintf(stderr, "bench_link: scenario: %s\n", error.c_str());
-      return false;
-    }
-    sim_ = std::make_unique<zarvik::sim::Simulator>(scenario);
-    std::string slave;
-    if (!sim_->OpenPty(slave)) {
-      std::fprintf(stderr, "bench_link: %s\n", sim_->LastError().c_str());
-      return false;
-    }
-    sim_->SetPacing(baud_, true);
-    zarvik::SetPortDevice(kBenchPort, slave);
-    if (!sim_->Start() || !port_.SetPortNumber(kBenchPort) ||
-        !port_.SetBaudRate(static_cast<std::uint32_t>(baud_)) || !port_.Open()) {
-      std::fprintf(stderr, "bench_link: the simulator's port does not open\n");
-      return false;
-    }
+    if (!register_.StartWithPort(ScenarioText(options_), baud_, port_)) return false;
+    sim_ = &register_.Sim();
     protocol_.SetLine(&line_);
     // The waits the exchange asks for are counted and then taken for real.
     protocol_.sleep = [this](milliseconds d) {
@@ -183,11 +161,7 @@ class Bench {
     return true;
   }
 
-  ~Bench() {
-    port_.Close();
-    if (sim_) sim_->Close();
-    zarvik::SetPortDevice(kBenchPort, "");
-  }
+  ~Bench() { port_.Close(); }
 
   Row Run(const std::string& name) {
     Row row;
@@ -374,7 +348,8 @@ class Bench {
 
   const Options& options_;
   int baud_;
-  std::unique_ptr<zarvik::sim::Simulator> sim_;
+  zarvik::bench::PacedRegister register_{"bench_link", kBenchPort};
+  zarvik::sim::Simulator* sim_ = nullptr;
   zarvik::TComPort port_;
   zarvik::TKKM kkm_{&port_};
   zarvik::TProtocolKKM protocol_{&kkm_};

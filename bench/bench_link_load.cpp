@@ -85,12 +85,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     std::fprintf(stderr, "bench_link_load: --runs needs one count per speed\n");
     return false;
   }
-  for (int b : o.bauds) {
-    if (!zarvik::IsAllowedBaudRate(static_cast<std::uint32_t>(b))) {
-      std::fprintf(stderr, "bench_link_load: speed %d is not a port speed\n", b);
-      return false;
-    }
-  }
+  if (!zarvik::bench::PortSpeeds("bench_link_load", o.bauds)) return false;
   if (o.goods < 1 || o.goods > 4000 || o.receipts < 1) {
     std::fprintf(stderr, "bench_link_load: --goods 1..4000, --receipts 1 or more\n");
     return false;
@@ -139,35 +134,13 @@ struct Outcome {
 class Bench {
  public:
   Bench(const Options& o, int baud) : options_(o), baud_(baud) {}
-  ~Bench() {
-    port_.Close();
-    if (sim_) sim_->Close();
-    zarvik::SetPortDevice(kBenchPort, "");
-  }
+  ~Bench() { port_.Close(); }
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
 
   bool SetUp() {
-    zarvik::sim::Scenario scenario;
-    std::string error;
-    if (!zarvik::sim::LoadScenarioText(ScenarioText(options_), scenario, error)) {
-      std::fprintf(stderr, "bench_link_load: scenario: %s\n", error.c_str());
-      return false;
-    }
-    journalRecords_ = static_cast<int>(scenario.state.journal.size());
-    sim_ = std::make_unique<zarvik::sim::Simulator>(scenario);
-    std::string slave;
-    if (!sim_->OpenPty(slave)) {
-      std::fprintf(stderr, "bench_link_load: %s\n", sim_->LastError().c_str());
-      return false;
-    }
-    sim_->SetPacing(baud_, true);
-    zarvik::SetPortDevice(kBenchPort, slave);
-    if (!sim_->Start() || !port_.SetPortNumber(kBenchPort) ||
-        !port_.SetBaudRate(static_cast<std::uint32_t>(baud_)) || !port_.Open()) {
-      std::fprintf(stderr, "bench_link_load: the simulator's port does not open\n");
-      return false;
-    }
+    if (!register_.StartWithPort(ScenarioText(options_), baud_, port_)) return false;
+    journalRecords_ = static_cast<int>(register_.Loaded().state.journal.size());
     return true;
   }
 
@@ -204,20 +177,21 @@ class Bench {
 
   int JournalRecords() const { return journalRecords_; }
   // What the simulator saw, for a failed read.
-  void ShowLinkStats() const {
-    const zarvik::sim::LinkStats st = sim_->Stats();
+  void ShowLinkStats() {
+    zarvik::sim::Simulator& sim = register_.Sim();
+    const zarvik::sim::LinkStats st = sim.Stats();
     std::fprintf(stderr,
                  "  register: bad frames %d, resyncs %d, echoes %d, uninvited %d, answers given up %d, "
                  "stalls of its thread %d (longest %lld ms); PC link state %d\n",
-                 st.badFrames, st.resyncs, st.echoes, st.uninvited, st.abandoned, sim_->Stalls(),
-                 static_cast<long long>(sim_->LongestStall().count()), kkm_.linkState);
+                 st.badFrames, st.resyncs, st.echoes, st.uninvited, st.abandoned, sim.Stalls(),
+                 static_cast<long long>(sim.LongestStall().count()), kkm_.linkState);
   }
 
  private:
   const Options& options_;
   int baud_;
   int journalRecords_ = 0;
-  std::unique_ptr<zarvik::sim::Simulator> sim_;
+  zarvik::bench::PacedRegister register_{"bench_link_load", kBenchPort};
   zarvik::TComPort port_;
   zarvik::TKKM kkm_{&port_};
   zarvik::TProtocolKKM protocol_{&kkm_};

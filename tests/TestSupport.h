@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +21,20 @@
 #include "shell/UiHooks.h"
 
 namespace zarvik::test {
+
+// A local time as a clock value.
+inline std::chrono::system_clock::time_point LocalTime(int year, int month, int day, int hour, int minute,
+                                                       int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
 
 class TempDir {
  public:

@@ -30,19 +30,7 @@ using Rows = std::vector<std::vector<std::string>>;
 constexpr const char* kSerial = "002100457731";
 constexpr const char* kVersion = "B 003";
 
-// A local time as a clock value.
-std::chrono::system_clock::time_point LocalTime(int year, int month, int day, int hour, int minute,
-                                                int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
-}
+using test::LocalTime;
 
 // The visible rows of a working table, the given fields as text.
 Rows TableRows(TWorkTable& t, const std::vector<const char*>& fields) {

@@ -2,6 +2,7 @@
 // register information.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "model/Typessimpledata.h"
 #include "protocol/U_protocolkkm.h"
@@ -234,11 +235,15 @@ bool HasResultCode(const TMessageBuffer& answer) {
   return TProtocolKKM::AnswerCode(answer) >= 0;
 }
 
+// The form of an answer of a fixed length (FixedForm), for Converse and Ask.
+std::function<bool(const TMessageBuffer&)> FixedLength(std::int32_t expectedLength) {
+  return [expectedLength](const TMessageBuffer& a) { return FixedForm(a, expectedLength); };
+}
+
 }  // namespace
 
-bool TProtocolKKM::AskChecked(std::int32_t expectedLength) {
-  return Ask(true, [expectedLength](const TMessageBuffer& a) { return FixedForm(a, expectedLength); }) &&
-         !CheckAnswer(answer_, expectedLength);
+bool TProtocolKKM::AskChecked(std::int32_t expectedLength, bool continuation) {
+  return Ask(continuation, FixedLength(expectedLength)) && !CheckAnswer(answer_, expectedLength);
 }
 
 bool TProtocolKKM::Tell(TRepeat repeat) {
@@ -252,9 +257,7 @@ bool TProtocolKKM::GetInfo() {
   if (kkm == nullptr) return false;
   MT("получаем инфо. о ККМ", mdFunctional);
   NewRequest({kRequestMark, cmdGetInfo}, 2);
-  if (!Converse(true, TRepeat::Harmless,
-                [](const TMessageBuffer& a) { return FixedForm(a, kInfoAnswerLength); }))
-    return false;
+  if (!Converse(true, TRepeat::Harmless, FixedLength(kInfoAnswerLength))) return false;
   if (CheckAnswer(answer_, kInfoAnswerLength)) return false;
   // The answer is kept aside until the goods probes are through: an
   // identification that fails leaves the register information as it was.
@@ -470,9 +473,7 @@ bool TProtocolKKM::GetTax(int n) {
 bool TProtocolKKM::GetGoods(int code) {
   if (kkm == nullptr || !GoodsRequest(code)) return false;
   MT("получаем товар из ККМ", mdFunctional);
-  if (!Ask(false, [](const TMessageBuffer& a) { return FixedForm(a, kGoodsAnswerLength); }) ||
-      CheckAnswer(answer_, kGoodsAnswerLength))
-    return false;
+  if (!AskChecked(kGoodsAnswerLength, false)) return false;
   TKKMInfo& info = kkm->Info();
   std::copy_n(answer_.bytes.begin() + kAnswerDataOffset, kGoodsRecordSize, info.GoodsRecord.begin());
   return true;
@@ -495,7 +496,7 @@ bool TProtocolKKM::GetOperatorText(int n, std::uint8_t command, bool position) {
   if (kkm == nullptr || !InRange(n, 1, kOperatorCount)) return false;
   MT(position ? "получаем должность из ККМ" : "получаем имя оператора из ККМ", mdFunctional);
   NewRequest({kRequestMark, command, static_cast<std::uint8_t>(n)}, 3);
-  if (!Ask(true, [](const TMessageBuffer& a) { return FixedForm(a, kOperatorAnswerLength); })) return false;
+  if (!Ask(true, FixedLength(kOperatorAnswerLength))) return false;
   // A register with four operators refuses the fifth.
   if (n == kFourOperatorRegisterProbe && AnswerCode(answer_) == kResultBadFormat) return false;
   if (CheckAnswer(answer_, kOperatorAnswerLength)) return false;

@@ -191,6 +191,8 @@ class TProtocolKKM {
   const TMessageBuffer& LastAnswer() const { return answer_; }
 
  private:
+  // The exchange's states live there; it works on the members below.
+  friend class TLinkExchange;
   // Whether a command may be sent again after a failed exchange.
   enum class TRepeat : std::uint8_t { Never, Harmless };
   // An answer of a size the command can have; anything else lost or gained
@@ -203,8 +205,9 @@ class TProtocolKKM {
   bool Converse(bool continuation, TRepeat repeat, const TAnswerForm& form);
   // Exchange, then DISC; false (and no DISC) when the exchange failed.
   bool Ask(bool continuation, const TAnswerForm& form = {});
-  // Read pattern: Ask, then CheckAnswer.
-  bool AskChecked(std::int32_t expectedLength);
+  // Read pattern: Ask for an answer of expectedLength bytes, then
+  // CheckAnswer.
+  bool AskChecked(std::int32_t expectedLength, bool continuation = true);
   // Write pattern: exchange, CheckAnswer, then DISC. A write that sets a
   // value is Harmless to repeat; printing is not.
   bool Tell(TRepeat repeat = TRepeat::Harmless);

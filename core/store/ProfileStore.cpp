@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 #include "model/U_kkms.h"
 #include "shell/DiaLog.h"
@@ -286,15 +287,29 @@ bool TProfileStore::LoadProfileRows() {
          LoadFonts();
 }
 
+bool TProfileStore::LoadRows(TDbfTable& f, int limit, const std::function<TWorkTable*(int row)>& fill) {
+  int row = 0;
+  for (bool more = f.First(); more && row < limit; more = f.Next()) {
+    ++row;
+    TWorkTable* t = fill(row);
+    if (t == nullptr || !CheckWt(t->Post(), *t)) return false;
+  }
+  return true;
+}
+
+bool TProfileStore::SetTextOrCancel(TWorkTable& t, const char* field, const std::string& text) {
+  if (CheckWt(t.SetText(field, text), t)) return true;
+  t.Cancel();
+  return false;
+}
+
 bool TProfileStore::LoadOptions(const TKKMInfo* info) {
   TDbfTable& f = File(ProfileFile::Options);
   TWorkTable& t = bd_.mtOptions;
   ClearRows(t);
-  int position = 0;
-  for (bool more = f.First(); more; more = f.Next()) {
+  return LoadRows(f, std::numeric_limits<int>::max(), [&](int position) -> TWorkTable* {
     std::int64_t num = 0, value = 0;
-    if (!Check(f.GetInt("NUM", num), f) || !Check(f.GetInt("VAL", value), f)) return false;
-    ++position;
+    if (!Check(f.GetInt("NUM", num), f) || !Check(f.GetInt("VAL", value), f)) return nullptr;
     std::uint8_t min = 0, max = 0;
     bool canNull = false;
     if (info != nullptr) {
@@ -310,96 +325,80 @@ bool TProfileStore::LoadOptions(const TKKMInfo* info) {
     t.SetInteger("Min", min);
     t.SetInteger("Max", max);
     t.SetInteger("CanNul", canNull ? 1 : 0);
-    if (!CheckWt(t.Post(), t)) return false;
-  }
-  return true;
+    return &t;
+  });
 }
 
 bool TProfileStore::LoadDepartments() {
   TDbfTable& f = File(ProfileFile::Dept);
   TWorkTable& t = bd_.mtDepatment;
   ClearRows(t);
-  for (bool more = f.First(); more; more = f.Next()) {
+  return LoadRows(f, std::numeric_limits<int>::max(), [&](int) -> TWorkTable* {
     std::int64_t sec = 0, status = 0, ng = 0;
     std::string name, price;
     if (!Check(f.GetInt("Sec", sec), f) || !Check(f.GetInt("Status", status), f) ||
         !Check(f.GetText("Name", name), f) || !Check(f.GetInt("ng", ng), f) ||
         !Check(f.GetText("Price", price), f))
-      return false;
+      return nullptr;
     t.Append();
     t.SetInteger("Num", sec);
     t.SetText("Status", StatusText(status));
     t.SetText("Name", name);
     t.SetText("NG", TaxGroupLetter(ng));
-    if (!CheckWt(t.SetText("Price", price), t)) {
-      t.Cancel();
-      return false;
-    }
-    if (!CheckWt(t.Post(), t)) return false;
-  }
-  return true;
+    return SetTextOrCancel(t, "Price", price) ? &t : nullptr;
+  });
 }
 
 bool TProfileStore::LoadTaxes() {
   TDbfTable& f = File(ProfileFile::Tax);
   TWorkTable& t = bd_.mtTax;
   ClearRows(t);
-  for (bool more = f.First(); more; more = f.Next()) {
+  return LoadRows(f, std::numeric_limits<int>::max(), [&](int) -> TWorkTable* {
     std::int64_t num = 0, type = 0;
     bool defined = false;
     std::string name, percent;
     if (!Check(f.GetInt("NUM", num), f) || !Check(f.GetBool("ISDEFINED", defined), f) ||
         !Check(f.GetText("NAME", name), f) || !Check(f.GetInt("TYPE", type), f) ||
         !Check(f.GetText("PERCENT", percent), f))
-      return false;
+      return nullptr;
     t.Append();
     t.SetInteger("Num", num);
     t.SetBoolean("isDefined", defined);
     t.SetText("Name", name);
     t.SetInteger("Type", type);
-    if (!CheckWt(t.SetText("Percent", percent), t)) {
-      t.Cancel();
-      return false;
-    }
-    if (!CheckWt(t.Post(), t)) return false;
-  }
-  return true;
+    return SetTextOrCancel(t, "Percent", percent) ? &t : nullptr;
+  });
 }
 
 bool TProfileStore::LoadOperators() {
   TDbfTable& f = File(ProfileFile::Operators);
   TWorkTable& t = bd_.tmOperators;
   ClearRows(t);
-  int n = 0;
-  for (bool more = f.First(); more && n < kProfileMaxOperators; more = f.Next(), ++n) {
+  return LoadRows(f, kProfileMaxOperators, [&](int) -> TWorkTable* {
     std::string name, position;
-    if (!Check(f.GetText("NAME", name), f) || !Check(f.GetText("DOLGN", position), f)) return false;
+    if (!Check(f.GetText("NAME", name), f) || !Check(f.GetText("DOLGN", position), f)) return nullptr;
     t.Append();
     t.SetText("operator", name);
     t.SetText("dolgn", position);
-    if (!CheckWt(t.Post(), t)) return false;
-  }
-  return true;
+    return &t;
+  });
 }
 
 bool TProfileStore::LoadReceiptLines() {
   TDbfTable& f = File(ProfileFile::Check);
   ClearRows(bd_.mtTitle);
   ClearRows(bd_.mtFooter);
-  int row = 0;
-  for (bool more = f.First(); more && row < kProfileLastReceiptRow; more = f.Next()) {
-    ++row;
+  return LoadRows(f, kProfileLastReceiptRow, [&](int row) -> TWorkTable* {
     std::int64_t line = 0;
     std::string text;
-    if (!Check(f.GetInt("LINE", line), f) || !Check(f.GetText("NAME", text), f)) return false;
+    if (!Check(f.GetInt("LINE", line), f) || !Check(f.GetText("NAME", text), f)) return nullptr;
     const bool footer = row >= kProfileFooterFirstRow;
     TWorkTable& t = footer ? bd_.mtFooter : bd_.mtTitle;
     t.Append();
     t.SetInteger("Num", footer ? line - kFooterLineOffset : line);
     t.SetText("Caption", text);
-    if (!CheckWt(t.Post(), t)) return false;
-  }
-  return true;
+    return &t;
+  });
 }
 
 bool TProfileStore::LoadFonts() {

@@ -145,6 +145,13 @@ class TProfileStore {
   // Deletes the rows the detail files' filters select (SetProfileFilters).
   bool DeleteDetailRows();
 
+  // Every row of `f` (at most `limit`) into a row of a working table: `fill`
+  // reads the row's fields (its number from 1 on) and appends and fills the
+  // table's row, which is then posted; nullptr when a field failed (the load
+  // ends, the failure said).
+  bool LoadRows(TDbfTable& f, int limit, const std::function<TWorkTable*(int row)>& fill);
+  // SetText checked; the row is cancelled when the text is refused.
+  bool SetTextOrCancel(TWorkTable& t, const char* field, const std::string& text);
   bool LoadOptions(const TKKMInfo* info);
   bool LoadDepartments();
   bool LoadTaxes();

@@ -3,6 +3,10 @@
 // main window with its message boxes and questions captured instead of shown.
 #pragma once
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,12 +24,14 @@
 #include "Simulator.h"
 #include "UiHooksQt.h"
 #include "pages/GoodsPage.h"
+#include "UiTestMain.h"
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/ProjectsVars.h"
 #include "shell/TextCodec.h"
 #include "shell/U_language.h"
 #include "store/GoodsPlan.h"
+#include "store/UnitBD.h"
 
 namespace uitest {
 
@@ -58,8 +64,12 @@ class TTestBed {
       if (w != "CONFIG_STOP") switches.push_back(w);
     zarvik::ParseSwitches(switches);
     if (!dir_.isValid()) qFatal("no temporary folder");
-    // The model descriptors and language files lie beside the test program.
-    zarvik::SetProgramPath(QCoreApplication::applicationFilePath().toStdString());
+    // The model descriptors and language files lie beside the test program;
+    // the log beside it is named for the test (ui_test_goods.log), as tests
+    // of the one program run side by side.
+    zarvik::SetProgramPath(
+        (QCoreApplication::applicationDirPath() + "/ui_" + QString::fromStdString(uitest::RunningTest()))
+            .toStdString());
     QDir::setCurrent(dir_.path());
     zarvik::NameLogFile.clear();
   }
@@ -181,5 +191,43 @@ inline bool WaitFor(const std::function<bool()>& condition, int ms = kEventWaitM
   }
   return true;
 }
+
+// Makes the profile list show its first entry whose name begins with
+// `prefix`.
+inline bool SelectEntry(zarvik::ui::TfmMain& w, const std::string& prefix) {
+  zarvik::TWorkTable& list = w.Bd().mtProfile;
+  for (int i = 1; i <= list.RecordCount(); ++i) {
+    if (list.ViewText(i - 1, list.FieldIndex("Name")).rfind(prefix, 0) != 0) continue;
+    return list.SetRecNo(i);
+  }
+  return false;
+}
+
+// The scanner's end of a pseudo-terminal pair, reached as port number `port`
+// while it lives.
+class TScannerLine {
+ public:
+  explicit TScannerLine(int port) : port_(port) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128] = {};
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+        ::ptsname_r(master_, name, sizeof name) != 0)
+      qFatal("no pseudo-terminal");
+    zarvik::SetPortDevice(port_, name);
+  }
+  ~TScannerLine() {
+    zarvik::SetPortDevice(port_, "");
+    ::close(master_);
+  }
+  TScannerLine(const TScannerLine&) = delete;
+  TScannerLine& operator=(const TScannerLine&) = delete;
+  void Send(const std::string& bytes) const {
+    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) qFatal("write");
+  }
+
+ private:
+  int port_;
+  int master_ = -1;
+};
 
 }  // namespace uitest

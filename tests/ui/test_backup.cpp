@@ -53,15 +53,7 @@ int Backups(ui::TfmMain& w) {
   return n;
 }
 
-// Makes the list show its first entry whose name begins with `prefix`.
-bool SelectEntry(ui::TfmMain& w, const std::string& prefix) {
-  TWorkTable& list = w.Bd().mtProfile;
-  for (int i = 1; i <= list.RecordCount(); ++i) {
-    if (list.ViewText(i - 1, list.FieldIndex("Name")).rfind(prefix, 0) != 0) continue;
-    return list.SetRecNo(i);
-  }
-  return false;
-}
+using uitest::SelectEntry;
 
 void SetText(TWorkTable& t, int recNo, const char* field, const std::string& text) {
   QVERIFY(t.SetRecNo(recNo));

@@ -305,9 +305,5 @@ class FindTest : public QObject {
   }
 };
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  FindTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_UI_TEST_MAIN(FindTest, QApplication)
 #include "test_find.moc"

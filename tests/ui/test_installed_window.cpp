@@ -111,10 +111,6 @@ class InstalledWindowTest : public QObject {
   }
 };
 
-int main(int argc, char** argv) {
-  ui::TApplication app(argc, argv);
-  InstalledWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_UI_TEST_MAIN(InstalledWindowTest, ui::TApplication)
 
 #include "test_installed_window.moc"

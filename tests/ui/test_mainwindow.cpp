@@ -681,11 +681,7 @@ class MainWindowTest : public QObject {
   std::unique_ptr<QTemporaryDir> dir_;
 };
 
-int main(int argc, char** argv) {
-  // The program's own application object, with its handler for exceptions
-  // that reach the event loop.
-  ui::TApplication app(argc, argv);
-  MainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+// The program's own application object, with its handler for exceptions
+// that reach the event loop.
+ZARVIK_UI_TEST_MAIN(MainWindowTest, ui::TApplication)
 #include "test_mainwindow.moc"

@@ -25,29 +25,10 @@ namespace {
 constexpr int kScannerPort = 203;
 constexpr int kMissingPort = 204;
 
-// The scanner's end of a pseudo-terminal pair.
-class TScannerLine {
+// The scanner's end of a pseudo-terminal pair, reached as kScannerPort.
+class TScannerLine : public uitest::TScannerLine {
  public:
-  TScannerLine() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0)
-      qFatal("no pseudo-terminal");
-    SetPortDevice(kScannerPort, name);
-  }
-  ~TScannerLine() {
-    SetPortDevice(kScannerPort, "");
-    ::close(master_);
-  }
-  TScannerLine(const TScannerLine&) = delete;
-  TScannerLine& operator=(const TScannerLine&) = delete;
-  void Send(const std::string& bytes) const {
-    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) qFatal("write");
-  }
-
- private:
-  int master_ = -1;
+  TScannerLine() : uitest::TScannerLine(kScannerPort) {}
 };
 
 QByteArray ScannerIni(bool enabled, int port = kScannerPort) {

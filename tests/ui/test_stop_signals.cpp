@@ -68,10 +68,6 @@ class StopSignalsTest : public QObject {
   }
 };
 
-int main(int argc, char** argv) {
-  TApplication app(argc, argv);
-  StopSignalsTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_UI_TEST_MAIN(StopSignalsTest, TApplication)
 
 #include "test_stop_signals.moc"

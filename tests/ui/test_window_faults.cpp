@@ -49,25 +49,9 @@ constexpr int kWaitMs = 20000;
 constexpr int kScannerPort = 203;
 
 // The scanner's end of a pseudo-terminal pair, reached as kScannerPort.
-class TScannerLine {
+class TScannerLine : public uitest::TScannerLine {
  public:
-  TScannerLine() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0)
-      qFatal("no pseudo-terminal");
-    SetPortDevice(kScannerPort, name);
-  }
-  ~TScannerLine() {
-    SetPortDevice(kScannerPort, "");
-    ::close(master_);
-  }
-  TScannerLine(const TScannerLine&) = delete;
-  TScannerLine& operator=(const TScannerLine&) = delete;
-
- private:
-  int master_ = -1;
+  TScannerLine() : uitest::TScannerLine(kScannerPort) {}
 };
 
 // The configuration shop with goods.
@@ -83,14 +67,7 @@ std::vector<std::string> Codes(TWorkTable& t) {
   return cfgtest::Column(t, "Code");
 }
 
-bool SelectEntry(ui::TfmMain& w, const std::string& prefix) {
-  TWorkTable& list = w.Bd().mtProfile;
-  for (int i = 1; i <= list.RecordCount(); ++i) {
-    if (list.ViewText(i - 1, list.FieldIndex("Name")).rfind(prefix, 0) != 0) continue;
-    return list.SetRecNo(i);
-  }
-  return false;
-}
+using uitest::SelectEntry;
 
 void SetRowText(TWorkTable& t, int recNo, const char* field, const std::string& text) {
   QVERIFY(t.SetRecNo(recNo));
