@@ -4,7 +4,7 @@
 set -euo pipefail
 
 ZARVIK_PACKAGES=(
-  cmake ninja-build g++ pkg-config mold
+  cmake ninja-build g++ pkg-config lld
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev libgl-dev
   clang libclang-rt-14-dev
