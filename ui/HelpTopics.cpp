@@ -41,6 +41,7 @@ const std::vector<THelpChapter>& HelpChapters() {
       {"line-monitor.html", "Монитор линии"},
       {"cli.html", "Командная строка и zarvikctl"},
       {"config-files.html", "Настройки в тексте и парк ККМ"},
+      {"chains.html", "Сети магазинов: Ansible"},
       {"messages.html", "Сообщения и что делать"},
   };
   return chapters;
