@@ -647,6 +647,17 @@ Goods GeneratedGoods(int code, int departments) {
   return g;
 }
 
+Goods GeneratedGoods(int code, const RegisterState& s) {
+  std::vector<std::uint8_t> open;
+  for (int n = 1; n <= s.maxCountDepat && n <= kMaxDepartments; ++n) {
+    const std::uint8_t status = s.departments[static_cast<std::size_t>(n - 1)].status;
+    if (status == kDepGoods || status == kDepService) open.push_back(static_cast<std::uint8_t>(n));
+  }
+  Goods g = GeneratedGoods(code, 0);
+  if (!open.empty()) g.section = open[static_cast<std::size_t>(code - 1) % open.size()];
+  return g;
+}
+
 Bytes SumRecord(std::uint8_t code, int op, std::uint64_t quantity, std::uint64_t price, int taxGroup,
                 int department) {
   Bytes r(15, 0);

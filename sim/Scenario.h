@@ -30,6 +30,11 @@ std::string ScenarioTextToUtf8(std::string_view fileBytes);
 // check digit, tax group and section cycling through the departments).
 Goods GeneratedGoods(int code, int departments);
 
+// Goods number n as the generator makes it for the register s: the section
+// cycles through the departments s has open (goods or service), none (0)
+// when it has none open, so that the register's goods pass its own checks.
+Goods GeneratedGoods(int code, const RegisterState& s);
+
 // Journal records of a few kinds, for scenarios and tests. Amounts in
 // kopecks, quantities in thousandths.
 Bytes SumRecord(std::uint8_t code, int operation, std::uint64_t quantity, std::uint64_t price, int taxGroup,

@@ -45,7 +45,7 @@ sim::RegisterState Shop(int goods) {
   s.departments[2] = {sim::kDepClosed, "", 0, 0};
   s.departments[3] = {sim::kDepGoods, "Молочные продукты", 3, 99999};
   s.goodsCapacity = 4000;
-  for (int code = 1; code <= goods; ++code) s.goods[code] = sim::GeneratedGoods(code, s.maxCountDepat);
+  for (int code = 1; code <= goods; ++code) s.goods[code] = sim::GeneratedGoods(code, s);
   s.journal.push_back(sim::SumRecord(0xA1, 0, 1000, 4550, 1, 1));
   s.journal.push_back(sim::CodeRecord(0xA3, 0, 12, 2000, 5990, 1, 1));
   s.journal.push_back(sim::PaymentRecord(0, 0, 16530, 20000));
@@ -286,7 +286,7 @@ TEST_F(NetworkPort, ASecondClientIsRefusedAsBusy) {
 // operation works once the server is back.
 TEST_F(NetworkPort, ServerKilledMidTransferThenBack) {
   simulator->ModifyState([](sim::RegisterState& s) {
-    for (int code = 151; code <= 1500; ++code) s.goods[code] = sim::GeneratedGoods(code, s.maxCountDepat);
+    for (int code = 151; code <= 1500; ++code) s.goods[code] = sim::GeneratedGoods(code, s);
   });
   test::RecordingConsole console;
   SetConsole(&console);

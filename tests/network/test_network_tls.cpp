@@ -56,7 +56,7 @@ sim::RegisterState Shop() {
   s.departments[0] = {sim::kDepGoods, "Бакалея", 1, 150000};
   s.departments[1] = {sim::kDepService, "Доставка", 2, 0};
   s.goodsCapacity = 4000;
-  for (int code = 1; code <= 60; ++code) s.goods[code] = sim::GeneratedGoods(code, s.maxCountDepat);
+  for (int code = 1; code <= 60; ++code) s.goods[code] = sim::GeneratedGoods(code, s);
   s.journal.push_back(sim::SumRecord(0xA1, 0, 1000, 4550, 1, 1));
   s.journal.push_back(sim::PaymentRecord(0, 0, 4550, 5000));
   s.journal.push_back(sim::CloseRecord(0, 1, "31.12.25", "12:00", true, 1));
