@@ -44,6 +44,9 @@ sim::RegisterState Shop(int goods) {
   s.departments[1] = {sim::kDepService, "Доставка", 2, 0};
   s.departments[2] = {sim::kDepClosed, "", 0, 0};
   s.departments[3] = {sim::kDepGoods, "Молочные продукты", 3, 99999};
+  // The taxes its goods use (tax groups 1 and 2).
+  s.taxes[0] = {sim::kInUse, 1, 2000, "НДС 20%"};
+  s.taxes[1] = {sim::kInUse, 1, 1000, "НДС 10%"};
   s.goodsCapacity = 4000;
   for (int code = 1; code <= goods; ++code) s.goods[code] = sim::GeneratedGoods(code, s);
   s.journal.push_back(sim::SumRecord(0xA1, 0, 1000, 4550, 1, 1));

@@ -55,6 +55,9 @@ sim::RegisterState Shop() {
   s.maxCountDepat = 4;
   s.departments[0] = {sim::kDepGoods, "Бакалея", 1, 150000};
   s.departments[1] = {sim::kDepService, "Доставка", 2, 0};
+  // The taxes its goods use (tax groups 1 and 2).
+  s.taxes[0] = {sim::kInUse, 1, 2000, "НДС 20%"};
+  s.taxes[1] = {sim::kInUse, 1, 1000, "НДС 10%"};
   s.goodsCapacity = 4000;
   for (int code = 1; code <= 60; ++code) s.goods[code] = sim::GeneratedGoods(code, s);
   s.journal.push_back(sim::SumRecord(0xA1, 0, 1000, 4550, 1, 1));
