@@ -321,7 +321,11 @@ int TCtlSession::GoodsWriteOrDiff(bool diffOnly) {
     report_->Counts().Int("errors", errors).Int("warnings", static_cast<std::int64_t>(checks.size()) - errors);
   }
   if (errors > 0) {
-    Error(std::string(kGoodsChecksRefusedText) + std::to_string(errors), true, true, true);
+    const std::string refused = std::string(kGoodsChecksRefusedText) + std::to_string(errors);
+    // The shop page shows one line per register: the count and the first error.
+    const auto first = std::find_if(checks.begin(), checks.end(), [](const GoodsCheck& c) { return c.error; });
+    FleetNote("refused", refused + "; " + GoodsCheckText(*first, report.placeKind));
+    Error(refused, true, true, true);
     return ceUsage;
   }
   // What the register holds: for the comparison and for the backup.

@@ -54,7 +54,7 @@ SerialNumber=)" +
          serial + R"(
 Version=T 001
 WorkMode=2
-GoodsCapacity=200
+GoodsCapacity=500
 Departments=4
 OperatorCount=4
 [Options]
@@ -65,6 +65,10 @@ Values=1,0,2,0,1,1,0,0
 2=Услуга;Доставка;B;0
 3=Закрыто
 4=Товар;Молоко;C;50.50
+[Taxes]
+1=НДС 18%;18.00;1
+2=НДС 10%;10.00;1
+3=Без НДС;0;0
 [Header]
 1=1;ООО "Ромашка"
 [Footer]
@@ -343,6 +347,26 @@ class ShopTest : public QObject {
       QVERIFY(shop.sims[static_cast<std::size_t>(k)]->State().goods.size() < static_cast<std::size_t>(kGoodsCount));
     // The registers not started were not written.
     for (int k = 2; k < kRegisters; ++k) QCOMPARE(shop.sims[static_cast<std::size_t>(k)]->State().goods.size(), 1u);
+  }
+
+  // A goods file the checks refuse: "ошибка" with the reason on every
+  // register, and nothing written.
+  void aRefusedGoodsWriteShowsTheReason() {
+    TShopBed shop(false, true);
+    ui::TShopPage& page = *shop.page;
+    QVERIFY(page.OpenList(shop.bed.Path("shop.ini")));
+    // Department 3 is closed in every register.
+    shop.Write("goods.csv", Utf8ToCp1251("1;170;Товар 1;1;11;1;1;;False\r\n2;170;Товар 2;1;12;3;1;;False\r\n"));
+    page.Table()->selectRow(0);
+    page.WriteGoods(shop.bed.Path("goods.csv"));
+    QVERIFY(page.Running());
+    QVERIFY(shop.WaitIdle());
+    QCOMPARE(shop.State(0), QString::fromUtf8(ui::kShopStateFailed));
+    const QString result = QString::fromStdString(page.Registers()[0].result);
+    QVERIFY2(result.contains(QString::fromUtf8("не прошёл проверку")) && result.contains(QString::fromUtf8("отдел закрыт")),
+             qPrintable(result));
+    QCOMPARE(shop.sims[0]->State().goods.size(), 1u);
+    QCOMPARE(shop.sims[0]->State().goods.at(1).name, std::string("Хлеб"));
   }
 
   void theFleetFileIsRememberedAndSaved() {
