@@ -1,14 +1,18 @@
 #!/usr/bin/python3
 # Goods price lists as other programs write them, for the sheet import tests:
 #   goods_sheets.py make DIR      writes DIR/goods.xlsx (openpyxl),
-#                                 DIR/goods.ods (odfpy) and DIR/store.xlsx
-#                                 (openpyxl: only the sheet "Склад")
+#                                 DIR/goods.ods (odfpy), DIR/store.xlsx
+#                                 (openpyxl: only the sheet "Склад") and
+#                                 DIR/clean.xlsx, DIR/clean.ods (the price
+#                                 list without its bad cells)
 #   goods_sheets.py readback FILE prints a workbook as openpyxl reads it
 # Both sheets "Лист1" hold the same price list: a title line and an empty row
 # above the header, columns in the exporter's order (one unknown), barcodes as
 # numbers and as text, a code stored as 12.0, a formula's stored result, a
 # price of three decimals, a fractional code, a duplicate code and a total
-# line. A second sheet "Склад" has headers only --column can map.
+# line; empty "Весовой" cells. A second sheet "Склад" has headers only
+# --column can map. The clean files hold the same sheets with the rows that
+# can be written only (the first four).
 import sys
 import zipfile
 
@@ -16,11 +20,11 @@ TITLE = "Прайс-лист на 01.12.2026"
 HEADER = ["Наименование", "Штрих-код", "Остаток", "Цена продажи", "Код товара", "Отдел", "Весовой"]
 # Rows from row 4; None is an empty cell, ("=", formula, cached) a formula.
 ROWS = [
-    ["Молоко 3,2%", 4607001234567, 10, 89.9, 12.0, 1, 1],
+    ["Молоко 3,2%", 4607001234562, 10, 89.9, 12.0, 1, 1],
     ["Сыр Российский", "2100008000008", 5, 589.5, 13, 2, 2],
-    ["Хлеб", 4601234567890, 0, ("=", "D4*2", 179.8), 14, 1, None],
+    ["Хлеб", 4601234567893, 0, ("=", "D4*2", 179.8), 14, 1, None],
     ["Кефир", None, None, 45.678, 15, None, None],
-    ["Вода", 4607001234574, 3, 30, 15.5, 1, 1],
+    ["Вода", 4607001234579, 3, 30, 15.5, 1, 1],
     None,
     ["Итого", None, 18, ("=", "SUM(D4:D8)", 835.078), None, None, None],
     ["Молоко повтор", None, None, 91, "12", None, None],
@@ -29,7 +33,10 @@ STORE_HEADER = ["Артикул", "Товар", "Цена, руб."]
 STORE_ROWS = [[501, "Гвозди", 12.5], [502, "Шурупы", 7]]
 
 
-def make_xlsx(path):
+GOOD_ROWS = 4
+
+
+def make_xlsx(path, rows=ROWS, error_cell=True):
     from openpyxl import Workbook
     book = Workbook()
     sheet = book.active
@@ -38,7 +45,7 @@ def make_xlsx(path):
     sheet.append([])
     sheet.append(HEADER)
     cached = {}
-    for r, row in enumerate(ROWS, start=4):
+    for r, row in enumerate(rows, start=4):
         if row is None:
             continue
         for c, v in enumerate(row, start=1):
@@ -50,9 +57,10 @@ def make_xlsx(path):
             else:
                 sheet.cell(row=r, column=c, value=v)
     # An error value the spreadsheet shows in place of a price.
-    sheet["A12"] = "Ошибка"
-    sheet["D12"] = "#DIV/0!"
-    sheet["E12"] = 16
+    if error_cell:
+        sheet["A12"] = "Ошибка"
+        sheet["D12"] = "#DIV/0!"
+        sheet["E12"] = 16
     store = book.create_sheet("Склад")
     store.append(STORE_HEADER)
     for row in STORE_ROWS:
@@ -86,7 +94,7 @@ def make_store(path):
     book.save(path)
 
 
-def make_ods(path):
+def make_ods(path, rows=ROWS):
     from odf.opendocument import OpenDocumentSpreadsheet
     from odf.table import Table, TableRow, TableCell, TableColumn
     from odf.text import P
@@ -136,7 +144,7 @@ def make_ods(path):
     add_row(table, [TITLE])
     add_row(table, [])
     add_row(table, HEADER)
-    for row in ROWS:
+    for row in rows:
         add_row(table, row if row is not None else [])
     add_row(table, [], repeat=1048000)
     doc.spreadsheet.addElement(table)
@@ -165,5 +173,7 @@ if __name__ == "__main__":
         make_xlsx(sys.argv[2] + "/goods.xlsx")
         make_ods(sys.argv[2] + "/goods.ods")
         make_store(sys.argv[2] + "/store.xlsx")
+        make_xlsx(sys.argv[2] + "/clean.xlsx", ROWS[:GOOD_ROWS], False)
+        make_ods(sys.argv[2] + "/clean.ods", ROWS[:GOOD_ROWS])
     elif sys.argv[1] == "readback":
         readback(sys.argv[2])

@@ -290,6 +290,22 @@ TEST_F(GoodsExchangeTest, EmptyLineGivesDefaultRowAndLastLineWithoutEndIsRead) {
   EXPECT_EQ(Cell("Count"), "0");
 }
 
+// A price list marks weighed goods only: an empty type or sale kind is the
+// new row's (goods, sold by the piece), which the register's checks accept;
+// an empty section or tax group stays empty.
+TEST_F(GoodsExchangeTest, EmptyTypeAndSaleKindTakeTheNewRowsDefault) {
+  ASSERT_TRUE(ImportCsv("1;;a;;1;;;;False\r\n2;170;b;1;2;1;2;;False\r\n"));
+  TWorkTable& t = bd.mtTOBAP;
+  ASSERT_EQ(CountRows(t), 2);
+  t.First();
+  EXPECT_EQ(Cell("Type"), "170");
+  EXPECT_EQ(Cell("Vesovoy"), "1");
+  EXPECT_TRUE(t.IsNull("Section"));
+  EXPECT_TRUE(t.IsNull("NG"));
+  t.Next();
+  EXPECT_EQ(Cell("Vesovoy"), "2");
+}
+
 TEST_F(GoodsExchangeTest, InvalidCodesBecomeTheInvalidMarkAndBadPriceStaysEmpty) {
   ASSERT_TRUE(ImportCsv("1;99;a;7;abc;1;3;;False\r\n"));
   bd.mtTOBAP.First();

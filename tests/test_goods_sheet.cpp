@@ -314,8 +314,9 @@ TEST_P(GoodsSheetFiles, PriceListImportsToExactlyTheExpectedGoods) {
   TWorkTable& t = bd.mtTOBAP;
   GoodsImportReport report;
   ASSERT_TRUE(ImportGoodsSheetFile(Fixture(), {}, t, report)) << console.AllText();
-  // A new row's defaults, for the fields the sheet has no column of; an
-  // empty cell of a column leaves its field empty.
+  // A new row's defaults, for the fields the sheet has no column of and for
+  // empty cells: goods sold by the piece unless marked weighed; a field
+  // without a default (the section) stays empty.
   TBD fresh;
   fresh.mtTOBAP.Append();
   fresh.mtTOBAP.SetInteger("Code", 1);
@@ -326,10 +327,10 @@ TEST_P(GoodsSheetFiles, PriceListImportsToExactlyTheExpectedGoods) {
     const char *code, *name, *price, *section, *vesovoy, *barcode;
   };
   const Row rows[] = {
-      {"12", "Молоко 3,2%", "89.9", "1", "1", "4607001234567"},
+      {"12", "Молоко 3,2%", "89.9", "1", "1", "4607001234562"},
       {"13", "Сыр Российский", "589.5", "2", "2", "2100008000008"},
-      {"14", "Хлеб", "179.8", "1", "", "4601234567890"},
-      {"15", "Кефир", "45.68", "", "", ""},
+      {"14", "Хлеб", "179.8", "1", "1", "4601234567893"},
+      {"15", "Кефир", "45.68", "", "1", ""},
   };
   ASSERT_EQ(CountRows(t), static_cast<int>(std::size(rows)));
   t.First();

@@ -606,7 +606,8 @@ TEST_F(ZarvikCtl, GoodsFilesConvertedWithoutARegister) {
 
 // Price lists from spreadsheets written by other programs (openpyxl, odfpy):
 // converted and written by their columns' names, the rest named by --column;
-// the register's goods written to a workbook and read back.
+// a sheet with bad cells is not written, each bad cell named; the clean sheet
+// is; the register's goods written to a workbook and read back.
 TEST_F(ZarvikCtl, GoodsFromSpreadsheetsAndToAWorkbook) {
   const std::string make = "PYTHONIOENCODING=utf-8 /usr/bin/python3 '" + std::string(ZARVIK_SOURCE_DIR) +
                            "/tests/goods_sheets.py' make '" + dir.File("") + "' 2>&1";
@@ -621,10 +622,10 @@ TEST_F(ZarvikCtl, GoodsFromSpreadsheetsAndToAWorkbook) {
                            "Warning:Лист1!D12, код 16 не записывается: в ячейке ошибка «#DIV/0!»"})
     EXPECT_TRUE(Has(r.err, text)) << text << "\n" << r.err;
   EXPECT_EQ(test::ReadAll(dir.File("sheet.csv")),
-            Utf8ToCp1251("12;170;\"Молоко 3,2%\";;89.9;1;1;4607001234567;False;\r\n"
+            Utf8ToCp1251("12;170;\"Молоко 3,2%\";;89.9;1;1;4607001234562;False;\r\n"
                          "13;170;Сыр Российский;;589.5;2;2;2100008000008;False;\r\n"
-                         "14;170;Хлеб;;179.8;1;;4601234567890;False;\r\n"
-                         "15;170;Кефир;;45.68;;;;False;\r\n"));
+                         "14;170;Хлеб;;179.8;1;1;4601234567893;False;\r\n"
+                         "15;170;Кефир;;45.68;;1;;False;\r\n"));
   // Another sheet, whose headers the name table does not know.
   r = Run({"goods", "convert", "goods.ods", "store.csv", "--sheet", "Склад"});
   EXPECT_EQ(r.status, 1);
@@ -637,14 +638,31 @@ TEST_F(ZarvikCtl, GoodsFromSpreadsheetsAndToAWorkbook) {
   EXPECT_EQ(test::ReadAll(dir.File("store.csv")),
             Utf8ToCp1251("501;170;Гвозди;;12.5;;1;;False;\r\n502;170;Шурупы;;7;;1;;False;\r\n"));
 
-  // Into the register, and back out into a workbook.
-  simulator->ModifyState([](sim::RegisterState& st) { st.goods.clear(); });
+  // Into the register: not the sheet with bad cells, every one of them
+  // named and nothing written; the clean sheet, and back out into a workbook.
+  simulator->ModifyState([](sim::RegisterState& st) {
+    st.goods.clear();
+    st.commandsExecuted.clear();
+  });
   r = Run({"goods", "write", "goods.xlsx", "--no-backup"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, "");
+  for (const char* text : {"Error:Лист1!E8 не записывается: «15.5» не целое число",
+                           "Error:Строка 10 не записывается: нет кода («Итого»)",
+                           "Error:Строка 11, код 12 не записывается: код уже есть в файле выше",
+                           "Error:Лист1!D12, код 16 не записывается: в ячейке ошибка «#DIV/0!»",
+                           "Error:Товары не записаны: файл не прошёл проверку, ошибок 4"})
+    EXPECT_TRUE(Has(r.err, text)) << text << "\n" << r.err;
+  EXPECT_TRUE(State().goods.empty());
+  const auto executed = State().commandsExecuted;
+  EXPECT_EQ(std::count(executed.begin(), executed.end(), std::uint8_t{17}), 0);  // no goods sent
+  r = Run({"goods", "write", "clean.xlsx", "--no-backup"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Записано 4 тов.\n");
+  EXPECT_EQ(r.out, "записано 4 (новых 4), без изменений 0, пропущено с ошибками 0\n");
   const auto written = State().goods;
+  ASSERT_EQ(written.size(), 4u);
   ASSERT_EQ(written.count(12), 1u);
-  EXPECT_EQ(written.at(12).barcode, "4607001234567");
+  EXPECT_EQ(written.at(12).barcode, "4607001234562");
   EXPECT_EQ(written.at(12).price, 8990u);
   EXPECT_EQ(written.at(14).price, 17980u);
   r = Run({"goods", "read-all", "--out", "back.xlsx"});

@@ -430,9 +430,11 @@ bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportRep
         text = unquoted;
       }
       const bool number = f != gfName && f != gfShtrih;
+      // An empty number keeps the new row's default (goods type 170, sold
+      // by the piece); the fields without one stay empty.
+      if (number && text.empty()) continue;
       std::int64_t n = 0;
       const WtResult stored = !number                ? table.SetText(column, text)
-                              : text.empty()         ? table.SetValue(column, WtValue{})
                               : IntegerText(text, n) ? table.SetValue(column, n)
                                                      : WtResult::ConversionError;
       if (stored != WtResult::Ok) {

@@ -174,7 +174,9 @@ bool IsGoodsCsvHeader(std::string_view line, char separator);
 // (a CR before it is dropped); a last line without an end is read too. A
 // value of a number field that is not a number ends the import at that line
 // with "Неверное значение в строке " + line number + ": " + value + " (поле
-// " + field + ")"; the rows before it stay. `Count` of every row is 0.
+// " + field + ")"; the rows before it stay. An empty or missing number takes
+// the new row's default (type 170, sold by the piece; the fields without one
+// stay empty). `Count` of every row is 0.
 bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table, GoodsImportReport& report);
 bool ImportGoodsCsvText(std::string_view utf8, TWorkTable& table);
 // The same from a file (GoodsCsvTextOf); a file that cannot be read, or is

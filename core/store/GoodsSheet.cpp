@@ -493,9 +493,10 @@ bool ImportGoodsSheet(const TSheet& sheet, const GoodsSheetLayout& layout, TWork
     table.Append();
     for (int f = 0; f < kGoodsFieldCount; ++f) {
       const WtValue& v = taken.values[static_cast<std::size_t>(f)];
-      // A field without a column keeps the new row's default; an empty cell
-      // leaves its field empty, as an empty CSV value does.
-      if (layout.column[static_cast<std::size_t>(f)] < 0) continue;
+      // A field without a column, or with an empty cell, keeps the new row's
+      // default (goods type 170, sold by the piece, not blocked), as an empty
+      // CSV value does: a price list names weighed goods only, if any.
+      if (layout.column[static_cast<std::size_t>(f)] < 0 || std::holds_alternative<std::monostate>(v)) continue;
       // Text goes through the table's rule, which cuts it to the field.
       if (const auto* s = std::get_if<std::string>(&v))
         table.SetText(c[f], *s);

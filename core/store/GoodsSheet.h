@@ -89,8 +89,9 @@ GoodsSheetRow TakeGoodsSheetRow(const TSheet& sheet, const GoodsSheetLayout& lay
 
 // Empties the table and reads the rows below the header into it, as the CSV
 // import does: a row whose code the table has already is left out, values
-// cut or changed are reported. An empty cell leaves its field empty, a field
-// without a column takes the new row's default. Empty rows are skipped; a row without a code
+// cut or changed are reported. A field without a column, or with an empty
+// cell, takes the new row's default (type 170, sold by the piece, not
+// blocked; the fields without one stay empty). Empty rows are skipped; a row without a code
 // (a total line below the table) and a row with a cell that cannot be taken
 // are skipped and named. The layout must be usable.
 bool ImportGoodsSheet(const TSheet& sheet, const GoodsSheetLayout& layout, TWorkTable& table,

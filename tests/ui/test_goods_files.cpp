@@ -325,9 +325,9 @@ class GoodsFilesTest : public QObject {
       ++asked;
       return false;
     };
-    const QStringList priceList = {"12|170|Молоко 3,2%||89.9|1|1|4607001234567|False|",
+    const QStringList priceList = {"12|170|Молоко 3,2%||89.9|1|1|4607001234562|False|",
                                    "13|170|Сыр Российский||589.5|2|2|2100008000008|False|",
-                                   "14|170|Хлеб||179.8|1||4601234567890|False|", "15|170|Кефир||45.68||||False|"};
+                                   "14|170|Хлеб||179.8|1|1|4601234567893|False|", "15|170|Кефир||45.68||1||False|"};
     for (const char* file : {"goods.xlsx", "goods.ods"}) {
       rig.Run("tovarFromSheet", rig.bed.Path(file));
       QCOMPARE(AllRows(t), priceList);
