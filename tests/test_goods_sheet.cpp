@@ -454,7 +454,7 @@ TEST_F(GoodsWorkbook, CsvToXlsxAndBackGivesTheSameGoods) {
             "ROW n:12|n:170|s:Сыр «Российский» №1|n:2|n:589.5|n:3|n:2|s:4607001234567|b:True|n:0\n"
             "ROW n:13|n:165|s:Доставка|n:1|n:100|n:1|n:1|n:|b:False|n:0\n"
             "ROW n:14|n:170|s:Весы 0,005|n:1|n:0.01|n:0|n:2|s:00012345678901234567|b:False|n:0\n"
-            "ROW n:15|n:170|n:|n:|n:|n:|n:|n:|b:False|n:0\n");
+            "ROW n:15|n:170|n:|n:|n:|n:|n:1|n:|b:False|n:0\n");
 }
 
 }  // namespace

@@ -235,10 +235,11 @@ class GoodsFilesTest : public QObject {
         Cp1251("1;170;\"Хлеб; \"\"Бородинский\"\"\";1;25.5;1;1;4600000000017;False;12.5\r\n")));
     QVERIFY(bytes.endsWith("3;0;;;;;;;;\r\n"));
     rig.Run("tovarFromCSV", csv);
-    // An empty blocked mark reads as false.
+    // An empty blocked mark reads as false, an empty sale kind as the new
+    // row's piece goods.
     QCOMPARE(AllRows(t),
              QStringList({QString::fromUtf8("1|170|Хлеб; \"Бородинский\"|1|25.5|1|1|4600000000017|False|0"),
-                          QString::fromUtf8("2|165|'Услуга|0|0.01|4|1||True|0"), "3|0|||||||False|0"}));
+                          QString::fromUtf8("2|165|'Услуга|0|0.01|4|1||True|0"), "3|0|||||1||False|0"}));
     QVERIFY(rig.bed.Boxes().empty());
   }
 
