@@ -24,6 +24,9 @@ namespace {
 
 constexpr int kScannerPort = 203;
 constexpr int kMissingPort = 204;
+// How long a scan may take to reach the port before it is taken as read
+// already (the page takes it at its next tick, 100 ms after it came).
+constexpr int kArrivalWaitMs = 2000;
 
 // The scanner's end of a pseudo-terminal pair, reached as kScannerPort.
 class TScannerLine : public uitest::TScannerLine {
@@ -61,8 +64,13 @@ class ScannerTest : public QObject {
     TWorkTable& Table() { return w->Bd().mtTOBAP; }
     TBarCodeScaner& Port() { return w->ScannerPort(); }
     // Sends a scan and waits until the window has read all of it.
+    // Sends a scan and waits until the page has taken it. The bytes are
+    // first seen arriving (they wait for the next tick of the page's timer),
+    // so that an empty queue is not taken for a scan still on its way on a
+    // busy machine.
     bool Scan(const std::string& bytes) {
       line.Send(bytes);
+      uitest::WaitFor([&] { return Port().InputQueueLength() > 0; }, kArrivalWaitMs);
       return uitest::WaitFor([&] { return Port().InputQueueLength() == 0; });
     }
   };
@@ -123,6 +131,7 @@ class ScannerTest : public QObject {
     AddGoods(t, 1);
     rig.w->SelectPage(ui::pgConfigSys);
     rig.line.Send("555\r\n");
+    QVERIFY(uitest::WaitFor([&] { return rig.Port().InputQueueLength() == 5u; }));
     QTest::qWait(400);  // four ticks
     QVERIFY(t.IsNull("Shtrih"));
     QCOMPARE(rig.Port().InputQueueLength(), 5u);
