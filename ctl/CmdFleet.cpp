@@ -38,6 +38,7 @@
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
+#include "shell/ReportCells.h"
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
 
@@ -129,31 +130,6 @@ std::string SameDevice(const std::string& device) {
   std::error_code ec;
   const std::filesystem::path p = std::filesystem::weakly_canonical(device, ec);
   return ec ? device : p.string();
-}
-
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
-std::string CsvCell(const std::string& s) {
-  if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (const char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
 }
 
 std::string FileBytes(const std::string& path) {

@@ -39,6 +39,7 @@
 #include "port/PortDevices.h"
 #include "shell/DiaLog.h"
 #include "shell/IniFile.h"
+#include "shell/ReportCells.h"
 #include "shell/TextCodec.h"
 #include "shell/U_filedirwork.h"
 #include "store/ConfigText.h"
@@ -86,31 +87,6 @@ std::string FileNamePart(const std::string& text) {
   for (const char c : text)
     out += (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_') ? c : '_';
   return out.empty() ? std::string("_") : out;
-}
-
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
-std::string CsvCell(const std::string& s) {
-  if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (const char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
 }
 
 // A whole decimal number within low..high.
